@@ -1,0 +1,18 @@
+#pragma once
+// Process-level services: the single-instance test and the immediate end.
+
+#include <QString>
+
+namespace Program {
+
+// True when another instance of this program runs for this user. The first call takes a lock
+// that this process holds until it ends; a killed process does not leave it held.
+bool anotherInstanceRunning();
+
+// Ends the process at once: no unload handler, no saving, no clean-up.
+[[noreturn]] void endAtOnce();
+
+// The folder of the executable, without a trailing separator.
+QString folder();
+
+} // namespace Program

@@ -1,0 +1,117 @@
+#include "VbForm.h"
+
+#include "Twips.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+
+VbForm::VbForm(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+void VbForm::setLeft(float twips)
+{
+    m_left = twips;
+    placeNative();
+}
+
+void VbForm::setTop(float twips)
+{
+    m_top = twips;
+    placeNative();
+}
+
+void VbForm::setWidth(float twips)
+{
+    m_width = twips;
+    resize(Twips::toPixelsX(m_width), height());
+}
+
+void VbForm::setHeight(float twips)
+{
+    m_height = twips;
+    resize(width(), Twips::toPixelsY(m_height));
+}
+
+void VbForm::placeNative()
+{
+    const QPoint target(Twips::toPixelsX(m_left), Twips::toPixelsY(m_top));
+    if (pos() != target)
+        move(target);
+}
+
+void VbForm::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    // Our own moves land on the rounded twips; anything else came from outside (a drag).
+    const QPoint now = pos();
+    if (now.x() != Twips::toPixelsX(m_left))
+        m_left = float(now.x()) * Twips::perPixelX();
+    if (now.y() != Twips::toPixelsY(m_top))
+        m_top = float(now.y()) * Twips::perPixelY();
+}
+
+void VbForm::Show()
+{
+    if (isVisible()) {
+        raise();
+        activateWindow();
+        return;
+    }
+    show();
+}
+
+void VbForm::Hide() { hide(); }
+
+void VbForm::makeTopmost(bool showWindow)
+{
+    if (!(windowFlags() & Qt::WindowStaysOnTopHint)) {
+        const bool wasVisible = isVisible();
+        setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        // Changing flags hides a native window; put it back as it was.
+        if (wasVisible)
+            show();
+    }
+    if (showWindow)
+        Show();
+    raise();
+}
+
+void VbForm::centreOnScreen()
+{
+    const QScreen* s = QGuiApplication::primaryScreen();
+    if (!s)
+        return;
+    const QRect screen = s->geometry();
+    const QSize size = frameGeometry().size().expandedTo(this->size());
+    const QPoint topLeft(screen.x() + (screen.width() - size.width()) / 2,
+                         screen.y() + (screen.height() - size.height()) / 2);
+    setLeft(float(topLeft.x()) * Twips::perPixelX());
+    setTop(float(topLeft.y()) * Twips::perPixelY());
+}
+
+bool VbForm::Unload()
+{
+    if (m_unloading)
+        return true;
+    if (!Form_QueryUnload())
+        return false;
+    m_unloading = true;
+    Form_Unload();
+    hide();
+    if (m_forget)
+        m_forget();
+    deleteLater();
+    return true;
+}
+
+void VbForm::closeEvent(QCloseEvent* event)
+{
+    // The close box and the system's close command unload the window.
+    event->ignore();
+    if (!m_unloading)
+        Unload();
+}

@@ -1,0 +1,60 @@
+#pragma once
+// Base of the program's seven windows.
+//
+// A window is one global instance that the registry creates and loads on first use and destroys on
+// unload. Position and size are kept in twips as float, exactly as the program's logic compares and
+// copies them; the native window follows at the nearest whole pixel, and a move made by the window
+// manager (a drag) is read back as pixels times twips per pixel.
+
+#include <QWidget>
+#include <functional>
+
+class VbForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit VbForm(QWidget* parent = nullptr);
+
+    float Left() const { return m_left; }
+    float Top() const { return m_top; }
+    float Width() const { return m_width; }
+    float Height() const { return m_height; }
+    void setLeft(float twips);
+    void setTop(float twips);
+    // Sizes are of the client area for a framed window, of the whole window otherwise.
+    void setWidth(float twips);
+    void setHeight(float twips);
+
+    // Modeless show: a visible window is only brought forward.
+    void Show();
+    void Hide();
+    // HWND_TOPMOST with SWP_NOMOVE | SWP_NOSIZE, optionally with SWP_SHOWWINDOW.
+    void makeTopmost(bool showWindow);
+    // Centre on the primary screen.
+    void centreOnScreen();
+
+    // Unloads the window: query-unload, unload, then it is destroyed and forgotten.
+    // Returns false when the query-unload cancelled.
+    bool Unload();
+
+    virtual void Form_Load() {}
+    // Return false to cancel the unload.
+    virtual bool Form_QueryUnload() { return true; }
+    virtual void Form_Unload() {}
+
+    // Set by the registry: forgets the global instance when the window is unloaded.
+    void setForget(std::function<void()> forget) { m_forget = std::move(forget); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+
+private:
+    void placeNative();
+
+    float m_left = 0;
+    float m_top = 0;
+    float m_width = 0;
+    float m_height = 0;
+    bool m_unloading = false;
+    std::function<void()> m_forget;
+};

@@ -1,0 +1,52 @@
+#pragma once
+// The registry of the program's global windows.
+//
+// win<T>() is the one way to reach a window: the first use creates and loads it without showing
+// it, later uses return the same instance; unloading destroys it and the next use creates and loads
+// it again. The instance is known before its load handler runs, so a load handler that touches its
+// own window gets itself rather than a second copy.
+
+#include "VbForm.h"
+
+#include <type_traits>
+
+namespace WindowRegistry {
+
+template <class T> T*& slot()
+{
+    static T* instance = nullptr;
+    return instance;
+}
+
+// The window if it is loaded, without loading it.
+template <class T> T* loaded() { return slot<T>(); }
+
+template <class T> bool isLoaded() { return slot<T>() != nullptr; }
+
+template <class T> T* get()
+{
+    static_assert(std::is_base_of_v<VbForm, T>);
+    T*& s = slot<T>();
+    if (!s) {
+        T* w = new T();
+        s = w;
+        w->setForget([w] {
+            if (slot<T>() == w)
+                slot<T>() = nullptr;
+        });
+        w->Form_Load();
+        // The load handler may have unloaded the window again.
+        return slot<T>() ? slot<T>() : w;
+    }
+    return s;
+}
+
+template <class T> bool unload()
+{
+    T* s = slot<T>();
+    return s ? s->Unload() : true;
+}
+
+} // namespace WindowRegistry
+
+template <class T> T* win() { return WindowRegistry::get<T>(); }
