@@ -31,6 +31,21 @@ bool anotherInstanceRunning()
 
 void endAtOnce() { std::_Exit(0); }
 
-QString folder() { return QDir::cleanPath(QCoreApplication::applicationDirPath()); }
+namespace {
+QString& folderOverride()
+{
+    static QString path;
+    return path;
+}
+} // namespace
+
+QString folder()
+{
+    if (!folderOverride().isEmpty())
+        return folderOverride();
+    return QDir::cleanPath(QCoreApplication::applicationDirPath());
+}
+
+void setFolder(const QString& path) { folderOverride() = path.isEmpty() ? path : QDir::cleanPath(path); }
 
 } // namespace Program

@@ -14,5 +14,7 @@ bool anotherInstanceRunning();
 
 // The folder of the executable, without a trailing separator.
 QString folder();
+// Tests point the program folder at a temporary one; an empty path restores the real folder.
+void setFolder(const QString& path);
 
 } // namespace Program
