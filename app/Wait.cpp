@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -26,7 +27,7 @@ public:
         timer.setSingleShot(true);
         timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(int(qBound<qint64>(1, ms, 0x7fffffff)));
+        timer.start(int(std::clamp<qint64>(ms, 1, 0x7fffffff)));
         loop.exec(QEventLoop::AllEvents);
     }
 };
