@@ -1,0 +1,176 @@
+#include "CharacterWindow.h"
+
+#include "Module4.h"
+#include "MsgBox.h"
+#include "Module1.h"
+#include "Program.h"
+#include "Tick.h"
+#include "Twips.h"
+#include "Wait.h"
+
+#include <QCheckBox>
+#include <QCursor>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+QImage framePicture(char letter)
+{
+    QImage img(QStringLiteral(":/frames/%1.png").arg(QLatin1Char(letter)));
+    return img.convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+CharacterWindow::CharacterWindow(const QString& title, const char* images, float designWidth,
+                                 float designHeight, QWidget* parent)
+    : VbForm(parent)
+{
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
+    setWindowTitle(title);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    for (int i = 0; i < 8; ++i)
+        Picture1[size_t(i)] = framePicture(images[i]);
+    m_shown = Picture1[0];
+
+    // The sound controls lie beyond the 120 x 180 picture, so nobody sees or clicks them; only the
+    // keyboard reaches Command2.
+    ChkSynchro = new QCheckBox(QStringLiteral("同期再生(&S)"), this);
+    ChkLoop = new QCheckBox(QStringLiteral("繰り返し再生(&L)"), this);
+    ChkOnMem = new QCheckBox(QStringLiteral("VB でのオンメモリ再生(&O)"), this);
+    Command2 = new QPushButton(QStringLiteral("Command2"), this);
+    ChkSynchro->setGeometry(200, 0, 160, 20);
+    ChkLoop->setGeometry(200, 20, 160, 20);
+    ChkOnMem->setGeometry(200, 40, 160, 20);
+    Command2->setGeometry(200, 60, 80, 24);
+    connect(Command2, &QPushButton::clicked, this, &CharacterWindow::Command2_Click);
+
+    // Created centred with the design-time size; the load sizes and places it.
+    setWidth(designWidth);
+    setHeight(designHeight);
+    centreOnScreen();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(2000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    Timer1->start();
+}
+
+void CharacterWindow::BuildFrameRegions()
+{
+    for (size_t i = 0; i < Picture1.size(); ++i)
+        FrameRegionData[i] = buildOutline(Picture1[i]);
+}
+
+void CharacterWindow::ApplyFrame(int f)
+{
+    if (f < 0 || f > 7)
+        return;
+    const FrameRegionSlot& slot = FrameRegionData[size_t(f)];
+    CurrentRegion = regionFromSlot(slot);
+    m_shown = Picture1[size_t(f)];
+    update();
+    if (CurrentRegion.isEmpty()) {
+        // No outline to give: the window shows as its full rectangle.
+        clearMask();
+        m_hasRegion = false;
+        return;
+    }
+    setMask(CurrentRegion);
+    m_hasRegion = true;
+}
+
+void CharacterWindow::Wait(const qint32& WaitTime) { ::Wait(WaitTime); }
+
+void CharacterWindow::loadCharacter()
+{
+    BuildFrameRegions();
+    m_tppX = Twips::perPixelX();
+    m_tppY = Twips::perPixelY();
+    setWidth(float(Picture1[0].width()) * m_tppX);
+    setHeight(float(Picture1[0].height()) * m_tppY);
+    makeTopmost(false);
+    const QPoint p = QCursor::pos();
+    CursorPos.x = p.x();
+    CursorPos.y = p.y();
+    setTop(float(CursorPos.y) * m_tppY);
+    setLeft(float(CursorPos.x) * m_tppX);
+}
+
+void CharacterWindow::runTick(bool holdFrameZero)
+{
+    TickInput in;
+    in.left = Left();
+    in.top = Top();
+    in.frameWidth = float(Picture1[0].width()) * Twips::perPixelX();
+    in.frameHeight = float(Picture1[0].height()) * Twips::perPixelY();
+    in.screenWidth = Twips::screenWidth();
+    in.screenHeight = Twips::screenHeight();
+    const TickResult r = animationTick(in, kiHenkou, holdFrameZero);
+    setTop(float(r.top));
+    setLeft(float(r.left));
+    ApplyFrame(r.frame);
+}
+
+void CharacterWindow::Form_MouseDown(int button)
+{
+    if (button & 1) {
+        // Dragged like a caption bar: the window manager runs the move.
+        QWindow* w = windowHandle();
+        m_ownDrag = !(w && w->startSystemMove());
+        m_dragOffset = QCursor::pos() - pos();
+        return;
+    }
+    if (button == 2)
+        Program::endAtOnce();
+}
+
+void CharacterWindow::Command2_Click()
+{
+    PlayEffectSound(QString(), false, false, false, true);
+    const qint32 result =
+        PlayEffectSound(Program::folder() + QStringLiteral("/Sound/Kouka.wav"),
+                        ChkSynchro->isChecked(), ChkLoop->isChecked(), ChkOnMem->isChecked(), false);
+    if (result != 0)
+        MsgBox(EffectSoundMessage(result), MsgBoxStyle::Critical, QStringLiteral("エラー"));
+}
+
+void CharacterWindow::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    p.drawImage(0, 0, m_shown);
+}
+
+void CharacterWindow::mousePressEvent(QMouseEvent* event)
+{
+    int button = 0;
+    switch (event->button()) {
+    case Qt::LeftButton: button = 1; break;
+    case Qt::RightButton: button = 2; break;
+    case Qt::MiddleButton: button = 4; break;
+    default: return;
+    }
+    Form_MouseDown(button);
+}
+
+void CharacterWindow::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_ownDrag && (event->buttons() & Qt::LeftButton)) {
+        const QPoint topLeft = QCursor::pos() - m_dragOffset;
+        setLeft(float(topLeft.x()) * Twips::perPixelX());
+        setTop(float(topLeft.y()) * Twips::perPixelY());
+    }
+}
+
+void CharacterWindow::mouseReleaseEvent(QMouseEvent*) { m_ownDrag = false; }
+
+void CharacterWindow::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        Form_DblClick();
+}

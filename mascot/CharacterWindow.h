@@ -1,0 +1,71 @@
+#pragma once
+// What the two character windows share: the frame pictures, their outlines, the animation timer,
+// the pointer handling and the hidden sound controls.
+//
+// Load builds the eight outlines once; every tick keeps the window on the screen, picks a frame and
+// gives the window that frame's picture and outline.
+
+#include "Outline.h"
+#include "VbForm.h"
+
+#include <QImage>
+#include <QRegion>
+#include <array>
+
+class QCheckBox;
+class QPushButton;
+class QTimer;
+
+class CharacterWindow : public VbForm {
+    Q_OBJECT
+public:
+    // images: the picture of each of the eight frames, as letters A..G of the artwork.
+    CharacterWindow(const QString& title, const char* images, float designWidth, float designHeight,
+                    QWidget* parent);
+
+    qint16 kiHenkou = 0;
+    std::array<QImage, 8> Picture1;
+    std::array<FrameRegionSlot, 8> FrameRegionData;
+    QRegion CurrentRegion;
+
+    QTimer* Timer1 = nullptr;
+    QCheckBox* ChkSynchro = nullptr;
+    QCheckBox* ChkLoop = nullptr;
+    QCheckBox* ChkOnMem = nullptr;
+    QPushButton* Command2 = nullptr;
+
+    void BuildFrameRegions();
+    void ApplyFrame(int f);
+    void Wait(const qint32& WaitTime);
+
+    // Button: 1 left, 2 right, 4 middle.
+    void Form_MouseDown(int button);
+    virtual void Form_DblClick() {}
+    void Command2_Click();
+    virtual void Timer1_Timer() = 0;
+
+    // The frame picture the window shows now.
+    const QImage& shownPicture() const { return m_shown; }
+    bool hasRegion() const { return m_hasRegion; }
+
+protected:
+    // Load steps shared by both characters: outlines, size, topmost, placement at the pointer.
+    void loadCharacter();
+    // Screen keeping and the frame change of one tick.
+    void runTick(bool holdFrameZero);
+
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    QImage m_shown;
+    bool m_hasRegion = false;
+    float m_tppX = 15;
+    float m_tppY = 15;
+    // Only when the window manager refuses to move the window for us.
+    bool m_ownDrag = false;
+    QPoint m_dragOffset;
+};

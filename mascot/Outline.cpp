@@ -1,0 +1,57 @@
+#include "Outline.h"
+
+qint64 pictureColour(const QImage& picture, int x, int y)
+{
+    if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height())
+        return -1;
+    return qint64(picture.pixel(x, y) & 0xFFFFFF);
+}
+
+FrameRegionSlot buildOutline(const QImage& picture)
+{
+    const QImage img = picture.format() == QImage::Format_RGB32
+                           ? picture
+                           : picture.convertToFormat(QImage::Format_RGB32);
+    const qint64 background = pictureColour(img, 0, 0);
+
+    FrameRegionSlot slot;
+    // Runs of the previous row that are still open as one band.
+    std::vector<std::pair<int, int>> bandRuns;
+    int bandTop = 0;
+    auto closeBand = [&](int bottom) {
+        for (const auto& [x0, x1] : bandRuns)
+            slot.rects.emplace_back(QPoint(x0, bandTop), QPoint(x1 - 1, bottom - 1));
+    };
+
+    std::vector<std::pair<int, int>> runs;
+    for (int y = 0; y < kOutlineScan; ++y) {
+        runs.clear();
+        int start = -1;
+        for (int x = 0; x < kOutlineScan; ++x) {
+            const bool inside = pictureColour(img, x, y) != background;
+            if (inside && start < 0)
+                start = x;
+            if (!inside && start >= 0) {
+                runs.emplace_back(start, x);
+                start = -1;
+            }
+        }
+        if (start >= 0)
+            runs.emplace_back(start, kOutlineScan);
+        if (runs != bandRuns) {
+            closeBand(y);
+            bandRuns = runs;
+            bandTop = y;
+        }
+    }
+    closeBand(kOutlineScan);
+    return slot;
+}
+
+QRegion regionFromSlot(const FrameRegionSlot& slot)
+{
+    QRegion region;
+    if (!slot.rects.empty())
+        region.setRects(slot.rects.data(), int(slot.rects.size()));
+    return region;
+}

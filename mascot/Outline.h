@@ -1,0 +1,26 @@
+#pragma once
+// Window outlines cut from the frame pictures.
+//
+// The background colour is the picture's pixel (0, 0), matched exactly: every pixel of that colour
+// is cut away, every other one stays. The scan covers 181 x 181 points whatever the picture's size;
+// points off the picture read as no colour and so stay inside, which the window's own size clips.
+// An outline is stored as y-x banded rectangles, built once at load; a tick only rebuilds a region
+// from them.
+
+#include <QImage>
+#include <QRect>
+#include <QRegion>
+#include <vector>
+
+inline constexpr int kOutlineScan = 181;
+
+struct FrameRegionSlot {
+    // The slot grows to whatever the outline needs; nothing is ever written past its end.
+    std::vector<QRect> rects;
+};
+
+// The colour at (x, y) as 0xRRGGBB, or -1 off the picture.
+qint64 pictureColour(const QImage& picture, int x, int y);
+
+FrameRegionSlot buildOutline(const QImage& picture);
+QRegion regionFromSlot(const FrameRegionSlot& slot);

@@ -1,0 +1,201 @@
+// The wait, twips rounding and the window registry's load/unload rules.
+
+#include "Twips.h"
+#include "VbForm.h"
+#include "Wait.h"
+#include "WindowRegistry.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// A clock that only moves when the pump lets time pass.
+class FakeClock final : public MsClock {
+public:
+    quint32 now() override { return value; }
+    quint32 value = 0;
+};
+
+class FakePump final : public EventPump {
+public:
+    explicit FakePump(FakeClock& c) : clock(c) {}
+    void processPending() override { ++passes; }
+    void idleFor(qint64 ms) override
+    {
+        ++idles;
+        // Time passes in steps no longer than asked, so an off-by-one in the loop shows.
+        clock.value += quint32(qMin<qint64>(ms, step));
+        ++passes;
+        if (idles > 100000)
+            qFatal("wait never ended");
+    }
+    FakeClock& clock;
+    qint64 step = 1000;
+    int passes = 0;
+    int idles = 0;
+};
+
+int loads = 0;
+int unloads = 0;
+
+class ProbeForm : public VbForm {
+public:
+    explicit ProbeForm(QWidget* parent = nullptr) : VbForm(parent) {}
+    void Form_Load() override
+    {
+        ++loads;
+        // A load that touches its own window must get itself, not a second copy.
+        selfDuringLoad = win<ProbeForm>();
+    }
+    void Form_Unload() override { ++unloads; }
+    bool Form_QueryUnload() override { return !refuse; }
+    ProbeForm* selfDuringLoad = nullptr;
+    bool refuse = false;
+};
+
+class SelfUnloadingForm : public VbForm {
+public:
+    explicit SelfUnloadingForm(QWidget* parent = nullptr) : VbForm(parent) {}
+    void Form_Load() override { Unload(); }
+};
+
+} // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+private slots:
+    void waitLastsStrictlyLonger_data()
+    {
+        QTest::addColumn<qint32>("waitTime");
+        QTest::addColumn<quint32>("startClock");
+        QTest::addColumn<qint64>("step");
+        QTest::addColumn<qint64>("minElapsed");
+        QTest::newRow("zero waits at least 1 ms") << 0 << 0u << qint64(1000) << qint64(1);
+        QTest::newRow("1200 ms") << 1200 << 5u << qint64(1000) << qint64(1201);
+        QTest::newRow("1200 ms in 1 ms steps") << 1200 << 5u << qint64(1) << qint64(1201);
+        QTest::newRow("across the 32-bit wrap") << 1200 << 0xFFFFFF00u << qint64(7) << qint64(1201);
+        QTest::newRow("starting at the last tick") << 50 << 0xFFFFFFFFu << qint64(3) << qint64(51);
+    }
+    void waitLastsStrictlyLonger()
+    {
+        QFETCH(qint32, waitTime);
+        QFETCH(quint32, startClock);
+        QFETCH(qint64, step);
+        QFETCH(qint64, minElapsed);
+        FakeClock clock;
+        clock.value = startClock;
+        FakePump pump(clock);
+        pump.step = step;
+        const qint32 asked = waitTime;
+        waitMs(waitTime, clock, pump);
+        const quint32 elapsed = clock.value - startClock;
+        QVERIFY2(qint64(elapsed) >= minElapsed, qPrintable(QString::number(elapsed)));
+        // It does not oversleep by more than one step.
+        QVERIFY(qint64(elapsed) <= qint64(waitTime) + qMax<qint64>(step, 1));
+        QVERIFY(pump.passes >= 1);
+        QCOMPARE(waitTime, asked);
+    }
+
+    void negativeWaitIsOnePass()
+    {
+        FakeClock clock;
+        FakePump pump(clock);
+        waitMs(-5, clock, pump);
+        QCOMPARE(pump.passes, 1);
+        QCOMPARE(pump.idles, 0);
+    }
+
+    void realWaitSleepsInsteadOfSpinning()
+    {
+        // 300 ms of waiting must cost far less than 300 ms of processor time.
+        const clock_t cpuBefore = clock();
+        QElapsedTimer wall;
+        wall.start();
+        int ticks = 0;
+        QTimer t;
+        connect(&t, &QTimer::timeout, this, [&] { ++ticks; });
+        t.start(50);
+        Wait(300);
+        QVERIFY(wall.elapsed() > 300);
+        QVERIFY2(ticks >= 4, "timers must run during the wait");
+        const double cpuMs = double(clock() - cpuBefore) * 1000.0 / CLOCKS_PER_SEC;
+        QVERIFY2(cpuMs < 100, qPrintable(QString::number(cpuMs)));
+    }
+
+    void roundHalfEven_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<qint32>("expected");
+        QTest::newRow("0.5") << 0.5 << 0;
+        QTest::newRow("1.5") << 1.5 << 2;
+        QTest::newRow("2.5") << 2.5 << 2;
+        QTest::newRow("-0.5") << -0.5 << 0;
+        QTest::newRow("-1.5") << -1.5 << -2;
+        QTest::newRow("1799.4") << 1799.4 << 1799;
+        QTest::newRow("1799.6") << 1799.6 << 1800;
+        QTest::newRow("huge saturates") << 1e12 << qint32(0x7fffffff);
+        QTest::newRow("nan") << std::nan("") << 0;
+    }
+    void roundHalfEven()
+    {
+        QFETCH(double, value);
+        QFETCH(qint32, expected);
+        QCOMPARE(Twips::roundHalfEven(value), expected);
+    }
+
+    void registryLoadsOnceAndAgainAfterUnload()
+    {
+        loads = unloads = 0;
+        QVERIFY(!WindowRegistry::isLoaded<ProbeForm>());
+        ProbeForm* first = win<ProbeForm>();
+        QCOMPARE(loads, 1);
+        QCOMPARE(first->selfDuringLoad, first);
+        QVERIFY(!first->isVisible());
+        QCOMPARE(win<ProbeForm>(), first);
+        QCOMPARE(loads, 1);
+
+        first->refuse = true;
+        QVERIFY(!WindowRegistry::unload<ProbeForm>());
+        QVERIFY(WindowRegistry::isLoaded<ProbeForm>());
+        first->refuse = false;
+
+        QPointer<ProbeForm> gone(first);
+        QVERIFY(WindowRegistry::unload<ProbeForm>());
+        QCOMPARE(unloads, 1);
+        QVERIFY(!WindowRegistry::isLoaded<ProbeForm>());
+        QTRY_VERIFY(gone.isNull());
+
+        ProbeForm* second = win<ProbeForm>();
+        QCOMPARE(loads, 2);
+        QVERIFY(WindowRegistry::isLoaded<ProbeForm>());
+        second->Show();
+        QVERIFY(second->isVisible());
+        // The close box unloads as well.
+        second->close();
+        QCOMPARE(unloads, 2);
+        QVERIFY(!WindowRegistry::isLoaded<ProbeForm>());
+    }
+
+    void loadThatUnloadsLeavesNothingLoaded()
+    {
+        win<SelfUnloadingForm>();
+        QVERIFY(!WindowRegistry::isLoaded<SelfUnloadingForm>());
+    }
+
+    void twipPositionsSurviveRounding()
+    {
+        ProbeForm* f = win<ProbeForm>();
+        f->setLeft(1234.5f);
+        f->setTop(100.25f);
+        // The exact values are kept, the native window stands at the nearest pixel.
+        QCOMPARE(f->Left(), 1234.5f);
+        QCOMPARE(f->Top(), 100.25f);
+        QCOMPARE(f->pos(), QPoint(Twips::toPixelsX(1234.5f), Twips::toPixelsY(100.25f)));
+        WindowRegistry::unload<ProbeForm>();
+    }
+};
+
+QTEST_MAIN(TestApp)
+#include "test_app.moc"

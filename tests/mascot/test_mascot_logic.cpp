@@ -1,0 +1,221 @@
+// The tick's screen keeping and frame choice, and the outline builder against the pixels.
+
+#include "Outline.h"
+#include "Tick.h"
+
+#include <QImage>
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+// Every point of the 181 x 181 scan is inside the region exactly when its colour differs from the
+// background (off the picture counts as a colour).
+bool outlineMatchesPixels(const QImage& img, const QRegion& region, QString* why)
+{
+    const qint64 bg = pictureColour(img, 0, 0);
+    for (int x = 0; x < kOutlineScan; ++x) {
+        for (int y = 0; y < kOutlineScan; ++y) {
+            const bool want = pictureColour(img, x, y) != bg;
+            if (region.contains(QPoint(x, y)) != want) {
+                *why = QStringLiteral("point %1,%2 should be %3").arg(x).arg(y).arg(want ? "in" : "out");
+                return false;
+            }
+        }
+    }
+    // Nothing beyond the scan.
+    if (region.boundingRect().right() >= kOutlineScan || region.boundingRect().bottom() >= kOutlineScan) {
+        *why = QStringLiteral("region reaches past the scan");
+        return false;
+    }
+    return true;
+}
+
+QImage blank(QColor bg = Qt::white)
+{
+    QImage img(120, 180, QImage::Format_RGB32);
+    img.fill(bg);
+    return img;
+}
+
+} // namespace
+
+class TestMascotLogic : public QObject {
+    Q_OBJECT
+private slots:
+    void screenKeeping_data()
+    {
+        QTest::addColumn<float>("left");
+        QTest::addColumn<float>("top");
+        QTest::addColumn<qint32>("expLeft");
+        QTest::addColumn<qint32>("expTop");
+        // Screen 19200 x 14400 twips (1280 x 960 px), frame 1800 x 2700.
+        QTest::newRow("inside stays") << 3000.f << 4000.f << 3000 << 4000;
+        QTest::newRow("left of screen") << -15.f << 100.f << 0 << 100;
+        QTest::newRow("above screen") << 100.f << -2700.f << 100 << 0;
+        QTest::newRow("exact touch right") << 17400.f << 0.f << 17400 << 0;
+        QTest::newRow("one twip past right") << 17401.f << 0.f << 17400 << 0;
+        QTest::newRow("exact touch bottom") << 0.f << 11700.f << 0 << 11700;
+        QTest::newRow("past bottom-right") << 19000.f << 14000.f << 17400 << 11700;
+        QTest::newRow("half rounds to even down") << 100.5f << 200.5f << 100 << 200;
+        QTest::newRow("half rounds to even up") << 101.5f << 201.5f << 102 << 202;
+        QTest::newRow("rounding brings it to the edge") << 17400.4f << 11700.4f << 17400 << 11700;
+        QTest::newRow("rounding past the edge") << 17400.6f << 11700.6f << 17400 << 11700;
+        QTest::newRow("minus a half is zero") << -0.5f << -0.5f << 0 << 0;
+    }
+    void screenKeeping()
+    {
+        QFETCH(float, left);
+        QFETCH(float, top);
+        QFETCH(qint32, expLeft);
+        QFETCH(qint32, expTop);
+        TickInput in{left, top, 1800, 2700, 19200, 14400};
+        qint32 l = -1, t = -1;
+        keepOnScreen(in, l, t);
+        QCOMPARE(l, expLeft);
+        QCOMPARE(t, expTop);
+    }
+
+    void screenSmallerThanFrame()
+    {
+        // The right and bottom edges win: the frame's far edges touch the screen's.
+        TickInput in{500, 500, 1800, 2700, 1500, 2000};
+        qint32 l, t;
+        keepOnScreen(in, l, t);
+        QCOMPARE(l, -300);
+        QCOMPARE(t, -700);
+    }
+
+    void oddScreenSizeRoundsToEven()
+    {
+        TickInput in{5000, 5000, 1800, 2700, 1800.f + 1000.5f, 2700.f + 1001.5f};
+        qint32 l, t;
+        keepOnScreen(in, l, t);
+        QCOMPARE(l, 1000);
+        QCOMPARE(t, 1002);
+    }
+
+    void frameOrder()
+    {
+        qint16 k = 0;
+        QList<int> frames;
+        for (int i = 0; i < 15; ++i)
+            frames << nextFrame(k, false);
+        QCOMPARE(frames, (QList<int>{1, 2, 3, 4, 5, 6, 7, 1, 2, 3, 4, 5, 6, 7, 1}));
+        QCOMPARE(k, qint16(1));
+    }
+
+    void barkModeHoldsFrameZeroAndKeepsCounter()
+    {
+        qint16 k = 0;
+        nextFrame(k, false);
+        nextFrame(k, false);
+        nextFrame(k, false);
+        QCOMPARE(k, qint16(3));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(nextFrame(k, true), 0);
+        QCOMPARE(k, qint16(3));
+        QCOMPARE(nextFrame(k, false), 4);
+    }
+
+    void counterBeyondSevenRestarts()
+    {
+        qint16 k = 12;
+        QCOMPARE(nextFrame(k, false), 1);
+    }
+
+    void tickCombinesBoth()
+    {
+        qint16 k = 7;
+        const TickResult r = animationTick({-10, 20000, 1800, 2700, 19200, 14400}, k, false);
+        QCOMPARE(r.left, 0);
+        QCOMPARE(r.top, 11700);
+        QCOMPARE(r.frame, 1);
+    }
+
+    void outlineShapes_data()
+    {
+        QTest::addColumn<QImage>("picture");
+        QImage plain = blank();
+        QTest::newRow("all background") << plain;
+
+        QImage disc = blank();
+        for (int y = 0; y < 180; ++y)
+            for (int x = 0; x < 120; ++x)
+                if ((x - 60) * (x - 60) + (y - 90) * (y - 90) < 40 * 40)
+                    disc.setPixel(x, y, qRgb(200, 150, 100));
+        QTest::newRow("disc") << disc;
+
+        // The background colour inside the figure is cut away too: matched exactly, no fill.
+        QImage holed = disc;
+        for (int y = 85; y < 95; ++y)
+            for (int x = 55; x < 65; ++x)
+                holed.setPixel(x, y, qRgb(255, 255, 255));
+        // One step off white stays.
+        holed.setPixel(70, 90, qRgb(254, 255, 255));
+        QTest::newRow("background colour inside") << holed;
+
+        QImage noisy = blank();
+        QRandomGenerator rng(42);
+        for (int y = 0; y < 180; ++y)
+            for (int x = 0; x < 120; ++x)
+                if (rng.bounded(3) == 0)
+                    noisy.setPixel(x, y, qRgb(10, 20, 30));
+        QTest::newRow("noise needs many rectangles") << noisy;
+
+        QImage other = blank(QColor(0, 128, 0));
+        other.setPixel(0, 1, qRgb(255, 255, 255));
+        QTest::newRow("background from pixel 0,0") << other;
+
+        QImage small(20, 10, QImage::Format_RGB32);
+        small.fill(Qt::white);
+        QTest::newRow("small picture") << small;
+    }
+    void outlineShapes()
+    {
+        QFETCH(QImage, picture);
+        const FrameRegionSlot slot = buildOutline(picture);
+        QString why;
+        QVERIFY2(outlineMatchesPixels(picture, regionFromSlot(slot), &why), qPrintable(why));
+        // The strip right of the picture and the row below it always belong to the outline.
+        QVERIFY(regionFromSlot(slot).contains(QRect(120, 0, 61, 181)));
+        QVERIFY(regionFromSlot(slot).contains(QRect(0, 180, 181, 1)));
+    }
+
+    void rectanglesAreBandedAndDisjoint()
+    {
+        QImage noisy = blank();
+        QRandomGenerator rng(7);
+        for (int i = 0; i < 3000; ++i)
+            noisy.setPixel(int(rng.bounded(120)), int(rng.bounded(180)), qRgb(1, 2, 3));
+        const FrameRegionSlot slot = buildOutline(noisy);
+        qint64 area = 0;
+        for (const QRect& r : slot.rects)
+            area += qint64(r.width()) * r.height();
+        qint64 truth = 0;
+        for (int x = 0; x < kOutlineScan; ++x)
+            for (int y = 0; y < kOutlineScan; ++y)
+                truth += pictureColour(noisy, x, y) != 0xFFFFFF;
+        // Rectangles that overlapped would count some pixels twice.
+        QCOMPARE(area, truth);
+        // The slot holds as many rectangles as the outline needs, far more than a fixed 301 here.
+        QVERIFY(slot.rects.size() > 301);
+    }
+
+    void shippedFramesFitTheirOutlines()
+    {
+        for (const char letter : QByteArray("ABCDEFG")) {
+            const QImage img(QStringLiteral(":/frames/%1.png").arg(QLatin1Char(letter)));
+            QVERIFY2(!img.isNull(), "frame picture missing from the resources");
+            QCOMPARE(img.size(), QSize(120, 180));
+            const FrameRegionSlot slot = buildOutline(img);
+            QString why;
+            QVERIFY2(outlineMatchesPixels(img.convertToFormat(QImage::Format_RGB32),
+                                          regionFromSlot(slot), &why),
+                     qPrintable(QStringLiteral("%1: %2").arg(QLatin1Char(letter)).arg(why)));
+        }
+    }
+};
+
+QTEST_MAIN(TestMascotLogic)
+#include "test_mascot_logic.moc"
