@@ -1,0 +1,7 @@
+#include "CutAtNul.h"
+
+QString CutAtNul(const QString& text)
+{
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    return nul < 0 ? text : text.left(nul);
+}

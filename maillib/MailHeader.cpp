@@ -1,0 +1,135 @@
+#include "MailHeader.h"
+
+#include <QStringDecoder>
+
+void MailHeader::clear()
+{
+    m_raw.clear();
+    m_midLine = false;
+}
+
+void MailHeader::addLine(QByteArrayView line, bool complete)
+{
+    if (!m_midLine && !m_raw.isEmpty())
+        m_raw.append("\r\n");
+    const qsizetype room = kMaxBytes - m_raw.size();
+    if (room > 0)
+        m_raw.append(line.first(qMin(room, line.size())));
+    m_midLine = !complete;
+}
+
+QString MailHeader::field(QByteArrayView name) const
+{
+    QByteArray value;
+    bool inField = false;
+    const QByteArrayView raw(m_raw);
+    qsizetype pos = 0;
+    while (pos < raw.size()) {
+        qsizetype eol = raw.indexOf("\r\n", pos);
+        if (eol < 0)
+            eol = raw.size();
+        const QByteArrayView line = raw.sliced(pos, eol - pos);
+        pos = eol + 2;
+        if (inField) {
+            if (!line.isEmpty() && (line[0] == ' ' || line[0] == '\t')) {
+                value.append(line); // a folded continuation keeps its blank
+                continue;
+            }
+            break;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon < 0)
+            continue;
+        if (line.first(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
+            value = line.sliced(colon + 1).toByteArray();
+            inField = true;
+        }
+    }
+    return decodeWords(value.trimmed());
+}
+
+namespace {
+
+QByteArray decodeQ(QByteArrayView text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '_') {
+            out.append(' ');
+        } else if (c == '=' && i + 2 < text.size() && isxdigit(uchar(text[i + 1])) &&
+                   isxdigit(uchar(text[i + 2]))) {
+            out.append(char(QByteArray::fromHex(text.sliced(i + 1, 2).toByteArray()).at(0)));
+            i += 2;
+        } else {
+            out.append(c);
+        }
+    }
+    return out;
+}
+
+// One encoded word at text[pos] ("=?cs?e?data?="); its decoded text and end, or false.
+bool decodeWord(QByteArrayView text, qsizetype pos, QString& decoded, qsizetype& end)
+{
+    const qsizetype q1 = text.indexOf('?', pos + 2);
+    if (q1 < 0 || q1 + 2 >= text.size() || text[q1 + 2] != '?')
+        return false;
+    const qsizetype q3 = text.indexOf("?=", q1 + 3);
+    if (q3 < 0)
+        return false;
+    QByteArray charset = text.sliced(pos + 2, q1 - pos - 2).toByteArray();
+    if (const qsizetype star = charset.indexOf('*'); star >= 0)
+        charset.truncate(star); // RFC 2231 language suffix
+    const char encoding = char(QChar::toUpper(uint(uchar(text[q1 + 1]))));
+    const QByteArrayView data = text.sliced(q1 + 3, q3 - q1 - 3);
+    if (data.contains(' '))
+        return false;
+    QByteArray bytes;
+    if (encoding == 'B') {
+        auto result = QByteArray::fromBase64Encoding(data.toByteArray());
+        if (!result)
+            return false;
+        bytes = result.decoded;
+    } else if (encoding == 'Q') {
+        bytes = decodeQ(data);
+    } else {
+        return false;
+    }
+    QStringDecoder decoder(charset.constData());
+    if (!decoder.isValid())
+        return false;
+    decoded = decoder.decode(bytes);
+    end = q3 + 2;
+    return true;
+}
+
+} // namespace
+
+QString MailHeader::decodeWords(QByteArrayView value)
+{
+    QString out;
+    qsizetype pos = 0;
+    qsizetype plainStart = 0;
+    bool lastWasWord = false;
+    while (pos < value.size()) {
+        const qsizetype start = value.indexOf("=?", pos);
+        if (start < 0)
+            break;
+        QString decoded;
+        qsizetype end = 0;
+        if (!decodeWord(value, start, decoded, end)) {
+            pos = start + 2;
+            continue;
+        }
+        const QByteArrayView between = value.sliced(plainStart, start - plainStart);
+        // Blanks between two encoded words are not part of the text.
+        if (!(lastWasWord && between.trimmed().isEmpty()))
+            out += QString::fromUtf8(between);
+        out += decoded;
+        lastWasWord = true;
+        pos = plainStart = end;
+    }
+    out += QString::fromUtf8(value.sliced(plainStart));
+    return out;
+}

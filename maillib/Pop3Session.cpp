@@ -1,0 +1,550 @@
+#include "Pop3Session.h"
+
+#include "Pop3Address.h"
+
+#include <QCryptographicHash>
+#include <QSslError>
+#include <limits>
+
+using Step = Pop3ReplyParser::Step;
+
+namespace {
+
+// A LIST longer than this is read to its end, but the rest of the sizes are not kept.
+constexpr qsizetype kMaxListEntries = 1000000;
+constexpr int kMaxCapabilityLines = 1000;
+
+QString seconds(int ms)
+{
+    return QString::number((ms + 999) / 1000);
+}
+
+} // namespace
+
+Pop3Session::Pop3Session(const Settings& settings) : m_settings(settings)
+{
+    m_chunk.resize(qBound(512, m_settings.receiveBufferSize, 16 * 1024 * 1024));
+    m_settings.window = qMax(1, m_settings.window);
+}
+
+Pop3Session::~Pop3Session()
+{
+    m_socket.abort();
+}
+
+bool Pop3Session::fail(const QString& text)
+{
+    m_error = text;
+    return false;
+}
+
+QString Pop3Session::serverText(QByteArrayView text) const
+{
+    QString s = QString::fromUtf8(text.first(qMin<qsizetype>(text.size(), 512)));
+    for (QChar& c : s) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = u' ';
+    }
+    return s.trimmed();
+}
+
+bool Pop3Session::failConnect()
+{
+    switch (m_socket.error()) {
+    case QAbstractSocket::HostNotFoundError:
+        return fail(QStringLiteral("POP3サーバー「%1」に接続できませんでした。名前解決に失敗しました。")
+                        .arg(m_server));
+    case QAbstractSocket::ConnectionRefusedError:
+        return fail(QStringLiteral("POP3サーバー「%1」に接続できませんでした。接続を拒否されました。")
+                        .arg(m_server));
+    case QAbstractSocket::SocketTimeoutError:
+        return fail(
+            QStringLiteral("POP3サーバー「%1」に接続できませんでした。%2秒以内に応答がありませんでした。")
+                .arg(m_server, seconds(m_settings.connectTimeoutMs)));
+    case QAbstractSocket::NetworkError:
+        return fail(
+            QStringLiteral("POP3サーバー「%1」に接続できませんでした。ネットワークに到達できません。")
+                .arg(m_server));
+    default:
+        return fail(QStringLiteral("POP3サーバー「%1」に接続できませんでした。(%2)")
+                        .arg(m_server, m_socket.errorString()));
+    }
+}
+
+bool Pop3Session::failTls()
+{
+    const QList<QSslError> errors = m_socket.sslHandshakeErrors();
+    m_socket.abort();
+    m_broken = true;
+    QString reason;
+    for (const QSslError& e : errors) {
+        switch (e.error()) {
+        case QSslError::HostNameMismatch:
+            reason = QStringLiteral("証明書のホスト名がサーバー名と一致しません。");
+            break;
+        case QSslError::CertificateExpired:
+            reason = QStringLiteral("証明書の有効期限が切れています。");
+            break;
+        case QSslError::CertificateNotYetValid:
+            reason = QStringLiteral("証明書はまだ有効になっていません。");
+            break;
+        case QSslError::CertificateRevoked:
+            reason = QStringLiteral("証明書は失効しています。");
+            break;
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+        case QSslError::CertificateRejected:
+            reason = QStringLiteral("証明書が信頼できる認証局のものではありません。");
+            break;
+        default:
+            if (reason.isEmpty())
+                reason = QStringLiteral("証明書を検証できませんでした。(%1)").arg(e.errorString());
+            continue;
+        }
+        break; // the first error that has a clear reason is the one to show
+    }
+    if (reason.isEmpty()) {
+        if (m_socket.error() == QAbstractSocket::SocketTimeoutError)
+            reason = QStringLiteral("%1秒以内に応答がありませんでした。")
+                         .arg(seconds(m_settings.connectTimeoutMs));
+        else
+            reason = QStringLiteral("(%1)").arg(m_socket.errorString());
+    }
+    return fail(QStringLiteral("POP3サーバー「%1」と暗号化通信を始められませんでした。%2")
+                    .arg(m_server, reason));
+}
+
+bool Pop3Session::fill(QDeadlineTimer deadline)
+{
+    if (m_broken)
+        return false;
+    if (m_socket.bytesAvailable() <= 0) {
+        const auto lost = [this] {
+            m_broken = true;
+            m_socket.abort();
+            return fail(QStringLiteral("POP3サーバー「%1」との接続が途中で切れました。").arg(m_server));
+        };
+        if (m_socket.state() != QAbstractSocket::ConnectedState)
+            return lost();
+        if (deadline.hasExpired() ||
+            (!m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) &&
+             m_socket.bytesAvailable() <= 0)) {
+            if (m_socket.state() == QAbstractSocket::ConnectedState &&
+                (deadline.hasExpired() || m_socket.error() == QAbstractSocket::SocketTimeoutError)) {
+                m_broken = true;
+                m_socket.abort();
+                return fail(QStringLiteral("POP3サーバー「%1」から応答がなくなりました。")
+                                .arg(m_server));
+            }
+            return lost();
+        }
+    }
+    const qint64 n = m_socket.read(m_chunk.data(), m_chunk.size());
+    if (n < 0) {
+        m_broken = true;
+        m_socket.abort();
+        return fail(QStringLiteral("POP3サーバー「%1」との接続が途中で切れました。").arg(m_server));
+    }
+    m_parser.feed(QByteArrayView(m_chunk.constData(), n));
+    return true;
+}
+
+bool Pop3Session::send(const QByteArray& lines)
+{
+    if (m_broken)
+        return false;
+    if (m_socket.write(lines) != lines.size() || !m_socket.flush()) {
+        if (m_socket.bytesToWrite() == 0 || m_socket.state() != QAbstractSocket::ConnectedState) {
+            m_broken = true;
+            m_socket.abort();
+            return fail(
+                QStringLiteral("POP3サーバー「%1」との接続が途中で切れました。").arg(m_server));
+        }
+    }
+    return true;
+}
+
+bool Pop3Session::readStatus(Step& step)
+{
+    const QDeadlineTimer deadline(m_settings.commandTimeoutMs);
+    for (;;) {
+        step = m_parser.readStatus();
+        if (step == Step::Ok || step == Step::Err)
+            return true;
+        if (step == Step::Bad) {
+            m_broken = true;
+            m_socket.abort();
+            return fail(QStringLiteral("POP3サーバー「%1」から正しくない応答が届きました。")
+                            .arg(m_server));
+        }
+        if (!fill(deadline))
+            return false;
+    }
+}
+
+Step Pop3Session::readData()
+{
+    for (;;) {
+        const Step step = m_parser.readData();
+        if (step != Step::NeedMore)
+            return step;
+        if (!fill(QDeadlineTimer(m_settings.stallTimeoutMs)))
+            return Step::Bad;
+    }
+}
+
+bool Pop3Session::skipData()
+{
+    for (;;) {
+        const Step step = readData();
+        if (step == Step::End)
+            return true;
+        if (step == Step::Bad)
+            return false;
+    }
+}
+
+bool Pop3Session::open(const QString& server)
+{
+    m_server = server.trimmed();
+    const auto address = Pop3Address::parse(server);
+    if (!address)
+        return fail(QStringLiteral("POP3サーバーの指定「%1」が正しくありません。").arg(m_server));
+    m_server = address->host;
+
+    const QDeadlineTimer deadline(m_settings.connectTimeoutMs);
+    m_socket.setPeerVerifyName(address->host);
+    if (address->implicitTls)
+        m_socket.connectToHostEncrypted(address->host, address->port);
+    else
+        m_socket.connectToHost(address->host, address->port);
+    if (!m_socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime()))))
+        return failConnect();
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (address->implicitTls &&
+        !m_socket.waitForEncrypted(int(qMax<qint64>(1, deadline.remainingTime()))))
+        return failTls();
+
+    Step step;
+    if (!readStatus(step))
+        return false;
+    if (step != Step::Ok)
+        return fail(QStringLiteral("POP3サーバー「%1」が接続を断りました。サーバーの応答: %2")
+                        .arg(m_server, serverText(m_parser.text())));
+    m_timestamp = Pop3ReplyParser::greetingTimestamp(m_parser.text());
+
+    if (!readCapabilities())
+        return false;
+    if (!address->implicitTls && m_caps.stls) {
+        if (!startTls())
+            return false;
+        if (!readCapabilities())
+            return false;
+    }
+    return true;
+}
+
+bool Pop3Session::readCapabilities()
+{
+    m_caps = {};
+    if (!send("CAPA\r\n"))
+        return false;
+    Step step;
+    if (!readStatus(step))
+        return false;
+    if (step != Step::Ok)
+        return true; // a server from before CAPA: no STLS, no pipelining
+    int lines = 0;
+    for (;;) {
+        step = readData();
+        if (step == Step::Bad)
+            return false;
+        if (step == Step::End)
+            return true;
+        if (step == Step::Line && ++lines <= kMaxCapabilityLines)
+            Pop3ReplyParser::addCapability(m_caps, m_parser.text());
+    }
+}
+
+bool Pop3Session::startTls()
+{
+    if (!send("STLS\r\n"))
+        return false;
+    Step step;
+    if (!readStatus(step))
+        return false;
+    if (step != Step::Ok) {
+        m_broken = true;
+        m_socket.abort();
+        return fail(QStringLiteral("POP3サーバー「%1」と暗号化通信を始められませんでした。サーバーの応答: %2")
+                        .arg(m_server, serverText(m_parser.text())));
+    }
+    // Anything after the +OK came before the handshake, so nobody vouches for it.
+    if (m_parser.buffered() > 0 || m_socket.bytesAvailable() > 0) {
+        m_broken = true;
+        m_socket.abort();
+        return fail(QStringLiteral("POP3サーバー「%1」から正しくない応答が届きました。").arg(m_server));
+    }
+    m_socket.startClientEncryption();
+    if (!m_socket.waitForEncrypted(m_settings.connectTimeoutMs))
+        return failTls();
+    return true;
+}
+
+qint32 Pop3Session::login(const QString& user, const QString& password, bool apop)
+{
+    if (m_broken)
+        return -1;
+    if (m_loggedIn) {
+        fail(QStringLiteral("POP3サーバー「%1」にはすでにログインしています。").arg(m_server));
+        return -1;
+    }
+    // A line break would let the account inject commands of its own.
+    const auto unsafe = [](const QString& s) {
+        return s.contains(u'\r') || s.contains(u'\n') || s.contains(QChar(u'\0'));
+    };
+    if (unsafe(user) || unsafe(password) || user.contains(u' ') || user.isEmpty()) {
+        fail(QStringLiteral("ユーザーIDまたはパスワードに使えない文字が含まれています。"));
+        return -1;
+    }
+    const QByteArray id = user.toUtf8();
+    Step step;
+    if (apop) {
+        if (!m_timestamp) {
+            fail(QStringLiteral("POP3サーバー「%1」はAPOPに対応していません。"
+                                "(サーバーの挨拶にタイムスタンプがありません)")
+                     .arg(m_server));
+            return -1;
+        }
+        const QByteArray digest =
+            QCryptographicHash::hash(*m_timestamp + password.toUtf8(), QCryptographicHash::Md5)
+                .toHex();
+        if (!send("APOP " + id + ' ' + digest + "\r\n") || !readStatus(step))
+            return -1;
+    } else {
+        const QByteArray pass = "PASS " + password.toUtf8() + "\r\n";
+        if (pipelining()) {
+            if (!send("USER " + id + "\r\n" + pass) || !readStatus(step))
+                return -1;
+            if (step == Step::Ok && !readStatus(step))
+                return -1;
+            // After a refused USER the PASS reply still comes; it is not needed.
+        } else {
+            if (!send("USER " + id + "\r\n") || !readStatus(step))
+                return -1;
+            if (step == Step::Ok && (!send(pass) || !readStatus(step)))
+                return -1;
+        }
+    }
+    if (step != Step::Ok) {
+        fail(QStringLiteral("POP3サーバー「%1」にログインできませんでした。サーバーの応答: %2")
+                 .arg(m_server, serverText(m_parser.text())));
+        // The server may still send the reply of a pipelined PASS; no more commands follow.
+        m_broken = true;
+        return -1;
+    }
+    m_loggedIn = true;
+
+    if (pipelining()) {
+        if (!send("STAT\r\nLIST\r\n"))
+            return -1;
+    } else if (!send("STAT\r\n")) {
+        return -1;
+    }
+    if (!readStatus(step))
+        return -1;
+    const auto stat = Pop3ReplyParser::parseStat(m_parser.text());
+    if (step != Step::Ok || !stat) {
+        fail(QStringLiteral("POP3サーバー「%1」からメールの数を受け取れませんでした。サーバーの応答: %2")
+                 .arg(m_server, serverText(m_parser.text())));
+        m_broken = true;
+        return -1;
+    }
+    m_count = qint32(qMin<qint64>(stat->number, std::numeric_limits<qint32>::max()));
+    if (!pipelining() && !send("LIST\r\n"))
+        return -1;
+    if (!readList())
+        return -1;
+    return m_count;
+}
+
+bool Pop3Session::readList()
+{
+    Step step;
+    if (!readStatus(step))
+        return false;
+    if (step != Step::Ok)
+        return true; // sizes stay unknown (0); the messages can still be fetched
+    for (;;) {
+        step = readData();
+        if (step == Step::Bad)
+            return false;
+        if (step == Step::End)
+            break;
+        if (step != Step::Line || m_sizes.size() >= kMaxListEntries)
+            continue;
+        const auto entry = Pop3ReplyParser::parseListLine(m_parser.text());
+        if (entry && entry->number >= 1 && entry->number <= m_count)
+            m_sizes.insert(qint32(entry->number), entry->size);
+    }
+    return true;
+}
+
+qint64 Pop3Session::size(qint32 number) const
+{
+    return m_sizes.value(number, 0);
+}
+
+void Pop3Session::topUp()
+{
+    if (m_broken)
+        return;
+    QByteArray commands;
+    const qsizetype window = pipelining() ? m_settings.window : 1;
+    qsizetype queued = qsizetype(m_inFlight.size());
+    while (queued < window && m_nextAhead <= m_count) {
+        commands += "RETR " + QByteArray::number(m_nextAhead) + "\r\n";
+        m_inFlight.push_back(m_nextAhead);
+        ++m_nextAhead;
+        ++queued;
+    }
+    if (!commands.isEmpty())
+        send(commands);
+}
+
+bool Pop3Session::finishFront()
+{
+    // Reads what is left of the front reply and drops it.
+    bool ok = true;
+    if (m_frontStage == Stage::StatusUnread) {
+        Step step;
+        ok = readStatus(step) && (step != Step::Ok || skipData());
+    } else if (!m_frontEnded) {
+        ok = skipData();
+    }
+    m_inFlight.pop_front();
+    m_frontStage = Stage::StatusUnread;
+    m_frontEnded = false;
+    return ok;
+}
+
+bool Pop3Session::position(qint32 number)
+{
+    if (m_broken)
+        return false;
+    if (!m_loggedIn)
+        return fail(QStringLiteral("POP3サーバー「%1」にログインしていません。").arg(m_server));
+    if (number < 1 || number > m_count)
+        return fail(QStringLiteral("メール番号 %1 はありません。").arg(number));
+    const bool ahead = std::find(m_inFlight.begin(), m_inFlight.end(), number) != m_inFlight.end();
+    // Replies come in the order the commands went out: what comes before this one is dropped,
+    // and a message asked for again, or out of order, is fetched anew.
+    while (!m_inFlight.empty() && (!ahead || m_inFlight.front() != number)) {
+        if (!finishFront())
+            return false;
+    }
+    if (m_inFlight.empty()) {
+        m_nextAhead = number;
+        topUp();
+        if (m_broken)
+            return false;
+    }
+    if (m_frontStage == Stage::StatusUnread) {
+        Step step;
+        if (!readStatus(step))
+            return false;
+        if (step != Step::Ok) {
+            const QString text = serverText(m_parser.text());
+            m_inFlight.pop_front();
+            return fail(QStringLiteral("メール %1 を受信できませんでした。サーバーの応答: %2")
+                            .arg(QString::number(number), text));
+        }
+        m_frontStage = Stage::Header;
+        m_header.clear();
+        topUp(); // the server works on the next ones while this one is read
+    }
+    return true;
+}
+
+bool Pop3Session::readHeader()
+{
+    while (m_frontStage == Stage::Header) {
+        const Step step = readData();
+        if (step == Step::Bad)
+            return false;
+        if (step == Step::End) {
+            m_frontEnded = true;
+            m_frontStage = Stage::Body;
+        } else if (step == Step::Line && m_parser.text().isEmpty()) {
+            m_frontStage = Stage::Body;
+        } else {
+            m_header.addLine(m_parser.text(), step == Step::Line);
+        }
+    }
+    return true;
+}
+
+void Pop3Session::fillFields(Fields& fields) const
+{
+    fields.subject = m_header.field("Subject").left(kMaxFieldChars);
+    fields.date = m_header.field("Date").left(kMaxFieldChars);
+    fields.from = m_header.field("From").left(kMaxFieldChars);
+    fields.header = QString::fromUtf8(m_header.raw()).left(kMaxFieldChars);
+}
+
+bool Pop3Session::status(qint32 number, Fields& fields)
+{
+    if (!position(number) || !readHeader())
+        return false;
+    fillFields(fields);
+    return true;
+}
+
+bool Pop3Session::fetch(qint32 number, Fields& fields, QString& bodyPrefix)
+{
+    if (!position(number) || !readHeader())
+        return false;
+    fillFields(fields);
+    QByteArray body;
+    while (!m_frontEnded) {
+        const Step step = readData();
+        if (step == Step::Bad)
+            return false;
+        if (step == Step::End)
+            break;
+        if (body.size() < kMaxBodyPrefix) {
+            const QByteArrayView text = m_parser.text();
+            body.append(text.first(qMin(text.size(), kMaxBodyPrefix - body.size())));
+            if (step == Step::Line && body.size() < kMaxBodyPrefix)
+                body.append("\r\n");
+        }
+    }
+    bodyPrefix = QString::fromUtf8(body);
+    m_inFlight.pop_front();
+    m_frontStage = Stage::StatusUnread;
+    m_frontEnded = false;
+    topUp();
+    return true;
+}
+
+void Pop3Session::close()
+{
+    if (m_socket.state() == QAbstractSocket::ConnectedState && !m_broken) {
+        if (m_inFlight.empty() && send("QUIT\r\n")) {
+            Step step;
+            readStatus(step);
+            m_socket.disconnectFromHost();
+            if (m_socket.state() != QAbstractSocket::UnconnectedState)
+                m_socket.waitForDisconnected(qMin(m_settings.commandTimeoutMs, 2000));
+        } else {
+            // Replies sent ahead are still coming; the server ends the session on QUIT anyway.
+            send("QUIT\r\n");
+        }
+    }
+    m_socket.abort();
+    m_broken = true;
+}

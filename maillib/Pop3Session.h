@@ -1,0 +1,100 @@
+#pragma once
+// One POP3 connection: connect (TLS from the start, or STLS when offered), log in, then hand out
+// messages one at a time while the RETRs for the next ones are already on their way (when the
+// server allows PIPELINING). Each RETR is read once: its header feeds status(), the rest of it
+// fetch(); nothing keeps more than a bounded part of a message. Every wait has a time limit.
+//
+// The calls block the calling thread; the socket is driven with waitFor*, so no event loop runs.
+
+#include "MailHeader.h"
+#include "Pop3ReplyParser.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QHash>
+#include <QSslSocket>
+#include <QString>
+#include <deque>
+
+class Pop3Session {
+public:
+    struct Settings {
+        int receiveBufferSize = 8192;  // bytes taken from the socket at a time
+        int connectTimeoutMs = 20000;  // name lookup, TCP connect and TLS handshake
+        int commandTimeoutMs = 30000;  // for a status line to arrive whole
+        int stallTimeoutMs = 30000;    // for the next bytes of a multi-line reply
+        int window = 64;               // RETRs sent ahead when pipelining; 1 = never
+    };
+    struct Fields {
+        QString subject;
+        QString date;
+        QString from;
+        QString header;
+    };
+    // Text handed out in the caller's buffers is cut to this many characters.
+    static constexpr qsizetype kMaxFieldChars = 8191;
+    // Bytes of the body given to the caller; the rest is read and dropped.
+    static constexpr qsizetype kMaxBodyPrefix = 64 * 1024;
+
+    explicit Pop3Session(const Settings& settings);
+    ~Pop3Session();
+    Pop3Session(const Pop3Session&) = delete;
+    Pop3Session& operator=(const Pop3Session&) = delete;
+
+    bool open(const QString& server);
+    // The number of messages, or -1.
+    qint32 login(const QString& user, const QString& password, bool apop);
+    bool status(qint32 number, Fields& fields);
+    // From the LIST taken at login; 0 for an unknown message.
+    qint64 size(qint32 number) const;
+    bool fetch(qint32 number, Fields& fields, QString& bodyPrefix);
+    void close();
+
+    // The text for the user about the last failure.
+    const QString& error() const { return m_error; }
+    bool isEncrypted() const { return m_socket.isEncrypted(); }
+    bool pipelining() const { return m_caps.pipelining && m_settings.window > 1; }
+
+private:
+    enum class Stage { StatusUnread, Header, Body };
+
+    bool fail(const QString& text);
+    bool failConnect();
+    bool failTls();
+    bool fill(QDeadlineTimer deadline);
+    bool send(const QByteArray& line);
+    // Reads a status line; false on a failure of the connection (Err is not a failure here).
+    bool readStatus(Pop3ReplyParser::Step& step);
+    // Next line of a multi-line reply: Line, Piece or End; Bad after a failure.
+    Pop3ReplyParser::Step readData();
+    bool skipData();
+    bool readCapabilities();
+    bool startTls();
+    bool readList();
+
+    bool position(qint32 number);
+    bool readHeader();
+    bool finishFront();
+    void topUp();
+    void fillFields(Fields& fields) const;
+    QString serverText(QByteArrayView text) const;
+
+    Settings m_settings;
+    QSslSocket m_socket;
+    Pop3ReplyParser m_parser;
+    QByteArray m_chunk;
+    QString m_server;
+    QString m_error;
+    bool m_broken = false;
+    bool m_loggedIn = false;
+    Pop3ReplyParser::Capabilities m_caps;
+    std::optional<QByteArray> m_timestamp;
+
+    qint32 m_count = 0;
+    QHash<qint32, qint64> m_sizes;
+    std::deque<qint32> m_inFlight; // RETRs sent whose replies are not read to the end, in order
+    qint32 m_nextAhead = 1;        // the next message whose RETR may be sent ahead
+    Stage m_frontStage = Stage::StatusUnread;
+    bool m_frontEnded = false;     // the front reply ended inside its header
+    MailHeader m_header;
+};

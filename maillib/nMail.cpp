@@ -1,0 +1,177 @@
+#include "nMail.h"
+
+#include "Pop3Session.h"
+
+#include <QHash>
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+namespace {
+
+struct Library {
+    bool started = false;
+    Pop3Session::Settings settings;
+    QHash<qint32, std::shared_ptr<Pop3Session>> sessions;
+    qint32 nextHandle = 0;
+    QString lastError;
+};
+
+Library& library()
+{
+    static Library lib;
+    return lib;
+}
+
+std::shared_ptr<Pop3Session> session(qint32 handle)
+{
+    Library& lib = library();
+    const auto found = lib.sessions.constFind(handle);
+    if (found == lib.sessions.cend()) {
+        lib.lastError = QStringLiteral("メールの接続番号 %1 は開かれていません。").arg(handle);
+        return nullptr;
+    }
+    return *found;
+}
+
+} // namespace
+
+qint32 NMailInitializeWinSock()
+{
+    library().started = true;
+    return 0;
+}
+
+qint32 NMailSetOption(qint32 option, qint32 value)
+{
+    Pop3Session::Settings& s = library().settings;
+    switch (option) {
+    case NMailOptionReceiveBuffer:
+        if (value < 512 || value > 16 * 1024 * 1024)
+            return -1;
+        s.receiveBufferSize = value;
+        return 0;
+    case NMailOptionConnectTimeout:
+    case NMailOptionCommandTimeout:
+    case NMailOptionStallTimeout:
+        if (value < 1)
+            return -1;
+        (option == NMailOptionConnectTimeout   ? s.connectTimeoutMs
+         : option == NMailOptionCommandTimeout ? s.commandTimeoutMs
+                                               : s.stallTimeoutMs) = value;
+        return 0;
+    case NMailOptionPipelineWindow:
+        if (value < 1 || value > 1000)
+            return -1;
+        s.window = value;
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+qint32 NMailEndWinSock()
+{
+    Library& lib = library();
+    // Take the table first: closing may wait on the network.
+    const auto sessions = std::exchange(lib.sessions, {});
+    for (const auto& s : sessions)
+        s->close();
+    lib.started = false;
+    return 0;
+}
+
+qint32 NMailPop3Connect(const QString& server)
+{
+    Library& lib = library();
+    if (!lib.started) {
+        lib.lastError = QStringLiteral("メールライブラリが開始されていません。");
+        return -1;
+    }
+    auto s = std::make_shared<Pop3Session>(lib.settings);
+    if (!s->open(server)) {
+        lib.lastError = s->error();
+        return -1;
+    }
+    const qint32 handle = lib.nextHandle;
+    lib.nextHandle = lib.nextHandle == std::numeric_limits<qint32>::max() ? 0 : lib.nextHandle + 1;
+    lib.sessions.insert(handle, std::move(s));
+    return handle;
+}
+
+qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop)
+{
+    const auto s = session(handle);
+    if (!s)
+        return -1;
+    const qint32 count = s->login(id, pass, apop != 0);
+    if (count < 0)
+        library().lastError = s->error();
+    return count;
+}
+
+qint32 NMailPop3GetMailStatus(qint32 handle, qint32 number, QString& subject, QString& date,
+                              QString& from, QString& header, qint32 /*flag*/)
+{
+    const auto s = session(handle);
+    if (!s)
+        return -1;
+    Pop3Session::Fields fields;
+    if (!s->status(number, fields)) {
+        library().lastError = s->error();
+        return -1;
+    }
+    subject = fields.subject;
+    date = fields.date;
+    from = fields.from;
+    header = fields.header;
+    return 0;
+}
+
+qint32 NMailPop3GetMailSize(qint32 handle, qint32 number)
+{
+    const auto s = session(handle);
+    if (!s)
+        return 0;
+    return qint32(std::clamp<qint64>(s->size(number), 0, std::numeric_limits<qint32>::max()));
+}
+
+qint32 NMailPop3GetMail(qint32 handle, qint32 number, QString& subject, QString& date,
+                        QString& from, QString& header, QString& body, qint32 /*path*/,
+                        qint32 /*flag*/)
+{
+    const auto s = session(handle);
+    if (!s)
+        return -1;
+    Pop3Session::Fields fields;
+    QString prefix;
+    if (!s->fetch(number, fields, prefix)) {
+        library().lastError = s->error();
+        return -1;
+    }
+    subject = fields.subject;
+    date = fields.date;
+    from = fields.from;
+    header = fields.header;
+    body = prefix;
+    return 0;
+}
+
+qint32 NMailPop3Close(qint32 handle)
+{
+    const auto s = session(handle);
+    if (!s)
+        return -1;
+    library().sessions.remove(handle);
+    s->close();
+    return 0;
+}
+
+qint32 NMailGetMessage(qint32 /*code*/, QString& buffer, qint32& length)
+{
+    if (length < 1)
+        return -1;
+    const QString text = library().lastError.left(length - 1);
+    buffer = text + QChar(u'\0');
+    return qint32(text.size());
+}
