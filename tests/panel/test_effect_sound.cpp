@@ -1,0 +1,325 @@
+// The effect sound's rules over a fake output, the WAV decoding and the message texts.
+
+#include "Module4.h"
+#include "WavFixture.h"
+#include "sound/EffectSoundPlayer.h"
+#include "sound/PcmSource.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+class FakeOutput : public SoundOutput {
+  public:
+    bool start(std::unique_ptr<SndFile> s, bool l) override {
+        calls << QStringLiteral("start");
+        if (refuse)
+            return false;
+        sound = std::move(s);
+        loop = l;
+        playing = true;
+        return true;
+    }
+    void stopAll() override {
+        calls << QStringLiteral("stop");
+        playing = false;
+        sound.reset();
+    }
+    bool isPlaying() override { return playing; }
+    bool waitFinished(qint64 timeoutMs) override {
+        waitedMs = timeoutMs;
+        if (stalls)
+            return false;
+        playing = false;
+        return true;
+    }
+
+    QStringList calls;
+    std::unique_ptr<SndFile> sound;
+    bool loop = false;
+    bool playing = false;
+    bool refuse = false;
+    bool stalls = false;
+    qint64 waitedMs = -1;
+};
+
+// True when some descriptor of this process is open on the file.
+bool fileHeldOpen(const QString& path) {
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System)) {
+        if (!target.isEmpty() && fd.symLinkTarget() == target)
+            return true;
+    }
+    return false;
+}
+
+QVector<qint16> readAll(SndFile& sound) {
+    QVector<qint16> out(sound.frames() * sound.channels());
+    out.resize(sound.readFrames(out.data(), sound.frames()) * sound.channels());
+    return out;
+}
+
+} // namespace
+
+class TestEffectSound : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+
+    void results_data();
+    void results();
+    void refusedOutputIsAnError();
+    void soundStillPlayingIsNotInterrupted();
+    void playingSoundKeepsItsBytesWhenTheBufferIsReplaced();
+    void synchronousWaitsForTheSound();
+    void synchronousGivesUpOnAStalledOutput();
+    void decodesWhatTheFileHolds_data();
+    void decodesWhatTheFileHolds();
+    void sourceEndsOrLoops_data();
+    void sourceEndsOrLoops();
+    void messages_data();
+    void messages();
+
+  private:
+    QString makeFile(const QString& kind);
+
+    QTemporaryDir m_dir;
+};
+
+void TestEffectSound::init() {
+    QVERIFY(m_dir.isValid());
+}
+
+QString TestEffectSound::makeFile(const QString& kind) {
+    const QString path = m_dir.filePath(kind + QStringLiteral(".wav"));
+    QByteArray bytes;
+    if (kind == QLatin1String("none"))
+        return QString();
+    if (kind == QLatin1String("missing"))
+        return path;
+    if (kind == QLatin1String("directory")) {
+        QDir(m_dir.path()).mkpath(path);
+        return path;
+    }
+    if (kind == QLatin1String("tone"))
+        bytes = wav::toneWav(300);
+    else if (kind == QLatin1String("junk"))
+        bytes = QByteArray(4000, 'x');
+    else if (kind == QLatin1String("atLimit"))
+        bytes = wav::wavOfSize(EffectSoundPlayer::MemoryLimit);
+    else if (kind == QLatin1String("overLimit"))
+        bytes = wav::wavOfSize(EffectSoundPlayer::MemoryLimit + 2)
+                    .left(EffectSoundPlayer::MemoryLimit + 1);
+    if (!wav::write(path, bytes))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void TestEffectSound::results_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("synchronous");
+    QTest::addColumn<bool>("loop");
+    QTest::addColumn<bool>("fromMemory");
+    QTest::addColumn<bool>("stopFirst");
+    QTest::addColumn<int>("code");
+
+    // file                                sync   loop   memory stop   code
+    QTest::newRow("stop request") << "none" << false << false << false << true << 4;
+    QTest::newRow("sync and loop, stop first") << "tone" << true << true << false << true << 2;
+    QTest::newRow("sync and loop before size check")
+        << "overLimit" << true << true << true << false << 2;
+    QTest::newRow("file") << "tone" << false << false << false << false << 0;
+    QTest::newRow("file, loop") << "tone" << false << true << false << false << 0;
+    QTest::newRow("file, stop first") << "tone" << false << false << false << true << 0;
+    QTest::newRow("file missing") << "missing" << false << false << false << false << 4;
+    QTest::newRow("file not a WAV") << "junk" << false << false << false << false << 4;
+    QTest::newRow("file is a folder") << "directory" << false << false << false << false << 4;
+    QTest::newRow("file empty") << "empty" << false << false << false << false << 4;
+    QTest::newRow("memory") << "tone" << false << false << true << false << 0;
+    QTest::newRow("memory, loop") << "tone" << false << true << true << false << 0;
+    QTest::newRow("memory at the limit") << "atLimit" << false << false << true << false << 0;
+    QTest::newRow("memory one byte over") << "overLimit" << false << false << true << false << 1;
+    QTest::newRow("memory missing") << "missing" << false << false << true << false << 3;
+    QTest::newRow("memory empty") << "empty" << false << false << true << false << 3;
+    QTest::newRow("memory folder") << "directory" << false << false << true << false << 3;
+    QTest::newRow("memory not a WAV") << "junk" << false << false << true << false << 4;
+}
+
+void TestEffectSound::results() {
+    QFETCH(QString, file);
+    QFETCH(bool, synchronous);
+    QFETCH(bool, loop);
+    QFETCH(bool, fromMemory);
+    QFETCH(bool, stopFirst);
+    QFETCH(int, code);
+
+    const QString path = makeFile(file);
+    FakeOutput out;
+    EffectSoundPlayer player(out);
+    QCOMPARE(player.play(path, synchronous, loop, fromMemory, stopFirst), code);
+
+    // The stop comes before anything else, whatever the outcome.
+    QCOMPARE(out.calls.value(0) == QLatin1String("stop"), stopFirst);
+    QCOMPARE(out.calls.count(QStringLiteral("stop")), stopFirst ? 1 : 0);
+    QCOMPARE(out.playing, code == 0);
+    if (code == 0) {
+        QVERIFY(out.sound);
+        QCOMPARE(out.loop, loop);
+        // From a file the sound reads as it plays; from memory the file is closed at once.
+        QCOMPARE(fileHeldOpen(path), !fromMemory);
+    } else {
+        QVERIFY(!out.calls.contains(QStringLiteral("start")));
+        // Nothing is left open on a refused file (the from-memory size check included).
+        if (!path.isEmpty())
+            QVERIFY(!fileHeldOpen(path));
+    }
+    if (file == QLatin1String("missing"))
+        QVERIFY(!QFileInfo::exists(path));
+    if (fromMemory && code == 0)
+        QCOMPARE(player.buffer().size(), QFileInfo(path).size());
+}
+
+void TestEffectSound::refusedOutputIsAnError() {
+    FakeOutput out;
+    out.refuse = true; // what the output does when there is no device
+    EffectSoundPlayer player(out);
+    QCOMPARE(player.play(makeFile(QStringLiteral("tone")), false, false, false, false), 4);
+    QVERIFY(!out.playing);
+}
+
+void TestEffectSound::soundStillPlayingIsNotInterrupted() {
+    const QString path = makeFile(QStringLiteral("tone"));
+    FakeOutput out;
+    EffectSoundPlayer player(out);
+    QCOMPARE(player.play(path, false, true, false, false), 0);
+    const SndFile* first = out.sound.get();
+
+    QCOMPARE(player.play(path, false, false, false, false), 4);
+    QCOMPARE(out.sound.get(), first);
+    QCOMPARE(out.calls.count(QStringLiteral("start")), 1);
+
+    // The callers' way: a stop request, then the sound.
+    player.play(QString(), false, false, false, true);
+    QCOMPARE(player.play(path, false, false, false, false), 0);
+    QCOMPARE(out.calls.count(QStringLiteral("start")), 2);
+}
+
+void TestEffectSound::playingSoundKeepsItsBytesWhenTheBufferIsReplaced() {
+    const QVector<qint16> first = wav::tone(2000, 1, 8000, 500.0, 0.5);
+    const QString a = m_dir.filePath(QStringLiteral("a.wav"));
+    const QString b = m_dir.filePath(QStringLiteral("b.wav"));
+    QVERIFY(wav::write(a, wav::pcm16(first, 1, 8000)));
+    QVERIFY(wav::write(b, wav::toneWav(100, 2, 22050, 3000.0, 0.9)));
+
+    FakeOutput out;
+    EffectSoundPlayer player(out);
+    QCOMPARE(player.play(a, false, false, true, false), 0);
+    // The second load replaces the module's buffer, then finds our sound still playing.
+    QCOMPARE(player.play(b, false, false, true, false), 4);
+    QCOMPARE(player.buffer().size(), QFileInfo(b).size());
+    QCOMPARE(readAll(*out.sound), first);
+}
+
+void TestEffectSound::synchronousWaitsForTheSound() {
+    const QString path = m_dir.filePath(QStringLiteral("long.wav"));
+    QVERIFY(wav::write(path, wav::toneWav(1500)));
+    FakeOutput out;
+    EffectSoundPlayer player(out);
+    QCOMPARE(player.play(path, true, false, false, false), 0);
+    QCOMPARE(out.waitedMs, 1500 + EffectSoundPlayer::SyncMarginMs);
+    QVERIFY(!out.playing);
+}
+
+void TestEffectSound::synchronousGivesUpOnAStalledOutput() {
+    FakeOutput out;
+    out.stalls = true;
+    EffectSoundPlayer player(out);
+    QCOMPARE(player.play(makeFile(QStringLiteral("tone")), true, false, true, false), 4);
+    QCOMPARE(out.calls.last(), QStringLiteral("stop"));
+    QVERIFY(!out.playing);
+}
+
+void TestEffectSound::decodesWhatTheFileHolds_data() {
+    QTest::addColumn<bool>("fromMemory");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("rate");
+    QTest::newRow("file, mono") << false << 1 << 44100;
+    QTest::newRow("file, stereo") << false << 2 << 22050;
+    QTest::newRow("memory, mono") << true << 1 << 8000;
+    QTest::newRow("memory, stereo") << true << 2 << 48000;
+}
+
+void TestEffectSound::decodesWhatTheFileHolds() {
+    QFETCH(bool, fromMemory);
+    QFETCH(int, channels);
+    QFETCH(int, rate);
+    const QVector<qint16> samples = wav::tone(rate / 4, channels, rate, 1000.0, 0.7);
+    const QString path = m_dir.filePath(QStringLiteral("d.wav"));
+    QVERIFY(wav::write(path, wav::pcm16(samples, channels, rate)));
+
+    FakeOutput out;
+    EffectSoundPlayer player(out);
+    QCOMPARE(player.play(path, false, false, fromMemory, false), 0);
+    QCOMPARE(out.sound->channels(), channels);
+    QCOMPARE(out.sound->sampleRate(), rate);
+    QCOMPARE(out.sound->durationMs(), 250);
+    QCOMPARE(readAll(*out.sound), samples);
+}
+
+void TestEffectSound::sourceEndsOrLoops_data() {
+    QTest::addColumn<bool>("loop");
+    QTest::newRow("once") << false;
+    QTest::newRow("loop") << true;
+}
+
+void TestEffectSound::sourceEndsOrLoops() {
+    QFETCH(bool, loop);
+    const qint64 frames = 1000; // not a multiple of the read size, so a read spans the wrap
+    const QVector<qint16> samples = wav::tone(frames, 2, 8000, 700.0, 0.5);
+    PcmSource source(SndFile::openMemory(wav::pcm16(samples, 2, 8000)), loop);
+    const QByteArray pcm(reinterpret_cast<const char*>(samples.constData()), samples.size() * 2);
+
+    QByteArray got;
+    for (int i = 0; i < 40 && !source.atEnd(); ++i)
+        got += source.read(333 * 4);
+
+    if (loop) {
+        QVERIFY(!source.atEnd());
+        QCOMPARE(got.size(), 40 * 333 * 4);
+        QCOMPARE(got.left(pcm.size()), pcm);
+        QCOMPARE(got.mid(pcm.size(), pcm.size()), pcm);
+        QCOMPARE(source.bytesAvailable(), pcm.size());
+    } else {
+        QVERIFY(source.atEnd());
+        QCOMPARE(got, pcm);
+        QCOMPARE(source.bytesAvailable(), 0);
+    }
+}
+
+void TestEffectSound::messages_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0") << 0 << QString();
+    QTest::newRow("1") << 1
+                       << QStringLiteral("ファイルサイズが大きすぎて展開に\r\n時間がかかる可能性が"
+                                         "あるため中止しました");
+    QTest::newRow("2") << 2 << QStringLiteral("フラグの指定が正しくありません");
+    QTest::newRow("3") << 3 << QStringLiteral("指定されたファイルは存在しません");
+    QTest::newRow("4") << 4 << QStringLiteral("API がエラーを返しました");
+    QTest::newRow("5") << 5 << QStringLiteral("未定義の致命的なエラーです");
+    QTest::newRow("-1") << -1 << QStringLiteral("未定義の致命的なエラーです");
+}
+
+void TestEffectSound::messages() {
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    QCOMPARE(EffectSoundMessage(code), text);
+}
+
+QTEST_GUILESS_MAIN(TestEffectSound)
+#include "test_effect_sound.moc"
