@@ -1,0 +1,52 @@
+#include "DataFiles.h"
+
+#include "Program.h"
+
+#include <QCheckBox>
+
+namespace {
+const QString kSection = QStringLiteral("EXEINI");
+}
+
+QString accountFilePath() { return Program::folder() + QStringLiteral("/★MailData/iniIdPass.ini"); }
+
+QString hangUpFilePath() { return Program::folder() + QStringLiteral("/★MailData/ini.ini"); }
+
+QString ReadAccountValue(const QString& key)
+{
+    return ProfileFile::getString(kSection, key, QString(), accountFilePath(), 256);
+}
+
+ProfileFile::WriteStatus WriteAccount(bool save, const QString& id, const QString& password)
+{
+    QList<QPair<QString, QString>> entries;
+    if (save)
+        entries = {{QStringLiteral("NAME"), id},
+                   {QStringLiteral("NAME2"), password},
+                   {QStringLiteral("NAME3"), QStringLiteral("1")}};
+    else
+        entries = {{QStringLiteral("NAME3"), QStringLiteral("0")}};
+    return ProfileFile::writeStrings(kSection, entries, accountFilePath(),
+                                     QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+qint32 ReadHangUpFlag()
+{
+    return ProfileFile::getInt(kSection, QStringLiteral("NUMBER"), 0, hangUpFilePath());
+}
+
+void ApplyHangUpFlagTo(QCheckBox* box)
+{
+    const qint32 n = ReadHangUpFlag();
+    if (n == 1)
+        box->setCheckState(Qt::Checked);
+    else if (n == 0)
+        box->setCheckState(Qt::Unchecked);
+}
+
+ProfileFile::WriteStatus WriteHangUpFlag(bool ticked)
+{
+    return ProfileFile::writeString(kSection, QStringLiteral("NUMBER"),
+                                    ticked ? QStringLiteral("1") : QStringLiteral("0"),
+                                    hangUpFilePath());
+}

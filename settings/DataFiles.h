@@ -1,0 +1,30 @@
+#pragma once
+// The two INI files in the data folder ★MailData of the program folder: the account file
+// (section EXEINI, keys NAME, NAME2, NAME3) and the hang-up setting file (EXEINI, NUMBER).
+// The data folder is never created: writes into a missing folder store nothing, quietly.
+
+#include "ProfileFile.h"
+
+#include <QString>
+
+class QCheckBox;
+
+QString accountFilePath();
+QString hangUpFilePath();
+
+// The stored value of one key of the account file (at most 255 cp932 bytes), or "".
+QString ReadAccountValue(const QString& key);
+
+// Writes the account as the account dialog's OK does: with save ticked NAME, NAME2 and
+// NAME3 = "1", otherwise NAME3 = "0" alone. The file holds the password in plain text, so it is
+// made readable by its owner only.
+ProfileFile::WriteStatus WriteAccount(bool save, const QString& id, const QString& password);
+
+// NUMBER of the hang-up setting file; 0 when the file, section or key is missing.
+qint32 ReadHangUpFlag();
+
+// 1 ticks the box, 0 clears it, any other value leaves it as it is.
+void ApplyHangUpFlagTo(QCheckBox* box);
+
+// NUMBER = "1" for a ticked box, "0" for a clear one.
+ProfileFile::WriteStatus WriteHangUpFlag(bool ticked);

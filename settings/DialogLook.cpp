@@ -1,0 +1,48 @@
+#include "DialogLook.h"
+
+#include "Twips.h"
+#include "VbForm.h"
+
+#include <QFile>
+#include <QIcon>
+#include <QPalette>
+
+namespace DialogLook {
+
+void setUpDialog(VbForm* form, const QString& caption, float clientWidth, float clientHeight)
+{
+    form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    form->setWindowTitle(caption);
+    // The icon is built into the program when the asset exists.
+    if (QFile::exists(QStringLiteral(":/icon.png")))
+        form->setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    form->setWidth(clientWidth);
+    form->setHeight(clientHeight);
+    form->setFixedSize(Twips::toPixelsX(clientWidth), Twips::toPixelsY(clientHeight));
+}
+
+void place(QWidget* control, float left, float top, float width, float height)
+{
+    control->setGeometry(Twips::rect(left, top, width, height));
+}
+
+void setTextColour(QWidget* control, quint32 oleColour)
+{
+    QPalette p = control->palette();
+    const QColor c = Twips::oleColor(oleColour);
+    p.setColor(QPalette::WindowText, c);
+    control->setPalette(p);
+}
+
+void setBackColour(QWidget* control, quint32 oleColour)
+{
+    QPalette p = control->palette();
+    const QColor c = Twips::oleColor(oleColour);
+    p.setColor(QPalette::Button, c);
+    p.setColor(QPalette::Window, c);
+    control->setPalette(p);
+    control->setAutoFillBackground(true);
+}
+
+} // namespace DialogLook

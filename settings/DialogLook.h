@@ -1,0 +1,25 @@
+#pragma once
+// What the three settings dialogs share: a fixed single border (title bar with close box, not
+// resizable), the program icon, controls placed by their twips rectangles, coloured text.
+
+#include <QString>
+#include <QtGlobal>
+
+class QWidget;
+class VbForm;
+
+namespace DialogLook {
+
+// Caption, border, icon and the fixed client size in twips.
+void setUpDialog(VbForm* form, const QString& caption, float clientWidth, float clientHeight);
+
+// Puts a control at its rectangle in twips, relative to the client area.
+void place(QWidget* control, float left, float top, float width, float height);
+
+// Text colour &H00BBGGRR&.
+void setTextColour(QWidget* control, quint32 oleColour);
+
+// Background colour &H00BBGGRR& of a button or a check box.
+void setBackColour(QWidget* control, quint32 oleColour);
+
+} // namespace DialogLook

@@ -1,0 +1,31 @@
+#include "ErrorMessages.h"
+
+#include "MsgBox.h"
+
+#include <QDir>
+
+namespace ErrorMessages {
+
+QString unencodable(const QStringList& fieldNames)
+{
+    QStringList quoted;
+    for (const QString& name : fieldNames)
+        quoted.append(QStringLiteral("「%1」").arg(name));
+    return QStringLiteral("%1に保存できない文字が含まれています。\n"
+                          "その文字を消すか別の文字に置き換えてから、もう一度押してください。")
+        .arg(quoted.join(QStringLiteral("と")));
+}
+
+QString notWritten(const QString& what, const QString& path)
+{
+    return QStringLiteral("%1を保存できませんでした。\n%2 に書き込めません。\n"
+                          "フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。")
+        .arg(what, QDir::toNativeSeparators(path));
+}
+
+void show(const QString& text)
+{
+    MsgBox(text, MsgBoxStyle::Critical | MsgBoxStyle::OkOnly, QStringLiteral("エラー"));
+}
+
+} // namespace ErrorMessages

@@ -1,0 +1,18 @@
+#pragma once
+// The Japanese texts of the settings dialogs' error boxes, all titled "エラー".
+
+#include <QString>
+#include <QStringList>
+
+namespace ErrorMessages {
+
+// Fields whose text cp932 cannot hold (an emoji, for instance), named as the dialog names them.
+QString unencodable(const QStringList& fieldNames);
+
+// A settings file that could not be written; what names the settings, path the file.
+QString notWritten(const QString& what, const QString& path);
+
+// Shows text in a critical message box titled "エラー".
+void show(const QString& text);
+
+} // namespace ErrorMessages

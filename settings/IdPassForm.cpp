@@ -1,0 +1,111 @@
+#include "IdPassForm.h"
+
+#include "Cp932.h"
+#include "DataFiles.h"
+#include "DialogLook.h"
+#include "ErrorMessages.h"
+#include "PasswordStarStyle.h"
+#include "SharedSettings.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using DialogLook::place;
+
+IdPassForm::IdPassForm(QWidget* parent) : VbForm(parent)
+{
+    DialogLook::setUpDialog(this, QStringLiteral("ID,PASS"), 2850, 1770);
+
+    Label1 = new QLabel(QStringLiteral("ID"), this);
+    place(Label1, 120, 180, 675, 255);
+    Label2[0] = new QLabel(QStringLiteral("Password"), this);
+    place(Label2[0], 120, 600, 795, 255);
+    Label2[1] = new QLabel(QStringLiteral("IDパスワードを保存する"), this);
+    place(Label2[1], 780, 1020, 1875, 255);
+    DialogLook::setTextColour(Label2[1], 0x00FF0000);
+    for (QLabel* l : {Label1, Label2[0], Label2[1]})
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    IdText = new QLineEdit(this);
+    place(IdText, 960, 120, 1632, 264);
+    PassText = new QLineEdit(this);
+    place(PassText, 960, 600, 1632, 264);
+    PassText->setEchoMode(QLineEdit::Password);
+    PassText->setStyle(new PasswordStarStyle(PassText));
+
+    // Only as wide as the box: its caption "Check1" never shows; Label2(1) stands beside it.
+    Check1 = new QCheckBox(QStringLiteral("Check1"), this);
+    place(Check1, 420, 1020, 255, 255);
+
+    OKCommand = new QPushButton(QStringLiteral("OK"), this);
+    place(OKCommand, 900, 1380, 852, 312);
+    OKCommand->setDefault(true);
+    CancelCommand = new QPushButton(QStringLiteral("Cancel"), this);
+    place(CancelCommand, 1860, 1380, 852, 312);
+    // Enter presses the button that has the focus, as on Windows.
+    OKCommand->setAutoDefault(true);
+    CancelCommand->setAutoDefault(true);
+
+    connect(OKCommand, &QPushButton::clicked, this, &IdPassForm::OKCommand_Click);
+    connect(CancelCommand, &QPushButton::clicked, this, &IdPassForm::CancelCommand_Click);
+
+    setTabOrder(Check1, CancelCommand);
+    setTabOrder(CancelCommand, OKCommand);
+    setTabOrder(OKCommand, PassText);
+    setTabOrder(PassText, IdText);
+    Check1->setFocus();
+}
+
+void IdPassForm::Form_Load()
+{
+    IdText->setText(ReadAccountValue(QStringLiteral("NAME")));
+    PassText->setText(ReadAccountValue(QStringLiteral("NAME2")));
+}
+
+void IdPassForm::OKCommand_Click()
+{
+    const bool save = Check1->checkState() == Qt::Checked;
+    if (save) {
+        QStringList bad;
+        if (!Cp932::encode(IdText->text()))
+            bad.append(QStringLiteral("ID"));
+        if (!Cp932::encode(PassText->text()))
+            bad.append(QStringLiteral("Password"));
+        if (!bad.isEmpty()) {
+            ErrorMessages::show(ErrorMessages::unencodable(bad));
+            return;
+        }
+    }
+    UserId = IdText->text();
+    UserPass = PassText->text();
+    // A missing data folder stores nothing and says nothing; the next check asks again.
+    if (WriteAccount(save, IdText->text(), PassText->text()) == ProfileFile::WriteStatus::Failed) {
+        ErrorMessages::show(ErrorMessages::notWritten(QStringLiteral("IDとパスワード"),
+                                                      accountFilePath()));
+        return;
+    }
+    Unload();
+}
+
+void IdPassForm::CancelCommand_Click() { Unload(); }
+
+void IdPassForm::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (event->modifiers() & ~Qt::KeypadModifier)
+            break;
+        OKCommand->click();
+        return;
+    case Qt::Key_Escape:
+        CancelCommand->click();
+        return;
+    default:
+        break;
+    }
+    VbForm::keyPressEvent(event);
+}

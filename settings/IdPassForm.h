@@ -1,0 +1,32 @@
+#pragma once
+// The account dialog: POP3 user id and password, stored in the account file when the save box is
+// ticked. Modeless; Enter presses OK, Esc presses Cancel.
+
+#include "VbForm.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class IdPassForm : public VbForm {
+    Q_OBJECT
+public:
+    explicit IdPassForm(QWidget* parent = nullptr);
+
+    void Form_Load() override;
+    void OKCommand_Click();
+    void CancelCommand_Click();
+
+    QLabel* Label1;
+    QLineEdit* IdText;
+    QLabel* Label2[2];
+    QLineEdit* PassText;
+    // The save box.
+    QCheckBox* Check1;
+    QPushButton* OKCommand;
+    QPushButton* CancelCommand;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};

@@ -1,0 +1,132 @@
+#include "OptionForm.h"
+
+#include "Cp932.h"
+#include "DialogLook.h"
+#include "ErrorMessages.h"
+#include "ServerSettings.h"
+#include "SharedSettings.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using DialogLook::place;
+
+namespace {
+constexpr quint32 kBlue = 0x00FF0000;
+}
+
+OptionForm::OptionForm(QWidget* parent) : VbForm(parent)
+{
+    DialogLook::setUpDialog(this, QStringLiteral("サーバー"), 2910, 2970);
+
+    Label1 = new QLabel(QStringLiteral("SMTPサーバー名(&S)"), this);
+    place(Label1, 120, 120, 1575, 195);
+    SmtpText = new QLineEdit(this);
+    place(SmtpText, 120, 360, 2652, 264);
+    Label2 = new QLabel(QStringLiteral("POP3サーバー名(&P)"), this);
+    place(Label2, 120, 720, 1635, 195);
+    Pop3Text = new QLineEdit(this);
+    place(Pop3Text, 120, 960, 2652, 264);
+    Label3 = new QLabel(QStringLiteral("メールアドレス(&M)"), this);
+    place(Label3, 120, 1320, 1635, 195);
+    MailText = new QLineEdit(this);
+    place(MailText, 120, 1560, 2652, 264);
+    // A label's access key moves to the box below it.
+    Label1->setBuddy(SmtpText);
+    Label2->setBuddy(Pop3Text);
+    Label3->setBuddy(MailText);
+    for (QLabel* l : {Label1, Label2, Label3}) {
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        DialogLook::setTextColour(l, kBlue);
+    }
+
+    ApopCheck = new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this);
+    place(ApopCheck, 480, 2040, 2172, 252);
+    DialogLook::setTextColour(ApopCheck, kBlue);
+    // A greyed box (a stored 2) goes to ticked when clicked and from then on only ticks and
+    // clears, like any other box.
+    connect(ApopCheck, &QCheckBox::clicked, this, [this] {
+        if (ApopCheck->checkState() != Qt::PartiallyChecked)
+            ApopCheck->setTristate(false);
+    });
+
+    OkCommand = new QPushButton(QStringLiteral("設定"), this);
+    place(OkCommand, 660, 2520, 972, 372);
+    CancelCommand = new QPushButton(QStringLiteral("中止"), this);
+    place(CancelCommand, 1860, 2520, 912, 372);
+    // No default button: Enter presses only a button that has the focus, as on Windows.
+    OkCommand->setAutoDefault(true);
+    CancelCommand->setAutoDefault(true);
+
+    connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
+    connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
+
+    setTabOrder(MailText, CancelCommand);
+    setTabOrder(CancelCommand, OkCommand);
+    setTabOrder(OkCommand, ApopCheck);
+    setTabOrder(ApopCheck, Pop3Text);
+    setTabOrder(Pop3Text, SmtpText);
+    MailText->setFocus();
+}
+
+void OptionForm::Form_Load()
+{
+    centreOnScreen();
+    makeTopmost(true);
+    SmtpText->setText(SmtpServer);
+    Pop3Text->setText(Pop3Server);
+    MailText->setText(MailAddress);
+    // A hand-edited flag outside 0 to 2 still means APOP: the box shows it ticked.
+    if (ApopFlag == 2) {
+        ApopCheck->setTristate(true);
+        ApopCheck->setCheckState(Qt::PartiallyChecked);
+    } else {
+        ApopCheck->setCheckState(ApopFlag != 0 ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+void OptionForm::OkCommand_Click()
+{
+    QStringList bad;
+    if (!Cp932::encode(SmtpText->text()))
+        bad.append(QStringLiteral("SMTPサーバー名"));
+    if (!Cp932::encode(Pop3Text->text()))
+        bad.append(QStringLiteral("POP3サーバー名"));
+    if (!Cp932::encode(MailText->text()))
+        bad.append(QStringLiteral("メールアドレス"));
+    if (!bad.isEmpty()) {
+        ErrorMessages::show(ErrorMessages::unencodable(bad));
+        return;
+    }
+    SmtpServer = SmtpText->text();
+    Pop3Server = Pop3Text->text();
+    MailAddress = MailText->text();
+    switch (ApopCheck->checkState()) {
+    case Qt::Unchecked: ApopFlag = 0; break;
+    case Qt::Checked: ApopFlag = 1; break;
+    case Qt::PartiallyChecked: ApopFlag = 2; break;
+    }
+    if (SaveServerSettings() != SaveResult::Saved) {
+        // The settings are in use for this run; the dialog stays open to try again.
+        ErrorMessages::show(ErrorMessages::notWritten(
+            QStringLiteral("サーバーの設定"),
+            QDir::current().absoluteFilePath(QString::fromLatin1(kServerSettingsFile))));
+        return;
+    }
+    Unload();
+}
+
+void OptionForm::CancelCommand_Click() { Unload(); }
+
+void OptionForm::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        CancelCommand->click();
+        return;
+    }
+    VbForm::keyPressEvent(event);
+}

@@ -1,0 +1,71 @@
+#include "SetForm.h"
+
+#include "DataFiles.h"
+#include "DialogLook.h"
+#include "ErrorMessages.h"
+#include "IdPassForm.h"
+#include "OptionForm.h"
+#include "Twips.h"
+#include "WindowRegistry.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+
+using DialogLook::place;
+
+SetForm::SetForm(QWidget* parent) : VbForm(parent)
+{
+    DialogLook::setUpDialog(this, QStringLiteral("設定"), 3120, 1065);
+    centreOnScreen();
+
+    Command1 = new QPushButton(QStringLiteral("ID/PASS"), this);
+    place(Command1, 120, 120, 1455, 375);
+    DialogLook::setBackColour(Command1, 0x000080FF);
+    Command2 = new QPushButton(QStringLiteral("POPサーバー"), this);
+    place(Command2, 1560, 120, 1455, 375);
+    DialogLook::setBackColour(Command2, 0x00FF8080);
+    for (QPushButton* b : {Command1, Command2})
+        b->setAutoDefault(true);
+
+    Check1 = new QCheckBox(QStringLiteral("Check1"), this);
+    place(Check1, 120, 600, 255, 255);
+    DialogLook::setBackColour(Check1, 0x00C0C0C0);
+
+    Label1 = new QLabel(QStringLiteral("新着がなければ接続を切断する。"), this);
+    place(Label1, 480, 645, 2535, 255);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    DialogLook::setTextColour(Label1, 0x00FF0000);
+
+    connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
+
+    setTabOrder(Check1, Command1);
+    setTabOrder(Command1, Command2);
+    Check1->setFocus();
+}
+
+void SetForm::Form_Load() { ApplyHangUpFlagTo(Check1); }
+
+void SetForm::Form_Unload()
+{
+    // The unload goes on whatever happens: the dialog has no other way to close.
+    if (WriteHangUpFlag(Check1->checkState() == Qt::Checked) == ProfileFile::WriteStatus::Failed)
+        ErrorMessages::show(
+            ErrorMessages::notWritten(QStringLiteral("切断の設定"), hangUpFilePath()));
+}
+
+void SetForm::Command1_Click() { win<IdPassForm>()->Show(); }
+
+void SetForm::Command2_Click() { win<OptionForm>()->Show(); }
+
+void SetForm::paintEvent(QPaintEvent* event)
+{
+    VbForm::paintEvent(event);
+    // Line1: a blue rule across the whole dialog.
+    QPainter p(this);
+    p.setPen(QPen(Twips::oleColor(0x00FF0000), 1));
+    const int y = Twips::toPixelsY(960);
+    p.drawLine(0, y, width(), y);
+}

@@ -1,0 +1,23 @@
+#pragma once
+// Settings: the three settings files, the settings every window shares, and the three settings
+// dialogs.
+//
+// Data flow: the start-up reads vbmail.ini (working directory) into the shared server settings
+// below and the hang-up flag (★MailData/ini.ini) into SetForm's check box; the account
+// (★MailData/iniIdPass.ini) is read by IdPassForm's load and by every mail check. OptionForm
+// writes the server settings back, IdPassForm the account, SetForm's unload the hang-up flag.
+// All three files are cp932 with CR LF line ends, as the original Windows program wrote them.
+
+#include <QString>
+#include <QtGlobal>
+
+// The server settings, filled by LoadServerSettings and OptionForm's 設定.
+extern QString Pop3Server;
+extern QString SmtpServer;
+extern QString MailAddress;
+// 0: plain login; any other value: APOP.
+extern qint16 ApopFlag;
+
+// The account of the current mail check, set by the check and by IdPassForm's OK.
+extern QString UserId;
+extern QString UserPass;
