@@ -87,7 +87,8 @@ bool decodeWord(QByteArrayView text, qsizetype pos, QString& decoded, qsizetype&
         return false;
     QByteArray bytes;
     if (encoding == 'B') {
-        auto result = QByteArray::fromBase64Encoding(data.toByteArray());
+        auto result = QByteArray::fromBase64Encoding(data.toByteArray(),
+                                                    QByteArray::AbortOnBase64DecodingErrors);
         if (!result)
             return false;
         bytes = result.decoded;

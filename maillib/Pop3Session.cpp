@@ -3,6 +3,9 @@
 #include "Pop3Address.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSslError>
 #include <limits>
 
@@ -17,6 +20,32 @@ constexpr int kMaxCapabilityLines = 1000;
 QString seconds(int ms)
 {
     return QString::number((ms + 999) / 1000);
+}
+
+// OpenSSL's default verify paths honour SSL_CERT_FILE and SSL_CERT_DIR, but Qt reads the system
+// folders itself; so when either is set, its certificates join the system ones here.
+void applyTrustStore(QSslSocket& socket)
+{
+    const QString file = qEnvironmentVariable("SSL_CERT_FILE");
+    const QString dir = qEnvironmentVariable("SSL_CERT_DIR");
+    if (file.isEmpty() && dir.isEmpty())
+        return;
+    static QString cachedFor;
+    static QList<QSslCertificate> cached;
+    const QString key = file + QChar(u'\n') + dir;
+    if (cachedFor != key || cached.isEmpty()) {
+        cached = QSslConfiguration::systemCaCertificates();
+        if (!file.isEmpty())
+            cached += QSslCertificate::fromPath(file, QSsl::Pem);
+        for (const QString& d : dir.split(u':', Qt::SkipEmptyParts)) {
+            cached += QSslCertificate::fromPath(QDir(d).filePath(QStringLiteral("*")), QSsl::Pem,
+                                                QSslCertificate::PatternSyntax::Wildcard);
+        }
+        cachedFor = key;
+    }
+    QSslConfiguration config = socket.sslConfiguration();
+    config.setCaCertificates(cached);
+    socket.setSslConfiguration(config);
 }
 
 } // namespace
@@ -218,6 +247,7 @@ bool Pop3Session::open(const QString& server)
 
     const QDeadlineTimer deadline(m_settings.connectTimeoutMs);
     m_socket.setPeerVerifyName(address->host);
+    applyTrustStore(m_socket);
     if (address->implicitTls)
         m_socket.connectToHostEncrypted(address->host, address->port);
     else

@@ -1,0 +1,248 @@
+#include "DovecotServer.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Mail is kept as nobody: Dovecot will not run a mail process as root.
+constexpr uid_t kMailUid = 65534;
+constexpr gid_t kMailGid = 65534;
+
+bool run(const QString& program, const QStringList& args, const QString& dir, QString* error)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        *error = program + QChar(u' ') + args.join(QChar(u' ')) + QStringLiteral(": ") + QString::fromLocal8Bit(p.readAll()) +
+                 p.errorString();
+        return false;
+    }
+    return true;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+struct TestCa {
+    QTemporaryDir dir;
+    QString error;
+    bool ok = false;
+    TestCa()
+    {
+        ok = run(QStringLiteral("openssl"),
+                 {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                  "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
+                  "/CN=mokopon test CA"},
+                 dir.path(), &error);
+        if (ok)
+            qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath("ca.pem")));
+    }
+};
+
+TestCa& testCa()
+{
+    static TestCa ca;
+    return ca;
+}
+
+} // namespace
+
+DovecotServer::DovecotServer() : DovecotServer(Options{}) {}
+
+DovecotServer::DovecotServer(const Options& options) : m_options(options) {}
+
+DovecotServer::~DovecotServer()
+{
+    stop();
+}
+
+QString DovecotServer::caFile()
+{
+    return testCa().dir.filePath("ca.pem");
+}
+
+bool DovecotServer::makeCertificate()
+{
+    if (!testCa().ok) {
+        m_error = testCa().error;
+        return false;
+    }
+    const QString dir = m_dir->path();
+    writeFile(m_dir->filePath("ext.cnf"), "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+    return run("openssl",
+               {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"},
+               dir, &m_error) &&
+           run("openssl",
+               {"x509", "-req", "-in", "server.csr", "-CA", caFile(), "-CAkey",
+                testCa().dir.filePath("ca.key"), "-CAcreateserial", "-CAserial", "ca.srl",
+                "-out", "server.pem", "-days", "2", "-extfile", "ext.cnf"},
+               dir, &m_error);
+}
+
+bool DovecotServer::writeConfig()
+{
+    const QByteArray d = QFile::encodeName(m_dir->path());
+    QByteArray conf;
+    conf += "base_dir = " + d + "/run\n";
+    conf += "state_dir = " + d + "/state\n";
+    conf += "log_path = " + d + "/dovecot.log\n";
+    conf += "info_log_path = " + d + "/dovecot.log\n";
+    conf += "protocols = pop3\n";
+    conf += "listen = 127.0.0.1, 127.0.0.2\n";
+    conf += "first_valid_uid = 0\n";
+    conf += "default_login_user = dovenull\n";
+    conf += "default_internal_user = dovecot\n";
+    conf += "mail_location = maildir:~/Maildir\n";
+    conf += "auth_mechanisms = plain" + QByteArray(m_options.apop ? " apop" : "") + "\n";
+    if (m_options.tls) {
+        conf += "ssl = yes\n";
+        conf += "ssl_cert = <" + d + "/server.pem\n";
+        conf += "ssl_key = <" + d + "/server.key\n";
+        // Even a loopback client must start TLS before it may send a password.
+        conf += "disable_plaintext_auth = yes\n";
+        conf += "login_trusted_networks =\n";
+    } else {
+        conf += "ssl = no\n";
+        conf += "disable_plaintext_auth = no\n";
+    }
+    conf += "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " + d + "/passwd\n}\n";
+    conf += "userdb {\n  driver = static\n  args = uid=" + QByteArray::number(kMailUid) +
+            " gid=" + QByteArray::number(kMailGid) + " home=" + d + "/home/%u\n}\n";
+    conf += "service anvil {\n  chroot =\n}\n";
+    conf += "service pop3-login {\n  chroot =\n";
+    conf += "  inet_listener pop3 {\n    port = " + QByteArray::number(m_pop3Port) + "\n  }\n";
+    conf += "  inet_listener pop3s {\n    port = " + QByteArray::number(m_pop3sPort) +
+            "\n    ssl = yes\n  }\n}\n";
+    return writeFile(m_dir->filePath("dovecot.conf"), conf) &&
+           writeFile(m_dir->filePath("passwd"), "alice:{PLAIN}secret::::::\n"
+                                                "bob:{PLAIN}hunter2::::::\n");
+}
+
+bool DovecotServer::start()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    if (!m_dir->isValid()) {
+        m_error = "no temporary folder";
+        return false;
+    }
+    // The login and mail processes run as other users and must reach the folder.
+    ::chmod(QFile::encodeName(m_dir->path()).constData(), 0755);
+    QDir root(m_dir->path());
+    for (const char* user : {"alice", "bob"}) {
+        for (const char* sub : {"cur", "new", "tmp"})
+            root.mkpath(QStringLiteral("home/%1/Maildir/%2").arg(user, sub));
+    }
+    root.mkpath("run");
+    root.mkpath("state");
+    for (const char* user : {"alice", "bob"}) {
+        const QString home = root.filePath(QStringLiteral("home/") + user);
+        for (const QString& p : {home, home + "/Maildir", home + "/Maildir/cur",
+                                 home + "/Maildir/new", home + "/Maildir/tmp"}) {
+            if (::chown(QFile::encodeName(p).constData(), kMailUid, kMailGid) != 0) {
+                m_error = "cannot chown " + p;
+                return false;
+            }
+        }
+    }
+    ::chown(QFile::encodeName(root.filePath("home")).constData(), kMailUid, kMailGid);
+    if (m_options.tls && !makeCertificate())
+        return false;
+    if (!m_options.tls && !testCa().ok) {
+        m_error = testCa().error;
+        return false;
+    }
+    m_pop3Port = freePort();
+    m_pop3sPort = freePort();
+    while (m_pop3sPort == m_pop3Port)
+        m_pop3sPort = freePort();
+    if (!m_pop3Port || !m_pop3sPort || !writeConfig()) {
+        m_error = "cannot write the config";
+        return false;
+    }
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start("/usr/sbin/dovecot", {"-F", "-c", m_dir->filePath("dovecot.conf")});
+    if (!m_process.waitForStarted(10000)) {
+        m_error = "dovecot: " + m_process.errorString();
+        return false;
+    }
+    const QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        if (m_process.state() != QProcess::Running) {
+            m_error = "dovecot ended: " + QString::fromLocal8Bit(m_process.readAll()) +
+                      QString::fromLocal8Bit(log());
+            return false;
+        }
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, m_pop3Port);
+        if (probe.waitForConnected(500) && probe.waitForReadyRead(2000) &&
+            probe.readLine().startsWith("+OK")) {
+            probe.write("QUIT\r\n");
+            probe.waitForBytesWritten(1000);
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    m_error = "dovecot did not answer: " + QString::fromLocal8Bit(log());
+    return false;
+}
+
+void DovecotServer::stop()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+}
+
+bool DovecotServer::addMessage(const QString& user, const QByteArray& message)
+{
+    const QString name = QStringLiteral("%1.%2.M%3.mokopon")
+                             .arg(1700000000 + m_messageSerial)
+                             .arg(::getpid())
+                             .arg(m_messageSerial);
+    ++m_messageSerial;
+    const QString path = m_dir->filePath(QStringLiteral("home/%1/Maildir/new/%2").arg(user, name));
+    return writeFile(path, message) &&
+           ::chown(QFile::encodeName(path).constData(), kMailUid, kMailGid) == 0;
+}
+
+bool DovecotServer::clearMailbox(const QString& user)
+{
+    bool ok = true;
+    for (const char* sub : {"new", "cur"}) {
+        QDir dir(m_dir->filePath(QStringLiteral("home/%1/Maildir/%2").arg(user, sub)));
+        for (const QString& f : dir.entryList(QDir::Files))
+            ok = dir.remove(f) && ok;
+    }
+    return ok;
+}
+
+QByteArray DovecotServer::log() const
+{
+    QFile f(m_dir ? m_dir->filePath("dovecot.log") : QString());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}

@@ -1,0 +1,234 @@
+#include "ScriptedPop3Server.h"
+
+#include <QCryptographicHash>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+// One client connection; lives in the server's thread.
+class ScriptedConnection : public QObject {
+public:
+    ScriptedConnection(ScriptedPop3Server* owner, QTcpSocket* socket)
+        : QObject(socket), m_owner(owner), m_script(owner->m_script), m_socket(socket)
+    {
+        connect(socket, &QTcpSocket::readyRead, this, &ScriptedConnection::onReadyRead);
+        connect(socket, &QTcpSocket::bytesWritten, this, &ScriptedConnection::onBytesWritten);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        using F = ScriptedPop3Server::Fault;
+        if (m_script.fault == F::SilentGreeting)
+            return;
+        if (m_script.fault == F::NonsenseGreeting)
+            send("HELLO, THIS IS NOT POP3\r\n");
+        else
+            send("+OK scripted ready" +
+                 (m_script.timestamp ? QByteArray(" ") + ScriptedPop3Server::kTimestamp
+                                     : QByteArray()) +
+                 "\r\n");
+    }
+
+private:
+    using Fault = ScriptedPop3Server::Fault;
+
+    void send(const QByteArray& bytes) { m_socket->write(bytes); }
+
+    qint64 messageSize(int n) const
+    {
+        if (m_script.fault == Fault::HugeMessage && n == m_script.faultMessage)
+            return m_script.claimedSize;
+        return m_script.messages.at(n - 1).size();
+    }
+
+    static QByteArray stuffed(const QByteArray& message)
+    {
+        QByteArray out;
+        for (const QByteArray& line : message.split('\n')) {
+            if (line.startsWith('.'))
+                out += '.';
+            out += line + '\n';
+        }
+        out.chop(1);
+        if (!out.endsWith("\r\n"))
+            out += "\r\n";
+        return out;
+    }
+
+    void onReadyRead()
+    {
+        m_in += m_socket->readAll();
+        int batch = 0;
+        for (qsizetype i = 0; i < m_in.size(); ++i) {
+            if (m_in[i] == '\n')
+                ++batch;
+        }
+        while (true) {
+            const qsizetype lf = m_in.indexOf('\n');
+            if (lf < 0)
+                break;
+            QByteArray line = m_in.left(lf).trimmed();
+            m_in.remove(0, lf + 1);
+            m_owner->record(line, batch);
+            m_pending.append(line);
+        }
+        process();
+    }
+
+    void onBytesWritten()
+    {
+        if (m_hugeLeft > 0 && m_socket->bytesToWrite() < 256 * 1024)
+            streamHuge();
+    }
+
+    void streamHuge()
+    {
+        const QByteArray line = QByteArray(78, 'x') + "\r\n";
+        QByteArray chunk;
+        while (m_hugeLeft > 0 && chunk.size() < 64 * 1024) {
+            chunk += line;
+            m_hugeLeft -= line.size();
+        }
+        send(chunk);
+        if (m_hugeLeft <= 0) {
+            m_hugeLeft = 0;
+            send(".\r\n");
+            ++m_owner->m_retrs;
+            process();
+        }
+    }
+
+    void process()
+    {
+        while (!m_pending.isEmpty() && m_hugeLeft == 0 && !m_stalled)
+            answer(m_pending.takeFirst());
+    }
+
+    void answer(const QByteArray& line)
+    {
+        const QByteArray verb = line.split(' ').value(0).toUpper();
+        const QByteArray arg = line.mid(verb.size()).trimmed();
+        const int count = int(m_script.messages.size());
+        if (verb == "CAPA") {
+            send("+OK\r\nUSER\r\nUIDL\r\n" +
+                 QByteArray(m_script.pipelining ? "PIPELINING\r\n" : "") + ".\r\n");
+        } else if (verb == "USER") {
+            m_user = arg;
+            send("+OK\r\n");
+        } else if (verb == "PASS") {
+            m_authed = m_user == "alice" && arg == "secret";
+            send(m_authed ? "+OK logged in\r\n" : "-ERR [AUTH] Authentication failed.\r\n");
+        } else if (verb == "APOP") {
+            const QByteArray expected =
+                QCryptographicHash::hash(QByteArray(ScriptedPop3Server::kTimestamp) + "secret",
+                                         QCryptographicHash::Md5)
+                    .toHex();
+            m_authed = arg == "alice " + expected;
+            send(m_authed ? "+OK logged in\r\n" : "-ERR [AUTH] Authentication failed.\r\n");
+        } else if (!m_authed && verb != "QUIT") {
+            send("-ERR not logged in\r\n");
+        } else if (verb == "STAT") {
+            qint64 total = 0;
+            for (int n = 1; n <= count; ++n)
+                total += messageSize(n);
+            send("+OK " + QByteArray::number(count) + ' ' + QByteArray::number(total) + "\r\n");
+        } else if (verb == "LIST") {
+            QByteArray reply = "+OK\r\n";
+            for (int n = 1; n <= count; ++n)
+                reply += QByteArray::number(n) + ' ' + QByteArray::number(messageSize(n)) + "\r\n";
+            send(reply + ".\r\n");
+        } else if (verb == "RETR") {
+            retr(arg.toInt());
+        } else if (verb == "QUIT") {
+            send("+OK bye\r\n");
+            m_socket->disconnectFromHost();
+        } else {
+            send("-ERR unknown command\r\n");
+        }
+    }
+
+    void retr(int n)
+    {
+        if (n < 1 || n > m_script.messages.size()) {
+            send("-ERR no such message\r\n");
+            return;
+        }
+        if (n == m_script.faultMessage) {
+            const QByteArray body = stuffed(m_script.messages.at(n - 1));
+            switch (m_script.fault) {
+            case Fault::DropInMessage:
+                send("+OK\r\n" + body.left(body.size() / 2));
+                m_socket->flush();
+                m_socket->disconnectFromHost();
+                m_pending.clear();
+                m_stalled = true;
+                return;
+            case Fault::StallInMessage:
+                send("+OK\r\n" + body.left(body.size() / 2));
+                m_stalled = true;
+                return;
+            case Fault::NonsenseReply:
+                send("* 1 FETCH (BODY[] {42}\r\n");
+                return;
+            case Fault::HugeMessage:
+                send("+OK\r\n" + body);
+                m_hugeLeft = m_script.hugeBytes;
+                streamHuge();
+                return;
+            default:
+                break;
+            }
+        }
+        send("+OK " + QByteArray::number(messageSize(n)) + " octets\r\n" +
+             stuffed(m_script.messages.at(n - 1)) + ".\r\n");
+        ++m_owner->m_retrs;
+    }
+
+    ScriptedPop3Server* m_owner;
+    const ScriptedPop3Server::Script& m_script;
+    QTcpSocket* m_socket;
+    QByteArray m_in;
+    QList<QByteArray> m_pending;
+    QByteArray m_user;
+    bool m_authed = false;
+    bool m_stalled = false;
+    qint64 m_hugeLeft = 0;
+};
+
+ScriptedPop3Server::ScriptedPop3Server(const Script& script) : m_script(script)
+{
+    m_context = new QObject;
+    m_context->moveToThread(&m_thread);
+    m_thread.start();
+    QMetaObject::invokeMethod(
+        m_context,
+        [this] {
+            m_server = new QTcpServer(m_context);
+            m_server->listen(QHostAddress::LocalHost, 0);
+            m_port = m_server->serverPort();
+            QObject::connect(m_server, &QTcpServer::newConnection, m_server, [this] {
+                while (QTcpSocket* socket = m_server->nextPendingConnection())
+                    new ScriptedConnection(this, socket);
+            });
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+ScriptedPop3Server::~ScriptedPop3Server()
+{
+    QMetaObject::invokeMethod(
+        m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+    delete m_context;
+}
+
+void ScriptedPop3Server::record(const QByteArray& command, int batch)
+{
+    QMutexLocker lock(&m_mutex);
+    m_commands.append(command);
+    if (batch > m_maxBatch)
+        m_maxBatch = batch;
+}
+
+QList<QByteArray> ScriptedPop3Server::commands() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_commands;
+}

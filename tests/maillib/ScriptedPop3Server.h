@@ -1,0 +1,59 @@
+#pragma once
+// A small POP3 server of the tests' own that misbehaves on request: drops the line or stalls in
+// the middle of a message, answers nonsense, or claims and sends a huge message. It runs in a
+// thread of its own, because the library blocks the test's thread while it waits for replies.
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QThread>
+#include <atomic>
+
+class QTcpServer;
+
+class ScriptedPop3Server {
+public:
+    enum class Fault {
+        None,
+        DropInMessage,    // RETR of faultMessage: half the message, then the line is dropped
+        StallInMessage,   // RETR of faultMessage: half the message, then silence
+        SilentGreeting,   // never greets
+        NonsenseGreeting, // greets with something that is not POP3
+        NonsenseReply,    // RETR of faultMessage is answered with nonsense
+        HugeMessage,      // faultMessage claims claimedSize and streams hugeBytes of body
+    };
+    struct Script {
+        bool pipelining = true;
+        bool timestamp = true; // an APOP timestamp in the greeting
+        QList<QByteArray> messages;
+        Fault fault = Fault::None;
+        int faultMessage = 0;
+        qint64 claimedSize = 0;
+        qint64 hugeBytes = 0;
+    };
+    static constexpr const char* kTimestamp = "<4711.1700000000@scripted.test>";
+
+    explicit ScriptedPop3Server(const Script& script);
+    ~ScriptedPop3Server();
+
+    quint16 port() const { return m_port; }
+    // The most command lines that arrived in one read: above 1 means the client pipelined.
+    int maxCommandsPerRead() const { return m_maxBatch; }
+    // RETRs answered in full.
+    int retrsCompleted() const { return m_retrs; }
+    QList<QByteArray> commands() const;
+
+private:
+    friend class ScriptedConnection;
+    void record(const QByteArray& command, int batch);
+
+    Script m_script;
+    QThread m_thread;
+    QObject* m_context = nullptr; // lives in m_thread
+    QTcpServer* m_server = nullptr;
+    quint16 m_port = 0;
+    std::atomic<int> m_maxBatch{0};
+    std::atomic<int> m_retrs{0};
+    mutable QMutex m_mutex;
+    QList<QByteArray> m_commands;
+};
