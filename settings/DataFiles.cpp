@@ -21,8 +21,9 @@ ProfileFile::WriteStatus WriteAccount(bool save, const QString& id, const QStrin
 {
     QList<QPair<QString, QString>> entries;
     if (save)
-        entries = {{QStringLiteral("NAME"), id},
-                   {QStringLiteral("NAME2"), password},
+        // Quoted where needed so that blanks around a password survive the read.
+        entries = {{QStringLiteral("NAME"), ProfileFile::protectForRead(id)},
+                   {QStringLiteral("NAME2"), ProfileFile::protectForRead(password)},
                    {QStringLiteral("NAME3"), QStringLiteral("1")}};
     else
         entries = {{QStringLiteral("NAME3"), QStringLiteral("0")}};

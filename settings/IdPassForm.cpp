@@ -1,6 +1,6 @@
 #include "IdPassForm.h"
 
-#include "Cp932.h"
+#include "ProfileFile.h"
 #include "DataFiles.h"
 #include "DialogLook.h"
 #include "ErrorMessages.h"
@@ -70,9 +70,9 @@ void IdPassForm::OKCommand_Click()
     const bool save = Check1->checkState() == Qt::Checked;
     if (save) {
         QStringList bad;
-        if (!Cp932::encode(IdText->text()))
+        if (!ProfileFile::canStore(IdText->text()))
             bad.append(QStringLiteral("ID"));
-        if (!Cp932::encode(PassText->text()))
+        if (!ProfileFile::canStore(PassText->text()))
             bad.append(QStringLiteral("Password"));
         if (!bad.isEmpty()) {
             ErrorMessages::show(ErrorMessages::unencodable(bad));

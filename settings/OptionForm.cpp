@@ -1,6 +1,6 @@
 #include "OptionForm.h"
 
-#include "Cp932.h"
+#include "ProfileFile.h"
 #include "DialogLook.h"
 #include "ErrorMessages.h"
 #include "ServerSettings.h"
@@ -92,11 +92,11 @@ void OptionForm::Form_Load()
 void OptionForm::OkCommand_Click()
 {
     QStringList bad;
-    if (!Cp932::encode(SmtpText->text()))
+    if (!ProfileFile::canStore(SmtpText->text()))
         bad.append(QStringLiteral("SMTPサーバー名"));
-    if (!Cp932::encode(Pop3Text->text()))
+    if (!ProfileFile::canStore(Pop3Text->text()))
         bad.append(QStringLiteral("POP3サーバー名"));
-    if (!Cp932::encode(MailText->text()))
+    if (!ProfileFile::canStore(MailText->text()))
         bad.append(QStringLiteral("メールアドレス"));
     if (!bad.isEmpty()) {
         ErrorMessages::show(ErrorMessages::unencodable(bad));

@@ -229,6 +229,26 @@ qint32 toInteger(const QByteArray& text)
 
 } // namespace
 
+bool canStore(const QString& text)
+{
+    for (const QChar c : text)
+        if (c == u'\r' || c == u'\n' || c == u'\0')
+            return false;
+    return Cp932::encode(text).has_value();
+}
+
+QString protectForRead(const QString& text)
+{
+    if (text.isEmpty())
+        return text;
+    auto blank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\v'; };
+    const QChar first = text.front();
+    const bool quoted = text.size() >= 2 && (first == u'"' || first == u'\'') && text.back() == first;
+    if (blank(first) || blank(text.back()) || quoted)
+        return u'"' + text + u'"';
+    return text;
+}
+
 QString getString(const QString& section, const QString& key, const QString& defaultValue,
                   const QString& path, int bufferSize)
 {
@@ -269,6 +289,8 @@ WriteStatus writeStrings(const QString& section, const QList<QPair<QString, QStr
 
     // Names are written without the spaces around them, values exactly as given.
     const QString sectionName = section.trimmed();
+    if (!canStore(sectionName))
+        return WriteStatus::Unencodable;
     const std::optional<QByteArray> sectionBytes = Cp932::encode(sectionName);
     if (!sectionBytes)
         return WriteStatus::Unencodable;
@@ -280,6 +302,8 @@ WriteStatus writeStrings(const QString& section, const QList<QPair<QString, QStr
     QList<Entry> encoded;
     for (const auto& [k, v] : entries) {
         const QString keyName = k.trimmed();
+        if (!canStore(keyName) || !canStore(v))
+            return WriteStatus::Unencodable;
         const std::optional<QByteArray> keyBytes = Cp932::encode(keyName);
         const std::optional<QByteArray> valueBytes = Cp932::encode(v);
         if (!keyBytes || !valueBytes)
@@ -301,12 +325,14 @@ WriteStatus writeStrings(const QString& section, const QList<QPair<QString, QStr
         setValue(lines, *sectionBytes, sectionName, e.key, e.name, e.value);
 
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
+    // Unbuffered, so that a failed write (a full disk) shows here: commit() misses a failure
+    // of its own final flush and would put a cut file in place of the old one.
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return WriteStatus::Failed;
     if (permissions && !out.setPermissions(*permissions))
         return WriteStatus::Failed;
     const QByteArray bytes = serialize(lines);
-    if (out.write(bytes) != bytes.size())
+    if (out.write(bytes) != bytes.size() || !out.flush() || out.error() != QFileDevice::NoError)
         return WriteStatus::Failed;
     return out.commit() ? WriteStatus::Written : WriteStatus::Failed;
 }

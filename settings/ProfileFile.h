@@ -23,9 +23,18 @@ namespace ProfileFile {
 enum class WriteStatus {
     Written,
     FolderMissing, // quiet: the data folder is expected to exist and is never created
-    Unencodable,   // a name or value has a character that cp932 cannot hold; nothing written
+    Unencodable,   // a name or value cannot be stored (see canStore); nothing written
     Failed,        // the file could not be read or replaced; the old file is untouched
 };
+
+// True when the text can go into a settings file: cp932 holds every character, and there is no
+// line break or NUL that would end the line early or add lines of its own.
+bool canStore(const QString& text);
+
+// The value to write so that a read gives back text exactly: a value that reading would change
+// (blanks at either end, or a pair of enclosing quotes) is put in double quotes, which the
+// platform's reader, and ours, remove again.
+QString protectForRead(const QString& text);
 
 // GetPrivateProfileStringA: the value, or defaultValue when the file, section or key is missing.
 QString getString(const QString& section, const QString& key, const QString& defaultValue,

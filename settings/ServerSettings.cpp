@@ -1,6 +1,7 @@
 #include "ServerSettings.h"
 
 #include "Cp932.h"
+#include "ProfileFile.h"
 #include "SharedSettings.h"
 
 #include <QFile>
@@ -152,13 +153,19 @@ SaveResult SaveServerSettings()
                          Pop3Server + QStringLiteral("\r\nMAIL=") + MailAddress +
                          QStringLiteral("\r\nAPOP=") + QString::number(ApopFlag) +
                          QStringLiteral("\r\n");
+    for (const QString* v : {&SmtpServer, &Pop3Server, &MailAddress})
+        if (!ProfileFile::canStore(*v))
+            return SaveResult::Unencodable;
     const std::optional<QByteArray> bytes = Cp932::encode(text);
     if (!bytes)
         return SaveResult::Unencodable;
     QSaveFile file(QString::fromLatin1(kServerSettingsFile));
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so that a failed write (a full disk) shows here: commit() misses a failure
+    // of its own final flush and would put a cut file in place of the old one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return SaveResult::Failed;
-    if (file.write(*bytes) != bytes->size())
+    if (file.write(*bytes) != bytes->size() || !file.flush() ||
+        file.error() != QFileDevice::NoError)
         return SaveResult::Failed;
     return file.commit() ? SaveResult::Saved : SaveResult::Failed;
 }

@@ -1,0 +1,592 @@
+// The settings files byte for byte: the cp932 codec, the INI rules, vbmail.ini, the account and
+// hang-up files.
+
+#include "Cp932.h"
+#include "DataFiles.h"
+#include "ProfileFile.h"
+#include "ServerSettings.h"
+#include "SharedSettings.h"
+#include "TestFolders.h"
+
+#include <QFileInfo>
+#include <QtTest>
+
+using WS = ProfileFile::WriteStatus;
+
+namespace {
+
+QByteArray sjis(const QString& text) { return Cp932::encode(text).value_or("<unencodable>"); }
+
+void resetShared()
+{
+    SmtpServer = QStringLiteral("old-smtp");
+    Pop3Server = QStringLiteral("old-pop3");
+    MailAddress = QStringLiteral("old-mail");
+    ApopFlag = 7;
+}
+
+} // namespace
+
+class TestSettingsFiles : public QObject {
+    Q_OBJECT
+private slots:
+    void cp932Vectors_data();
+    void cp932Vectors();
+    void cp932Unencodable_data();
+    void cp932Unencodable();
+    void cp932InvalidBytes_data();
+    void cp932InvalidBytes();
+
+    void profileRead_data();
+    void profileRead();
+    void profileReadInt_data();
+    void profileReadInt();
+    void profileWrite_data();
+    void profileWrite();
+    void profileWriteRefusesWhatCannotBeStored();
+    void profileWriteIntoMissingFolder();
+    void profileWriteFailureKeepsOldFile();
+    void protectedValuesReadBack_data();
+    void protectedValuesReadBack();
+
+    void serverSave_data();
+    void serverSave();
+    void serverSaveRefusesUnencodable();
+    void serverSaveFailureKeepsOldFile();
+    void serverLoad_data();
+    void serverLoad();
+    void apopNumber_data();
+    void apopNumber();
+
+    void accountFile();
+    void accountJapaneseIdRoundTrips();
+    void accountFileIsOwnerOnly();
+    void hangUpFlagFile();
+};
+
+void TestSettingsFiles::cp932Vectors_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("black star") << QStringLiteral("★") << QByteArray("\x81\x9A");
+    QTest::newRow("fullwidth tilde") << QStringLiteral("～") << QByteArray("\x81\x60");
+    QTest::newRow("NEC circled one") << QStringLiteral("①") << QByteArray("\x87\x40");
+    QTest::newRow("IBM extension") << QStringLiteral("髙") << QByteArray("\xFB\xFC");
+    QTest::newRow("half-width kana") << QStringLiteral("ｱ") << QByteArray("\xB1");
+    QTest::newRow("backslash and tilde stay ASCII") << QStringLiteral("a\\~") << QByteArray("a\\~");
+    QTest::newRow("kanji with 0x5C second byte") << QStringLiteral("表") << QByteArray("\x95\x5C");
+    QTest::newRow("empty") << QString() << QByteArray();
+}
+
+void TestSettingsFiles::cp932Vectors()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(Cp932::encode(text), std::optional<QByteArray>(bytes));
+    QCOMPARE(Cp932::decode(bytes), text);
+}
+
+void TestSettingsFiles::cp932Unencodable_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("emoji") << QStringLiteral("pop😀.example.jp");
+    QTest::newRow("copyright sign") << QStringLiteral("©");
+    QTest::newRow("hangul") << QStringLiteral("한");
+    QTest::newRow("lone surrogate") << QString(QChar(0xD800));
+}
+
+void TestSettingsFiles::cp932Unencodable()
+{
+    QFETCH(QString, text);
+    QVERIFY(!Cp932::encode(text).has_value());
+    QVERIFY(!ProfileFile::canStore(text));
+}
+
+void TestSettingsFiles::cp932InvalidBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("lead byte at the end") << QByteArray("ab\x81") << QStringLiteral("ab\uFFFD");
+    QTest::newRow("lead byte before a blank") << QByteArray("\x81 x") << QStringLiteral("\uFFFD x");
+    QTest::newRow("unassigned single byte") << QByteArray("\xFF") << QStringLiteral("\uFFFD");
+    QTest::newRow("bad byte between good ones")
+        << QByteArray("\x81\x9A\x80\x81\x9A") << QStringLiteral("★\uFFFD★");
+}
+
+void TestSettingsFiles::cp932InvalidBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(Cp932::decode(bytes), text);
+}
+
+void TestSettingsFiles::profileRead_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+
+    const QString S = QStringLiteral("EXEINI");
+    const QString K = QStringLiteral("NAME");
+    QTest::newRow("plain") << QByteArray("[EXEINI]\r\nNAME=abc\r\n") << S << K << "abc";
+    QTest::newRow("names ignore case") << QByteArray("[exeIni]\r\nnaMe=abc\r\n") << S << K << "abc";
+    QTest::newRow("asked in other case") << QByteArray("[EXEINI]\r\nNAME=abc\r\n")
+                                         << "exeini" << "name" << "abc";
+    QTest::newRow("blanks around key and value")
+        << QByteArray("[EXEINI]\r\n  NAME \t=  \ta b\t  \r\n") << S << K << "a b";
+    QTest::newRow("blanks around the section") << QByteArray("  [ EXEINI ]\r\nNAME=x\r\n") << S
+                                               << K << "x";
+    QTest::newRow("double quotes") << QByteArray("[EXEINI]\r\nNAME= \"  x  \" \r\n") << S << K
+                                   << "  x  ";
+    QTest::newRow("single quotes") << QByteArray("[EXEINI]\r\nNAME='x'\r\n") << S << K << "x";
+    QTest::newRow("one pair only") << QByteArray("[EXEINI]\r\nNAME=\"\"x\"\"\r\n") << S << K
+                                   << "\"x\"";
+    QTest::newRow("quotes that differ") << QByteArray("[EXEINI]\r\nNAME=\"x'\r\n") << S << K
+                                        << "\"x'";
+    QTest::newRow("a lone quote") << QByteArray("[EXEINI]\r\nNAME=\"\r\n") << S << K << "\"";
+    QTest::newRow("equals sign in the value") << QByteArray("[EXEINI]\r\nNAME=a=b\r\n") << S << K
+                                              << "a=b";
+    QTest::newRow("first of two keys") << QByteArray("[EXEINI]\r\nNAME=1\r\nname=2\r\n") << S << K
+                                       << "1";
+    QTest::newRow("first of two sections only")
+        << QByteArray("[EXEINI]\r\nA=1\r\n[EXEINI]\r\nNAME=2\r\n") << S << K << "";
+    QTest::newRow("key of another section")
+        << QByteArray("[OTHER]\r\nNAME=x\r\n[EXEINI]\r\nNAME3=1\r\n") << S << K << "";
+    QTest::newRow("comment line") << QByteArray("[EXEINI]\r\n;NAME=x\r\n") << S << K << "";
+    QTest::newRow("missing section") << QByteArray("NAME=x\r\n") << S << K << "";
+    QTest::newRow("unix line ends") << QByteArray("[EXEINI]\nNAME=x\nNAME2=y\n") << S << K
+                                    << "x";
+    QTest::newRow("no line end at the end") << QByteArray("[EXEINI]\r\nNAME=x") << S << K << "x";
+    QTest::newRow("Japanese") << "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田★表")) + "\r\n"
+                              << S << K << QStringLiteral("山田★表");
+    QTest::newRow("invalid bytes") << QByteArray("[EXEINI]\r\nNAME=\x81 x\r\n") << S << K
+                                   << QStringLiteral("\uFFFD x");
+    QTest::newRow("cut to 255 bytes")
+        << "[EXEINI]\r\nNAME=" + QByteArray(300, 'a') + "\r\n" << S << K << QString(255, u'a');
+    QTest::newRow("255 bytes exactly") << "[EXEINI]\r\nNAME=" + QByteArray(255, 'b') + "\r\n"
+                                       << S << K << QString(255, u'b');
+    QTest::newRow("cut never splits a character")
+        << "[EXEINI]\r\nNAME=aa" + sjis(QString(150, u'あ')) + "\r\n" << S << K
+        << QStringLiteral("aa") + QString(126, u'あ');
+    QTest::newRow("cut after a whole character")
+        << "[EXEINI]\r\nNAME=a" + sjis(QString(150, u'あ')) + "\r\n" << S << K
+        << QStringLiteral("a") + QString(127, u'あ');
+}
+
+void TestSettingsFiles::profileRead()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("test.ini"));
+    TestFolders::write(path, file);
+    QCOMPARE(ProfileFile::getString(section, key, QString(), path), value);
+}
+
+void TestSettingsFiles::profileReadInt_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("value");
+    QTest::newRow("missing file") << QByteArray() << 7;
+    QTest::newRow("missing key") << QByteArray("[EXEINI]\r\nOTHER=1\r\n") << 7;
+    QTest::newRow("empty value") << QByteArray("[EXEINI]\r\nNUMBER=\r\n") << 7;
+    QTest::newRow("one") << QByteArray("[EXEINI]\r\nNUMBER=1\r\n") << 1;
+    QTest::newRow("blanks") << QByteArray("[EXEINI]\r\nnumber =  2 \r\n") << 2;
+    QTest::newRow("quoted") << QByteArray("[EXEINI]\r\nNUMBER=\"1\"\r\n") << 1;
+    QTest::newRow("word") << QByteArray("[EXEINI]\r\nNUMBER=yes\r\n") << 0;
+    QTest::newRow("digits then text") << QByteArray("[EXEINI]\r\nNUMBER=12abc\r\n") << 12;
+    QTest::newRow("negative") << QByteArray("[EXEINI]\r\nNUMBER=-1\r\n") << -1;
+    QTest::newRow("hexadecimal") << QByteArray("[EXEINI]\r\nNUMBER=0x10\r\n") << 16;
+}
+
+void TestSettingsFiles::profileReadInt()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, value);
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("ini.ini"));
+    if (!file.isEmpty())
+        TestFolders::write(path, file);
+    QCOMPARE(ProfileFile::getInt(QStringLiteral("EXEINI"), QStringLiteral("NUMBER"), 7, path),
+             value);
+}
+
+void TestSettingsFiles::profileWrite_data()
+{
+    QTest::addColumn<QByteArray>("before"); // "-" for no file
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QStringList>("keysAndValues");
+    QTest::addColumn<QByteArray>("after");
+
+    const QString S = QStringLiteral("EXEINI");
+    QTest::newRow("new file") << QByteArray("-") << S << QStringList{"NUMBER", "1"}
+                              << QByteArray("[EXEINI]\r\nNUMBER=1\r\n");
+    QTest::newRow("keys in first-written order")
+        << QByteArray("-") << S << QStringList{"NAME", "id", "NAME2", "pw", "NAME3", "1"}
+        << QByteArray("[EXEINI]\r\nNAME=id\r\nNAME2=pw\r\nNAME3=1\r\n");
+    QTest::newRow("existing keys keep their place")
+        << QByteArray("[EXEINI]\r\nNAME3=0\r\nNAME=a\r\n") << S
+        << QStringList{"NAME", "id", "NAME2", "pw", "NAME3", "1"}
+        << QByteArray("[EXEINI]\r\nNAME3=1\r\nNAME=id\r\nNAME2=pw\r\n");
+    QTest::newRow("names keep the file's spelling")
+        << QByteArray("[exeini]\r\nnumber=0\r\n") << S << QStringList{"NUMBER", "1"}
+        << QByteArray("[exeini]\r\nnumber=1\r\n");
+    QTest::newRow("the rest of the file is kept")
+        << QByteArray("; note\r\n[A]\r\nx=1\r\n\r\n[EXEINI]\r\nNUMBER=0\r\nZ= keep \r\n\r\n[B]\r\n"
+                      "y=\x81\x20\r\n")
+        << S << QStringList{"NUMBER", "1"}
+        << QByteArray("; note\r\n[A]\r\nx=1\r\n\r\n[EXEINI]\r\nNUMBER=1\r\nZ= keep \r\n\r\n[B]\r\n"
+                      "y=\x81\x20\r\n");
+    QTest::newRow("new key after the section's last line")
+        << QByteArray("[EXEINI]\r\nNAME3=0\r\n\r\n[B]\r\ny=2\r\n") << S
+        << QStringList{"NAME", "a"}
+        << QByteArray("[EXEINI]\r\nNAME3=0\r\nNAME=a\r\n\r\n[B]\r\ny=2\r\n");
+    QTest::newRow("new section at the end")
+        << QByteArray("[A]\r\nx=1") << S << QStringList{"NUMBER", "0"}
+        << QByteArray("[A]\r\nx=1\r\n[EXEINI]\r\nNUMBER=0\r\n");
+    QTest::newRow("first of two keys is written")
+        << QByteArray("[EXEINI]\r\nNAME=a\r\nNAME=b\r\n") << S << QStringList{"name", "c"}
+        << QByteArray("[EXEINI]\r\nNAME=c\r\nNAME=b\r\n");
+    QTest::newRow("first of two sections is written")
+        << QByteArray("[EXEINI]\r\nA=1\r\n[EXEINI]\r\nNAME=b\r\n") << S
+        << QStringList{"NAME", "c"}
+        << QByteArray("[EXEINI]\r\nA=1\r\nNAME=c\r\n[EXEINI]\r\nNAME=b\r\n");
+    QTest::newRow("blanks around an existing key")
+        << QByteArray("[EXEINI]\r\n  NAME = old \r\n") << S << QStringList{"NAME", "new"}
+        << QByteArray("[EXEINI]\r\nNAME=new\r\n");
+    QTest::newRow("unix line ends kept") << QByteArray("[EXEINI]\nNUMBER=0\nX=1\n") << S
+                                         << QStringList{"NUMBER", "1"}
+                                         << QByteArray("[EXEINI]\nNUMBER=1\nX=1\n");
+    QTest::newRow("values as given") << QByteArray("-") << S << QStringList{" NAME ", " a b "}
+                                     << QByteArray("[EXEINI]\r\nNAME= a b \r\n");
+    QTest::newRow("Japanese value") << QByteArray("-") << S
+                                    << QStringList{"NAME", QStringLiteral("山田①")}
+                                    << "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田①")) +
+                                           "\r\n";
+}
+
+void TestSettingsFiles::profileWrite()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, section);
+    QFETCH(QStringList, keysAndValues);
+    QFETCH(QByteArray, after);
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("test.ini"));
+    if (before != "-")
+        TestFolders::write(path, before);
+    QList<QPair<QString, QString>> entries;
+    for (qsizetype i = 0; i + 1 < keysAndValues.size(); i += 2)
+        entries.append({keysAndValues[i], keysAndValues[i + 1]});
+    QCOMPARE(ProfileFile::writeStrings(section, entries, path), WS::Written);
+    QCOMPARE(TestFolders::read(path), after);
+
+    // The same through single writes, as the platform would be called.
+    if (before != "-")
+        TestFolders::write(path, before);
+    else
+        QFile::remove(path);
+    for (const auto& [k, v] : entries)
+        QCOMPARE(ProfileFile::writeString(section, k, v, path), WS::Written);
+    QCOMPARE(TestFolders::read(path), after);
+}
+
+void TestSettingsFiles::profileWriteRefusesWhatCannotBeStored()
+{
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("test.ini"));
+    const QByteArray before("[EXEINI]\r\nNAME=a\r\n");
+    TestFolders::write(path, before);
+    for (const QString& value : {QStringLiteral("😀"), QStringLiteral("a\r\nNAME2=b"),
+                                 QStringLiteral("a\nb"), QStringLiteral("a") + QChar(0) + "b"}) {
+        QCOMPARE(ProfileFile::writeString(QStringLiteral("EXEINI"), QStringLiteral("NAME"), value,
+                                          path),
+                 WS::Unencodable);
+        QCOMPARE(TestFolders::read(path), before);
+    }
+}
+
+void TestSettingsFiles::profileWriteIntoMissingFolder()
+{
+    TestFolders folders(false);
+    const QString path = folders.dataFile(QStringLiteral("ini.ini"));
+    QCOMPARE(ProfileFile::writeString(QStringLiteral("EXEINI"), QStringLiteral("NUMBER"),
+                                      QStringLiteral("1"), path),
+             WS::FolderMissing);
+    QVERIFY(!QFileInfo::exists(folders.dataFolder()));
+    QCOMPARE(ProfileFile::getInt(QStringLiteral("EXEINI"), QStringLiteral("NUMBER"), 0, path), 0);
+}
+
+void TestSettingsFiles::profileWriteFailureKeepsOldFile()
+{
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
+    const QByteArray before("[EXEINI]\r\nNAME=keep\r\nNAME2=this\r\nNAME3=1\r\n");
+    TestFolders::write(path, before);
+    {
+        FullDisk full;
+        QCOMPARE(ProfileFile::writeString(QStringLiteral("EXEINI"), QStringLiteral("NAME"),
+                                          QStringLiteral("a much longer user id"), path),
+                 WS::Failed);
+    }
+    QCOMPARE(TestFolders::read(path), before);
+    QCOMPARE(QDir(folders.dataFolder()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("iniIdPass.ini")});
+}
+
+void TestSettingsFiles::protectedValuesReadBack_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("plain") << "pw" << QByteArray("NAME2=pw");
+    QTest::newRow("empty") << "" << QByteArray("NAME2=");
+    QTest::newRow("leading blank") << " pw" << QByteArray("NAME2=\" pw\"");
+    QTest::newRow("trailing tab") << "pw\t" << QByteArray("NAME2=\"pw\t\"");
+    QTest::newRow("enclosed in quotes") << "'pw'" << QByteArray("NAME2=\"'pw'\"");
+    QTest::newRow("a quote inside") << "p\"w" << QByteArray("NAME2=p\"w");
+    QTest::newRow("two quotes") << "\"\"" << QByteArray("NAME2=\"\"\"\"");
+}
+
+void TestSettingsFiles::protectedValuesReadBack()
+{
+    QFETCH(QString, value);
+    QFETCH(QByteArray, line);
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("test.ini"));
+    ProfileFile::writeString(QStringLiteral("EXEINI"), QStringLiteral("NAME2"),
+                             ProfileFile::protectForRead(value), path);
+    QCOMPARE(TestFolders::read(path), "[EXEINI]\r\n" + line + "\r\n");
+    QCOMPARE(ProfileFile::getString(QStringLiteral("EXEINI"), QStringLiteral("NAME2"), QString(),
+                                    path),
+             value);
+}
+
+void TestSettingsFiles::serverSave_data()
+{
+    QTest::addColumn<QString>("smtp");
+    QTest::addColumn<QString>("pop3");
+    QTest::addColumn<QString>("mail");
+    QTest::addColumn<int>("apop");
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("all empty") << "" << "" << "" << 0
+                               << QByteArray("SMTP=\r\nPOP3=\r\nMAIL=\r\nAPOP=0\r\n");
+    QTest::newRow("values as they are")
+        << " smtp.example.jp" << "pop.example.jp:995" << QStringLiteral("山田@example.jp") << 1
+        << "SMTP= smtp.example.jp\r\nPOP3=pop.example.jp:995\r\nMAIL=" +
+               sjis(QStringLiteral("山田")) + "@example.jp\r\nAPOP=1\r\n";
+    QTest::newRow("negative flag") << "s" << "p" << "m" << -3
+                                   << QByteArray("SMTP=s\r\nPOP3=p\r\nMAIL=m\r\nAPOP=-3\r\n");
+}
+
+void TestSettingsFiles::serverSave()
+{
+    QFETCH(QString, smtp);
+    QFETCH(QString, pop3);
+    QFETCH(QString, mail);
+    QFETCH(int, apop);
+    QFETCH(QByteArray, file);
+    TestFolders folders;
+    TestFolders::write(folders.workFile("vbmail.ini"), "an old, much longer file\r\n" +
+                                                           QByteArray(500, 'x'));
+    SmtpServer = smtp;
+    Pop3Server = pop3;
+    MailAddress = mail;
+    ApopFlag = qint16(apop);
+    QCOMPARE(SaveServerSettings(), SaveResult::Saved);
+    QCOMPARE(TestFolders::read(folders.workFile("vbmail.ini")), file);
+
+    resetShared();
+    LoadServerSettings();
+    QCOMPARE(SmtpServer, smtp);
+    QCOMPARE(Pop3Server, pop3);
+    QCOMPARE(MailAddress, mail);
+    QCOMPARE(int(ApopFlag), apop);
+}
+
+void TestSettingsFiles::serverSaveRefusesUnencodable()
+{
+    TestFolders folders;
+    const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
+    TestFolders::write(folders.workFile("vbmail.ini"), before);
+    for (const QString& bad : {QStringLiteral("pop😀"), QStringLiteral("pop\r\nAPOP=1")}) {
+        resetShared();
+        Pop3Server = bad;
+        QCOMPARE(SaveServerSettings(), SaveResult::Unencodable);
+        QCOMPARE(TestFolders::read(folders.workFile("vbmail.ini")), before);
+    }
+}
+
+void TestSettingsFiles::serverSaveFailureKeepsOldFile()
+{
+    TestFolders folders;
+    const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
+    TestFolders::write(folders.workFile("vbmail.ini"), before);
+    resetShared();
+    {
+        FullDisk full;
+        QCOMPARE(SaveServerSettings(), SaveResult::Failed);
+    }
+    QCOMPARE(TestFolders::read(folders.workFile("vbmail.ini")), before);
+}
+
+void TestSettingsFiles::serverLoad_data()
+{
+    QTest::addColumn<QByteArray>("file"); // "-" for no file
+    QTest::addColumn<QString>("smtp");
+    QTest::addColumn<QString>("pop3");
+    QTest::addColumn<QString>("mail");
+    QTest::addColumn<int>("apop");
+
+    QTest::newRow("no file keeps the settings")
+        << QByteArray("-") << "old-smtp" << "old-pop3" << "old-mail" << 7;
+    QTest::newRow("none of the keys")
+        << QByteArray("[EXEINI]\r\nfoo=bar\r\n\r\n") << "old-smtp" << "old-pop3" << "old-mail"
+        << 7;
+    QTest::newRow("any order, blanks kept")
+        << QByteArray("APOP=1\r\nMAIL= m \r\nPOP3=p\r\nSMTP=s\r\n") << "s" << "p" << " m " << 1;
+    QTest::newRow("lower case and leading blanks skipped")
+        << QByteArray("pop3=x\r\n POP3=y\r\nSmtp=z\r\n") << "old-smtp" << "old-pop3" << "old-mail"
+        << 7;
+    QTest::newRow("later duplicate wins") << QByteArray("MAIL=first\r\nMAIL=second\r\n")
+                                          << "old-smtp" << "old-pop3" << "second" << 7;
+    QTest::newRow("value cut to 100 characters")
+        << "POP3=" + QByteArray(120, 'p') + "\r\n" << "old-smtp" << QString(100, u'p')
+        << "old-mail" << 7;
+    QTest::newRow("100 Japanese characters")
+        << "MAIL=" + sjis(QString(120, u'あ')) + "\r\n" << "old-smtp" << "old-pop3"
+        << QString(100, u'あ') << 7;
+    QTest::newRow("empty values") << QByteArray("SMTP=\r\nPOP3=\r\nMAIL=\r\nAPOP=\r\n") << ""
+                                  << "" << "" << 0;
+    QTest::newRow("unix line ends") << QByteArray("SMTP=s\nPOP3=p\nMAIL=m\nAPOP=1\n") << "s"
+                                    << "p" << "m" << 1;
+    QTest::newRow("no line end at the end") << QByteArray("POP3=p") << "old-smtp" << "p"
+                                            << "old-mail" << 7;
+    QTest::newRow("invalid bytes") << QByteArray("POP3=a\x81\r\n") << "old-smtp"
+                                   << QStringLiteral("a\uFFFD") << "old-mail" << 7;
+    QTest::newRow("out-of-range APOP still means APOP")
+        << QByteArray("APOP=70000\r\n") << "old-smtp" << "old-pop3" << "old-mail" << 1;
+}
+
+void TestSettingsFiles::serverLoad()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, smtp);
+    QFETCH(QString, pop3);
+    QFETCH(QString, mail);
+    QFETCH(int, apop);
+    TestFolders folders;
+    if (file != "-")
+        TestFolders::write(folders.workFile("vbmail.ini"), file);
+    resetShared();
+    LoadServerSettings();
+    QCOMPARE(SmtpServer, smtp);
+    QCOMPARE(Pop3Server, pop3);
+    QCOMPARE(MailAddress, mail);
+    QCOMPARE(int(ApopFlag), apop);
+}
+
+void TestSettingsFiles::apopNumber_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("flag");
+    QTest::newRow("1") << "1" << 1;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("yes") << "yes" << 0;
+    QTest::newRow("blank then 1") << " 1" << 1;
+    QTest::newRow("blanks inside") << "1 2" << 12;
+    QTest::newRow("tab") << "\t2" << 2;
+    QTest::newRow("1.5 to even") << "1.5" << 2;
+    QTest::newRow("2.5 to even") << "2.5" << 2;
+    QTest::newRow("3.5 to even") << "3.5" << 4;
+    QTest::newRow("0.5 to even") << "0.5" << 0;
+    QTest::newRow("0.6") << "0.6" << 1;
+    QTest::newRow("stops at a letter") << "2x" << 2;
+    QTest::newRow("second point stops") << "1.2.3" << 1;
+    QTest::newRow("negative") << "-1" << -1;
+    QTest::newRow("plus") << "+2" << 2;
+    QTest::newRow("exponent") << "1e2" << 100;
+    QTest::newRow("exponent with D") << "2D1" << 20;
+    QTest::newRow("exponent without digits") << "3e" << 3;
+    QTest::newRow("hexadecimal") << "&H2" << 2;
+    QTest::newRow("hexadecimal 16-bit pattern") << "&HFFFF" << -1;
+    QTest::newRow("octal") << "&O10" << 8;
+    QTest::newRow("beyond 16 bits") << "40000" << 1;
+    QTest::newRow("far beyond") << "1e300" << 1;
+    QTest::newRow("negative beyond 16 bits") << "-40000" << 1;
+    QTest::newRow("just a point") << "." << 0;
+    QTest::newRow("full-width digit is no digit") << QStringLiteral("１") << 0;
+}
+
+void TestSettingsFiles::apopNumber()
+{
+    QFETCH(QString, text);
+    QFETCH(int, flag);
+    QCOMPARE(int(apopFlagFromText(text)), flag);
+}
+
+void TestSettingsFiles::accountFile()
+{
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
+    QCOMPARE(ReadAccountValue(QStringLiteral("NAME")), QString());
+
+    QCOMPARE(WriteAccount(true, QStringLiteral("user"), QStringLiteral("secret")), WS::Written);
+    QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n"));
+
+    // Save box clear: NAME3 alone, the stored account stays.
+    QCOMPARE(WriteAccount(false, QStringLiteral("other"), QStringLiteral("x")), WS::Written);
+    QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=0\r\n"));
+    QCOMPARE(ReadAccountValue(QStringLiteral("NAME")), QStringLiteral("user"));
+    QCOMPARE(ReadAccountValue(QStringLiteral("NAME2")), QStringLiteral("secret"));
+
+    // Blanks around a password survive.
+    QCOMPARE(WriteAccount(true, QStringLiteral("user"), QStringLiteral(" two words ")), WS::Written);
+    QCOMPARE(ReadAccountValue(QStringLiteral("NAME2")), QStringLiteral(" two words "));
+}
+
+void TestSettingsFiles::accountJapaneseIdRoundTrips()
+{
+    TestFolders folders;
+    const QString id = QStringLiteral("山田①髙～表");
+    QCOMPARE(WriteAccount(true, id, QStringLiteral("pw")), WS::Written);
+    QVERIFY(TestFolders::read(folders.dataFile(QStringLiteral("iniIdPass.ini")))
+                .contains("NAME=" + sjis(id) + "\r\n"));
+    const QString back = ReadAccountValue(QStringLiteral("NAME"));
+    QCOMPARE(back, id);
+    QCOMPARE(back.size(), id.size());
+}
+
+void TestSettingsFiles::accountFileIsOwnerOnly()
+{
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                        QFileDevice::ReadOther | QFileDevice::WriteOther;
+    QCOMPARE(WriteAccount(false, QString(), QString()), WS::Written);
+    QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | others), ownerOnly);
+
+    // A file left readable by an older version is tightened at the next write.
+    QFile::setPermissions(path, ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QCOMPARE(WriteAccount(true, QStringLiteral("u"), QStringLiteral("p")), WS::Written);
+    QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | others), ownerOnly);
+}
+
+void TestSettingsFiles::hangUpFlagFile()
+{
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("ini.ini"));
+    QCOMPARE(ReadHangUpFlag(), 0);
+    QCOMPARE(WriteHangUpFlag(true), WS::Written);
+    QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNUMBER=1\r\n"));
+    QCOMPARE(ReadHangUpFlag(), 1);
+    QCOMPARE(WriteHangUpFlag(false), WS::Written);
+    QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNUMBER=0\r\n"));
+    QCOMPARE(ReadHangUpFlag(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestSettingsFiles)
+#include "tst_settingsfiles.moc"
