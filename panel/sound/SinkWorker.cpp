@@ -3,9 +3,18 @@
 #include <QAudioFormat>
 #include <QAudioSink>
 
-SinkWorker::SinkWorker(QObject* parent) : QObject(parent), m_tail(this) {
+namespace {
+
+// How long a finished stream stays open, so that the server plays what it still holds.
+constexpr int ReleaseAfterMs = 2000;
+
+} // namespace
+
+SinkWorker::SinkWorker(QObject* parent) : QObject(parent), m_tail(this), m_release(this) {
     m_tail.setSingleShot(true);
     connect(&m_tail, &QTimer::timeout, this, &SinkWorker::finish);
+    m_release.setSingleShot(true);
+    connect(&m_release, &QTimer::timeout, this, &SinkWorker::release);
 }
 
 SinkWorker::~SinkWorker() {
@@ -47,7 +56,8 @@ void SinkWorker::onSinkState(quint64 generation) {
     if (state == QAudio::StoppedState) {
         // The server went away or the stream failed.
         stop();
-    } else if (state == QAudio::IdleState && m_source->atEnd() && !m_tail.isActive()) {
+    } else if (state == QAudio::IdleState && m_source->atEnd() && isPlaying() &&
+               !m_tail.isActive()) {
         // Everything is handed over, but the server still holds the last part of it: the sound
         // has ended once its own length has passed since it started.
         m_tail.start(int(qMax<qint64>(0, m_durationMs - m_since.elapsed())));
@@ -55,12 +65,19 @@ void SinkWorker::onSinkState(quint64 generation) {
 }
 
 void SinkWorker::finish() {
+    // Closing the stream now could cut off the last few milliseconds still in the server.
+    setPlaying(false);
+    m_release.start(ReleaseAfterMs);
+}
+
+void SinkWorker::release() {
     stop();
 }
 
 void SinkWorker::stop() {
     ++m_generation;
     m_tail.stop();
+    m_release.stop();
     // Detach first: closing the sink runs pending events, which must find nothing to act on.
     QAudioSink* sink = std::exchange(m_sink, nullptr);
     PcmSource* source = std::exchange(m_source, nullptr);

@@ -31,11 +31,13 @@ class SinkWorker : public QObject {
   private:
     void onSinkState(quint64 generation);
     void finish();
+    void release();
     void setPlaying(bool playing);
 
     QAudioSink* m_sink = nullptr;
     PcmSource* m_source = nullptr;
     QTimer m_tail;
+    QTimer m_release;
     QElapsedTimer m_since;
     qint64 m_durationMs = 0;
     quint64 m_generation = 0; // tells a late signal of an earlier sink from the current one
