@@ -77,7 +77,7 @@ QList<qint16> BarkSynth::synthesize(quint32 seed) {
         for (int k = 1; k * f0 < 9000; ++k)
             voice += std::sin(2 * kPi * k * ph) / std::pow(k, 1.1);
         // A rough, growly edge at the start: every other cycle a bit weaker.
-        const double rough = 1 - 0.4 * std::exp(-t / 0.15) * (0.5 + 0.5 * std::cos(kPi * phase));
+        const double rough = 1 - 0.25 * std::exp(-t / 0.05) * (0.5 + 0.5 * std::cos(kPi * phase));
         voice *= rough;
 
         // Breath: a burst at the attack, then a little aspiration riding on the pulses.

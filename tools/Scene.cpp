@@ -48,7 +48,7 @@ QPen line(const QColor& c, double width) {
 } // namespace
 
 QRectF Scene::puppyArea() {
-    return QRectF(26, 74, 68, 70);
+    return QRectF(22, 72, 76, 70);
 }
 
 void Scene::paint(QPainter& p, const Pose& pose) {
@@ -98,7 +98,7 @@ void Scene::paintCrown(QPainter& p) {
     };
     // The outline of the crown: a cloud of leaf clumps.
     const Lobe lobes[] = {{59.5, 48, 0}, {60, 13, 13}, {40, 17, 14},  {80, 17, 14}, {21, 33, 14},
-                          {98, 33, 14},  {16, 54, 14}, {103, 54, 14}, {24, 75, 13}, {95, 75, 13},
+                          {98, 33, 14},  {17, 54, 14}, {102, 54, 14}, {24, 75, 13}, {95, 75, 13},
                           {44, 82, 12},  {75, 82, 12}, {60, 82, 11}};
     QPainterPath crown;
     crown.setFillRule(Qt::WindingFill);
