@@ -111,6 +111,7 @@ bool DovecotServer::writeConfig()
     conf += "protocols = pop3\n";
     conf += "listen = 127.0.0.1, 127.0.0.2\n";
     conf += "first_valid_uid = 0\n";
+    conf += "auth_failure_delay = 0\n"; // keeps the wrong-password cases short
     conf += "default_login_user = dovenull\n";
     conf += "default_internal_user = dovecot\n";
     conf += "mail_location = maildir:~/Maildir\n";
@@ -121,7 +122,6 @@ bool DovecotServer::writeConfig()
         conf += "ssl_key = <" + d + "/server.key\n";
         // Even a loopback client must start TLS before it may send a password.
         conf += "disable_plaintext_auth = yes\n";
-        conf += "login_trusted_networks =\n";
     } else {
         conf += "ssl = no\n";
         conf += "disable_plaintext_auth = no\n";
@@ -129,7 +129,8 @@ bool DovecotServer::writeConfig()
     conf += "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " + d + "/passwd\n}\n";
     conf += "userdb {\n  driver = static\n  args = uid=" + QByteArray::number(kMailUid) +
             " gid=" + QByteArray::number(kMailGid) + " home=" + d + "/home/%u\n}\n";
-    conf += "service anvil {\n  chroot =\n}\n";
+    // Without the penalty socket, failed logins from 127.0.0.1 are not slowed down further.
+    conf += "service anvil {\n  chroot =\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n";
     conf += "service pop3-login {\n  chroot =\n";
     conf += "  inet_listener pop3 {\n    port = " + QByteArray::number(m_pop3Port) + "\n  }\n";
     conf += "  inet_listener pop3s {\n    port = " + QByteArray::number(m_pop3sPort) +

@@ -1,0 +1,254 @@
+// The mail library against a real Dovecot started by the test.
+
+#include "DovecotServer.h"
+#include "MailCheck.h"
+#include "Pop3Session.h"
+#include "nMail.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+QByteArray testMessage(int i)
+{
+    return "From: Sender " + QByteArray::number(i) + " <s@example.jp>\r\n"
+           "To: alice@example.jp\r\n"
+           "Subject: =?UTF-8?B?5pel5pys?= " + QByteArray::number(i) + "\r\n"
+           "Date: Mon, 1 Jan 2024 00:00:0" + QByteArray::number(i) + " +0900\r\n"
+           "\r\n"
+           "Body of message " + QByteArray::number(i) + "\r\n"
+           ".a line that starts with a dot\r\n"
+           "..two dots\r\n"
+           "last line\r\n";
+}
+
+QString bodyOf(const QByteArray& message)
+{
+    return QString::fromUtf8(message.mid(message.indexOf("\r\n\r\n") + 4));
+}
+
+// The last session's "Logged out" line in the log, once Dovecot has written it.
+QByteArray lastLogout(const DovecotServer& server, int before)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 5000) {
+        const QList<QByteArray> lines = server.log().split('\n');
+        QList<QByteArray> logouts;
+        for (const QByteArray& l : lines) {
+            if (l.contains("Disconnected: Logged out"))
+                logouts.append(l);
+        }
+        if (logouts.size() > before)
+            return logouts.last();
+        QThread::msleep(20);
+    }
+    return {};
+}
+
+int logoutCount(const DovecotServer& server)
+{
+    return int(server.log().count("Disconnected: Logged out"));
+}
+
+QByteArray lastLogin(const DovecotServer& server)
+{
+    QByteArray last;
+    for (const QByteArray& l : server.log().split('\n')) {
+        if (l.contains(": Login: "))
+            last = l;
+    }
+    return last;
+}
+
+} // namespace
+
+class TestMaillibDovecot : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void emptyMailbox();
+    void threeMessages_data();
+    void threeMessages();
+    void plainServerWithoutStls();
+    void wrongPassword();
+    void apopNotOffered();
+    void refusedConnect_data();
+    void refusedConnect();
+    void untrustedCertificate();
+
+private:
+    QString plainUrl() const { return QStringLiteral("pop3://127.0.0.1:%1").arg(m_tls.pop3Port()); }
+
+    DovecotServer m_tls{{.apop = true, .tls = true}};
+    DovecotServer m_plain{{.apop = false, .tls = false}};
+};
+
+void TestMaillibDovecot::initTestCase()
+{
+    // Not skipped: without Dovecot these tests have nothing to say, and that must show.
+    QVERIFY2(m_tls.start(), qPrintable(m_tls.errorString()));
+    QVERIFY2(m_plain.start(), qPrintable(m_plain.errorString()));
+    QCOMPARE(NMailInitializeWinSock(), 0);
+    QCOMPARE(NMailSetOption(1, 8192), 0);
+}
+
+void TestMaillibDovecot::cleanupTestCase()
+{
+    NMailEndWinSock();
+}
+
+void TestMaillibDovecot::init()
+{
+    QVERIFY(m_tls.clearMailbox("alice"));
+    QVERIFY(m_plain.clearMailbox("alice"));
+}
+
+void TestMaillibDovecot::emptyMailbox()
+{
+    const CheckResult r = runMailCheck(plainUrl(), "alice", "secret", false);
+    QVERIFY2(r.handle >= 0, qPrintable(r.error));
+    QCOMPARE(r.count, 0);
+    QVERIFY(r.error.isEmpty());
+}
+
+void TestMaillibDovecot::threeMessages_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<bool>("apop");
+    const QString port = QString::number(m_tls.pop3Port());
+    const QString sport = QString::number(m_tls.pop3sPort());
+    QTest::newRow("host:port, STLS") << "127.0.0.1:" + port << false;
+    QTest::newRow("pop3://, STLS") << "pop3://localhost:" + port << false;
+    QTest::newRow("pop3s://") << "pop3s://localhost:" + sport << false;
+    QTest::newRow("APOP over STLS") << "pop3://127.0.0.1:" + port << true;
+    QTest::newRow("APOP over pop3s") << "pop3s://127.0.0.1:" + sport << true;
+}
+
+void TestMaillibDovecot::threeMessages()
+{
+    QFETCH(QString, server);
+    QFETCH(bool, apop);
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(m_tls.addMessage("alice", testMessage(i)));
+
+    for (int session = 0; session < 2; ++session) {
+        const int logouts = logoutCount(m_tls);
+        const CheckResult r = runMailCheck(server, "alice", "secret", apop);
+        QVERIFY2(r.handle >= 0, qPrintable(r.error));
+        QCOMPARE(r.count, 3);
+        QCOMPARE(r.failedCalls, 0);
+        for (int i = 1; i <= 3; ++i) {
+            const CheckedMessage& m = r.messages.at(i - 1);
+            QCOMPARE(m.size, testMessage(i).size());
+            QCOMPARE(m.subject, QStringLiteral("日本 %1").arg(i));
+            QCOMPARE(m.from, QStringLiteral("Sender %1 <s@example.jp>").arg(i));
+            QCOMPARE(m.date, QStringLiteral("Mon, 1 Jan 2024 00:00:0%1 +0900").arg(i));
+            QVERIFY(m.header.startsWith(u"From: Sender"));
+            QCOMPARE(m.body, bodyOf(testMessage(i)));
+        }
+        // Every message went over the wire once, and the password only inside TLS.
+        const QByteArray logout = lastLogout(m_tls, logouts);
+        QVERIFY2(logout.contains(" retr=3/"), logout.constData());
+        const QByteArray login = lastLogin(m_tls);
+        QVERIFY2(login.contains(apop ? "method=APOP" : "method=PLAIN"), login.constData());
+        QVERIFY2(login.contains(", TLS"), login.constData());
+    }
+}
+
+void TestMaillibDovecot::plainServerWithoutStls()
+{
+    // No STLS on offer: the session stays plain and still works.
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(m_plain.addMessage("alice", testMessage(i)));
+    const CheckResult r = runMailCheck(
+        QStringLiteral("127.0.0.1:%1").arg(m_plain.pop3Port()), "alice", "secret", false);
+    QVERIFY2(r.count == 3, qPrintable(r.error));
+    QCOMPARE(r.messages.at(2).body, bodyOf(testMessage(3)));
+    QVERIFY(!lastLogin(m_plain).contains(", TLS"));
+}
+
+void TestMaillibDovecot::wrongPassword()
+{
+    QVERIFY(m_tls.addMessage("alice", testMessage(1)));
+    for (bool apop : {false, true}) {
+        const CheckResult r = runMailCheck(plainUrl(), "alice", "wrong", apop);
+        QVERIFY(r.handle >= 0);
+        QVERIFY(r.count < 0);
+        QVERIFY2(r.error.contains(u"ログインできませんでした"), qPrintable(r.error));
+        QVERIFY2(r.error.contains(u"Authentication failed"), qPrintable(r.error));
+    }
+}
+
+void TestMaillibDovecot::apopNotOffered()
+{
+    QVERIFY(m_plain.addMessage("alice", testMessage(1)));
+    const int logins = int(m_plain.log().count(": Login: "));
+    const CheckResult r = runMailCheck(
+        QStringLiteral("pop3://127.0.0.1:%1").arg(m_plain.pop3Port()), "alice", "secret", true);
+    QVERIFY(r.count < 0);
+    QVERIFY2(r.error.contains(u"APOP"), qPrintable(r.error));
+    // No quiet fall back to USER/PASS.
+    QCOMPARE(int(m_plain.log().count(": Login: ")), logins);
+}
+
+void TestMaillibDovecot::refusedConnect_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<QString>("reason");
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const QString closedPort = QString::number(probe.serverPort());
+    probe.close();
+    QTest::newRow("nobody listens") << "127.0.0.1:" + closedPort << "127.0.0.1" << "拒否";
+    QTest::newRow("no such name") << "pop3://no-such-host.invalid" << "no-such-host.invalid"
+                                  << "名前解決";
+    // 127.0.0.2 reaches the same Dovecot, but its certificate names 127.0.0.1 and localhost.
+    QTest::newRow("pop3s, wrong host")
+        << QStringLiteral("pop3s://127.0.0.2:%1").arg(m_tls.pop3sPort()) << "127.0.0.2"
+        << "ホスト名";
+    QTest::newRow("STLS, wrong host")
+        << QStringLiteral("127.0.0.2:%1").arg(m_tls.pop3Port()) << "127.0.0.2" << "ホスト名";
+    QTest::newRow("bad setting") << "pop3://host:99999" << "pop3://host:99999" << "正しくありません";
+}
+
+void TestMaillibDovecot::refusedConnect()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, named);
+    QFETCH(QString, reason);
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(NMailPop3Connect(server), -1);
+    QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+    QString buffer(8192, u' ');
+    qint32 length = 8192;
+    const qint32 chars = NMailGetMessage(0, buffer, length);
+    const QString text = buffer.left(chars);
+    QCOMPARE(buffer.at(chars), QChar(u'\0'));
+    QVERIFY2(text.contains(named) && text.contains(reason), qPrintable(text));
+}
+
+void TestMaillibDovecot::untrustedCertificate()
+{
+    // Without the test CA in the trust store, the same server is refused.
+    const QByteArray saved = qgetenv("SSL_CERT_FILE");
+    qunsetenv("SSL_CERT_FILE");
+    const qint32 handle = NMailPop3Connect(QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()));
+    qputenv("SSL_CERT_FILE", saved);
+    QCOMPARE(handle, -1);
+    QString buffer(8192, u' ');
+    qint32 length = 8192;
+    NMailGetMessage(0, buffer, length);
+    QVERIFY2(buffer.contains(u"信頼できる認証局"), qPrintable(buffer));
+}
+
+QTEST_GUILESS_MAIN(TestMaillibDovecot)
+#include "tst_maillib_dovecot.moc"
