@@ -1,0 +1,323 @@
+// The mail library against a scripted server: broken lines, stalls, nonsense, huge messages,
+// and the pipelined and the one-at-a-time paths giving the same results.
+
+#include "MailCheck.h"
+#include "ScriptedPop3Server.h"
+#include "nMail.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <QThread>
+#include <atomic>
+
+using Fault = ScriptedPop3Server::Fault;
+Q_DECLARE_METATYPE(ScriptedPop3Server::Fault)
+
+namespace {
+
+QList<QByteArray> sampleMessages()
+{
+    QList<QByteArray> m;
+    m << "Subject: one\r\nFrom: a@example.jp\r\nDate: Tue, 2 Jan 2024 10:00:00 +0900\r\n\r\n"
+         "first body\r\n.leading dot\r\n..two dots\r\n.\r\nafter a lone dot\r\n";
+    m << "Subject: =?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=\r\nFrom: b@example.jp\r\n\r\n";
+    m << "Subject: long line\r\n\r\n" + QByteArray(70000, 'L') + "\r\nshort\r\n";
+    m << "Subject: header only, no blank line\r\nX-Note: none\r\n";
+    for (int i = 5; i <= 12; ++i)
+        m << "Subject: number " + QByteArray::number(i) + "\r\n\r\nbody " +
+                 QByteArray::number(i) + "\r\n";
+    return m;
+}
+
+// What the library should hand out for message bytes.
+CheckedMessage expected(const QByteArray& message)
+{
+    CheckedMessage e;
+    const qsizetype split = message.indexOf("\r\n\r\n");
+    const QByteArray header = split < 0 ? message.chopped(2) : message.left(split);
+    e.header = QString::fromUtf8(header);
+    e.body = split < 0 ? QString() : QString::fromUtf8(message.mid(split + 4).left(64 * 1024));
+    e.size = qint32(message.size());
+    return e;
+}
+
+QString lastError()
+{
+    QString buffer(8192, u' ');
+    qint32 length = 8192;
+    const qint32 n = NMailGetMessage(0, buffer, length);
+    return buffer.left(n);
+}
+
+qint64 residentKb()
+{
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+QString server(const ScriptedPop3Server& s)
+{
+    return QStringLiteral("127.0.0.1:%1").arg(s.port());
+}
+
+} // namespace
+
+class TestMaillibScripted : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void pipelinedAndPlainAgree();
+    void callerOutOfOrder_data();
+    void callerOutOfOrder();
+    void closeWithRepliesInFlight();
+    void apop();
+    void brokenServer_data();
+    void brokenServer();
+    void hugeClaimKeepsMemoryBounded();
+};
+
+void TestMaillibScripted::initTestCase()
+{
+    QCOMPARE(NMailInitializeWinSock(), 0);
+}
+
+void TestMaillibScripted::init()
+{
+    QCOMPARE(NMailSetOption(NMailOptionReceiveBuffer, 8192), 0);
+    QCOMPARE(NMailSetOption(NMailOptionConnectTimeout, 5000), 0);
+    QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, 5000), 0);
+    QCOMPARE(NMailSetOption(NMailOptionStallTimeout, 5000), 0);
+    QCOMPARE(NMailSetOption(NMailOptionPipelineWindow, 64), 0);
+}
+
+void TestMaillibScripted::cleanupTestCase()
+{
+    NMailEndWinSock();
+}
+
+void TestMaillibScripted::pipelinedAndPlainAgree()
+{
+    const QList<QByteArray> messages = sampleMessages();
+    QList<CheckResult> results;
+    for (bool pipelining : {true, false}) {
+        ScriptedPop3Server s({.pipelining = pipelining, .messages = messages});
+        results.append(runMailCheck(server(s), "alice", "secret", false));
+        const CheckResult& r = results.last();
+        QCOMPARE(r.count, messages.size());
+        QCOMPARE(r.failedCalls, 0);
+        QCOMPARE(s.retrsCompleted(), messages.size());
+        if (pipelining)
+            QVERIFY(s.maxCommandsPerRead() > 2);
+        else
+            QCOMPARE(s.maxCommandsPerRead(), 1);
+    }
+    QCOMPARE(results[0].messages, results[1].messages);
+    for (int i = 0; i < messages.size(); ++i) {
+        const CheckedMessage want = expected(messages[i]);
+        const CheckedMessage& got = results[0].messages[i];
+        QCOMPARE(got.size, want.size);
+        QCOMPARE(got.header, want.header);
+        QCOMPARE(got.body, want.body);
+    }
+    QCOMPARE(results[0].messages[0].subject, u"one"_qs);
+    QCOMPARE(results[0].messages[0].from, u"a@example.jp"_qs);
+    QCOMPARE(results[0].messages[0].date, u"Tue, 2 Jan 2024 10:00:00 +0900"_qs);
+    QCOMPARE(results[0].messages[1].subject, u"日本"_qs);
+    QCOMPARE(results[0].messages[3].subject, u"header only, no blank line"_qs);
+}
+
+void TestMaillibScripted::callerOutOfOrder_data()
+{
+    QTest::addColumn<bool>("pipelining");
+    QTest::addColumn<int>("window");
+    QTest::newRow("pipelined") << true << 64;
+    QTest::newRow("pipelined, window 3") << true << 3;
+    QTest::newRow("one at a time") << false << 64;
+}
+
+void TestMaillibScripted::callerOutOfOrder()
+{
+    QFETCH(bool, pipelining);
+    QFETCH(int, window);
+    QCOMPARE(NMailSetOption(NMailOptionPipelineWindow, window), 0);
+    const QList<QByteArray> messages = sampleMessages();
+    ScriptedPop3Server s({.pipelining = pipelining, .messages = messages});
+    const qint32 h = NMailPop3Connect(server(s));
+    QVERIFY2(h >= 0, qPrintable(lastError()));
+    QCOMPARE(NMailPop3Authenticate(h, "alice", "secret", 0), messages.size());
+    QString subject, date, from, header, body;
+    // Mail before status, the same one twice, skipping ahead, going back, status only.
+    const QList<std::pair<char, int>> calls = {{'m', 3}, {'s', 1}, {'m', 1}, {'m', 1}, {'s', 2},
+                                               {'m', 9}, {'s', 2}, {'m', 2}, {'s', 12},
+                                               {'s', 12}, {'m', 12}, {'m', 5}};
+    for (const auto& [kind, n] : calls) {
+        const CheckedMessage want = expected(messages[n - 1]);
+        if (kind == 'm') {
+            QCOMPARE(NMailPop3GetMail(h, n, subject, date, from, header, body, 0, 0), 0);
+            QCOMPARE(body, want.body);
+        } else {
+            QCOMPARE(NMailPop3GetMailStatus(h, n, subject, date, from, header, 0), 0);
+        }
+        QCOMPARE(header, want.header);
+        QCOMPARE(NMailPop3GetMailSize(h, n), want.size);
+    }
+    QCOMPARE(NMailPop3GetMailStatus(h, 13, subject, date, from, header, 0), -1);
+    QCOMPARE(NMailPop3GetMailSize(h, 13), 0);
+    QCOMPARE(NMailPop3Close(h), 0);
+    QCOMPARE(NMailPop3Close(h), -1);
+}
+
+void TestMaillibScripted::closeWithRepliesInFlight()
+{
+    ScriptedPop3Server s({.messages = sampleMessages()});
+    const qint32 h = NMailPop3Connect(server(s));
+    QVERIFY(NMailPop3Authenticate(h, "alice", "secret", 0) > 0);
+    QString a, b, c, d;
+    QCOMPARE(NMailPop3GetMailStatus(h, 1, a, b, c, d, 0), 0);
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(NMailPop3Close(h), 0);
+    QVERIFY(t.elapsed() < 1000);
+    // The library is still usable afterwards.
+    ScriptedPop3Server again({.messages = sampleMessages()});
+    QCOMPARE(runMailCheck(server(again), "alice", "secret", false).count, 12);
+}
+
+void TestMaillibScripted::apop()
+{
+    ScriptedPop3Server s({.messages = sampleMessages()});
+    QCOMPARE(runMailCheck(server(s), "alice", "secret", true).count, 12);
+    QVERIFY(s.commands().contains("APOP alice " +
+                                  QCryptographicHash::hash(
+                                      QByteArray(ScriptedPop3Server::kTimestamp) + "secret",
+                                      QCryptographicHash::Md5)
+                                      .toHex()));
+    const CheckResult wrong = runMailCheck(server(s), "alice", "nope", true);
+    QVERIFY(wrong.count < 0);
+    QVERIFY2(wrong.error.contains(u"Authentication failed"), qPrintable(wrong.error));
+    // No timestamp in the greeting: APOP is refused before anything is sent.
+    ScriptedPop3Server plain({.timestamp = false, .messages = sampleMessages()});
+    const CheckResult r = runMailCheck(server(plain), "alice", "secret", true);
+    QVERIFY(r.count < 0);
+    QVERIFY2(r.error.contains(u"APOP"), qPrintable(r.error));
+    for (const QByteArray& command : plain.commands())
+        QVERIFY2(!command.startsWith("APOP") && !command.startsWith("PASS"), command.constData());
+}
+
+void TestMaillibScripted::brokenServer_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<bool>("pipelining");
+    QTest::addColumn<bool>("connects");
+    QTest::addColumn<int>("failsAt"); // the first message whose calls fail
+    QTest::addColumn<QString>("text");
+    QTest::newRow("drop, pipelined") << Fault::DropInMessage << true << true << 2 << "切れました";
+    QTest::newRow("drop, one at a time") << Fault::DropInMessage << false << true << 2
+                                         << "切れました";
+    QTest::newRow("stall in message") << Fault::StallInMessage << true << true << 3
+                                      << "応答がなくなりました";
+    QTest::newRow("stall, one at a time") << Fault::StallInMessage << false << true << 3
+                                          << "応答がなくなりました";
+    QTest::newRow("silent greeting") << Fault::SilentGreeting << true << false << 0
+                                     << "応答がなくなりました";
+    QTest::newRow("nonsense greeting") << Fault::NonsenseGreeting << true << false << 0
+                                       << "正しくない応答";
+    QTest::newRow("nonsense reply") << Fault::NonsenseReply << true << true << 2
+                                    << "正しくない応答";
+}
+
+void TestMaillibScripted::brokenServer()
+{
+    QFETCH(Fault, fault);
+    QFETCH(bool, pipelining);
+    QFETCH(bool, connects);
+    QFETCH(int, failsAt);
+    QFETCH(QString, text);
+    QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, 400), 0);
+    QCOMPARE(NMailSetOption(NMailOptionStallTimeout, 400), 0);
+    ScriptedPop3Server s({.pipelining = pipelining,
+                          .messages = sampleMessages(),
+                          .fault = fault,
+                          .faultMessage = failsAt});
+    QElapsedTimer t;
+    t.start();
+    const qint32 h = NMailPop3Connect(server(s));
+    if (!connects) {
+        QCOMPARE(h, -1);
+        QVERIFY2(lastError().contains(text), qPrintable(lastError()));
+        QVERIFY(t.elapsed() < 3000);
+        return;
+    }
+    QVERIFY2(h >= 0, qPrintable(lastError()));
+    QCOMPARE(NMailPop3Authenticate(h, "alice", "secret", 0), 12);
+    QString subject, date, from, header, body;
+    for (int n = 1; n <= 12; ++n) {
+        const qint32 status = NMailPop3GetMailStatus(h, n, subject, date, from, header, 0);
+        const qint32 mail = NMailPop3GetMail(h, n, subject, date, from, header, body, 0, 0);
+        if (n < failsAt) {
+            QCOMPARE(status, 0);
+            QCOMPARE(mail, 0);
+            QCOMPARE(body, expected(sampleMessages()[n - 1]).body);
+        } else {
+            // Half a message is not handed out as a message; the session is over.
+            QCOMPARE(mail, -1);
+            QVERIFY2(lastError().contains(text), qPrintable(lastError()));
+        }
+    }
+    QCOMPARE(NMailPop3Close(h), 0);
+    QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+}
+
+void TestMaillibScripted::hugeClaimKeepsMemoryBounded()
+{
+    // The server claims 2 GB and sends 48 MB: the size is reported, the body is a prefix, and
+    // the memory of the process does not follow the message.
+    constexpr qint64 kHuge = 48 * 1024 * 1024;
+    ScriptedPop3Server s({.messages = sampleMessages(),
+                          .fault = Fault::HugeMessage,
+                          .faultMessage = 2,
+                          .claimedSize = 2000000000,
+                          .hugeBytes = kHuge});
+    const qint32 h = NMailPop3Connect(server(s));
+    QVERIFY(NMailPop3Authenticate(h, "alice", "secret", 0) == 12);
+    QCOMPARE(NMailPop3GetMailSize(h, 2), 2000000000);
+    QString subject, date, from, header, body;
+    QCOMPARE(NMailPop3GetMail(h, 1, subject, date, from, header, body, 0, 0), 0);
+
+    std::atomic<bool> done{false};
+    std::atomic<qint64> peakKb{0};
+    const qint64 baseKb = residentKb();
+    QVERIFY(baseKb > 0);
+    QThread* sampler = QThread::create([&] {
+        while (!done) {
+            peakKb = qMax(peakKb.load(), residentKb());
+            QThread::usleep(500);
+        }
+    });
+    sampler->start();
+    const qint32 result = NMailPop3GetMail(h, 2, subject, date, from, header, body, 0, 0);
+    done = true;
+    sampler->wait();
+    delete sampler;
+    QCOMPARE(result, 0);
+    QCOMPARE(body.size(), 64 * 1024);
+    QVERIFY(body.endsWith(u"xx"));
+    QVERIFY2(peakKb - baseKb < 10 * 1024,
+             qPrintable(QStringLiteral("grew by %1 kB").arg(peakKb - baseKb)));
+    // The next message is intact after the huge one.
+    QCOMPARE(NMailPop3GetMail(h, 3, subject, date, from, header, body, 0, 0), 0);
+    QCOMPARE(body, expected(sampleMessages()[2]).body);
+    QCOMPARE(NMailPop3Close(h), 0);
+}
+
+QTEST_GUILESS_MAIN(TestMaillibScripted)
+#include "tst_maillib_scripted.moc"
