@@ -7,14 +7,14 @@
 namespace Cp932 {
 namespace {
 
-constexpr const char* kUtf16 = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? "UTF-16LE" : "UTF-16BE";
+constexpr const char* kUtf16 =
+    QSysInfo::ByteOrder == QSysInfo::LittleEndian ? "UTF-16LE" : "UTF-16BE";
 
 // Owns one iconv conversion descriptor.
 class Iconv {
-public:
+  public:
     Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
-    ~Iconv()
-    {
+    ~Iconv() {
         if (valid())
             iconv_close(m_cd);
     }
@@ -24,20 +24,18 @@ public:
     bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
     iconv_t get() const { return m_cd; }
 
-private:
+  private:
     iconv_t m_cd;
 };
 
 } // namespace
 
-bool isLeadByte(char b)
-{
+bool isLeadByte(char b) {
     const auto u = static_cast<unsigned char>(b);
     return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC);
 }
 
-QByteArray cutAtCharBoundary(const QByteArray& bytes, qsizetype maxBytes)
-{
+QByteArray cutAtCharBoundary(const QByteArray& bytes, qsizetype maxBytes) {
     if (bytes.size() <= maxBytes)
         return bytes;
     qsizetype i = 0;
@@ -50,8 +48,7 @@ QByteArray cutAtCharBoundary(const QByteArray& bytes, qsizetype maxBytes)
     return bytes.left(i);
 }
 
-std::optional<QByteArray> encode(const QString& text)
-{
+std::optional<QByteArray> encode(const QString& text) {
     if (text.isEmpty())
         return QByteArray();
     Iconv cd("CP932", kUtf16);
@@ -71,8 +68,7 @@ std::optional<QByteArray> encode(const QString& text)
     return out;
 }
 
-QString decode(const QByteArray& bytes)
-{
+QString decode(const QByteArray& bytes) {
     if (bytes.isEmpty())
         return QString();
     Iconv cd(kUtf16, "CP932");

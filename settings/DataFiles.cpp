@@ -8,17 +8,19 @@ namespace {
 const QString kSection = QStringLiteral("EXEINI");
 }
 
-QString accountFilePath() { return Program::folder() + QStringLiteral("/★MailData/iniIdPass.ini"); }
+QString accountFilePath() {
+    return Program::folder() + QStringLiteral("/★MailData/iniIdPass.ini");
+}
 
-QString hangUpFilePath() { return Program::folder() + QStringLiteral("/★MailData/ini.ini"); }
+QString hangUpFilePath() {
+    return Program::folder() + QStringLiteral("/★MailData/ini.ini");
+}
 
-QString ReadAccountValue(const QString& key)
-{
+QString ReadAccountValue(const QString& key) {
     return ProfileFile::getString(kSection, key, QString(), accountFilePath(), 256);
 }
 
-ProfileFile::WriteStatus WriteAccount(bool save, const QString& id, const QString& password)
-{
+ProfileFile::WriteStatus WriteAccount(bool save, const QString& id, const QString& password) {
     QList<QPair<QString, QString>> entries;
     if (save)
         // Quoted where needed so that blanks around a password survive the read.
@@ -31,13 +33,11 @@ ProfileFile::WriteStatus WriteAccount(bool save, const QString& id, const QStrin
                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
-qint32 ReadHangUpFlag()
-{
+qint32 ReadHangUpFlag() {
     return ProfileFile::getInt(kSection, QStringLiteral("NUMBER"), 0, hangUpFilePath());
 }
 
-void ApplyHangUpFlagTo(QCheckBox* box)
-{
+void ApplyHangUpFlagTo(QCheckBox* box) {
     const qint32 n = ReadHangUpFlag();
     if (n == 1)
         box->setCheckState(Qt::Checked);
@@ -45,8 +45,7 @@ void ApplyHangUpFlagTo(QCheckBox* box)
         box->setCheckState(Qt::Unchecked);
 }
 
-ProfileFile::WriteStatus WriteHangUpFlag(bool ticked)
-{
+ProfileFile::WriteStatus WriteHangUpFlag(bool ticked) {
     return ProfileFile::writeString(kSection, QStringLiteral("NUMBER"),
                                     ticked ? QStringLiteral("1") : QStringLiteral("0"),
                                     hangUpFilePath());

@@ -9,8 +9,7 @@
 
 namespace DialogLook {
 
-void setUpDialog(VbForm* form, const QString& caption, float clientWidth, float clientHeight)
-{
+void setUpDialog(VbForm* form, const QString& caption, float clientWidth, float clientHeight) {
     form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     form->setWindowTitle(caption);
@@ -22,21 +21,27 @@ void setUpDialog(VbForm* form, const QString& caption, float clientWidth, float 
     form->setFixedSize(Twips::toPixelsX(clientWidth), Twips::toPixelsY(clientHeight));
 }
 
-void place(QWidget* control, float left, float top, float width, float height)
-{
+void place(QWidget* control, float left, float top, float width, float height) {
     control->setGeometry(Twips::rect(left, top, width, height));
 }
 
-void setTextColour(QWidget* control, quint32 oleColour)
-{
+void fitText(QWidget* control) {
+    const QWidget* client = control->parentWidget();
+    const QRect r = control->geometry();
+    const QSize need = control->sizeHint();
+    const int width = qMin(qMax(r.width(), need.width()), client->width() - r.x());
+    const int height = qMin(qMax(r.height(), need.height()), client->height() - r.y());
+    control->resize(width, height);
+}
+
+void setTextColour(QWidget* control, quint32 oleColour) {
     QPalette p = control->palette();
     const QColor c = Twips::oleColor(oleColour);
     p.setColor(QPalette::WindowText, c);
     control->setPalette(p);
 }
 
-void setBackColour(QWidget* control, quint32 oleColour)
-{
+void setBackColour(QWidget* control, quint32 oleColour) {
     QPalette p = control->palette();
     const QColor c = Twips::oleColor(oleColour);
     p.setColor(QPalette::Button, c);

@@ -16,6 +16,11 @@ void setUpDialog(VbForm* form, const QString& caption, float clientWidth, float 
 // Puts a control at its rectangle in twips, relative to the client area.
 void place(QWidget* control, float left, float top, float width, float height);
 
+// Widens and heightens a label or a captioned check box to what its text needs in the font at
+// hand (the CJK fonts here are taller and wider than the original's), never beyond the client
+// area, so that no caption is cut off.
+void fitText(QWidget* control);
+
 // Text colour &H00BBGGRR&.
 void setTextColour(QWidget* control, quint32 oleColour);
 

@@ -6,8 +6,7 @@
 
 namespace ErrorMessages {
 
-QString unencodable(const QStringList& fieldNames)
-{
+QString unencodable(const QStringList& fieldNames) {
     QStringList quoted;
     for (const QString& name : fieldNames)
         quoted.append(QStringLiteral("「%1」").arg(name));
@@ -16,15 +15,13 @@ QString unencodable(const QStringList& fieldNames)
         .arg(quoted.join(QStringLiteral("と")));
 }
 
-QString notWritten(const QString& what, const QString& path)
-{
+QString notWritten(const QString& what, const QString& path) {
     return QStringLiteral("%1を保存できませんでした。\n%2 に書き込めません。\n"
                           "フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。")
         .arg(what, QDir::toNativeSeparators(path));
 }
 
-void show(const QString& text)
-{
+void show(const QString& text) {
     MsgBox(text, MsgBoxStyle::Critical | MsgBoxStyle::OkOnly, QStringLiteral("エラー"));
 }
 

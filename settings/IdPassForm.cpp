@@ -1,10 +1,10 @@
 #include "IdPassForm.h"
 
-#include "ProfileFile.h"
 #include "DataFiles.h"
 #include "DialogLook.h"
 #include "ErrorMessages.h"
 #include "PasswordStarStyle.h"
+#include "ProfileFile.h"
 #include "SharedSettings.h"
 
 #include <QCheckBox>
@@ -15,35 +15,44 @@
 
 using DialogLook::place;
 
-IdPassForm::IdPassForm(QWidget* parent) : VbForm(parent)
-{
+IdPassForm::IdPassForm(QWidget* parent) : VbForm(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("ID,PASS"), 2850, 1770);
 
     Label1 = new QLabel(QStringLiteral("ID"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
     place(Label1, 120, 180, 675, 255);
     Label2[0] = new QLabel(QStringLiteral("Password"), this);
+    Label2[0]->setObjectName(QStringLiteral("Label2(0)"));
     place(Label2[0], 120, 600, 795, 255);
     Label2[1] = new QLabel(QStringLiteral("IDパスワードを保存する"), this);
+    Label2[1]->setObjectName(QStringLiteral("Label2(1)"));
     place(Label2[1], 780, 1020, 1875, 255);
     DialogLook::setTextColour(Label2[1], 0x00FF0000);
-    for (QLabel* l : {Label1, Label2[0], Label2[1]})
+    for (QLabel* l : {Label1, Label2[0], Label2[1]}) {
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        DialogLook::fitText(l);
+    }
 
     IdText = new QLineEdit(this);
+    IdText->setObjectName(QStringLiteral("IdText"));
     place(IdText, 960, 120, 1632, 264);
     PassText = new QLineEdit(this);
+    PassText->setObjectName(QStringLiteral("PassText"));
     place(PassText, 960, 600, 1632, 264);
     PassText->setEchoMode(QLineEdit::Password);
     PassText->setStyle(new PasswordStarStyle(PassText));
 
     // Only as wide as the box: its caption "Check1" never shows; Label2(1) stands beside it.
     Check1 = new QCheckBox(QStringLiteral("Check1"), this);
+    Check1->setObjectName(QStringLiteral("Check1"));
     place(Check1, 420, 1020, 255, 255);
 
     OKCommand = new QPushButton(QStringLiteral("OK"), this);
+    OKCommand->setObjectName(QStringLiteral("OKCommand"));
     place(OKCommand, 900, 1380, 852, 312);
     OKCommand->setDefault(true);
     CancelCommand = new QPushButton(QStringLiteral("Cancel"), this);
+    CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
     place(CancelCommand, 1860, 1380, 852, 312);
     // Enter presses the button that has the focus, as on Windows.
     OKCommand->setAutoDefault(true);
@@ -59,14 +68,12 @@ IdPassForm::IdPassForm(QWidget* parent) : VbForm(parent)
     Check1->setFocus();
 }
 
-void IdPassForm::Form_Load()
-{
+void IdPassForm::Form_Load() {
     IdText->setText(ReadAccountValue(QStringLiteral("NAME")));
     PassText->setText(ReadAccountValue(QStringLiteral("NAME2")));
 }
 
-void IdPassForm::OKCommand_Click()
-{
+void IdPassForm::OKCommand_Click() {
     const bool save = Check1->checkState() == Qt::Checked;
     if (save) {
         QStringList bad;
@@ -83,17 +90,18 @@ void IdPassForm::OKCommand_Click()
     UserPass = PassText->text();
     // A missing data folder stores nothing and says nothing; the next check asks again.
     if (WriteAccount(save, IdText->text(), PassText->text()) == ProfileFile::WriteStatus::Failed) {
-        ErrorMessages::show(ErrorMessages::notWritten(QStringLiteral("IDとパスワード"),
-                                                      accountFilePath()));
+        ErrorMessages::show(
+            ErrorMessages::notWritten(QStringLiteral("IDとパスワード"), accountFilePath()));
         return;
     }
     Unload();
 }
 
-void IdPassForm::CancelCommand_Click() { Unload(); }
+void IdPassForm::CancelCommand_Click() {
+    Unload();
+}
 
-void IdPassForm::keyPressEvent(QKeyEvent* event)
-{
+void IdPassForm::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

@@ -11,7 +11,7 @@ class QPushButton;
 
 class IdPassForm : public VbForm {
     Q_OBJECT
-public:
+  public:
     explicit IdPassForm(QWidget* parent = nullptr);
 
     void Form_Load() override;
@@ -27,6 +27,6 @@ public:
     QPushButton* OKCommand;
     QPushButton* CancelCommand;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 };

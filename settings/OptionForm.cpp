@@ -1,8 +1,8 @@
 #include "OptionForm.h"
 
-#include "ProfileFile.h"
 #include "DialogLook.h"
 #include "ErrorMessages.h"
+#include "ProfileFile.h"
 #include "ServerSettings.h"
 #include "SharedSettings.h"
 
@@ -19,21 +19,26 @@ namespace {
 constexpr quint32 kBlue = 0x00FF0000;
 }
 
-OptionForm::OptionForm(QWidget* parent) : VbForm(parent)
-{
+OptionForm::OptionForm(QWidget* parent) : VbForm(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("サーバー"), 2910, 2970);
 
     Label1 = new QLabel(QStringLiteral("SMTPサーバー名(&S)"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
     place(Label1, 120, 120, 1575, 195);
     SmtpText = new QLineEdit(this);
+    SmtpText->setObjectName(QStringLiteral("SmtpText"));
     place(SmtpText, 120, 360, 2652, 264);
     Label2 = new QLabel(QStringLiteral("POP3サーバー名(&P)"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
     place(Label2, 120, 720, 1635, 195);
     Pop3Text = new QLineEdit(this);
+    Pop3Text->setObjectName(QStringLiteral("Pop3Text"));
     place(Pop3Text, 120, 960, 2652, 264);
     Label3 = new QLabel(QStringLiteral("メールアドレス(&M)"), this);
+    Label3->setObjectName(QStringLiteral("Label3"));
     place(Label3, 120, 1320, 1635, 195);
     MailText = new QLineEdit(this);
+    MailText->setObjectName(QStringLiteral("MailText"));
     place(MailText, 120, 1560, 2652, 264);
     // A label's access key moves to the box below it.
     Label1->setBuddy(SmtpText);
@@ -42,11 +47,14 @@ OptionForm::OptionForm(QWidget* parent) : VbForm(parent)
     for (QLabel* l : {Label1, Label2, Label3}) {
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         DialogLook::setTextColour(l, kBlue);
+        DialogLook::fitText(l);
     }
 
     ApopCheck = new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this);
+    ApopCheck->setObjectName(QStringLiteral("ApopCheck"));
     place(ApopCheck, 480, 2040, 2172, 252);
     DialogLook::setTextColour(ApopCheck, kBlue);
+    DialogLook::fitText(ApopCheck);
     // A greyed box (a stored 2) goes to ticked when clicked and from then on only ticks and
     // clears, like any other box.
     connect(ApopCheck, &QCheckBox::clicked, this, [this] {
@@ -55,8 +63,10 @@ OptionForm::OptionForm(QWidget* parent) : VbForm(parent)
     });
 
     OkCommand = new QPushButton(QStringLiteral("設定"), this);
+    OkCommand->setObjectName(QStringLiteral("OkCommand"));
     place(OkCommand, 660, 2520, 972, 372);
     CancelCommand = new QPushButton(QStringLiteral("中止"), this);
+    CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
     place(CancelCommand, 1860, 2520, 912, 372);
     // No default button: Enter presses only a button that has the focus, as on Windows.
     OkCommand->setAutoDefault(true);
@@ -73,8 +83,7 @@ OptionForm::OptionForm(QWidget* parent) : VbForm(parent)
     MailText->setFocus();
 }
 
-void OptionForm::Form_Load()
-{
+void OptionForm::Form_Load() {
     centreOnScreen();
     makeTopmost(true);
     SmtpText->setText(SmtpServer);
@@ -89,8 +98,7 @@ void OptionForm::Form_Load()
     }
 }
 
-void OptionForm::OkCommand_Click()
-{
+void OptionForm::OkCommand_Click() {
     QStringList bad;
     if (!ProfileFile::canStore(SmtpText->text()))
         bad.append(QStringLiteral("SMTPサーバー名"));
@@ -106,9 +114,15 @@ void OptionForm::OkCommand_Click()
     Pop3Server = Pop3Text->text();
     MailAddress = MailText->text();
     switch (ApopCheck->checkState()) {
-    case Qt::Unchecked: ApopFlag = 0; break;
-    case Qt::Checked: ApopFlag = 1; break;
-    case Qt::PartiallyChecked: ApopFlag = 2; break;
+    case Qt::Unchecked:
+        ApopFlag = 0;
+        break;
+    case Qt::Checked:
+        ApopFlag = 1;
+        break;
+    case Qt::PartiallyChecked:
+        ApopFlag = 2;
+        break;
     }
     if (SaveServerSettings() != SaveResult::Saved) {
         // The settings are in use for this run; the dialog stays open to try again.
@@ -120,10 +134,11 @@ void OptionForm::OkCommand_Click()
     Unload();
 }
 
-void OptionForm::CancelCommand_Click() { Unload(); }
+void OptionForm::CancelCommand_Click() {
+    Unload();
+}
 
-void OptionForm::keyPressEvent(QKeyEvent* event)
-{
+void OptionForm::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         CancelCommand->click();
         return;

@@ -11,7 +11,7 @@ class QPushButton;
 
 class OptionForm : public VbForm {
     Q_OBJECT
-public:
+  public:
     explicit OptionForm(QWidget* parent = nullptr);
 
     void Form_Load() override;
@@ -28,6 +28,6 @@ public:
     QPushButton* OkCommand;
     QPushButton* CancelCommand;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 };

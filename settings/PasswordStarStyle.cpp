@@ -1,13 +1,11 @@
 #include "PasswordStarStyle.h"
 
-PasswordStarStyle::PasswordStarStyle(QObject* parent) : QProxyStyle()
-{
+PasswordStarStyle::PasswordStarStyle(QObject* parent) : QProxyStyle() {
     setParent(parent);
 }
 
-int PasswordStarStyle::styleHint(StyleHint hint, const QStyleOption* option,
-                                 const QWidget* widget, QStyleHintReturn* returnData) const
-{
+int PasswordStarStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                                 QStyleHintReturn* returnData) const {
     if (hint == SH_LineEdit_PasswordCharacter)
         return '*';
     return QProxyStyle::styleHint(hint, option, widget, returnData);

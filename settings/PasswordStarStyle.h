@@ -6,7 +6,7 @@
 
 class PasswordStarStyle : public QProxyStyle {
     Q_OBJECT
-public:
+  public:
     explicit PasswordStarStyle(QObject* parent = nullptr);
 
     int styleHint(StyleHint hint, const QStyleOption* option = nullptr,

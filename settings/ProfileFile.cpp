@@ -12,10 +12,11 @@ namespace {
 
 const QByteArray kCrLf("\r\n");
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v';
+}
 
-QByteArray trimBlanks(const QByteArray& bytes)
-{
+QByteArray trimBlanks(const QByteArray& bytes) {
     qsizetype b = 0;
     qsizetype e = bytes.size();
     while (b < e && isBlank(bytes.at(b)))
@@ -27,8 +28,7 @@ QByteArray trimBlanks(const QByteArray& bytes)
     return bytes.mid(b, e - b);
 }
 
-QString trimBlanks(const QString& text)
-{
+QString trimBlanks(const QString& text) {
     qsizetype b = 0;
     qsizetype e = text.size();
     auto blank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\v'; };
@@ -42,16 +42,15 @@ QString trimBlanks(const QString& text)
 enum class Kind { Section, Key, Other };
 
 struct Line {
-    QByteArray text;       // without the line end
-    QByteArray end;        // "\r\n", "\n" or "" for a last line without one
+    QByteArray text; // without the line end
+    QByteArray end;  // "\r\n", "\n" or "" for a last line without one
     Kind kind = Kind::Other;
     QString name;          // section or key name, trimmed, decoded
     QByteArray keyBytes;   // key name as in the file, trimmed
     QByteArray valueBytes; // value as in the file, trimmed
 };
 
-Line classify(QByteArray text, QByteArray end)
-{
+Line classify(QByteArray text, QByteArray end) {
     Line line;
     line.text = std::move(text);
     line.end = std::move(end);
@@ -86,8 +85,7 @@ Line classify(QByteArray text, QByteArray end)
     return line;
 }
 
-QList<Line> parse(const QByteArray& bytes)
-{
+QList<Line> parse(const QByteArray& bytes) {
     QList<Line> lines;
     qsizetype pos = 0;
     while (pos < bytes.size()) {
@@ -105,8 +103,7 @@ QList<Line> parse(const QByteArray& bytes)
     return lines;
 }
 
-QByteArray serialize(const QList<Line>& lines)
-{
+QByteArray serialize(const QList<Line>& lines) {
     QByteArray out;
     for (const Line& l : lines) {
         out += l.text;
@@ -115,10 +112,11 @@ QByteArray serialize(const QList<Line>& lines)
     return out;
 }
 
-bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool sameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
-qsizetype findSection(const QList<Line>& lines, const QString& section)
-{
+qsizetype findSection(const QList<Line>& lines, const QString& section) {
     for (qsizetype i = 0; i < lines.size(); ++i)
         if (lines[i].kind == Kind::Section && sameName(lines[i].name, section))
             return i;
@@ -126,8 +124,7 @@ qsizetype findSection(const QList<Line>& lines, const QString& section)
 }
 
 // The index of the first key of that name in the section that starts at sectionLine, or -1.
-qsizetype findKey(const QList<Line>& lines, qsizetype sectionLine, const QString& key)
-{
+qsizetype findKey(const QList<Line>& lines, qsizetype sectionLine, const QString& key) {
     for (qsizetype i = sectionLine + 1; i < lines.size() && lines[i].kind != Kind::Section; ++i)
         if (lines[i].kind == Kind::Key && sameName(lines[i].name, key))
             return i;
@@ -135,8 +132,7 @@ qsizetype findKey(const QList<Line>& lines, qsizetype sectionLine, const QString
 }
 
 std::optional<QByteArray> readValue(const QString& section, const QString& key,
-                                    const QString& path)
-{
+                                    const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -155,8 +151,7 @@ std::optional<QByteArray> readValue(const QString& section, const QString& key,
 }
 
 void setValue(QList<Line>& lines, const QByteArray& section, const QString& sectionName,
-              const QByteArray& key, const QString& keyName, const QByteArray& value)
-{
+              const QByteArray& key, const QString& keyName, const QByteArray& value) {
     const qsizetype s = findSection(lines, sectionName);
     if (s < 0) {
         if (!lines.isEmpty() && lines.back().end.isEmpty())
@@ -184,8 +179,7 @@ void setValue(QList<Line>& lines, const QByteArray& section, const QString& sect
 
 // RtlCharToInteger: blanks, a sign, an optional 0x / 0o / 0b base prefix, then digits up to the
 // first one that does not belong; wraps at 32 bits.
-qint32 toInteger(const QByteArray& text)
-{
+qint32 toInteger(const QByteArray& text) {
     qsizetype i = 0;
     while (i < text.size() && quint8(text.at(i)) <= ' ')
         ++i;
@@ -229,29 +223,27 @@ qint32 toInteger(const QByteArray& text)
 
 } // namespace
 
-bool canStore(const QString& text)
-{
+bool canStore(const QString& text) {
     for (const QChar c : text)
         if (c == u'\r' || c == u'\n' || c == u'\0')
             return false;
     return Cp932::encode(text).has_value();
 }
 
-QString protectForRead(const QString& text)
-{
+QString protectForRead(const QString& text) {
     if (text.isEmpty())
         return text;
     auto blank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\v'; };
     const QChar first = text.front();
-    const bool quoted = text.size() >= 2 && (first == u'"' || first == u'\'') && text.back() == first;
+    const bool quoted =
+        text.size() >= 2 && (first == u'"' || first == u'\'') && text.back() == first;
     if (blank(first) || blank(text.back()) || quoted)
         return u'"' + text + u'"';
     return text;
 }
 
 QString getString(const QString& section, const QString& key, const QString& defaultValue,
-                  const QString& path, int bufferSize)
-{
+                  const QString& path, int bufferSize) {
     if (bufferSize <= 0)
         return QString();
     const std::optional<QByteArray> value = readValue(section, key, path);
@@ -266,8 +258,7 @@ QString getString(const QString& section, const QString& key, const QString& def
 }
 
 qint32 getInt(const QString& section, const QString& key, qint32 defaultValue,
-              const QString& path)
-{
+              const QString& path) {
     const std::optional<QByteArray> value = readValue(section, key, path);
     if (!value || value->isEmpty())
         return defaultValue;
@@ -275,14 +266,12 @@ qint32 getInt(const QString& section, const QString& key, qint32 defaultValue,
 }
 
 WriteStatus writeString(const QString& section, const QString& key, const QString& value,
-                        const QString& path, std::optional<QFileDevice::Permissions> permissions)
-{
+                        const QString& path, std::optional<QFileDevice::Permissions> permissions) {
     return writeStrings(section, {{key, value}}, path, permissions);
 }
 
 WriteStatus writeStrings(const QString& section, const QList<QPair<QString, QString>>& entries,
-                         const QString& path, std::optional<QFileDevice::Permissions> permissions)
-{
+                         const QString& path, std::optional<QFileDevice::Permissions> permissions) {
     const QFileInfo info(path);
     if (!info.absoluteDir().exists())
         return WriteStatus::FolderMissing;

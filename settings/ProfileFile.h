@@ -42,8 +42,7 @@ QString getString(const QString& section, const QString& key, const QString& def
 
 // GetPrivateProfileIntA: the value read as an integer (as a 32-bit signed number), or
 // defaultValue when the file, section or key is missing or the value is empty.
-qint32 getInt(const QString& section, const QString& key, qint32 defaultValue,
-              const QString& path);
+qint32 getInt(const QString& section, const QString& key, qint32 defaultValue, const QString& path);
 
 // WritePrivateProfileStringA for one key.
 WriteStatus writeString(const QString& section, const QString& key, const QString& value,

@@ -17,8 +17,7 @@ constexpr qsizetype kValueLength = 100;
 
 // The text of the file split into lines. CR LF and a lone CR end a line as in the original; a
 // lone LF does too, so that a file edited with a Unix editor still reads line by line.
-QStringList fileLines(const QString& text)
-{
+QStringList fileLines(const QString& text) {
     QStringList lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -35,8 +34,7 @@ QStringList fileLines(const QString& text)
     return lines;
 }
 
-qint16 flagFromNumber(double value)
-{
+qint16 flagFromNumber(double value) {
     // Halves go to the even neighbour, as the original's conversion to a 16-bit integer did.
     const double r = std::nearbyint(value);
     if (r == 0)
@@ -48,8 +46,7 @@ qint16 flagFromNumber(double value)
 
 // "&H" hexadecimal and "&O" octal numbers: up to &HFFFF they read as a 16-bit pattern,
 // above as a 32-bit one.
-std::optional<double> radixNumber(const QString& s)
-{
+std::optional<double> radixNumber(const QString& s) {
     if (s.size() < 2 || s.at(0) != u'&')
         return std::nullopt;
     int base = 8;
@@ -83,8 +80,7 @@ std::optional<double> radixNumber(const QString& s)
 
 } // namespace
 
-qint16 apopFlagFromText(const QString& text)
-{
+qint16 apopFlagFromText(const QString& text) {
     QString s;
     for (const QChar c : text)
         if (c != u' ' && c != u'\t' && c != u'\n')
@@ -95,7 +91,9 @@ qint16 apopFlagFromText(const QString& text)
     // Collect the longest start that is a decimal number: sign, digits, point, digits, exponent.
     QByteArray number;
     qsizetype i = 0;
-    auto digitAt = [&](qsizetype at) { return at < s.size() && s.at(at) >= u'0' && s.at(at) <= u'9'; };
+    auto digitAt = [&](qsizetype at) {
+        return at < s.size() && s.at(at) >= u'0' && s.at(at) <= u'9';
+    };
     if (i < s.size() && (s.at(i) == u'+' || s.at(i) == u'-'))
         number += char(s.at(i++).unicode());
     bool anyDigit = false;
@@ -127,8 +125,7 @@ qint16 apopFlagFromText(const QString& text)
     return flagFromNumber(std::strtod(number.constData(), nullptr));
 }
 
-void LoadServerSettings()
-{
+void LoadServerSettings() {
     QFile file(QString::fromLatin1(kServerSettingsFile));
     if (!file.exists() || !file.open(QIODevice::ReadOnly))
         return;
@@ -147,8 +144,7 @@ void LoadServerSettings()
     }
 }
 
-SaveResult SaveServerSettings()
-{
+SaveResult SaveServerSettings() {
     const QString text = QStringLiteral("SMTP=") + SmtpServer + QStringLiteral("\r\nPOP3=") +
                          Pop3Server + QStringLiteral("\r\nMAIL=") + MailAddress +
                          QStringLiteral("\r\nAPOP=") + QString::number(ApopFlag) +

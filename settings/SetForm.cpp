@@ -15,28 +15,32 @@
 
 using DialogLook::place;
 
-SetForm::SetForm(QWidget* parent) : VbForm(parent)
-{
+SetForm::SetForm(QWidget* parent) : VbForm(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("設定"), 3120, 1065);
     centreOnScreen();
 
     Command1 = new QPushButton(QStringLiteral("ID/PASS"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
     place(Command1, 120, 120, 1455, 375);
     DialogLook::setBackColour(Command1, 0x000080FF);
     Command2 = new QPushButton(QStringLiteral("POPサーバー"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
     place(Command2, 1560, 120, 1455, 375);
     DialogLook::setBackColour(Command2, 0x00FF8080);
     for (QPushButton* b : {Command1, Command2})
         b->setAutoDefault(true);
 
     Check1 = new QCheckBox(QStringLiteral("Check1"), this);
+    Check1->setObjectName(QStringLiteral("Check1"));
     place(Check1, 120, 600, 255, 255);
     DialogLook::setBackColour(Check1, 0x00C0C0C0);
 
     Label1 = new QLabel(QStringLiteral("新着がなければ接続を切断する。"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
     place(Label1, 480, 645, 2535, 255);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     DialogLook::setTextColour(Label1, 0x00FF0000);
+    DialogLook::fitText(Label1);
 
     connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
@@ -46,22 +50,26 @@ SetForm::SetForm(QWidget* parent) : VbForm(parent)
     Check1->setFocus();
 }
 
-void SetForm::Form_Load() { ApplyHangUpFlagTo(Check1); }
+void SetForm::Form_Load() {
+    ApplyHangUpFlagTo(Check1);
+}
 
-void SetForm::Form_Unload()
-{
+void SetForm::Form_Unload() {
     // The unload goes on whatever happens: the dialog has no other way to close.
     if (WriteHangUpFlag(Check1->checkState() == Qt::Checked) == ProfileFile::WriteStatus::Failed)
         ErrorMessages::show(
             ErrorMessages::notWritten(QStringLiteral("切断の設定"), hangUpFilePath()));
 }
 
-void SetForm::Command1_Click() { win<IdPassForm>()->Show(); }
+void SetForm::Command1_Click() {
+    win<IdPassForm>()->Show();
+}
 
-void SetForm::Command2_Click() { win<OptionForm>()->Show(); }
+void SetForm::Command2_Click() {
+    win<OptionForm>()->Show();
+}
 
-void SetForm::paintEvent(QPaintEvent* event)
-{
+void SetForm::paintEvent(QPaintEvent* event) {
     VbForm::paintEvent(event);
     // Line1: a blue rule across the whole dialog.
     QPainter p(this);

@@ -10,7 +10,7 @@ class QPushButton;
 
 class SetForm : public VbForm {
     Q_OBJECT
-public:
+  public:
     explicit SetForm(QWidget* parent = nullptr);
 
     void Form_Load() override;
@@ -24,6 +24,6 @@ public:
     QCheckBox* Check1;
     QLabel* Label1;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };

@@ -12,41 +12,35 @@
 #include <sys/resource.h>
 
 class TestFolders {
-public:
-    explicit TestFolders(bool withDataFolder = true)
-        : m_savedCwd(QDir::currentPath())
-    {
+  public:
+    explicit TestFolders(bool withDataFolder = true) : m_savedCwd(QDir::currentPath()) {
         if (withDataFolder)
             QDir(m_program.path()).mkdir(QStringLiteral("★MailData"));
         Program::setFolder(m_program.path());
         QDir::setCurrent(m_work.path());
     }
-    ~TestFolders()
-    {
+    ~TestFolders() {
         QDir::setCurrent(m_savedCwd);
         Program::setFolder(QString());
     }
 
-    QString dataFile(const QString& name) const
-    {
+    QString dataFile(const QString& name) const {
         return m_program.path() + QStringLiteral("/★MailData/") + name;
     }
     QString workFile(const QString& name) const { return m_work.path() + u'/' + name; }
     QString dataFolder() const { return m_program.path() + QStringLiteral("/★MailData"); }
 
-    static QByteArray read(const QString& path)
-    {
+    static QByteArray read(const QString& path) {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    static void write(const QString& path, const QByteArray& bytes)
-    {
+    static void write(const QString& path, const QByteArray& bytes) {
         QFile f(path);
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(bytes);
     }
 
-private:
+  private:
     QString m_savedCwd;
     QTemporaryDir m_program;
     QTemporaryDir m_work;
@@ -55,24 +49,22 @@ private:
 // While alive, no file can grow beyond a few bytes: the disk is as good as full. Works for root
 // too, where a read-only folder would not stop a write.
 class FullDisk {
-public:
-    FullDisk()
-    {
+  public:
+    FullDisk() {
         getrlimit(RLIMIT_FSIZE, &m_saved);
         m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit small = m_saved;
         small.rlim_cur = 4;
         setrlimit(RLIMIT_FSIZE, &small);
     }
-    ~FullDisk()
-    {
+    ~FullDisk() {
         setrlimit(RLIMIT_FSIZE, &m_saved);
         std::signal(SIGXFSZ, m_savedHandler);
     }
     FullDisk(const FullDisk&) = delete;
     FullDisk& operator=(const FullDisk&) = delete;
 
-private:
+  private:
     rlimit m_saved{};
     void (*m_savedHandler)(int) = nullptr;
 };

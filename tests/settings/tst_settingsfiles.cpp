@@ -15,10 +15,11 @@ using WS = ProfileFile::WriteStatus;
 
 namespace {
 
-QByteArray sjis(const QString& text) { return Cp932::encode(text).value_or("<unencodable>"); }
+QByteArray sjis(const QString& text) {
+    return Cp932::encode(text).value_or("<unencodable>");
+}
 
-void resetShared()
-{
+void resetShared() {
     SmtpServer = QStringLiteral("old-smtp");
     Pop3Server = QStringLiteral("old-pop3");
     MailAddress = QStringLiteral("old-mail");
@@ -29,7 +30,7 @@ void resetShared()
 
 class TestSettingsFiles : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void cp932Vectors_data();
     void cp932Vectors();
     void cp932Unencodable_data();
@@ -64,8 +65,7 @@ private slots:
     void hangUpFlagFile();
 };
 
-void TestSettingsFiles::cp932Vectors_data()
-{
+void TestSettingsFiles::cp932Vectors_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("black star") << QStringLiteral("★") << QByteArray("\x81\x9A");
@@ -78,16 +78,14 @@ void TestSettingsFiles::cp932Vectors_data()
     QTest::newRow("empty") << QString() << QByteArray();
 }
 
-void TestSettingsFiles::cp932Vectors()
-{
+void TestSettingsFiles::cp932Vectors() {
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
     QCOMPARE(Cp932::encode(text), std::optional<QByteArray>(bytes));
     QCOMPARE(Cp932::decode(bytes), text);
 }
 
-void TestSettingsFiles::cp932Unencodable_data()
-{
+void TestSettingsFiles::cp932Unencodable_data() {
     QTest::addColumn<QString>("text");
     QTest::newRow("emoji") << QStringLiteral("pop😀.example.jp");
     QTest::newRow("copyright sign") << QStringLiteral("©");
@@ -95,15 +93,13 @@ void TestSettingsFiles::cp932Unencodable_data()
     QTest::newRow("lone surrogate") << QString(QChar(0xD800));
 }
 
-void TestSettingsFiles::cp932Unencodable()
-{
+void TestSettingsFiles::cp932Unencodable() {
     QFETCH(QString, text);
     QVERIFY(!Cp932::encode(text).has_value());
     QVERIFY(!ProfileFile::canStore(text));
 }
 
-void TestSettingsFiles::cp932InvalidBytes_data()
-{
+void TestSettingsFiles::cp932InvalidBytes_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
     QTest::newRow("lead byte at the end") << QByteArray("ab\x81") << QStringLiteral("ab\uFFFD");
@@ -113,15 +109,13 @@ void TestSettingsFiles::cp932InvalidBytes_data()
         << QByteArray("\x81\x9A\x80\x81\x9A") << QStringLiteral("★\uFFFD★");
 }
 
-void TestSettingsFiles::cp932InvalidBytes()
-{
+void TestSettingsFiles::cp932InvalidBytes() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
     QCOMPARE(Cp932::decode(bytes), text);
 }
 
-void TestSettingsFiles::profileRead_data()
-{
+void TestSettingsFiles::profileRead_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
@@ -131,51 +125,50 @@ void TestSettingsFiles::profileRead_data()
     const QString K = QStringLiteral("NAME");
     QTest::newRow("plain") << QByteArray("[EXEINI]\r\nNAME=abc\r\n") << S << K << "abc";
     QTest::newRow("names ignore case") << QByteArray("[exeIni]\r\nnaMe=abc\r\n") << S << K << "abc";
-    QTest::newRow("asked in other case") << QByteArray("[EXEINI]\r\nNAME=abc\r\n")
-                                         << "exeini" << "name" << "abc";
+    QTest::newRow("asked in other case") << QByteArray("[EXEINI]\r\nNAME=abc\r\n") << "exeini"
+                                         << "name"
+                                         << "abc";
     QTest::newRow("blanks around key and value")
         << QByteArray("[EXEINI]\r\n  NAME \t=  \ta b\t  \r\n") << S << K << "a b";
-    QTest::newRow("blanks around the section") << QByteArray("  [ EXEINI ]\r\nNAME=x\r\n") << S
-                                               << K << "x";
-    QTest::newRow("double quotes") << QByteArray("[EXEINI]\r\nNAME= \"  x  \" \r\n") << S << K
-                                   << "  x  ";
+    QTest::newRow("blanks around the section")
+        << QByteArray("  [ EXEINI ]\r\nNAME=x\r\n") << S << K << "x";
+    QTest::newRow("double quotes")
+        << QByteArray("[EXEINI]\r\nNAME= \"  x  \" \r\n") << S << K << "  x  ";
     QTest::newRow("single quotes") << QByteArray("[EXEINI]\r\nNAME='x'\r\n") << S << K << "x";
-    QTest::newRow("one pair only") << QByteArray("[EXEINI]\r\nNAME=\"\"x\"\"\r\n") << S << K
-                                   << "\"x\"";
-    QTest::newRow("quotes that differ") << QByteArray("[EXEINI]\r\nNAME=\"x'\r\n") << S << K
-                                        << "\"x'";
+    QTest::newRow("one pair only")
+        << QByteArray("[EXEINI]\r\nNAME=\"\"x\"\"\r\n") << S << K << "\"x\"";
+    QTest::newRow("quotes that differ")
+        << QByteArray("[EXEINI]\r\nNAME=\"x'\r\n") << S << K << "\"x'";
     QTest::newRow("a lone quote") << QByteArray("[EXEINI]\r\nNAME=\"\r\n") << S << K << "\"";
-    QTest::newRow("equals sign in the value") << QByteArray("[EXEINI]\r\nNAME=a=b\r\n") << S << K
-                                              << "a=b";
-    QTest::newRow("first of two keys") << QByteArray("[EXEINI]\r\nNAME=1\r\nname=2\r\n") << S << K
-                                       << "1";
+    QTest::newRow("equals sign in the value")
+        << QByteArray("[EXEINI]\r\nNAME=a=b\r\n") << S << K << "a=b";
+    QTest::newRow("first of two keys")
+        << QByteArray("[EXEINI]\r\nNAME=1\r\nname=2\r\n") << S << K << "1";
     QTest::newRow("first of two sections only")
         << QByteArray("[EXEINI]\r\nA=1\r\n[EXEINI]\r\nNAME=2\r\n") << S << K << "";
     QTest::newRow("key of another section")
         << QByteArray("[OTHER]\r\nNAME=x\r\n[EXEINI]\r\nNAME3=1\r\n") << S << K << "";
     QTest::newRow("comment line") << QByteArray("[EXEINI]\r\n;NAME=x\r\n") << S << K << "";
     QTest::newRow("missing section") << QByteArray("NAME=x\r\n") << S << K << "";
-    QTest::newRow("unix line ends") << QByteArray("[EXEINI]\nNAME=x\nNAME2=y\n") << S << K
-                                    << "x";
+    QTest::newRow("unix line ends") << QByteArray("[EXEINI]\nNAME=x\nNAME2=y\n") << S << K << "x";
     QTest::newRow("no line end at the end") << QByteArray("[EXEINI]\r\nNAME=x") << S << K << "x";
     QTest::newRow("Japanese") << "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田★表")) + "\r\n"
                               << S << K << QStringLiteral("山田★表");
-    QTest::newRow("invalid bytes") << QByteArray("[EXEINI]\r\nNAME=\x81 x\r\n") << S << K
-                                   << QStringLiteral("\uFFFD x");
-    QTest::newRow("cut to 255 bytes")
-        << "[EXEINI]\r\nNAME=" + QByteArray(300, 'a') + "\r\n" << S << K << QString(255, u'a');
+    QTest::newRow("invalid bytes")
+        << QByteArray("[EXEINI]\r\nNAME=\x81 x\r\n") << S << K << QStringLiteral("\uFFFD x");
+    QTest::newRow("cut to 255 bytes") << "[EXEINI]\r\nNAME=" + QByteArray(300, 'a') + "\r\n"
+                                      << S << K << QString(255, u'a');
     QTest::newRow("255 bytes exactly") << "[EXEINI]\r\nNAME=" + QByteArray(255, 'b') + "\r\n"
                                        << S << K << QString(255, u'b');
     QTest::newRow("cut never splits a character")
-        << "[EXEINI]\r\nNAME=aa" + sjis(QString(150, u'あ')) + "\r\n" << S << K
-        << QStringLiteral("aa") + QString(126, u'あ');
+        << "[EXEINI]\r\nNAME=aa" + sjis(QString(150, u'あ')) + "\r\n"
+        << S << K << QStringLiteral("aa") + QString(126, u'あ');
     QTest::newRow("cut after a whole character")
-        << "[EXEINI]\r\nNAME=a" + sjis(QString(150, u'あ')) + "\r\n" << S << K
-        << QStringLiteral("a") + QString(127, u'あ');
+        << "[EXEINI]\r\nNAME=a" + sjis(QString(150, u'あ')) + "\r\n"
+        << S << K << QStringLiteral("a") + QString(127, u'あ');
 }
 
-void TestSettingsFiles::profileRead()
-{
+void TestSettingsFiles::profileRead() {
     QFETCH(QByteArray, file);
     QFETCH(QString, section);
     QFETCH(QString, key);
@@ -186,8 +179,7 @@ void TestSettingsFiles::profileRead()
     QCOMPARE(ProfileFile::getString(section, key, QString(), path), value);
 }
 
-void TestSettingsFiles::profileReadInt_data()
-{
+void TestSettingsFiles::profileReadInt_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<int>("value");
     QTest::newRow("missing file") << QByteArray() << 7;
@@ -202,8 +194,7 @@ void TestSettingsFiles::profileReadInt_data()
     QTest::newRow("hexadecimal") << QByteArray("[EXEINI]\r\nNUMBER=0x10\r\n") << 16;
 }
 
-void TestSettingsFiles::profileReadInt()
-{
+void TestSettingsFiles::profileReadInt() {
     QFETCH(QByteArray, file);
     QFETCH(int, value);
     TestFolders folders;
@@ -214,8 +205,7 @@ void TestSettingsFiles::profileReadInt()
              value);
 }
 
-void TestSettingsFiles::profileWrite_data()
-{
+void TestSettingsFiles::profileWrite_data() {
     QTest::addColumn<QByteArray>("before"); // "-" for no file
     QTest::addColumn<QString>("section");
     QTest::addColumn<QStringList>("keysAndValues");
@@ -241,8 +231,7 @@ void TestSettingsFiles::profileWrite_data()
         << QByteArray("; note\r\n[A]\r\nx=1\r\n\r\n[EXEINI]\r\nNUMBER=1\r\nZ= keep \r\n\r\n[B]\r\n"
                       "y=\x81\x20\r\n");
     QTest::newRow("new key after the section's last line")
-        << QByteArray("[EXEINI]\r\nNAME3=0\r\n\r\n[B]\r\ny=2\r\n") << S
-        << QStringList{"NAME", "a"}
+        << QByteArray("[EXEINI]\r\nNAME3=0\r\n\r\n[B]\r\ny=2\r\n") << S << QStringList{"NAME", "a"}
         << QByteArray("[EXEINI]\r\nNAME3=0\r\nNAME=a\r\n\r\n[B]\r\ny=2\r\n");
     QTest::newRow("new section at the end")
         << QByteArray("[A]\r\nx=1") << S << QStringList{"NUMBER", "0"}
@@ -251,25 +240,22 @@ void TestSettingsFiles::profileWrite_data()
         << QByteArray("[EXEINI]\r\nNAME=a\r\nNAME=b\r\n") << S << QStringList{"name", "c"}
         << QByteArray("[EXEINI]\r\nNAME=c\r\nNAME=b\r\n");
     QTest::newRow("first of two sections is written")
-        << QByteArray("[EXEINI]\r\nA=1\r\n[EXEINI]\r\nNAME=b\r\n") << S
-        << QStringList{"NAME", "c"}
+        << QByteArray("[EXEINI]\r\nA=1\r\n[EXEINI]\r\nNAME=b\r\n") << S << QStringList{"NAME", "c"}
         << QByteArray("[EXEINI]\r\nA=1\r\nNAME=c\r\n[EXEINI]\r\nNAME=b\r\n");
     QTest::newRow("blanks around an existing key")
         << QByteArray("[EXEINI]\r\n  NAME = old \r\n") << S << QStringList{"NAME", "new"}
         << QByteArray("[EXEINI]\r\nNAME=new\r\n");
-    QTest::newRow("unix line ends kept") << QByteArray("[EXEINI]\nNUMBER=0\nX=1\n") << S
-                                         << QStringList{"NUMBER", "1"}
-                                         << QByteArray("[EXEINI]\nNUMBER=1\nX=1\n");
+    QTest::newRow("unix line ends kept")
+        << QByteArray("[EXEINI]\nNUMBER=0\nX=1\n") << S << QStringList{"NUMBER", "1"}
+        << QByteArray("[EXEINI]\nNUMBER=1\nX=1\n");
     QTest::newRow("values as given") << QByteArray("-") << S << QStringList{" NAME ", " a b "}
                                      << QByteArray("[EXEINI]\r\nNAME= a b \r\n");
-    QTest::newRow("Japanese value") << QByteArray("-") << S
-                                    << QStringList{"NAME", QStringLiteral("山田①")}
-                                    << "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田①")) +
-                                           "\r\n";
+    QTest::newRow("Japanese value")
+        << QByteArray("-") << S << QStringList{"NAME", QStringLiteral("山田①")}
+        << "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田①")) + "\r\n";
 }
 
-void TestSettingsFiles::profileWrite()
-{
+void TestSettingsFiles::profileWrite() {
     QFETCH(QByteArray, before);
     QFETCH(QString, section);
     QFETCH(QStringList, keysAndValues);
@@ -294,23 +280,21 @@ void TestSettingsFiles::profileWrite()
     QCOMPARE(TestFolders::read(path), after);
 }
 
-void TestSettingsFiles::profileWriteRefusesWhatCannotBeStored()
-{
+void TestSettingsFiles::profileWriteRefusesWhatCannotBeStored() {
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("test.ini"));
     const QByteArray before("[EXEINI]\r\nNAME=a\r\n");
     TestFolders::write(path, before);
     for (const QString& value : {QStringLiteral("😀"), QStringLiteral("a\r\nNAME2=b"),
                                  QStringLiteral("a\nb"), QStringLiteral("a") + QChar(0) + "b"}) {
-        QCOMPARE(ProfileFile::writeString(QStringLiteral("EXEINI"), QStringLiteral("NAME"), value,
-                                          path),
-                 WS::Unencodable);
+        QCOMPARE(
+            ProfileFile::writeString(QStringLiteral("EXEINI"), QStringLiteral("NAME"), value, path),
+            WS::Unencodable);
         QCOMPARE(TestFolders::read(path), before);
     }
 }
 
-void TestSettingsFiles::profileWriteIntoMissingFolder()
-{
+void TestSettingsFiles::profileWriteIntoMissingFolder() {
     TestFolders folders(false);
     const QString path = folders.dataFile(QStringLiteral("ini.ini"));
     QCOMPARE(ProfileFile::writeString(QStringLiteral("EXEINI"), QStringLiteral("NUMBER"),
@@ -320,8 +304,7 @@ void TestSettingsFiles::profileWriteIntoMissingFolder()
     QCOMPARE(ProfileFile::getInt(QStringLiteral("EXEINI"), QStringLiteral("NUMBER"), 0, path), 0);
 }
 
-void TestSettingsFiles::profileWriteFailureKeepsOldFile()
-{
+void TestSettingsFiles::profileWriteFailureKeepsOldFile() {
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
     const QByteArray before("[EXEINI]\r\nNAME=keep\r\nNAME2=this\r\nNAME3=1\r\n");
@@ -337,8 +320,7 @@ void TestSettingsFiles::profileWriteFailureKeepsOldFile()
              QStringList{QStringLiteral("iniIdPass.ini")});
 }
 
-void TestSettingsFiles::protectedValuesReadBack_data()
-{
+void TestSettingsFiles::protectedValuesReadBack_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QByteArray>("line");
     QTest::newRow("plain") << "pw" << QByteArray("NAME2=pw");
@@ -350,8 +332,7 @@ void TestSettingsFiles::protectedValuesReadBack_data()
     QTest::newRow("two quotes") << "\"\"" << QByteArray("NAME2=\"\"\"\"");
 }
 
-void TestSettingsFiles::protectedValuesReadBack()
-{
+void TestSettingsFiles::protectedValuesReadBack() {
     QFETCH(QString, value);
     QFETCH(QByteArray, line);
     TestFolders folders;
@@ -359,38 +340,40 @@ void TestSettingsFiles::protectedValuesReadBack()
     ProfileFile::writeString(QStringLiteral("EXEINI"), QStringLiteral("NAME2"),
                              ProfileFile::protectForRead(value), path);
     QCOMPARE(TestFolders::read(path), "[EXEINI]\r\n" + line + "\r\n");
-    QCOMPARE(ProfileFile::getString(QStringLiteral("EXEINI"), QStringLiteral("NAME2"), QString(),
-                                    path),
-             value);
+    QCOMPARE(
+        ProfileFile::getString(QStringLiteral("EXEINI"), QStringLiteral("NAME2"), QString(), path),
+        value);
 }
 
-void TestSettingsFiles::serverSave_data()
-{
+void TestSettingsFiles::serverSave_data() {
     QTest::addColumn<QString>("smtp");
     QTest::addColumn<QString>("pop3");
     QTest::addColumn<QString>("mail");
     QTest::addColumn<int>("apop");
     QTest::addColumn<QByteArray>("file");
-    QTest::newRow("all empty") << "" << "" << "" << 0
-                               << QByteArray("SMTP=\r\nPOP3=\r\nMAIL=\r\nAPOP=0\r\n");
+    QTest::newRow("all empty") << ""
+                               << ""
+                               << "" << 0 << QByteArray("SMTP=\r\nPOP3=\r\nMAIL=\r\nAPOP=0\r\n");
     QTest::newRow("values as they are")
-        << " smtp.example.jp" << "pop.example.jp:995" << QStringLiteral("山田@example.jp") << 1
+        << " smtp.example.jp"
+        << "pop.example.jp:995" << QStringLiteral("山田@example.jp") << 1
         << "SMTP= smtp.example.jp\r\nPOP3=pop.example.jp:995\r\nMAIL=" +
                sjis(QStringLiteral("山田")) + "@example.jp\r\nAPOP=1\r\n";
-    QTest::newRow("negative flag") << "s" << "p" << "m" << -3
-                                   << QByteArray("SMTP=s\r\nPOP3=p\r\nMAIL=m\r\nAPOP=-3\r\n");
+    QTest::newRow("negative flag")
+        << "s"
+        << "p"
+        << "m" << -3 << QByteArray("SMTP=s\r\nPOP3=p\r\nMAIL=m\r\nAPOP=-3\r\n");
 }
 
-void TestSettingsFiles::serverSave()
-{
+void TestSettingsFiles::serverSave() {
     QFETCH(QString, smtp);
     QFETCH(QString, pop3);
     QFETCH(QString, mail);
     QFETCH(int, apop);
     QFETCH(QByteArray, file);
     TestFolders folders;
-    TestFolders::write(folders.workFile("vbmail.ini"), "an old, much longer file\r\n" +
-                                                           QByteArray(500, 'x'));
+    TestFolders::write(folders.workFile("vbmail.ini"),
+                       "an old, much longer file\r\n" + QByteArray(500, 'x'));
     SmtpServer = smtp;
     Pop3Server = pop3;
     MailAddress = mail;
@@ -406,8 +389,7 @@ void TestSettingsFiles::serverSave()
     QCOMPARE(int(ApopFlag), apop);
 }
 
-void TestSettingsFiles::serverSaveRefusesUnencodable()
-{
+void TestSettingsFiles::serverSaveRefusesUnencodable() {
     TestFolders folders;
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(folders.workFile("vbmail.ini"), before);
@@ -419,8 +401,7 @@ void TestSettingsFiles::serverSaveRefusesUnencodable()
     }
 }
 
-void TestSettingsFiles::serverSaveFailureKeepsOldFile()
-{
+void TestSettingsFiles::serverSaveFailureKeepsOldFile() {
     TestFolders folders;
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(folders.workFile("vbmail.ini"), before);
@@ -432,46 +413,55 @@ void TestSettingsFiles::serverSaveFailureKeepsOldFile()
     QCOMPARE(TestFolders::read(folders.workFile("vbmail.ini")), before);
 }
 
-void TestSettingsFiles::serverLoad_data()
-{
+void TestSettingsFiles::serverLoad_data() {
     QTest::addColumn<QByteArray>("file"); // "-" for no file
     QTest::addColumn<QString>("smtp");
     QTest::addColumn<QString>("pop3");
     QTest::addColumn<QString>("mail");
     QTest::addColumn<int>("apop");
 
-    QTest::newRow("no file keeps the settings")
-        << QByteArray("-") << "old-smtp" << "old-pop3" << "old-mail" << 7;
-    QTest::newRow("none of the keys")
-        << QByteArray("[EXEINI]\r\nfoo=bar\r\n\r\n") << "old-smtp" << "old-pop3" << "old-mail"
-        << 7;
+    QTest::newRow("no file keeps the settings") << QByteArray("-") << "old-smtp"
+                                                << "old-pop3"
+                                                << "old-mail" << 7;
+    QTest::newRow("none of the keys") << QByteArray("[EXEINI]\r\nfoo=bar\r\n\r\n") << "old-smtp"
+                                      << "old-pop3"
+                                      << "old-mail" << 7;
     QTest::newRow("any order, blanks kept")
-        << QByteArray("APOP=1\r\nMAIL= m \r\nPOP3=p\r\nSMTP=s\r\n") << "s" << "p" << " m " << 1;
+        << QByteArray("APOP=1\r\nMAIL= m \r\nPOP3=p\r\nSMTP=s\r\n") << "s"
+        << "p"
+        << " m " << 1;
     QTest::newRow("lower case and leading blanks skipped")
-        << QByteArray("pop3=x\r\n POP3=y\r\nSmtp=z\r\n") << "old-smtp" << "old-pop3" << "old-mail"
-        << 7;
-    QTest::newRow("later duplicate wins") << QByteArray("MAIL=first\r\nMAIL=second\r\n")
-                                          << "old-smtp" << "old-pop3" << "second" << 7;
-    QTest::newRow("value cut to 100 characters")
-        << "POP3=" + QByteArray(120, 'p') + "\r\n" << "old-smtp" << QString(100, u'p')
+        << QByteArray("pop3=x\r\n POP3=y\r\nSmtp=z\r\n") << "old-smtp"
+        << "old-pop3"
         << "old-mail" << 7;
-    QTest::newRow("100 Japanese characters")
-        << "MAIL=" + sjis(QString(120, u'あ')) + "\r\n" << "old-smtp" << "old-pop3"
-        << QString(100, u'あ') << 7;
+    QTest::newRow("later duplicate wins")
+        << QByteArray("MAIL=first\r\nMAIL=second\r\n") << "old-smtp"
+        << "old-pop3"
+        << "second" << 7;
+    QTest::newRow("value cut to 100 characters")
+        << "POP3=" + QByteArray(120, 'p') + "\r\n"
+        << "old-smtp" << QString(100, u'p') << "old-mail" << 7;
+    QTest::newRow("100 Japanese characters") << "MAIL=" + sjis(QString(120, u'あ')) + "\r\n"
+                                             << "old-smtp"
+                                             << "old-pop3" << QString(100, u'あ') << 7;
     QTest::newRow("empty values") << QByteArray("SMTP=\r\nPOP3=\r\nMAIL=\r\nAPOP=\r\n") << ""
-                                  << "" << "" << 0;
+                                  << ""
+                                  << "" << 0;
     QTest::newRow("unix line ends") << QByteArray("SMTP=s\nPOP3=p\nMAIL=m\nAPOP=1\n") << "s"
-                                    << "p" << "m" << 1;
-    QTest::newRow("no line end at the end") << QByteArray("POP3=p") << "old-smtp" << "p"
+                                    << "p"
+                                    << "m" << 1;
+    QTest::newRow("no line end at the end") << QByteArray("POP3=p") << "old-smtp"
+                                            << "p"
                                             << "old-mail" << 7;
     QTest::newRow("invalid bytes") << QByteArray("POP3=a\x81\r\n") << "old-smtp"
                                    << QStringLiteral("a\uFFFD") << "old-mail" << 7;
     QTest::newRow("out-of-range APOP still means APOP")
-        << QByteArray("APOP=70000\r\n") << "old-smtp" << "old-pop3" << "old-mail" << 1;
+        << QByteArray("APOP=70000\r\n") << "old-smtp"
+        << "old-pop3"
+        << "old-mail" << 1;
 }
 
-void TestSettingsFiles::serverLoad()
-{
+void TestSettingsFiles::serverLoad() {
     QFETCH(QByteArray, file);
     QFETCH(QString, smtp);
     QFETCH(QString, pop3);
@@ -488,8 +478,7 @@ void TestSettingsFiles::serverLoad()
     QCOMPARE(int(ApopFlag), apop);
 }
 
-void TestSettingsFiles::apopNumber_data()
-{
+void TestSettingsFiles::apopNumber_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("flag");
     QTest::newRow("1") << "1" << 1;
@@ -520,35 +509,35 @@ void TestSettingsFiles::apopNumber_data()
     QTest::newRow("full-width digit is no digit") << QStringLiteral("１") << 0;
 }
 
-void TestSettingsFiles::apopNumber()
-{
+void TestSettingsFiles::apopNumber() {
     QFETCH(QString, text);
     QFETCH(int, flag);
     QCOMPARE(int(apopFlagFromText(text)), flag);
 }
 
-void TestSettingsFiles::accountFile()
-{
+void TestSettingsFiles::accountFile() {
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
     QCOMPARE(ReadAccountValue(QStringLiteral("NAME")), QString());
 
     QCOMPARE(WriteAccount(true, QStringLiteral("user"), QStringLiteral("secret")), WS::Written);
-    QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n"));
+    QCOMPARE(TestFolders::read(path),
+             QByteArray("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n"));
 
     // Save box clear: NAME3 alone, the stored account stays.
     QCOMPARE(WriteAccount(false, QStringLiteral("other"), QStringLiteral("x")), WS::Written);
-    QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=0\r\n"));
+    QCOMPARE(TestFolders::read(path),
+             QByteArray("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=0\r\n"));
     QCOMPARE(ReadAccountValue(QStringLiteral("NAME")), QStringLiteral("user"));
     QCOMPARE(ReadAccountValue(QStringLiteral("NAME2")), QStringLiteral("secret"));
 
     // Blanks around a password survive.
-    QCOMPARE(WriteAccount(true, QStringLiteral("user"), QStringLiteral(" two words ")), WS::Written);
+    QCOMPARE(WriteAccount(true, QStringLiteral("user"), QStringLiteral(" two words ")),
+             WS::Written);
     QCOMPARE(ReadAccountValue(QStringLiteral("NAME2")), QStringLiteral(" two words "));
 }
 
-void TestSettingsFiles::accountJapaneseIdRoundTrips()
-{
+void TestSettingsFiles::accountJapaneseIdRoundTrips() {
     TestFolders folders;
     const QString id = QStringLiteral("山田①髙～表");
     QCOMPARE(WriteAccount(true, id, QStringLiteral("pw")), WS::Written);
@@ -559,13 +548,12 @@ void TestSettingsFiles::accountJapaneseIdRoundTrips()
     QCOMPARE(back.size(), id.size());
 }
 
-void TestSettingsFiles::accountFileIsOwnerOnly()
-{
+void TestSettingsFiles::accountFileIsOwnerOnly() {
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
-                        QFileDevice::ReadOther | QFileDevice::WriteOther;
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                        QFileDevice::WriteOther;
     QCOMPARE(WriteAccount(false, QString(), QString()), WS::Written);
     QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | others), ownerOnly);
 
@@ -575,8 +563,7 @@ void TestSettingsFiles::accountFileIsOwnerOnly()
     QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | others), ownerOnly);
 }
 
-void TestSettingsFiles::hangUpFlagFile()
-{
+void TestSettingsFiles::hangUpFlagFile() {
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("ini.ini"));
     QCOMPARE(ReadHangUpFlag(), 0);

@@ -1,0 +1,530 @@
+// The three settings dialogs on the offscreen platform: what they load, what their keys and
+// buttons store, and the error boxes that replace lost or damaged settings.
+
+#include "Cp932.h"
+#include "DataFiles.h"
+#include "IdPassForm.h"
+#include "MsgBox.h"
+#include "OptionForm.h"
+#include "SetForm.h"
+#include "SharedSettings.h"
+#include "TestFolders.h"
+#include "WindowRegistry.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+struct Shown {
+    QString text;
+    int style;
+    QString title;
+};
+
+QByteArray sjis(const QString& text) {
+    return Cp932::encode(text).value_or("<unencodable>");
+}
+
+// The widgets Tab visits, in order, starting at first.
+QList<QWidget*> tabChain(QWidget* first) {
+    QList<QWidget*> chain;
+    QWidget* w = first;
+    do {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled())
+            chain.append(w);
+        w = w->nextInFocusChain();
+    } while (w != first);
+    return chain;
+}
+
+} // namespace
+
+class TestSettingsDialogs : public QObject {
+    Q_OBJECT
+  private slots:
+    void init();
+    void cleanup();
+
+    void tabOrders();
+
+    void idPassLoad();
+    void idPassKeys_data();
+    void idPassKeys();
+    void idPassUnencodable();
+    void idPassUnwritable();
+    void idPassMissingDataFolder();
+
+    void optionLoad_data();
+    void optionLoad();
+    void optionKeys_data();
+    void optionKeys();
+    void optionSave_data();
+    void optionSave();
+    void optionGreyedBoxLeavesGrey();
+    void optionUnencodable();
+    void optionUnwritable();
+
+    void setFormLoad_data();
+    void setFormLoad();
+    void hangUpFlagAtStartUp_data();
+    void hangUpFlagAtStartUp();
+    void setFormUnloadStores_data();
+    void setFormUnloadStores();
+    void setFormUnloadWithoutDataFolder();
+    void setFormUnloadUnwritable();
+    void setFormOpensBothDialogs();
+
+    void screenshots();
+
+  private:
+    void useFolders(bool withDataFolder);
+    void unloadAll();
+
+    std::unique_ptr<TestFolders> m_folders;
+    QList<Shown> m_shown;
+};
+
+void TestSettingsDialogs::init() {
+    m_shown.clear();
+    setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
+        m_shown.append({text, style, title});
+        return MsgBoxResult::Ok;
+    });
+    SmtpServer = Pop3Server = MailAddress = UserId = UserPass = QString();
+    ApopFlag = 0;
+    useFolders(true);
+}
+
+void TestSettingsDialogs::cleanup() {
+    unloadAll();
+    m_folders.reset();
+    setMsgBoxHandler({});
+}
+
+void TestSettingsDialogs::useFolders(bool withDataFolder) {
+    unloadAll();
+    m_folders.reset();
+    m_folders = std::make_unique<TestFolders>(withDataFolder);
+}
+
+void TestSettingsDialogs::unloadAll() {
+    WindowRegistry::unload<IdPassForm>();
+    WindowRegistry::unload<OptionForm>();
+    WindowRegistry::unload<SetForm>();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void TestSettingsDialogs::tabOrders() {
+    IdPassForm* a = win<IdPassForm>();
+    QCOMPARE(a->focusWidget(), a->Check1);
+    QCOMPARE(tabChain(a->Check1),
+             (QList<QWidget*>{a->Check1, a->CancelCommand, a->OKCommand, a->PassText, a->IdText}));
+    OptionForm* o = win<OptionForm>();
+    QCOMPARE(o->focusWidget(), o->MailText);
+    QCOMPARE(tabChain(o->MailText), (QList<QWidget*>{o->MailText, o->CancelCommand, o->OkCommand,
+                                                     o->ApopCheck, o->Pop3Text, o->SmtpText}));
+    SetForm* s = win<SetForm>();
+    QCOMPARE(s->focusWidget(), s->Check1);
+    QCOMPARE(tabChain(s->Check1), (QList<QWidget*>{s->Check1, s->Command1, s->Command2}));
+    // Access keys of the server labels lead to their boxes.
+    QCOMPARE(o->Label2->buddy(), o->Pop3Text);
+}
+
+void TestSettingsDialogs::idPassLoad() {
+    TestFolders::write(m_folders->dataFile("iniIdPass.ini"),
+                       "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田")) +
+                           "\r\nNAME2=secret\r\nNAME3=1\r\n");
+    IdPassForm* f = win<IdPassForm>();
+    QVERIFY(!f->isVisible());
+    QCOMPARE(f->IdText->text(), QStringLiteral("山田"));
+    QCOMPARE(f->PassText->text(), QStringLiteral("secret"));
+    // One "*" per character, whatever the style would draw.
+    QCOMPARE(f->PassText->displayText(), QStringLiteral("******"));
+    QCOMPARE(f->Check1->checkState(), Qt::Unchecked);
+    QCOMPARE(f->windowTitle(), QStringLiteral("ID,PASS"));
+    QVERIFY(!(f->windowFlags() & Qt::WindowStaysOnTopHint));
+}
+
+void TestSettingsDialogs::idPassKeys_data() {
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("userId");
+
+    const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
+    QTest::newRow("Enter in the id box saves")
+        << true << "IdText" << int(Qt::Key_Return)
+        << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n") << "new";
+    QTest::newRow("keypad Enter on the save box")
+        << true << "Check1" << int(Qt::Key_Enter)
+        << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n") << "new";
+    QTest::newRow("box clear: NAME3 alone")
+        << false << "PassText" << int(Qt::Key_Return)
+        << QByteArray("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=0\r\n") << "new";
+    QTest::newRow("Enter on a focused Cancel")
+        << true << "CancelCommand" << int(Qt::Key_Return) << before << "";
+    QTest::newRow("Esc stores nothing") << true << "IdText" << int(Qt::Key_Escape) << before << "";
+}
+
+void TestSettingsDialogs::idPassKeys() {
+    QFETCH(bool, save);
+    QFETCH(QString, target);
+    QFETCH(int, key);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, userId);
+    const QString path = m_folders->dataFile("iniIdPass.ini");
+    TestFolders::write(path, "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
+
+    IdPassForm* f = win<IdPassForm>();
+    f->Show();
+    f->IdText->setText(QStringLiteral("new"));
+    f->PassText->setText(QStringLiteral("newpw"));
+    f->Check1->setChecked(save);
+    QWidget* w = f->findChild<QWidget*>(target);
+    QVERIFY(w);
+    w->setFocus();
+    QTest::keyClick(w, Qt::Key(key));
+
+    QVERIFY(!WindowRegistry::isLoaded<IdPassForm>());
+    QCOMPARE(TestFolders::read(path), file);
+    QCOMPARE(UserId, userId);
+    QVERIFY(m_shown.isEmpty());
+}
+
+void TestSettingsDialogs::idPassUnencodable() {
+    const QString path = m_folders->dataFile("iniIdPass.ini");
+    IdPassForm* f = win<IdPassForm>();
+    f->IdText->setText(QStringLiteral("user😀"));
+    f->PassText->setText(QStringLiteral("pw"));
+    f->Check1->setChecked(true);
+    QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
+    QVERIFY(m_shown[0].style & MsgBoxStyle::Critical);
+    QVERIFY2(m_shown[0].text.contains(QStringLiteral("「ID」")), qPrintable(m_shown[0].text));
+    QVERIFY(!m_shown[0].text.contains(QStringLiteral("Password")));
+    QVERIFY(WindowRegistry::isLoaded<IdPassForm>());
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(UserId, QString());
+}
+
+void TestSettingsDialogs::idPassUnwritable() {
+    const QString path = m_folders->dataFile("iniIdPass.ini");
+    const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
+    TestFolders::write(path, before);
+    IdPassForm* f = win<IdPassForm>();
+    f->IdText->setText(QStringLiteral("a new and longer user id"));
+    f->Check1->setChecked(true);
+    {
+        FullDisk full;
+        QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+    }
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
+    QVERIFY(m_shown[0].text.contains(QStringLiteral("保存できませんでした")));
+    QVERIFY(WindowRegistry::isLoaded<IdPassForm>());
+    QCOMPARE(f->IdText->text(), QStringLiteral("a new and longer user id"));
+    QCOMPARE(TestFolders::read(path), before);
+}
+
+void TestSettingsDialogs::idPassMissingDataFolder() {
+    useFolders(false);
+    IdPassForm* f = win<IdPassForm>();
+    f->IdText->setText(QStringLiteral("u"));
+    f->Check1->setChecked(true);
+    QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+    QVERIFY(m_shown.isEmpty());
+    QVERIFY(!WindowRegistry::isLoaded<IdPassForm>());
+    QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
+    QCOMPARE(UserId, QStringLiteral("u"));
+}
+
+void TestSettingsDialogs::optionLoad_data() {
+    QTest::addColumn<int>("flag");
+    QTest::addColumn<int>("state");
+    QTest::newRow("0 clear") << 0 << int(Qt::Unchecked);
+    QTest::newRow("1 ticked") << 1 << int(Qt::Checked);
+    QTest::newRow("2 greyed") << 2 << int(Qt::PartiallyChecked);
+    QTest::newRow("hand-edited 5 ticked") << 5 << int(Qt::Checked);
+    QTest::newRow("hand-edited -1 ticked") << -1 << int(Qt::Checked);
+}
+
+void TestSettingsDialogs::optionLoad() {
+    QFETCH(int, flag);
+    QFETCH(int, state);
+    SmtpServer = QStringLiteral("smtp.example.jp");
+    Pop3Server = QStringLiteral("pop.example.jp");
+    MailAddress = QStringLiteral("me@example.jp");
+    ApopFlag = qint16(flag);
+    OptionForm* f = win<OptionForm>();
+    QVERIFY(f->isVisible());
+    QVERIFY(f->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(f->windowTitle(), QStringLiteral("サーバー"));
+    QCOMPARE(f->SmtpText->text(), SmtpServer);
+    QCOMPARE(f->Pop3Text->text(), Pop3Server);
+    QCOMPARE(f->MailText->text(), MailAddress);
+    QCOMPARE(int(f->ApopCheck->checkState()), state);
+}
+
+void TestSettingsDialogs::optionKeys_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("stillOpen");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("Enter in a box does nothing")
+        << "MailText" << int(Qt::Key_Return) << true << false;
+    QTest::newRow("Enter on the check box does nothing")
+        << "ApopCheck" << int(Qt::Key_Enter) << true << false;
+    QTest::newRow("Esc cancels") << "Pop3Text" << int(Qt::Key_Escape) << false << false;
+    QTest::newRow("Enter on a focused 設定 presses it")
+        << "OkCommand" << int(Qt::Key_Return) << false << true;
+}
+
+void TestSettingsDialogs::optionKeys() {
+    QFETCH(QString, target);
+    QFETCH(int, key);
+    QFETCH(bool, stillOpen);
+    QFETCH(bool, saved);
+    OptionForm* f = win<OptionForm>();
+    f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
+    QWidget* w = f->findChild<QWidget*>(target);
+    QVERIFY(w);
+    w->setFocus();
+    QTest::keyClick(w, Qt::Key(key));
+    QCOMPARE(WindowRegistry::isLoaded<OptionForm>(), stillOpen);
+    QCOMPARE(QFile::exists(m_folders->workFile("vbmail.ini")), saved);
+    QCOMPARE(Pop3Server, saved ? QStringLiteral("pop.example.jp") : QString());
+}
+
+void TestSettingsDialogs::optionSave_data() {
+    QTest::addColumn<int>("flagBefore");
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<int>("boxState"); // -1: left alone
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("all empty") << 0 << QStringList{"", "", ""} << -1
+                               << QByteArray("SMTP=\r\nPOP3=\r\nMAIL=\r\nAPOP=0\r\n");
+    QTest::newRow("APOP ticked") << 0
+                                 << QStringList{"smtp.example.jp", "pop.example.jp",
+                                                QStringLiteral("山田@example.jp")}
+                                 << int(Qt::Checked)
+                                 << "SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\nMAIL=" +
+                                        sjis(QStringLiteral("山田")) + "@example.jp\r\nAPOP=1\r\n";
+    QTest::newRow("greyed box left alone")
+        << 2 << QStringList{"s", "p", "m"} << -1
+        << QByteArray("SMTP=s\r\nPOP3=p\r\nMAIL=m\r\nAPOP=2\r\n");
+    QTest::newRow("hand-edited 9 saved as ticked")
+        << 9 << QStringList{"s", "p", "m"} << -1
+        << QByteArray("SMTP=s\r\nPOP3=p\r\nMAIL=m\r\nAPOP=1\r\n");
+}
+
+void TestSettingsDialogs::optionSave() {
+    QFETCH(int, flagBefore);
+    QFETCH(QStringList, fields);
+    QFETCH(int, boxState);
+    QFETCH(QByteArray, file);
+    ApopFlag = qint16(flagBefore);
+    OptionForm* f = win<OptionForm>();
+    f->SmtpText->setText(fields[0]);
+    f->Pop3Text->setText(fields[1]);
+    f->MailText->setText(fields[2]);
+    if (boxState >= 0)
+        f->ApopCheck->setCheckState(Qt::CheckState(boxState));
+    QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+    QVERIFY(m_shown.isEmpty());
+    QVERIFY(!WindowRegistry::isLoaded<OptionForm>());
+    QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), file);
+    QCOMPARE(SmtpServer, fields[0]);
+    QCOMPARE(Pop3Server, fields[1]);
+    QCOMPARE(MailAddress, fields[2]);
+}
+
+void TestSettingsDialogs::optionGreyedBoxLeavesGrey() {
+    ApopFlag = 2;
+    OptionForm* f = win<OptionForm>();
+    QList<Qt::CheckState> states;
+    for (int i = 0; i < 3; ++i) {
+        QTest::mouseClick(f->ApopCheck, Qt::LeftButton, {}, QPoint(6, f->ApopCheck->height() / 2));
+        states.append(f->ApopCheck->checkState());
+    }
+    QCOMPARE(states, (QList<Qt::CheckState>{Qt::Checked, Qt::Unchecked, Qt::Checked}));
+}
+
+void TestSettingsDialogs::optionUnencodable() {
+    OptionForm* f = win<OptionForm>();
+    f->SmtpText->setText(QStringLiteral("smtp.example.jp"));
+    f->Pop3Text->setText(QStringLiteral("pop🐶.example.jp"));
+    f->MailText->setText(QStringLiteral("me©example.jp"));
+    QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
+    QVERIFY2(m_shown[0].text.contains(QStringLiteral("「POP3サーバー名」")),
+             qPrintable(m_shown[0].text));
+    QVERIFY(m_shown[0].text.contains(QStringLiteral("「メールアドレス」")));
+    QVERIFY(!m_shown[0].text.contains(QStringLiteral("SMTP")));
+    QVERIFY(WindowRegistry::isLoaded<OptionForm>());
+    QVERIFY(!QFile::exists(m_folders->workFile("vbmail.ini")));
+    QCOMPARE(Pop3Server, QString());
+    QCOMPARE(SmtpServer, QString());
+}
+
+void TestSettingsDialogs::optionUnwritable() {
+    const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
+    TestFolders::write(m_folders->workFile("vbmail.ini"), before);
+    OptionForm* f = win<OptionForm>();
+    f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
+    {
+        FullDisk full;
+        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+    }
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
+    QVERIFY(m_shown[0].text.contains(QStringLiteral("vbmail.ini")));
+    QVERIFY(WindowRegistry::isLoaded<OptionForm>());
+    QCOMPARE(f->Pop3Text->text(), QStringLiteral("pop.example.jp"));
+    QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), before);
+}
+
+void TestSettingsDialogs::setFormLoad_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("ticked");
+    QTest::newRow("no file") << QByteArray() << false;
+    QTest::newRow("1") << QByteArray("[EXEINI]\r\nNUMBER=1\r\n") << true;
+    QTest::newRow("0") << QByteArray("[EXEINI]\r\nNUMBER=0\r\n") << false;
+    QTest::newRow("2 leaves it as designed") << QByteArray("[EXEINI]\r\nNUMBER=2\r\n") << false;
+}
+
+void TestSettingsDialogs::setFormLoad() {
+    QFETCH(QByteArray, file);
+    QFETCH(bool, ticked);
+    if (!file.isEmpty())
+        TestFolders::write(m_folders->dataFile("ini.ini"), file);
+    SetForm* f = win<SetForm>();
+    QVERIFY(!f->isVisible());
+    QCOMPARE(f->windowTitle(), QStringLiteral("設定"));
+    QCOMPARE(f->Check1->isChecked(), ticked);
+}
+
+void TestSettingsDialogs::hangUpFlagAtStartUp_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("before");
+    QTest::addColumn<bool>("after");
+    QTest::newRow("missing clears") << QByteArray() << true << false;
+    QTest::newRow("1 ticks") << QByteArray("[EXEINI]\r\nNUMBER=1\r\n") << false << true;
+    QTest::newRow("0 clears") << QByteArray("[EXEINI]\r\nNUMBER=0\r\n") << true << false;
+    QTest::newRow("2 keeps ticked") << QByteArray("[EXEINI]\r\nNUMBER=2\r\n") << true << true;
+    QTest::newRow("2 keeps clear") << QByteArray("[EXEINI]\r\nNUMBER=2\r\n") << false << false;
+}
+
+void TestSettingsDialogs::hangUpFlagAtStartUp() {
+    QFETCH(QByteArray, file);
+    QFETCH(bool, before);
+    QFETCH(bool, after);
+    if (!file.isEmpty())
+        TestFolders::write(m_folders->dataFile("ini.ini"), file);
+    QCheckBox box;
+    box.setChecked(before);
+    ApplyHangUpFlagTo(&box);
+    QCOMPARE(box.isChecked(), after);
+}
+
+void TestSettingsDialogs::setFormUnloadStores_data() {
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("ticked") << true << QByteArray("[EXEINI]\r\nNUMBER=1\r\n");
+    QTest::newRow("clear") << false << QByteArray("[EXEINI]\r\nNUMBER=0\r\n");
+}
+
+void TestSettingsDialogs::setFormUnloadStores() {
+    QFETCH(bool, ticked);
+    QFETCH(QByteArray, file);
+    TestFolders::write(m_folders->dataFile("ini.ini"), "[EXEINI]\r\nNUMBER=2\r\n");
+    SetForm* f = win<SetForm>();
+    f->Show();
+    f->Check1->setChecked(ticked);
+    QVERIFY(!f->close()); // the close box: the window unloads itself
+    QVERIFY(!WindowRegistry::isLoaded<SetForm>());
+    QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), file);
+    QVERIFY(m_shown.isEmpty());
+}
+
+void TestSettingsDialogs::setFormUnloadWithoutDataFolder() {
+    useFolders(false);
+    SetForm* f = win<SetForm>();
+    f->Check1->setChecked(true);
+    QVERIFY(f->Unload());
+    QVERIFY(m_shown.isEmpty());
+    QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
+    QCOMPARE(win<SetForm>()->Check1->isChecked(), false);
+}
+
+void TestSettingsDialogs::setFormUnloadUnwritable() {
+    const QByteArray before("[EXEINI]\r\nNUMBER=0\r\n");
+    TestFolders::write(m_folders->dataFile("ini.ini"), before);
+    SetForm* f = win<SetForm>();
+    f->Check1->setChecked(true);
+    {
+        FullDisk full;
+        QVERIFY(f->Unload());
+    }
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
+    QVERIFY(m_shown[0].text.contains(QStringLiteral("ini.ini")));
+    QVERIFY(!WindowRegistry::isLoaded<SetForm>());
+    QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), before);
+}
+
+void TestSettingsDialogs::setFormOpensBothDialogs() {
+    TestFolders::write(m_folders->dataFile("iniIdPass.ini"), "[EXEINI]\r\nNAME=stored\r\n");
+    SetForm* f = win<SetForm>();
+    f->Show();
+    QTest::mouseClick(f->Command1, Qt::LeftButton);
+    QTest::mouseClick(f->Command2, Qt::LeftButton);
+    QVERIFY(win<IdPassForm>()->isVisible());
+    QCOMPARE(win<IdPassForm>()->IdText->text(), QStringLiteral("stored"));
+    QVERIFY(win<OptionForm>()->isVisible());
+    QVERIFY(f->isVisible());
+
+    // A second press keeps what was typed: the dialog is not loaded again.
+    win<IdPassForm>()->IdText->setText(QStringLiteral("typed"));
+    QTest::mouseClick(f->Command1, Qt::LeftButton);
+    QCOMPARE(win<IdPassForm>()->IdText->text(), QStringLiteral("typed"));
+}
+
+void TestSettingsDialogs::screenshots() {
+    const QString dir = qEnvironmentVariable("SETTINGS_SHOTS_DIR");
+    if (dir.isEmpty())
+        QSKIP("set SETTINGS_SHOTS_DIR to write the dialogs' pictures");
+    QDir().mkpath(dir);
+    TestFolders::write(m_folders->dataFile("iniIdPass.ini"),
+                       "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田太郎")) +
+                           "\r\nNAME2=secret\r\n");
+    TestFolders::write(m_folders->dataFile("ini.ini"), "[EXEINI]\r\nNUMBER=1\r\n");
+    SmtpServer = QStringLiteral("smtp.example.jp");
+    Pop3Server = QStringLiteral("pop.example.jp");
+    MailAddress = QStringLiteral("taro@example.jp");
+    ApopFlag = 1;
+    QList<QPair<QString, QWidget*>> forms{{"IdPassForm", win<IdPassForm>()},
+                                          {"OptionForm", win<OptionForm>()},
+                                          {"SetForm", win<SetForm>()}};
+    for (const auto& [name, form] : forms) {
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        QVERIFY(form->grab().save(dir + u'/' + name + ".png"));
+        // Every caption is drawn whole: the ink of its text lies inside its box.
+        for (QLabel* label : form->findChildren<QLabel*>()) {
+            const QString text = QString(label->text()).remove(u'&');
+            const QRect ink = label->fontMetrics().tightBoundingRect(text);
+            QVERIFY2(ink.right() < label->width() && ink.height() <= label->height(),
+                     qPrintable(name + ": " + text));
+        }
+    }
+}
+
+QTEST_MAIN(TestSettingsDialogs)
+#include "tst_settingsdialogs.moc"
