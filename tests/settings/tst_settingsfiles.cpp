@@ -486,26 +486,19 @@ void TestSettingsFiles::apopNumber_data() {
     QTest::newRow("yes") << "yes" << 0;
     QTest::newRow("blank then 1") << " 1" << 1;
     QTest::newRow("blanks inside") << "1 2" << 12;
-    QTest::newRow("tab") << "\t2" << 2;
     QTest::newRow("1.5 to even") << "1.5" << 2;
     QTest::newRow("2.5 to even") << "2.5" << 2;
-    QTest::newRow("3.5 to even") << "3.5" << 4;
     QTest::newRow("0.5 to even") << "0.5" << 0;
-    QTest::newRow("0.6") << "0.6" << 1;
     QTest::newRow("stops at a letter") << "2x" << 2;
     QTest::newRow("second point stops") << "1.2.3" << 1;
     QTest::newRow("negative") << "-1" << -1;
-    QTest::newRow("plus") << "+2" << 2;
     QTest::newRow("exponent") << "1e2" << 100;
-    QTest::newRow("exponent with D") << "2D1" << 20;
     QTest::newRow("exponent without digits") << "3e" << 3;
     QTest::newRow("hexadecimal") << "&H2" << 2;
     QTest::newRow("hexadecimal 16-bit pattern") << "&HFFFF" << -1;
     QTest::newRow("octal") << "&O10" << 8;
     QTest::newRow("beyond 16 bits") << "40000" << 1;
     QTest::newRow("far beyond") << "1e300" << 1;
-    QTest::newRow("negative beyond 16 bits") << "-40000" << 1;
-    QTest::newRow("just a point") << "." << 0;
     QTest::newRow("full-width digit is no digit") << QStringLiteral("１") << 0;
 }
 
