@@ -1,0 +1,248 @@
+// Mail check benchmark: our library in the program's order of calls beside curl fetching the
+// same messages over one connection and beside a bare pipelined client, on a local Dovecot,
+// then the same through a proxy that adds 10 ms each way, then 20 messages of 5 MB with the
+// peak memory of each. Prints its figures; not a pass/fail test.
+//
+//   bench_maillib                 run everything
+//   bench_maillib --check URL USER PASS [capped]   one check in this process (for /usr/bin/time)
+
+#include "DelayProxy.h"
+#include "DovecotServer.h"
+#include "MailCheck.h"
+#include "nMail.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTextStream>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QByteArray messageOf(int i, qsizetype bytes)
+{
+    QByteArray m = "From: bench@example.jp\r\nTo: alice@example.jp\r\nSubject: bench " +
+                   QByteArray::number(i) + "\r\nDate: Mon, 1 Jan 2024 00:00:00 +0900\r\n\r\n";
+    const QByteArray line = QByteArray(76, char('a' + i % 26)) + "\r\n";
+    while (m.size() + line.size() <= bytes)
+        m += line;
+    m += QByteArray(bytes - m.size() - 2, 'z') + "\r\n";
+    return m;
+}
+
+// The program's check, bodies thrown away; capped: the body buffer is not sized from the
+// server's claim (to tell the library's memory from the caller's).
+int check(const QString& url, const QString& user, const QString& pass, bool capped)
+{
+    QString b1(8192, u' '), b2(8192, u' '), b3(8192, u' '), b4(8192, u' ');
+    const qint32 h = NMailPop3Connect(url);
+    if (h < 0)
+        return -1;
+    const qint32 count = NMailPop3Authenticate(h, user, pass, 0);
+    for (qint32 n = 1; n <= count; ++n) {
+        NMailPop3GetMailStatus(h, n, b1, b2, b3, b4, 0);
+        const qint32 size = NMailPop3GetMailSize(h, n);
+        QString body(capped ? qMin(size, NMailBodyPrefixBytes) + 1 : size + 1, u' ');
+        if (NMailPop3GetMail(h, n, b1, b2, b3, b4, body, 0, 0) < 0)
+            return -1;
+    }
+    NMailPop3Close(h);
+    return count;
+}
+
+// The least a pipelined client can do: STLS, log in, every RETR at once, count the ends.
+int bareClient(quint16 port, const QByteArray& user, const QByteArray& pass, int count)
+{
+    QSslSocket s;
+    s.connectToHost("127.0.0.1", port);
+    s.setPeerVerifyName("localhost");
+    QSslConfiguration config = s.sslConfiguration();
+    config.setCaCertificates(QSslCertificate::fromPath(DovecotServer::caFile()));
+    s.setSslConfiguration(config);
+    const auto line = [&s] {
+        while (!s.canReadLine())
+            if (!s.waitForReadyRead(10000))
+                return QByteArray();
+        return s.readLine();
+    };
+    if (!s.waitForConnected(5000) || !line().startsWith("+OK"))
+        return -1;
+    s.write("STLS\r\n");
+    if (!line().startsWith("+OK"))
+        return -1;
+    s.startClientEncryption();
+    if (!s.waitForEncrypted(5000))
+        return -1;
+    s.write("USER " + user + "\r\nPASS " + pass + "\r\n");
+    s.flush();
+    if (!line().startsWith("+OK") || !line().startsWith("+OK"))
+        return -1;
+    QByteArray commands;
+    for (int n = 1; n <= count; ++n)
+        commands += "RETR " + QByteArray::number(n) + "\r\n";
+    s.write(commands + "QUIT\r\n");
+    s.flush();
+    int ends = 0;
+    QByteArray tail;
+    QByteArray chunk(65536, '\0');
+    while (ends < count) {
+        if (s.bytesAvailable() == 0 && !s.waitForReadyRead(10000))
+            return -1;
+        const qint64 n = s.read(chunk.data(), chunk.size());
+        const QByteArray window = tail + QByteArray::fromRawData(chunk.constData(), n);
+        for (qsizetype at = window.indexOf("\r\n.\r\n"); at >= 0;
+             at = window.indexOf("\r\n.\r\n", at + 5))
+            ++ends;
+        tail = window.right(4);
+    }
+    return ends;
+}
+
+// Runs a program; its wall time in ms, and its peak memory in kB when measured with time(1).
+struct Run {
+    double ms = -1;
+    qint64 peakKb = -1;
+    int exitCode = -1;
+    QByteArray output;
+};
+
+Run runTimed(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    if (program == "curl")
+        p.setStandardOutputFile(QProcess::nullDevice());
+    QStringList all{"-f", "%M"};
+    all << program << args;
+    QElapsedTimer t;
+    t.start();
+    p.start("/usr/bin/time", all);
+    p.waitForFinished(600000);
+    Run r;
+    r.ms = double(t.nsecsElapsed()) / 1e6;
+    r.exitCode = p.exitCode();
+    r.output = p.readAllStandardOutput().trimmed();
+    const QList<QByteArray> lines = p.readAllStandardError().trimmed().split('\n');
+    r.peakKb = lines.last().trimmed().toLongLong();
+    return r;
+}
+
+QStringList curlArgs(quint16 port, const QString& user, const QString& pass, int count)
+{
+    QStringList args{"-s", "--ssl-reqd", "--cacert", DovecotServer::caFile(), "-u",
+                     user + u':' + pass};
+    for (int n = 1; n <= count; ++n)
+        args << QStringLiteral("pop3://localhost:%1/%2").arg(port).arg(n);
+    return args;
+}
+
+template <typename F> double bestMs(int runs, F&& f)
+{
+    double best = 1e18;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        f();
+        best = std::min(best, double(t.nsecsElapsed()) / 1e6);
+    }
+    return best;
+}
+
+void say(const QString& text)
+{
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    NMailInitializeWinSock();
+    NMailSetOption(1, 8192);
+    const QStringList args = app.arguments();
+    if (args.size() >= 5 && args[1] == "--check") {
+        const int count = check(args[2], args[3], args[4], args.size() > 5);
+        std::printf("%d\n", count);
+        NMailEndWinSock();
+        return count < 0 ? 1 : 0;
+    }
+
+    DovecotServer dovecot;
+    if (!dovecot.start()) {
+        say("Dovecot did not start: " + dovecot.errorString());
+        return 1;
+    }
+    say(QStringLiteral("preparing 1000 x 10 KB (alice) and 20 x 5 MB (bob) ..."));
+    for (int i = 1; i <= 1000; ++i)
+        dovecot.addMessage("alice", messageOf(i, 10 * 1024));
+    for (int i = 1; i <= 20; ++i)
+        dovecot.addMessage("bob", messageOf(i, 5 * 1024 * 1024));
+    const quint16 port = dovecot.pop3Port();
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString url = QStringLiteral("pop3://localhost:%1").arg(port);
+    // Dovecot indexes a new Maildir on first sight; that is not what is measured.
+    check(url, "alice", "secret", false);
+    check(url, "bob", "hunter2", true);
+
+    const int runs = 3;
+    say(QStringLiteral("\n1000 messages of 10 KB, local Dovecot, STLS (best of %1)").arg(runs));
+    int got = 0;
+    const double ours = bestMs(runs, [&] { got = check(url, "alice", "secret", false); });
+    say(QStringLiteral("  maillib check        %1 ms  (%2 messages)").arg(ours, 0, 'f', 1).arg(got));
+    const double bare = bestMs(runs, [&] { got = bareClient(port, "alice", "secret", 1000); });
+    say(QStringLiteral("  bare pipelined       %1 ms  (%2 messages)").arg(bare, 0, 'f', 1).arg(got));
+    double curl = 1e18;
+    for (int i = 0; i < runs; ++i)
+        curl = std::min(curl, runTimed("curl", curlArgs(port, "alice", "secret", 1000)).ms);
+    say(QStringLiteral("  curl, one connection %1 ms").arg(curl, 0, 'f', 1));
+    say(QStringLiteral("  curl / maillib = %1x (want >= 2), maillib / bare = %2x (want <= 1.5)")
+            .arg(curl / ours, 0, 'f', 2)
+            .arg(ours / bare, 0, 'f', 2));
+
+    {
+        DelayProxy proxy(port, 10);
+        const QString slowUrl = QStringLiteral("pop3://localhost:%1").arg(proxy.port());
+        say(QStringLiteral("\nthe same through a proxy adding 10 ms each way"));
+        const double slowOurs = bestMs(1, [&] { got = check(slowUrl, "alice", "secret", false); });
+        say(QStringLiteral("  maillib check        %1 ms  (%2 messages)")
+                .arg(slowOurs, 0, 'f', 1)
+                .arg(got));
+        const double slowBare =
+            bestMs(1, [&] { got = bareClient(proxy.port(), "alice", "secret", 1000); });
+        say(QStringLiteral("  bare pipelined       %1 ms  (%2 messages)")
+                .arg(slowBare, 0, 'f', 1)
+                .arg(got));
+        const Run slowCurl = runTimed("curl", curlArgs(proxy.port(), "alice", "secret", 1000));
+        say(QStringLiteral("  curl, one connection %1 ms").arg(slowCurl.ms, 0, 'f', 1));
+        say(QStringLiteral("  curl / maillib = %1x (want >= 10)").arg(slowCurl.ms / slowOurs, 0, 'f', 2));
+    }
+
+    say(QStringLiteral("\n20 messages of 5 MB, local Dovecot, STLS; peak resident memory"));
+    const Run base = runTimed(self, {"--check", url, "bob", "wrong"});
+    const Run faithful = runTimed(self, {"--check", url, "bob", "hunter2"});
+    const Run capped = runTimed(self, {"--check", url, "bob", "hunter2", "capped"});
+    const Run curlBig = runTimed("curl", curlArgs(port, "bob", "hunter2", 20));
+    say(QStringLiteral("  (checks gave %1 and %2 messages, exit %3 %4)")
+            .arg(QString::fromLatin1(faithful.output), QString::fromLatin1(capped.output))
+            .arg(faithful.exitCode)
+            .arg(capped.exitCode));
+    say(QStringLiteral("  maillib, caller's buffer of size+1  %1 ms  peak %2 kB (+%3 kB over a login only)")
+            .arg(faithful.ms, 0, 'f', 1)
+            .arg(faithful.peakKb)
+            .arg(faithful.peakKb - base.peakKb));
+    say(QStringLiteral("  maillib, buffer capped at prefix    %1 ms  peak %2 kB (+%3 kB over a login only)")
+            .arg(capped.ms, 0, 'f', 1)
+            .arg(capped.peakKb)
+            .arg(capped.peakKb - base.peakKb));
+    say(QStringLiteral("  curl, one connection                %1 ms  peak %2 kB")
+            .arg(curlBig.ms, 0, 'f', 1)
+            .arg(curlBig.peakKb));
+    say(QStringLiteral("  maillib / curl = %1x (want <= 1.2)").arg(capped.ms / curlBig.ms, 0, 'f', 2));
+    NMailEndWinSock();
+    return 0;
+}
