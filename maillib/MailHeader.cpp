@@ -2,14 +2,12 @@
 
 #include <QStringDecoder>
 
-void MailHeader::clear()
-{
+void MailHeader::clear() {
     m_raw.clear();
     m_midLine = false;
 }
 
-void MailHeader::addLine(QByteArrayView line, bool complete)
-{
+void MailHeader::addLine(QByteArrayView line, bool complete) {
     if (!m_midLine && !m_raw.isEmpty())
         m_raw.append("\r\n");
     const qsizetype room = kMaxBytes - m_raw.size();
@@ -18,8 +16,7 @@ void MailHeader::addLine(QByteArrayView line, bool complete)
     m_midLine = !complete;
 }
 
-QString MailHeader::field(QByteArrayView name) const
-{
+QString MailHeader::field(QByteArrayView name) const {
     QByteArray value;
     bool inField = false;
     const QByteArrayView raw(m_raw);
@@ -50,8 +47,7 @@ QString MailHeader::field(QByteArrayView name) const
 
 namespace {
 
-QByteArray decodeQ(QByteArrayView text)
-{
+QByteArray decodeQ(QByteArrayView text) {
     QByteArray out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -70,8 +66,7 @@ QByteArray decodeQ(QByteArrayView text)
 }
 
 // One encoded word at text[pos] ("=?cs?e?data?="); its decoded text and end, or false.
-bool decodeWord(QByteArrayView text, qsizetype pos, QString& decoded, qsizetype& end)
-{
+bool decodeWord(QByteArrayView text, qsizetype pos, QString& decoded, qsizetype& end) {
     const qsizetype q1 = text.indexOf('?', pos + 2);
     if (q1 < 0 || q1 + 2 >= text.size() || text[q1 + 2] != '?')
         return false;
@@ -88,7 +83,7 @@ bool decodeWord(QByteArrayView text, qsizetype pos, QString& decoded, qsizetype&
     QByteArray bytes;
     if (encoding == 'B') {
         auto result = QByteArray::fromBase64Encoding(data.toByteArray(),
-                                                    QByteArray::AbortOnBase64DecodingErrors);
+                                                     QByteArray::AbortOnBase64DecodingErrors);
         if (!result)
             return false;
         bytes = result.decoded;
@@ -107,8 +102,7 @@ bool decodeWord(QByteArrayView text, qsizetype pos, QString& decoded, qsizetype&
 
 } // namespace
 
-QString MailHeader::decodeWords(QByteArrayView value)
-{
+QString MailHeader::decodeWords(QByteArrayView value) {
     QString out;
     qsizetype pos = 0;
     qsizetype plainStart = 0;

@@ -7,7 +7,7 @@
 #include <QString>
 
 class MailHeader {
-public:
+  public:
     // More header than this is read and dropped; a server may send any amount.
     static constexpr qsizetype kMaxBytes = 64 * 1024;
 
@@ -23,7 +23,7 @@ public:
     // RFC 2047: "=?charset?B|Q?text?=" words in an unfolded header value.
     static QString decodeWords(QByteArrayView value);
 
-private:
+  private:
     QByteArray m_raw;
     bool m_midLine = false;
 };

@@ -4,8 +4,7 @@
 
 namespace {
 
-std::optional<quint16> parsePort(const QString& text)
-{
+std::optional<quint16> parsePort(const QString& text) {
     bool ok = false;
     const uint port = text.toUInt(&ok);
     if (!ok || port == 0 || port > 65535)
@@ -13,8 +12,7 @@ std::optional<quint16> parsePort(const QString& text)
     return quint16(port);
 }
 
-bool plausibleHost(const QString& host)
-{
+bool plausibleHost(const QString& host) {
     if (host.isEmpty())
         return false;
     for (QChar c : host) {
@@ -26,12 +24,12 @@ bool plausibleHost(const QString& host)
 
 } // namespace
 
-std::optional<Pop3Address> Pop3Address::parse(const QString& setting)
-{
+std::optional<Pop3Address> Pop3Address::parse(const QString& setting) {
     const QString text = setting.trimmed();
     Pop3Address address;
     if (text.contains(u"://") || text.startsWith(u'[')) {
-        const QUrl url(text.contains(u"://") ? text : QStringLiteral("pop3://") + text, QUrl::StrictMode);
+        const QUrl url(text.contains(u"://") ? text : QStringLiteral("pop3://") + text,
+                       QUrl::StrictMode);
         if (!url.isValid())
             return std::nullopt;
         const QString scheme = url.scheme().toLower();

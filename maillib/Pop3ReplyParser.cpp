@@ -3,22 +3,19 @@
 #include <cstring>
 #include <limits>
 
-void Pop3ReplyParser::feed(QByteArrayView bytes)
-{
+void Pop3ReplyParser::feed(QByteArrayView bytes) {
     compact();
     m_buffer.append(bytes.data(), bytes.size());
 }
 
-void Pop3ReplyParser::clear()
-{
+void Pop3ReplyParser::clear() {
     m_buffer.clear();
     m_pos = 0;
     m_text = {};
     m_inLine = false;
 }
 
-void Pop3ReplyParser::compact()
-{
+void Pop3ReplyParser::compact() {
     // Views handed out point into the buffer, so it only moves on feed.
     if (m_pos == 0)
         return;
@@ -29,8 +26,7 @@ void Pop3ReplyParser::compact()
     m_pos = 0;
 }
 
-Pop3ReplyParser::Step Pop3ReplyParser::readStatus()
-{
+Pop3ReplyParser::Step Pop3ReplyParser::readStatus() {
     m_text = {};
     const char* begin = m_buffer.constData() + m_pos;
     const qsizetype avail = buffered();
@@ -61,8 +57,7 @@ Pop3ReplyParser::Step Pop3ReplyParser::readStatus()
     return step;
 }
 
-Pop3ReplyParser::Step Pop3ReplyParser::readData()
-{
+Pop3ReplyParser::Step Pop3ReplyParser::readData() {
     m_text = {};
     const char* begin = m_buffer.constData() + m_pos;
     const qsizetype avail = buffered();
@@ -100,8 +95,7 @@ Pop3ReplyParser::Step Pop3ReplyParser::readData()
     return Step::Line;
 }
 
-std::optional<QByteArray> Pop3ReplyParser::greetingTimestamp(QByteArrayView greetingText)
-{
+std::optional<QByteArray> Pop3ReplyParser::greetingTimestamp(QByteArrayView greetingText) {
     const qsizetype open = greetingText.indexOf('<');
     if (open < 0)
         return std::nullopt;
@@ -120,8 +114,7 @@ std::optional<QByteArray> Pop3ReplyParser::greetingTimestamp(QByteArrayView gree
     return stamp.toByteArray();
 }
 
-void Pop3ReplyParser::addCapability(Capabilities& caps, QByteArrayView line)
-{
+void Pop3ReplyParser::addCapability(Capabilities& caps, QByteArrayView line) {
     const qsizetype blank = line.indexOf(' ');
     const QByteArrayView name = blank < 0 ? line : line.first(blank);
     if (name.compare("STLS", Qt::CaseInsensitive) == 0)
@@ -135,8 +128,7 @@ void Pop3ReplyParser::addCapability(Capabilities& caps, QByteArrayView line)
 namespace {
 
 // Digits at pos; advances pos. Values past the range are clamped, not wrapped.
-std::optional<qint64> number(QByteArrayView s, qsizetype& pos)
-{
+std::optional<qint64> number(QByteArrayView s, qsizetype& pos) {
     const qsizetype start = pos;
     qint64 value = 0;
     while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
@@ -154,8 +146,7 @@ std::optional<qint64> number(QByteArrayView s, qsizetype& pos)
 
 } // namespace
 
-std::optional<Pop3ReplyParser::ListEntry> Pop3ReplyParser::parseListLine(QByteArrayView line)
-{
+std::optional<Pop3ReplyParser::ListEntry> Pop3ReplyParser::parseListLine(QByteArrayView line) {
     qsizetype pos = 0;
     const auto n = number(line, pos);
     if (!n || pos >= line.size() || line[pos] != ' ')

@@ -9,7 +9,7 @@
 #include <optional>
 
 class Pop3ReplyParser {
-public:
+  public:
     // A status line longer than this is not a POP3 reply (the protocol allows 512 octets).
     static constexpr qsizetype kMaxStatusLine = 8192;
     // A data line longer than this is handed out in pieces of at most this size.
@@ -58,7 +58,7 @@ public:
     // The reply text of STAT: "count size".
     static std::optional<ListEntry> parseStat(QByteArrayView text) { return parseListLine(text); }
 
-private:
+  private:
     void compact();
 
     QByteArray m_buffer;

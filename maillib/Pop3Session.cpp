@@ -17,15 +17,13 @@ namespace {
 constexpr qsizetype kMaxListEntries = 1000000;
 constexpr int kMaxCapabilityLines = 1000;
 
-QString seconds(int ms)
-{
+QString seconds(int ms) {
     return QString::number((ms + 999) / 1000);
 }
 
 // OpenSSL's default verify paths honour SSL_CERT_FILE and SSL_CERT_DIR, but Qt reads the system
 // folders itself; so when either is set, its certificates join the system ones here.
-void applyTrustStore(QSslSocket& socket)
-{
+void applyTrustStore(QSslSocket& socket) {
     const QString file = qEnvironmentVariable("SSL_CERT_FILE");
     const QString dir = qEnvironmentVariable("SSL_CERT_DIR");
     if (file.isEmpty() && dir.isEmpty())
@@ -50,25 +48,21 @@ void applyTrustStore(QSslSocket& socket)
 
 } // namespace
 
-Pop3Session::Pop3Session(const Settings& settings) : m_settings(settings)
-{
+Pop3Session::Pop3Session(const Settings& settings) : m_settings(settings) {
     m_chunk.resize(qBound(512, m_settings.receiveBufferSize, 16 * 1024 * 1024));
     m_settings.window = qMax(1, m_settings.window);
 }
 
-Pop3Session::~Pop3Session()
-{
+Pop3Session::~Pop3Session() {
     m_socket.abort();
 }
 
-bool Pop3Session::fail(const QString& text)
-{
+bool Pop3Session::fail(const QString& text) {
     m_error = text;
     return false;
 }
 
-QString Pop3Session::serverText(QByteArrayView text) const
-{
+QString Pop3Session::serverText(QByteArrayView text) const {
     QString s = QString::fromUtf8(text.first(qMin<qsizetype>(text.size(), 512)));
     for (QChar& c : s) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
@@ -77,31 +71,32 @@ QString Pop3Session::serverText(QByteArrayView text) const
     return s.trimmed();
 }
 
-bool Pop3Session::failConnect()
-{
+bool Pop3Session::failConnect() {
     switch (m_socket.error()) {
     case QAbstractSocket::HostNotFoundError:
-        return fail(QStringLiteral("POP3サーバー「%1」に接続できませんでした。名前解決に失敗しました。")
-                        .arg(m_server));
+        return fail(
+            QStringLiteral("POP3サーバー「%1」に接続できませんでした。名前解決に失敗しました。")
+                .arg(m_server));
     case QAbstractSocket::ConnectionRefusedError:
-        return fail(QStringLiteral("POP3サーバー「%1」に接続できませんでした。接続を拒否されました。")
-                        .arg(m_server));
+        return fail(
+            QStringLiteral("POP3サーバー「%1」に接続できませんでした。接続を拒否されました。")
+                .arg(m_server));
     case QAbstractSocket::SocketTimeoutError:
         return fail(
-            QStringLiteral("POP3サーバー「%1」に接続できませんでした。%2秒以内に応答がありませんでした。")
+            QStringLiteral(
+                "POP3サーバー「%1」に接続できませんでした。%2秒以内に応答がありませんでした。")
                 .arg(m_server, seconds(m_settings.connectTimeoutMs)));
     case QAbstractSocket::NetworkError:
-        return fail(
-            QStringLiteral("POP3サーバー「%1」に接続できませんでした。ネットワークに到達できません。")
-                .arg(m_server));
+        return fail(QStringLiteral(
+                        "POP3サーバー「%1」に接続できませんでした。ネットワークに到達できません。")
+                        .arg(m_server));
     default:
         return fail(QStringLiteral("POP3サーバー「%1」に接続できませんでした。(%2)")
                         .arg(m_server, m_socket.errorString()));
     }
 }
 
-bool Pop3Session::failTls()
-{
+bool Pop3Session::failTls() {
     const QList<QSslError> errors = m_socket.sslHandshakeErrors();
     m_socket.abort();
     m_broken = true;
@@ -147,15 +142,15 @@ bool Pop3Session::failTls()
                     .arg(m_server, reason));
 }
 
-bool Pop3Session::fill(QDeadlineTimer deadline)
-{
+bool Pop3Session::fill(QDeadlineTimer deadline) {
     if (m_broken)
         return false;
     if (m_socket.bytesAvailable() <= 0) {
         const auto lost = [this] {
             m_broken = true;
             m_socket.abort();
-            return fail(QStringLiteral("POP3サーバー「%1」との接続が途中で切れました。").arg(m_server));
+            return fail(
+                QStringLiteral("POP3サーバー「%1」との接続が途中で切れました。").arg(m_server));
         };
         if (m_socket.state() != QAbstractSocket::ConnectedState)
             return lost();
@@ -163,11 +158,12 @@ bool Pop3Session::fill(QDeadlineTimer deadline)
             (!m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) &&
              m_socket.bytesAvailable() <= 0)) {
             if (m_socket.state() == QAbstractSocket::ConnectedState &&
-                (deadline.hasExpired() || m_socket.error() == QAbstractSocket::SocketTimeoutError)) {
+                (deadline.hasExpired() ||
+                 m_socket.error() == QAbstractSocket::SocketTimeoutError)) {
                 m_broken = true;
                 m_socket.abort();
-                return fail(QStringLiteral("POP3サーバー「%1」から応答がなくなりました。")
-                                .arg(m_server));
+                return fail(
+                    QStringLiteral("POP3サーバー「%1」から応答がなくなりました。").arg(m_server));
             }
             return lost();
         }
@@ -182,8 +178,7 @@ bool Pop3Session::fill(QDeadlineTimer deadline)
     return true;
 }
 
-bool Pop3Session::send(const QByteArray& lines)
-{
+bool Pop3Session::send(const QByteArray& lines) {
     if (m_broken)
         return false;
     if (m_socket.write(lines) != lines.size() || !m_socket.flush()) {
@@ -197,8 +192,7 @@ bool Pop3Session::send(const QByteArray& lines)
     return true;
 }
 
-bool Pop3Session::readStatus(Step& step)
-{
+bool Pop3Session::readStatus(Step& step) {
     const QDeadlineTimer deadline(m_settings.commandTimeoutMs);
     for (;;) {
         step = m_parser.readStatus();
@@ -207,16 +201,15 @@ bool Pop3Session::readStatus(Step& step)
         if (step == Step::Bad) {
             m_broken = true;
             m_socket.abort();
-            return fail(QStringLiteral("POP3サーバー「%1」から正しくない応答が届きました。")
-                            .arg(m_server));
+            return fail(
+                QStringLiteral("POP3サーバー「%1」から正しくない応答が届きました。").arg(m_server));
         }
         if (!fill(deadline))
             return false;
     }
 }
 
-Step Pop3Session::readData()
-{
+Step Pop3Session::readData() {
     for (;;) {
         const Step step = m_parser.readData();
         if (step != Step::NeedMore)
@@ -226,8 +219,7 @@ Step Pop3Session::readData()
     }
 }
 
-bool Pop3Session::skipData()
-{
+bool Pop3Session::skipData() {
     for (;;) {
         const Step step = readData();
         if (step == Step::End)
@@ -237,8 +229,7 @@ bool Pop3Session::skipData()
     }
 }
 
-bool Pop3Session::open(const QString& server)
-{
+bool Pop3Session::open(const QString& server) {
     m_server = server.trimmed();
     const auto address = Pop3Address::parse(server);
     if (!address)
@@ -278,8 +269,7 @@ bool Pop3Session::open(const QString& server)
     return true;
 }
 
-bool Pop3Session::readCapabilities()
-{
+bool Pop3Session::readCapabilities() {
     m_caps = {};
     if (!send("CAPA\r\n"))
         return false;
@@ -300,8 +290,7 @@ bool Pop3Session::readCapabilities()
     }
 }
 
-bool Pop3Session::startTls()
-{
+bool Pop3Session::startTls() {
     if (!send("STLS\r\n"))
         return false;
     Step step;
@@ -310,14 +299,16 @@ bool Pop3Session::startTls()
     if (step != Step::Ok) {
         m_broken = true;
         m_socket.abort();
-        return fail(QStringLiteral("POP3サーバー「%1」と暗号化通信を始められませんでした。サーバーの応答: %2")
+        return fail(QStringLiteral(
+                        "POP3サーバー「%1」と暗号化通信を始められませんでした。サーバーの応答: %2")
                         .arg(m_server, serverText(m_parser.text())));
     }
     // Anything after the +OK came before the handshake, so nobody vouches for it.
     if (m_parser.buffered() > 0 || m_socket.bytesAvailable() > 0) {
         m_broken = true;
         m_socket.abort();
-        return fail(QStringLiteral("POP3サーバー「%1」から正しくない応答が届きました。").arg(m_server));
+        return fail(
+            QStringLiteral("POP3サーバー「%1」から正しくない応答が届きました。").arg(m_server));
     }
     m_socket.startClientEncryption();
     if (!m_socket.waitForEncrypted(m_settings.connectTimeoutMs))
@@ -325,8 +316,7 @@ bool Pop3Session::startTls()
     return true;
 }
 
-qint32 Pop3Session::login(const QString& user, const QString& password, bool apop)
-{
+qint32 Pop3Session::login(const QString& user, const QString& password, bool apop) {
     if (m_broken)
         return -1;
     if (m_loggedIn) {
@@ -389,7 +379,8 @@ qint32 Pop3Session::login(const QString& user, const QString& password, bool apo
         return -1;
     const auto stat = Pop3ReplyParser::parseStat(m_parser.text());
     if (step != Step::Ok || !stat) {
-        fail(QStringLiteral("POP3サーバー「%1」からメールの数を受け取れませんでした。サーバーの応答: %2")
+        fail(QStringLiteral(
+                 "POP3サーバー「%1」からメールの数を受け取れませんでした。サーバーの応答: %2")
                  .arg(m_server, serverText(m_parser.text())));
         m_broken = true;
         return -1;
@@ -402,8 +393,7 @@ qint32 Pop3Session::login(const QString& user, const QString& password, bool apo
     return m_count;
 }
 
-bool Pop3Session::readList()
-{
+bool Pop3Session::readList() {
     Step step;
     if (!readStatus(step))
         return false;
@@ -424,13 +414,11 @@ bool Pop3Session::readList()
     return true;
 }
 
-qint64 Pop3Session::size(qint32 number) const
-{
+qint64 Pop3Session::size(qint32 number) const {
     return m_sizes.value(number, 0);
 }
 
-void Pop3Session::topUp()
-{
+void Pop3Session::topUp() {
     if (m_broken)
         return;
     QByteArray commands;
@@ -446,8 +434,7 @@ void Pop3Session::topUp()
         send(commands);
 }
 
-bool Pop3Session::finishFront()
-{
+bool Pop3Session::finishFront() {
     // Reads what is left of the front reply and drops it.
     bool ok = true;
     if (m_frontStage == Stage::StatusUnread) {
@@ -462,8 +449,7 @@ bool Pop3Session::finishFront()
     return ok;
 }
 
-bool Pop3Session::position(qint32 number)
-{
+bool Pop3Session::position(qint32 number) {
     if (m_broken)
         return false;
     if (!m_loggedIn)
@@ -500,8 +486,7 @@ bool Pop3Session::position(qint32 number)
     return true;
 }
 
-bool Pop3Session::readHeader()
-{
+bool Pop3Session::readHeader() {
     while (m_frontStage == Stage::Header) {
         const Step step = readData();
         if (step == Step::Bad)
@@ -518,24 +503,21 @@ bool Pop3Session::readHeader()
     return true;
 }
 
-void Pop3Session::fillFields(Fields& fields) const
-{
+void Pop3Session::fillFields(Fields& fields) const {
     fields.subject = m_header.field("Subject").left(kMaxFieldChars);
     fields.date = m_header.field("Date").left(kMaxFieldChars);
     fields.from = m_header.field("From").left(kMaxFieldChars);
     fields.header = QString::fromUtf8(m_header.raw()).left(kMaxFieldChars);
 }
 
-bool Pop3Session::status(qint32 number, Fields& fields)
-{
+bool Pop3Session::status(qint32 number, Fields& fields) {
     if (!position(number) || !readHeader())
         return false;
     fillFields(fields);
     return true;
 }
 
-bool Pop3Session::fetch(qint32 number, Fields& fields, QString& bodyPrefix)
-{
+bool Pop3Session::fetch(qint32 number, Fields& fields, QString& bodyPrefix) {
     if (!position(number) || !readHeader())
         return false;
     fillFields(fields);
@@ -561,8 +543,7 @@ bool Pop3Session::fetch(qint32 number, Fields& fields, QString& bodyPrefix)
     return true;
 }
 
-void Pop3Session::close()
-{
+void Pop3Session::close() {
     if (m_socket.state() == QAbstractSocket::ConnectedState && !m_broken) {
         if (m_inFlight.empty() && send("QUIT\r\n")) {
             Step step;

@@ -17,13 +17,13 @@
 #include <deque>
 
 class Pop3Session {
-public:
+  public:
     struct Settings {
-        int receiveBufferSize = 8192;  // bytes taken from the socket at a time
-        int connectTimeoutMs = 20000;  // name lookup, TCP connect and TLS handshake
-        int commandTimeoutMs = 30000;  // for a status line to arrive whole
-        int stallTimeoutMs = 30000;    // for the next bytes of a multi-line reply
-        int window = 64;               // RETRs sent ahead when pipelining; 1 = never
+        int receiveBufferSize = 8192; // bytes taken from the socket at a time
+        int connectTimeoutMs = 20000; // name lookup, TCP connect and TLS handshake
+        int commandTimeoutMs = 30000; // for a status line to arrive whole
+        int stallTimeoutMs = 30000;   // for the next bytes of a multi-line reply
+        int window = 64;              // RETRs sent ahead when pipelining; 1 = never
     };
     struct Fields {
         QString subject;
@@ -55,7 +55,7 @@ public:
     bool isEncrypted() const { return m_socket.isEncrypted(); }
     bool pipelining() const { return m_caps.pipelining && m_settings.window > 1; }
 
-private:
+  private:
     enum class Stage { StatusUnread, Header, Body };
 
     bool fail(const QString& text);
@@ -95,6 +95,6 @@ private:
     std::deque<qint32> m_inFlight; // RETRs sent whose replies are not read to the end, in order
     qint32 m_nextAhead = 1;        // the next message whose RETR may be sent ahead
     Stage m_frontStage = Stage::StatusUnread;
-    bool m_frontEnded = false;     // the front reply ended inside its header
+    bool m_frontEnded = false; // the front reply ended inside its header
     MailHeader m_header;
 };

@@ -17,14 +17,12 @@ struct Library {
     QString lastError;
 };
 
-Library& library()
-{
+Library& library() {
     static Library lib;
     return lib;
 }
 
-std::shared_ptr<Pop3Session> session(qint32 handle)
-{
+std::shared_ptr<Pop3Session> session(qint32 handle) {
     Library& lib = library();
     const auto found = lib.sessions.constFind(handle);
     if (found == lib.sessions.cend()) {
@@ -36,14 +34,12 @@ std::shared_ptr<Pop3Session> session(qint32 handle)
 
 } // namespace
 
-qint32 NMailInitializeWinSock()
-{
+qint32 NMailInitializeWinSock() {
     library().started = true;
     return 0;
 }
 
-qint32 NMailSetOption(qint32 option, qint32 value)
-{
+qint32 NMailSetOption(qint32 option, qint32 value) {
     Pop3Session::Settings& s = library().settings;
     switch (option) {
     case NMailOptionReceiveBuffer:
@@ -70,8 +66,7 @@ qint32 NMailSetOption(qint32 option, qint32 value)
     }
 }
 
-qint32 NMailEndWinSock()
-{
+qint32 NMailEndWinSock() {
     Library& lib = library();
     // Take the table first: closing may wait on the network.
     const auto sessions = std::exchange(lib.sessions, {});
@@ -81,8 +76,7 @@ qint32 NMailEndWinSock()
     return 0;
 }
 
-qint32 NMailPop3Connect(const QString& server)
-{
+qint32 NMailPop3Connect(const QString& server) {
     Library& lib = library();
     if (!lib.started) {
         lib.lastError = QStringLiteral("メールライブラリが開始されていません。");
@@ -99,8 +93,7 @@ qint32 NMailPop3Connect(const QString& server)
     return handle;
 }
 
-qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop)
-{
+qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop) {
     const auto s = session(handle);
     if (!s)
         return -1;
@@ -111,8 +104,7 @@ qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pa
 }
 
 qint32 NMailPop3GetMailStatus(qint32 handle, qint32 number, QString& subject, QString& date,
-                              QString& from, QString& header, qint32 /*flag*/)
-{
+                              QString& from, QString& header, qint32 /*flag*/) {
     const auto s = session(handle);
     if (!s)
         return -1;
@@ -128,8 +120,7 @@ qint32 NMailPop3GetMailStatus(qint32 handle, qint32 number, QString& subject, QS
     return 0;
 }
 
-qint32 NMailPop3GetMailSize(qint32 handle, qint32 number)
-{
+qint32 NMailPop3GetMailSize(qint32 handle, qint32 number) {
     const auto s = session(handle);
     if (!s)
         return 0;
@@ -138,8 +129,7 @@ qint32 NMailPop3GetMailSize(qint32 handle, qint32 number)
 
 qint32 NMailPop3GetMail(qint32 handle, qint32 number, QString& subject, QString& date,
                         QString& from, QString& header, QString& body, qint32 /*path*/,
-                        qint32 /*flag*/)
-{
+                        qint32 /*flag*/) {
     const auto s = session(handle);
     if (!s)
         return -1;
@@ -157,8 +147,7 @@ qint32 NMailPop3GetMail(qint32 handle, qint32 number, QString& subject, QString&
     return 0;
 }
 
-qint32 NMailPop3Close(qint32 handle)
-{
+qint32 NMailPop3Close(qint32 handle) {
     const auto s = session(handle);
     if (!s)
         return -1;
@@ -167,8 +156,7 @@ qint32 NMailPop3Close(qint32 handle)
     return 0;
 }
 
-qint32 NMailGetMessage(qint32 /*code*/, QString& buffer, qint32& length)
-{
+qint32 NMailGetMessage(qint32 /*code*/, QString& buffer, qint32& length) {
     if (length < 1)
         return -1;
     const QString text = library().lastError.left(length - 1);

@@ -55,8 +55,7 @@ qint32 NMailPop3GetMailSize(qint32 handle, qint32 number);
 // Fetches the message: the header fields as above and at most NMailBodyPrefixBytes of the body
 // into body. path and flag are not used. 0, or -1 on failure.
 qint32 NMailPop3GetMail(qint32 handle, qint32 number, QString& subject, QString& date,
-                        QString& from, QString& header, QString& body, qint32 path,
-                        qint32 flag);
+                        QString& from, QString& header, QString& body, qint32 path, qint32 flag);
 // Logs out and closes; 0, or -1 for an unknown handle.
 qint32 NMailPop3Close(qint32 handle);
 // The text of the last failure, ended by NUL, into buffer (at most length characters with the

@@ -10,10 +10,9 @@ namespace {
 
 // One direction of one connection.
 class DelayedPipe : public QObject {
-public:
+  public:
     DelayedPipe(QTcpSocket* from, QTcpSocket* to, int delayMs)
-        : QObject(from), m_from(from), m_to(to), m_delayMs(delayMs)
-    {
+        : QObject(from), m_from(from), m_to(to), m_delayMs(delayMs) {
         m_clock.start();
         m_timer.setSingleShot(true);
         m_timer.setTimerType(Qt::PreciseTimer);
@@ -30,11 +29,12 @@ public:
         });
     }
 
-private:
-    void schedule() { m_timer.start(int(qMax<qint64>(0, m_queue.front().first - m_clock.elapsed()))); }
+  private:
+    void schedule() {
+        m_timer.start(int(qMax<qint64>(0, m_queue.front().first - m_clock.elapsed())));
+    }
 
-    void release()
-    {
+    void release() {
         while (!m_queue.empty() && m_queue.front().first <= m_clock.elapsed()) {
             m_to->write(m_queue.front().second);
             m_queue.pop_front();
@@ -56,8 +56,7 @@ private:
 
 } // namespace
 
-DelayProxy::DelayProxy(quint16 upstreamPort, int delayMs)
-{
+DelayProxy::DelayProxy(quint16 upstreamPort, int delayMs) {
     m_context = new QObject;
     m_context->moveToThread(&m_thread);
     m_thread.start();
@@ -82,8 +81,7 @@ DelayProxy::DelayProxy(quint16 upstreamPort, int delayMs)
         Qt::BlockingQueuedConnection);
 }
 
-DelayProxy::~DelayProxy()
-{
+DelayProxy::~DelayProxy() {
     QMetaObject::invokeMethod(
         m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
     m_thread.quit();

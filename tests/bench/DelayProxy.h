@@ -7,12 +7,12 @@
 class QTcpServer;
 
 class DelayProxy {
-public:
+  public:
     DelayProxy(quint16 upstreamPort, int delayMs);
     ~DelayProxy();
     quint16 port() const { return m_port; }
 
-private:
+  private:
     QThread m_thread;
     QObject* m_context = nullptr;
     QTcpServer* m_server = nullptr;

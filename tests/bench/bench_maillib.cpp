@@ -23,8 +23,7 @@
 
 namespace {
 
-QByteArray messageOf(int i, qsizetype bytes)
-{
+QByteArray messageOf(int i, qsizetype bytes) {
     QByteArray m = "From: bench@example.jp\r\nTo: alice@example.jp\r\nSubject: bench " +
                    QByteArray::number(i) + "\r\nDate: Mon, 1 Jan 2024 00:00:00 +0900\r\n\r\n";
     const QByteArray line = QByteArray(76, char('a' + i % 26)) + "\r\n";
@@ -36,8 +35,7 @@ QByteArray messageOf(int i, qsizetype bytes)
 
 // The program's check, bodies thrown away; capped: the body buffer is not sized from the
 // server's claim (to tell the library's memory from the caller's).
-int check(const QString& url, const QString& user, const QString& pass, bool capped)
-{
+int check(const QString& url, const QString& user, const QString& pass, bool capped) {
     QString b1(8192, u' '), b2(8192, u' '), b3(8192, u' '), b4(8192, u' ');
     const qint32 h = NMailPop3Connect(url);
     if (h < 0)
@@ -55,8 +53,7 @@ int check(const QString& url, const QString& user, const QString& pass, bool cap
 }
 
 // The least a pipelined client can do: STLS, log in, every RETR at once, count the ends.
-int bareClient(quint16 port, const QByteArray& user, const QByteArray& pass, int count)
-{
+int bareClient(quint16 port, const QByteArray& user, const QByteArray& pass, int count) {
     QSslSocket s;
     s.connectToHost("127.0.0.1", port);
     s.setPeerVerifyName("localhost");
@@ -110,8 +107,7 @@ struct Run {
     QByteArray output;
 };
 
-Run runTimed(const QString& program, const QStringList& args)
-{
+Run runTimed(const QString& program, const QStringList& args) {
     QProcess p;
     if (program == "curl")
         p.setStandardOutputFile(QProcess::nullDevice());
@@ -130,17 +126,15 @@ Run runTimed(const QString& program, const QStringList& args)
     return r;
 }
 
-QStringList curlArgs(quint16 port, const QString& user, const QString& pass, int count)
-{
-    QStringList args{"-s", "--ssl-reqd", "--cacert", DovecotServer::caFile(), "-u",
-                     user + u':' + pass};
+QStringList curlArgs(quint16 port, const QString& user, const QString& pass, int count) {
+    QStringList args{"-s", "--ssl-reqd",      "--cacert", DovecotServer::caFile(),
+                     "-u", user + u':' + pass};
     for (int n = 1; n <= count; ++n)
         args << QStringLiteral("pop3://localhost:%1/%2").arg(port).arg(n);
     return args;
 }
 
-template <typename F> double bestMs(int runs, F&& f)
-{
+template <typename F> double bestMs(int runs, F&& f) {
     double best = 1e18;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer t;
@@ -151,16 +145,14 @@ template <typename F> double bestMs(int runs, F&& f)
     return best;
 }
 
-void say(const QString& text)
-{
+void say(const QString& text) {
     std::printf("%s\n", qPrintable(text));
     std::fflush(stdout);
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
@@ -193,9 +185,13 @@ int main(int argc, char** argv)
     say(QStringLiteral("\n1000 messages of 10 KB, local Dovecot, STLS (best of %1)").arg(runs));
     int got = 0;
     const double ours = bestMs(runs, [&] { got = check(url, "alice", "secret", false); });
-    say(QStringLiteral("  maillib check        %1 ms  (%2 messages)").arg(ours, 0, 'f', 1).arg(got));
+    say(QStringLiteral("  maillib check        %1 ms  (%2 messages)")
+            .arg(ours, 0, 'f', 1)
+            .arg(got));
     const double bare = bestMs(runs, [&] { got = bareClient(port, "alice", "secret", 1000); });
-    say(QStringLiteral("  bare pipelined       %1 ms  (%2 messages)").arg(bare, 0, 'f', 1).arg(got));
+    say(QStringLiteral("  bare pipelined       %1 ms  (%2 messages)")
+            .arg(bare, 0, 'f', 1)
+            .arg(got));
     double curl = 1e18;
     for (int i = 0; i < runs; ++i)
         curl = std::min(curl, runTimed("curl", curlArgs(port, "alice", "secret", 1000)).ms);
@@ -219,7 +215,8 @@ int main(int argc, char** argv)
                 .arg(got));
         const Run slowCurl = runTimed("curl", curlArgs(proxy.port(), "alice", "secret", 1000));
         say(QStringLiteral("  curl, one connection %1 ms").arg(slowCurl.ms, 0, 'f', 1));
-        say(QStringLiteral("  curl / maillib = %1x (want >= 10)").arg(slowCurl.ms / slowOurs, 0, 'f', 2));
+        say(QStringLiteral("  curl / maillib = %1x (want >= 10)")
+                .arg(slowCurl.ms / slowOurs, 0, 'f', 2));
     }
 
     say(QStringLiteral("\n20 messages of 5 MB, local Dovecot, STLS; peak resident memory"));
@@ -231,18 +228,21 @@ int main(int argc, char** argv)
             .arg(QString::fromLatin1(faithful.output), QString::fromLatin1(capped.output))
             .arg(faithful.exitCode)
             .arg(capped.exitCode));
-    say(QStringLiteral("  maillib, caller's buffer of size+1  %1 ms  peak %2 kB (+%3 kB over a login only)")
+    say(QStringLiteral(
+            "  maillib, caller's buffer of size+1  %1 ms  peak %2 kB (+%3 kB over a login only)")
             .arg(faithful.ms, 0, 'f', 1)
             .arg(faithful.peakKb)
             .arg(faithful.peakKb - base.peakKb));
-    say(QStringLiteral("  maillib, buffer capped at prefix    %1 ms  peak %2 kB (+%3 kB over a login only)")
+    say(QStringLiteral(
+            "  maillib, buffer capped at prefix    %1 ms  peak %2 kB (+%3 kB over a login only)")
             .arg(capped.ms, 0, 'f', 1)
             .arg(capped.peakKb)
             .arg(capped.peakKb - base.peakKb));
     say(QStringLiteral("  curl, one connection                %1 ms  peak %2 kB")
             .arg(curlBig.ms, 0, 'f', 1)
             .arg(curlBig.peakKb));
-    say(QStringLiteral("  maillib / curl = %1x (want <= 1.2)").arg(capped.ms / curlBig.ms, 0, 'f', 2));
+    say(QStringLiteral("  maillib / curl = %1x (want <= 1.2)")
+            .arg(capped.ms / curlBig.ms, 0, 'f', 2));
     NMailEndWinSock();
     return 0;
 }

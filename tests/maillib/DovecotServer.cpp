@@ -15,30 +15,27 @@ namespace {
 constexpr uid_t kMailUid = 65534;
 constexpr gid_t kMailGid = 65534;
 
-bool run(const QString& program, const QStringList& args, const QString& dir, QString* error)
-{
+bool run(const QString& program, const QStringList& args, const QString& dir, QString* error) {
     QProcess p;
     p.setWorkingDirectory(dir);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        *error = program + QChar(u' ') + args.join(QChar(u' ')) + QStringLiteral(": ") + QString::fromLocal8Bit(p.readAll()) +
-                 p.errorString();
+        *error = program + QChar(u' ') + args.join(QChar(u' ')) + QStringLiteral(": ") +
+                 QString::fromLocal8Bit(p.readAll()) + p.errorString();
         return false;
     }
     return true;
 }
 
-quint16 freePort()
-{
+quint16 freePort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0))
         return 0;
     return probe.serverPort();
 }
 
-bool writeFile(const QString& path, const QByteArray& data)
-{
+bool writeFile(const QString& path, const QByteArray& data) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
@@ -47,8 +44,7 @@ struct TestCa {
     QTemporaryDir dir;
     QString error;
     bool ok = false;
-    TestCa()
-    {
+    TestCa() {
         ok = run(QStringLiteral("openssl"),
                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                   "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj",
@@ -59,8 +55,7 @@ struct TestCa {
     }
 };
 
-TestCa& testCa()
-{
+TestCa& testCa() {
     static TestCa ca;
     return ca;
 }
@@ -71,18 +66,15 @@ DovecotServer::DovecotServer() : DovecotServer(Options{}) {}
 
 DovecotServer::DovecotServer(const Options& options) : m_options(options) {}
 
-DovecotServer::~DovecotServer()
-{
+DovecotServer::~DovecotServer() {
     stop();
 }
 
-QString DovecotServer::caFile()
-{
+QString DovecotServer::caFile() {
     return testCa().dir.filePath("ca.pem");
 }
 
-bool DovecotServer::makeCertificate()
-{
+bool DovecotServer::makeCertificate() {
     if (!testCa().ok) {
         m_error = testCa().error;
         return false;
@@ -95,13 +87,12 @@ bool DovecotServer::makeCertificate()
                dir, &m_error) &&
            run("openssl",
                {"x509", "-req", "-in", "server.csr", "-CA", caFile(), "-CAkey",
-                testCa().dir.filePath("ca.key"), "-CAcreateserial", "-CAserial", "ca.srl",
-                "-out", "server.pem", "-days", "2", "-extfile", "ext.cnf"},
+                testCa().dir.filePath("ca.key"), "-CAcreateserial", "-CAserial", "ca.srl", "-out",
+                "server.pem", "-days", "2", "-extfile", "ext.cnf"},
                dir, &m_error);
 }
 
-bool DovecotServer::writeConfig()
-{
+bool DovecotServer::writeConfig() {
     const QByteArray d = QFile::encodeName(m_dir->path());
     QByteArray conf;
     conf += "base_dir = " + d + "/run\n";
@@ -130,7 +121,8 @@ bool DovecotServer::writeConfig()
     conf += "userdb {\n  driver = static\n  args = uid=" + QByteArray::number(kMailUid) +
             " gid=" + QByteArray::number(kMailGid) + " home=" + d + "/home/%u\n}\n";
     // Without the penalty socket, failed logins from 127.0.0.1 are not slowed down further.
-    conf += "service anvil {\n  chroot =\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n";
+    conf +=
+        "service anvil {\n  chroot =\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n";
     conf += "service pop3-login {\n  chroot =\n";
     conf += "  inet_listener pop3 {\n    port = " + QByteArray::number(m_pop3Port) + "\n  }\n";
     conf += "  inet_listener pop3s {\n    port = " + QByteArray::number(m_pop3sPort) +
@@ -140,8 +132,7 @@ bool DovecotServer::writeConfig()
                                                 "bob:{PLAIN}hunter2::::::\n");
 }
 
-bool DovecotServer::start()
-{
+bool DovecotServer::start() {
     m_dir = std::make_unique<QTemporaryDir>();
     if (!m_dir->isValid()) {
         m_error = "no temporary folder";
@@ -208,8 +199,7 @@ bool DovecotServer::start()
     return false;
 }
 
-void DovecotServer::stop()
-{
+void DovecotServer::stop() {
     if (m_process.state() != QProcess::NotRunning) {
         m_process.terminate();
         if (!m_process.waitForFinished(5000)) {
@@ -219,8 +209,7 @@ void DovecotServer::stop()
     }
 }
 
-bool DovecotServer::addMessage(const QString& user, const QByteArray& message)
-{
+bool DovecotServer::addMessage(const QString& user, const QByteArray& message) {
     const QString name = QStringLiteral("%1.%2.M%3.mokopon")
                              .arg(1700000000 + m_messageSerial)
                              .arg(::getpid())
@@ -231,8 +220,7 @@ bool DovecotServer::addMessage(const QString& user, const QByteArray& message)
            ::chown(QFile::encodeName(path).constData(), kMailUid, kMailGid) == 0;
 }
 
-bool DovecotServer::clearMailbox(const QString& user)
-{
+bool DovecotServer::clearMailbox(const QString& user) {
     bool ok = true;
     for (const char* sub : {"new", "cur"}) {
         QDir dir(m_dir->filePath(QStringLiteral("home/%1/Maildir/%2").arg(user, sub)));
@@ -242,8 +230,7 @@ bool DovecotServer::clearMailbox(const QString& user)
     return ok;
 }
 
-QByteArray DovecotServer::log() const
-{
+QByteArray DovecotServer::log() const {
     QFile f(m_dir ? m_dir->filePath("dovecot.log") : QString());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }

@@ -10,7 +10,7 @@
 #include <memory>
 
 class DovecotServer {
-public:
+  public:
     struct Options {
         bool apop = true; // APOP offered (a timestamp in the greeting)
         bool tls = true;  // STLS on the plain port and a POP3S port; off: plain only
@@ -37,7 +37,7 @@ public:
     QByteArray log() const;
     QString folder() const { return m_dir ? m_dir->path() : QString(); }
 
-private:
+  private:
     bool writeConfig();
     bool makeCertificate();
 

@@ -28,8 +28,7 @@ struct CheckResult {
 // Connect, log in, status + size + mail for 1..count, close. keep: keep the fetched messages
 // (the benchmark drops them, as the program does).
 inline CheckResult runMailCheck(const QString& server, const QString& user, const QString& pass,
-                                bool apop, bool keep = true)
-{
+                                bool apop, bool keep = true) {
     CheckResult r;
     QString b1(8192, u' '), b2(8192, u' '), b3(8192, u' '), b4(8192, u' ');
     const auto lastError = [] {

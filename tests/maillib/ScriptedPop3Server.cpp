@@ -6,10 +6,9 @@
 
 // One client connection; lives in the server's thread.
 class ScriptedConnection : public QObject {
-public:
+  public:
     ScriptedConnection(ScriptedPop3Server* owner, QTcpSocket* socket)
-        : QObject(socket), m_owner(owner), m_script(owner->m_script), m_socket(socket)
-    {
+        : QObject(socket), m_owner(owner), m_script(owner->m_script), m_socket(socket) {
         connect(socket, &QTcpSocket::readyRead, this, &ScriptedConnection::onReadyRead);
         connect(socket, &QTcpSocket::bytesWritten, this, &ScriptedConnection::onBytesWritten);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -25,20 +24,18 @@ public:
                  "\r\n");
     }
 
-private:
+  private:
     using Fault = ScriptedPop3Server::Fault;
 
     void send(const QByteArray& bytes) { m_socket->write(bytes); }
 
-    qint64 messageSize(int n) const
-    {
+    qint64 messageSize(int n) const {
         if (m_script.fault == Fault::HugeMessage && n == m_script.faultMessage)
             return m_script.claimedSize;
         return m_script.messages.at(n - 1).size();
     }
 
-    static QByteArray stuffed(const QByteArray& message)
-    {
+    static QByteArray stuffed(const QByteArray& message) {
         QByteArray out;
         for (const QByteArray& line : message.split('\n')) {
             if (line.startsWith('.'))
@@ -51,8 +48,7 @@ private:
         return out;
     }
 
-    void onReadyRead()
-    {
+    void onReadyRead() {
         m_in += m_socket->readAll();
         int batch = 0;
         for (qsizetype i = 0; i < m_in.size(); ++i) {
@@ -71,14 +67,12 @@ private:
         process();
     }
 
-    void onBytesWritten()
-    {
+    void onBytesWritten() {
         if (m_hugeLeft > 0 && m_socket->bytesToWrite() < 256 * 1024)
             streamHuge();
     }
 
-    void streamHuge()
-    {
+    void streamHuge() {
         const QByteArray line = QByteArray(78, 'x') + "\r\n";
         QByteArray chunk;
         while (m_hugeLeft > 0 && chunk.size() < 64 * 1024) {
@@ -94,14 +88,12 @@ private:
         }
     }
 
-    void process()
-    {
+    void process() {
         while (!m_pending.isEmpty() && m_hugeLeft == 0 && !m_stalled)
             answer(m_pending.takeFirst());
     }
 
-    void answer(const QByteArray& line)
-    {
+    void answer(const QByteArray& line) {
         const QByteArray verb = line.split(' ').value(0).toUpper();
         const QByteArray arg = line.mid(verb.size()).trimmed();
         const int count = int(m_script.messages.size());
@@ -143,8 +135,7 @@ private:
         }
     }
 
-    void retr(int n)
-    {
+    void retr(int n) {
         if (n < 1 || n > m_script.messages.size()) {
             send("-ERR no such message\r\n");
             return;
@@ -191,8 +182,7 @@ private:
     qint64 m_hugeLeft = 0;
 };
 
-ScriptedPop3Server::ScriptedPop3Server(const Script& script) : m_script(script)
-{
+ScriptedPop3Server::ScriptedPop3Server(const Script& script) : m_script(script) {
     m_context = new QObject;
     m_context->moveToThread(&m_thread);
     m_thread.start();
@@ -210,8 +200,7 @@ ScriptedPop3Server::ScriptedPop3Server(const Script& script) : m_script(script)
         Qt::BlockingQueuedConnection);
 }
 
-ScriptedPop3Server::~ScriptedPop3Server()
-{
+ScriptedPop3Server::~ScriptedPop3Server() {
     QMetaObject::invokeMethod(
         m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
     m_thread.quit();
@@ -219,16 +208,14 @@ ScriptedPop3Server::~ScriptedPop3Server()
     delete m_context;
 }
 
-void ScriptedPop3Server::record(const QByteArray& command, int batch)
-{
+void ScriptedPop3Server::record(const QByteArray& command, int batch) {
     QMutexLocker lock(&m_mutex);
     m_commands.append(command);
     if (batch > m_maxBatch)
         m_maxBatch = batch;
 }
 
-QList<QByteArray> ScriptedPop3Server::commands() const
-{
+QList<QByteArray> ScriptedPop3Server::commands() const {
     QMutexLocker lock(&m_mutex);
     return m_commands;
 }

@@ -12,7 +12,7 @@
 class QTcpServer;
 
 class ScriptedPop3Server {
-public:
+  public:
     enum class Fault {
         None,
         DropInMessage,    // RETR of faultMessage: half the message, then the line is dropped
@@ -43,7 +43,7 @@ public:
     int retrsCompleted() const { return m_retrs; }
     QList<QByteArray> commands() const;
 
-private:
+  private:
     friend class ScriptedConnection;
     void record(const QByteArray& command, int batch);
 

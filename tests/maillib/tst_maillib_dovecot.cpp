@@ -13,27 +13,31 @@
 
 namespace {
 
-QByteArray testMessage(int i)
-{
-    return "From: Sender " + QByteArray::number(i) + " <s@example.jp>\r\n"
+QByteArray testMessage(int i) {
+    return "From: Sender " + QByteArray::number(i) +
+           " <s@example.jp>\r\n"
            "To: alice@example.jp\r\n"
-           "Subject: =?UTF-8?B?5pel5pys?= " + QByteArray::number(i) + "\r\n"
-           "Date: Mon, 1 Jan 2024 00:00:0" + QByteArray::number(i) + " +0900\r\n"
+           "Subject: =?UTF-8?B?5pel5pys?= " +
+           QByteArray::number(i) +
            "\r\n"
-           "Body of message " + QByteArray::number(i) + "\r\n"
+           "Date: Mon, 1 Jan 2024 00:00:0" +
+           QByteArray::number(i) +
+           " +0900\r\n"
+           "\r\n"
+           "Body of message " +
+           QByteArray::number(i) +
+           "\r\n"
            ".a line that starts with a dot\r\n"
            "..two dots\r\n"
            "last line\r\n";
 }
 
-QString bodyOf(const QByteArray& message)
-{
+QString bodyOf(const QByteArray& message) {
     return QString::fromUtf8(message.mid(message.indexOf("\r\n\r\n") + 4));
 }
 
 // The last session's "Logged out" line in the log, once Dovecot has written it.
-QByteArray lastLogout(const DovecotServer& server, int before)
-{
+QByteArray lastLogout(const DovecotServer& server, int before) {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 5000) {
@@ -50,13 +54,11 @@ QByteArray lastLogout(const DovecotServer& server, int before)
     return {};
 }
 
-int logoutCount(const DovecotServer& server)
-{
+int logoutCount(const DovecotServer& server) {
     return int(server.log().count("Disconnected: Logged out"));
 }
 
-QByteArray lastLogin(const DovecotServer& server)
-{
+QByteArray lastLogin(const DovecotServer& server) {
     QByteArray last;
     for (const QByteArray& l : server.log().split('\n')) {
         if (l.contains(": Login: "))
@@ -69,7 +71,7 @@ QByteArray lastLogin(const DovecotServer& server)
 
 class TestMaillibDovecot : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void cleanupTestCase();
     void init();
@@ -83,15 +85,14 @@ private slots:
     void refusedConnect();
     void untrustedCertificate();
 
-private:
+  private:
     QString plainUrl() const { return QStringLiteral("pop3://127.0.0.1:%1").arg(m_tls.pop3Port()); }
 
     DovecotServer m_tls{{.apop = true, .tls = true}};
     DovecotServer m_plain{{.apop = false, .tls = false}};
 };
 
-void TestMaillibDovecot::initTestCase()
-{
+void TestMaillibDovecot::initTestCase() {
     // Not skipped: without Dovecot these tests have nothing to say, and that must show.
     QVERIFY2(m_tls.start(), qPrintable(m_tls.errorString()));
     QVERIFY2(m_plain.start(), qPrintable(m_plain.errorString()));
@@ -99,27 +100,23 @@ void TestMaillibDovecot::initTestCase()
     QCOMPARE(NMailSetOption(1, 8192), 0);
 }
 
-void TestMaillibDovecot::cleanupTestCase()
-{
+void TestMaillibDovecot::cleanupTestCase() {
     NMailEndWinSock();
 }
 
-void TestMaillibDovecot::init()
-{
+void TestMaillibDovecot::init() {
     QVERIFY(m_tls.clearMailbox("alice"));
     QVERIFY(m_plain.clearMailbox("alice"));
 }
 
-void TestMaillibDovecot::emptyMailbox()
-{
+void TestMaillibDovecot::emptyMailbox() {
     const CheckResult r = runMailCheck(plainUrl(), "alice", "secret", false);
     QVERIFY2(r.handle >= 0, qPrintable(r.error));
     QCOMPARE(r.count, 0);
     QVERIFY(r.error.isEmpty());
 }
 
-void TestMaillibDovecot::threeMessages_data()
-{
+void TestMaillibDovecot::threeMessages_data() {
     QTest::addColumn<QString>("server");
     QTest::addColumn<bool>("apop");
     const QString port = QString::number(m_tls.pop3Port());
@@ -131,8 +128,7 @@ void TestMaillibDovecot::threeMessages_data()
     QTest::newRow("APOP over pop3s") << "pop3s://127.0.0.1:" + sport << true;
 }
 
-void TestMaillibDovecot::threeMessages()
-{
+void TestMaillibDovecot::threeMessages() {
     QFETCH(QString, server);
     QFETCH(bool, apop);
     for (int i = 1; i <= 3; ++i)
@@ -162,20 +158,18 @@ void TestMaillibDovecot::threeMessages()
     }
 }
 
-void TestMaillibDovecot::plainServerWithoutStls()
-{
+void TestMaillibDovecot::plainServerWithoutStls() {
     // No STLS on offer: the session stays plain and still works.
     for (int i = 1; i <= 3; ++i)
         QVERIFY(m_plain.addMessage("alice", testMessage(i)));
-    const CheckResult r = runMailCheck(
-        QStringLiteral("127.0.0.1:%1").arg(m_plain.pop3Port()), "alice", "secret", false);
+    const CheckResult r = runMailCheck(QStringLiteral("127.0.0.1:%1").arg(m_plain.pop3Port()),
+                                       "alice", "secret", false);
     QVERIFY2(r.count == 3, qPrintable(r.error));
     QCOMPARE(r.messages.at(2).body, bodyOf(testMessage(3)));
     QVERIFY(!lastLogin(m_plain).contains(", TLS"));
 }
 
-void TestMaillibDovecot::wrongPassword()
-{
+void TestMaillibDovecot::wrongPassword() {
     QVERIFY(m_tls.addMessage("alice", testMessage(1)));
     for (bool apop : {false, true}) {
         const CheckResult r = runMailCheck(plainUrl(), "alice", "wrong", apop);
@@ -186,8 +180,7 @@ void TestMaillibDovecot::wrongPassword()
     }
 }
 
-void TestMaillibDovecot::apopNotOffered()
-{
+void TestMaillibDovecot::apopNotOffered() {
     QVERIFY(m_plain.addMessage("alice", testMessage(1)));
     const int logins = int(m_plain.log().count(": Login: "));
     const CheckResult r = runMailCheck(
@@ -198,8 +191,7 @@ void TestMaillibDovecot::apopNotOffered()
     QCOMPARE(int(m_plain.log().count(": Login: ")), logins);
 }
 
-void TestMaillibDovecot::refusedConnect_data()
-{
+void TestMaillibDovecot::refusedConnect_data() {
     QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("named");
     QTest::addColumn<QString>("reason");
@@ -207,20 +199,24 @@ void TestMaillibDovecot::refusedConnect_data()
     QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
     const QString closedPort = QString::number(probe.serverPort());
     probe.close();
-    QTest::newRow("nobody listens") << "127.0.0.1:" + closedPort << "127.0.0.1" << "拒否";
-    QTest::newRow("no such name") << "pop3://no-such-host.invalid" << "no-such-host.invalid"
+    QTest::newRow("nobody listens") << "127.0.0.1:" + closedPort << "127.0.0.1"
+                                    << "拒否";
+    QTest::newRow("no such name") << "pop3://no-such-host.invalid"
+                                  << "no-such-host.invalid"
                                   << "名前解決";
     // 127.0.0.2 reaches the same Dovecot, but its certificate names 127.0.0.1 and localhost.
     QTest::newRow("pop3s, wrong host")
         << QStringLiteral("pop3s://127.0.0.2:%1").arg(m_tls.pop3sPort()) << "127.0.0.2"
         << "ホスト名";
     QTest::newRow("STLS, wrong host")
-        << QStringLiteral("127.0.0.2:%1").arg(m_tls.pop3Port()) << "127.0.0.2" << "ホスト名";
-    QTest::newRow("bad setting") << "pop3://host:99999" << "pop3://host:99999" << "正しくありません";
+        << QStringLiteral("127.0.0.2:%1").arg(m_tls.pop3Port()) << "127.0.0.2"
+        << "ホスト名";
+    QTest::newRow("bad setting") << "pop3://host:99999"
+                                 << "pop3://host:99999"
+                                 << "正しくありません";
 }
 
-void TestMaillibDovecot::refusedConnect()
-{
+void TestMaillibDovecot::refusedConnect() {
     QFETCH(QString, server);
     QFETCH(QString, named);
     QFETCH(QString, reason);
@@ -236,12 +232,12 @@ void TestMaillibDovecot::refusedConnect()
     QVERIFY2(text.contains(named) && text.contains(reason), qPrintable(text));
 }
 
-void TestMaillibDovecot::untrustedCertificate()
-{
+void TestMaillibDovecot::untrustedCertificate() {
     // Without the test CA in the trust store, the same server is refused.
     const QByteArray saved = qgetenv("SSL_CERT_FILE");
     qunsetenv("SSL_CERT_FILE");
-    const qint32 handle = NMailPop3Connect(QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()));
+    const qint32 handle =
+        NMailPop3Connect(QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()));
     qputenv("SSL_CERT_FILE", saved);
     QCOMPARE(handle, -1);
     QString buffer(8192, u' ');

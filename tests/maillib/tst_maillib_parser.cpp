@@ -14,8 +14,7 @@ namespace {
 
 // Runs a multi-line reply through the parser fed in pieces of chunk bytes; the lines as text,
 // pieces joined to their line, "<END>" for the end marker.
-QList<QByteArray> dataLines(const QByteArray& wire, qsizetype chunk)
-{
+QList<QByteArray> dataLines(const QByteArray& wire, qsizetype chunk) {
     Pop3ReplyParser parser;
     QList<QByteArray> lines;
     QByteArray open;
@@ -46,7 +45,7 @@ QList<QByteArray> dataLines(const QByteArray& wire, qsizetype chunk)
 
 class TestMaillibParser : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void status_data();
     void status();
     void statusNeedsWholeLine();
@@ -69,14 +68,14 @@ private slots:
     void cutAtNul();
 };
 
-void TestMaillibParser::status_data()
-{
+void TestMaillibParser::status_data() {
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<Step>("step");
     QTest::addColumn<QByteArray>("text");
     QTest::newRow("ok") << QByteArray("+OK ready\r\n") << Step::Ok << QByteArray("ready");
     QTest::newRow("ok bare") << QByteArray("+OK\r\n") << Step::Ok << QByteArray();
-    QTest::newRow("err") << QByteArray("-ERR [AUTH] no\r\n") << Step::Err << QByteArray("[AUTH] no");
+    QTest::newRow("err") << QByteArray("-ERR [AUTH] no\r\n") << Step::Err
+                         << QByteArray("[AUTH] no");
     QTest::newRow("lf only") << QByteArray("+OK x\n") << Step::Ok << QByteArray("x");
     QTest::newRow("not a word") << QByteArray("+OKAY\r\n") << Step::Bad << QByteArray();
     QTest::newRow("nonsense") << QByteArray("* 1 FETCH\r\n") << Step::Bad << QByteArray();
@@ -87,8 +86,7 @@ void TestMaillibParser::status_data()
                               << Step::Bad << QByteArray();
 }
 
-void TestMaillibParser::status()
-{
+void TestMaillibParser::status() {
     QFETCH(QByteArray, wire);
     QFETCH(Step, step);
     QFETCH(QByteArray, text);
@@ -98,8 +96,7 @@ void TestMaillibParser::status()
     QCOMPARE(parser.text().toByteArray(), text);
 }
 
-void TestMaillibParser::statusNeedsWholeLine()
-{
+void TestMaillibParser::statusNeedsWholeLine() {
     Pop3ReplyParser parser;
     parser.feed("+OK hal");
     QCOMPARE(parser.readStatus(), Step::NeedMore);
@@ -111,8 +108,7 @@ void TestMaillibParser::statusNeedsWholeLine()
     QCOMPARE(parser.buffered(), 4);
 }
 
-void TestMaillibParser::data_data()
-{
+void TestMaillibParser::data_data() {
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<QList<QByteArray>>("lines");
     QTest::newRow("plain") << QByteArray("a\r\nb\r\n.\r\n") << QList<QByteArray>{"a", "b", "<END>"};
@@ -130,8 +126,7 @@ void TestMaillibParser::data_data()
     QTest::newRow("dot not end") << QByteArray(".x\r\n") << QList<QByteArray>{"x"};
 }
 
-void TestMaillibParser::data()
-{
+void TestMaillibParser::data() {
     QFETCH(QByteArray, wire);
     QFETCH(QList<QByteArray>, lines);
     // However the bytes are split, the lines are the same.
@@ -139,8 +134,7 @@ void TestMaillibParser::data()
         QCOMPARE(dataLines(wire, chunk), lines);
 }
 
-void TestMaillibParser::longLineComesInPieces()
-{
+void TestMaillibParser::longLineComesInPieces() {
     // A dot at the start, a CR at a piece boundary: both must survive splitting.
     QByteArray line = ".." + QByteArray(Pop3ReplyParser::kMaxPiece - 3, 'y') + "\r" +
                       QByteArray(3 * Pop3ReplyParser::kMaxPiece, 'z');
@@ -172,8 +166,7 @@ void TestMaillibParser::longLineComesInPieces()
     }
 }
 
-void TestMaillibParser::pipelinedRepliesStayApart()
-{
+void TestMaillibParser::pipelinedRepliesStayApart() {
     // Two RETR replies in one read: the first ends where its "." is, the second follows.
     Pop3ReplyParser parser;
     parser.feed("+OK\r\nA\r\n.\r\n+OK\r\n..\r\n.\r\n-ERR gone\r\n");
@@ -190,8 +183,7 @@ void TestMaillibParser::pipelinedRepliesStayApart()
     QCOMPARE(parser.buffered(), 0);
 }
 
-void TestMaillibParser::timestamp_data()
-{
+void TestMaillibParser::timestamp_data() {
     QTest::addColumn<QByteArray>("greeting");
     QTest::addColumn<QByteArray>("stamp");
     QTest::newRow("dovecot") << QByteArray("Dovecot ready. <2980.1.6b19.nNh==@vm>")
@@ -205,15 +197,13 @@ void TestMaillibParser::timestamp_data()
     QTest::newRow("empty") << QByteArray("<>") << QByteArray();
 }
 
-void TestMaillibParser::timestamp()
-{
+void TestMaillibParser::timestamp() {
     QFETCH(QByteArray, greeting);
     QFETCH(QByteArray, stamp);
     QCOMPARE(Pop3ReplyParser::greetingTimestamp(greeting).value_or(QByteArray()), stamp);
 }
 
-void TestMaillibParser::capabilities()
-{
+void TestMaillibParser::capabilities() {
     Pop3ReplyParser::Capabilities caps;
     for (const char* line : {"TOP", "UIDL", "pipelining", "SASL PLAIN", "STLSX", "USER"})
         Pop3ReplyParser::addCapability(caps, line);
@@ -224,8 +214,7 @@ void TestMaillibParser::capabilities()
     QVERIFY(caps.stls);
 }
 
-void TestMaillibParser::listLine_data()
-{
+void TestMaillibParser::listLine_data() {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<qint64>("number");
@@ -241,8 +230,7 @@ void TestMaillibParser::listLine_data()
     QTest::newRow("glued") << QByteArray("1 20k") << false << qint64(0) << qint64(0);
 }
 
-void TestMaillibParser::listLine()
-{
+void TestMaillibParser::listLine() {
     QFETCH(QByteArray, line);
     QFETCH(bool, ok);
     const auto entry = Pop3ReplyParser::parseListLine(line);
@@ -255,8 +243,7 @@ void TestMaillibParser::listLine()
     }
 }
 
-void TestMaillibParser::address_data()
-{
+void TestMaillibParser::address_data() {
     QTest::addColumn<QString>("setting");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("host");
@@ -281,8 +268,7 @@ void TestMaillibParser::address_data()
     QTest::newRow("blank in host") << "mail example" << false << "" << 0 << false;
 }
 
-void TestMaillibParser::address()
-{
+void TestMaillibParser::address() {
     QFETCH(QString, setting);
     QFETCH(bool, ok);
     const auto a = Pop3Address::parse(setting);
@@ -297,34 +283,30 @@ void TestMaillibParser::address()
     }
 }
 
-void TestMaillibParser::encodedWords_data()
-{
+void TestMaillibParser::encodedWords_data() {
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<QString>("text");
     QTest::newRow("plain") << QByteArray("Hello") << u"Hello"_qs;
     QTest::newRow("b utf-8") << QByteArray("=?UTF-8?B?5pel5pys?= 1") << u"日本 1"_qs;
     QTest::newRow("q latin1") << QByteArray("=?iso-8859-1?q?caf=E9_au_lait?=")
                               << u"café au lait"_qs;
-    QTest::newRow("adjacent words") << QByteArray("=?UTF-8?B?5pel?= \t =?UTF-8?B?5pys?=")
-                                    << u"日本"_qs;
-    QTest::newRow("text between") << QByteArray("=?UTF-8?Q?a?= und =?UTF-8?Q?b?=")
-                                  << u"a und b"_qs;
+    QTest::newRow("adjacent words")
+        << QByteArray("=?UTF-8?B?5pel?= \t =?UTF-8?B?5pys?=") << u"日本"_qs;
+    QTest::newRow("text between") << QByteArray("=?UTF-8?Q?a?= und =?UTF-8?Q?b?=") << u"a und b"_qs;
     QTest::newRow("bad base64") << QByteArray("=?UTF-8?B?***?=") << u"=?UTF-8?B?***?="_qs;
-    QTest::newRow("unknown charset") << QByteArray("=?x-nonsense?B?5pel?=")
-                                     << u"=?x-nonsense?B?5pel?="_qs;
+    QTest::newRow("unknown charset")
+        << QByteArray("=?x-nonsense?B?5pel?=") << u"=?x-nonsense?B?5pel?="_qs;
     QTest::newRow("unclosed") << QByteArray("=?UTF-8?B?5pel") << u"=?UTF-8?B?5pel"_qs;
     QTest::newRow("iso-2022-jp") << QByteArray("=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=") << u"日本"_qs;
 }
 
-void TestMaillibParser::encodedWords()
-{
+void TestMaillibParser::encodedWords() {
     QFETCH(QByteArray, value);
     QFETCH(QString, text);
     QCOMPARE(MailHeader::decodeWords(value), text);
 }
 
-void TestMaillibParser::headerFields()
-{
+void TestMaillibParser::headerFields() {
     MailHeader header;
     header.addLine("Received: from x", true);
     header.addLine("subject: =?UTF-8?B?5pel5pys?=", true);
@@ -337,8 +319,7 @@ void TestMaillibParser::headerFields()
     QVERIFY(header.raw().startsWith("Received: from x\r\nsubject:"));
 }
 
-void TestMaillibParser::headerIsBounded()
-{
+void TestMaillibParser::headerIsBounded() {
     MailHeader header;
     header.addLine("Subject: s", true);
     const QByteArray piece(10000, 'h');
@@ -349,8 +330,7 @@ void TestMaillibParser::headerIsBounded()
     QCOMPARE(header.field("Subject"), u"s"_qs);
 }
 
-void TestMaillibParser::cutAtNul_data()
-{
+void TestMaillibParser::cutAtNul_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("cut");
     QTest::newRow("nul inside") << QString(u"abc\0def"_qs) << u"abc"_qs;
@@ -359,8 +339,7 @@ void TestMaillibParser::cutAtNul_data()
     QTest::newRow("empty") << QString() << QString();
 }
 
-void TestMaillibParser::cutAtNul()
-{
+void TestMaillibParser::cutAtNul() {
     QFETCH(QString, text);
     QFETCH(QString, cut);
     QCOMPARE(CutAtNul(text), cut);

@@ -16,8 +16,7 @@ Q_DECLARE_METATYPE(ScriptedPop3Server::Fault)
 
 namespace {
 
-QList<QByteArray> sampleMessages()
-{
+QList<QByteArray> sampleMessages() {
     QList<QByteArray> m;
     m << "Subject: one\r\nFrom: a@example.jp\r\nDate: Tue, 2 Jan 2024 10:00:00 +0900\r\n\r\n"
          "first body\r\n.leading dot\r\n..two dots\r\n.\r\nafter a lone dot\r\n";
@@ -25,14 +24,13 @@ QList<QByteArray> sampleMessages()
     m << "Subject: long line\r\n\r\n" + QByteArray(70000, 'L') + "\r\nshort\r\n";
     m << "Subject: header only, no blank line\r\nX-Note: none\r\n";
     for (int i = 5; i <= 12; ++i)
-        m << "Subject: number " + QByteArray::number(i) + "\r\n\r\nbody " +
-                 QByteArray::number(i) + "\r\n";
+        m << "Subject: number " + QByteArray::number(i) + "\r\n\r\nbody " + QByteArray::number(i) +
+                 "\r\n";
     return m;
 }
 
 // What the library should hand out for message bytes.
-CheckedMessage expected(const QByteArray& message)
-{
+CheckedMessage expected(const QByteArray& message) {
     CheckedMessage e;
     const qsizetype split = message.indexOf("\r\n\r\n");
     const QByteArray header = split < 0 ? message.chopped(2) : message.left(split);
@@ -42,16 +40,14 @@ CheckedMessage expected(const QByteArray& message)
     return e;
 }
 
-QString lastError()
-{
+QString lastError() {
     QString buffer(8192, u' ');
     qint32 length = 8192;
     const qint32 n = NMailGetMessage(0, buffer, length);
     return buffer.left(n);
 }
 
-qint64 residentKb()
-{
+qint64 residentKb() {
     QFile f("/proc/self/status");
     if (!f.open(QIODevice::ReadOnly))
         return -1;
@@ -62,8 +58,7 @@ qint64 residentKb()
     return -1;
 }
 
-QString server(const ScriptedPop3Server& s)
-{
+QString server(const ScriptedPop3Server& s) {
     return QStringLiteral("127.0.0.1:%1").arg(s.port());
 }
 
@@ -71,7 +66,7 @@ QString server(const ScriptedPop3Server& s)
 
 class TestMaillibScripted : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void init();
     void cleanupTestCase();
@@ -85,13 +80,11 @@ private slots:
     void hugeClaimKeepsMemoryBounded();
 };
 
-void TestMaillibScripted::initTestCase()
-{
+void TestMaillibScripted::initTestCase() {
     QCOMPARE(NMailInitializeWinSock(), 0);
 }
 
-void TestMaillibScripted::init()
-{
+void TestMaillibScripted::init() {
     QCOMPARE(NMailSetOption(NMailOptionReceiveBuffer, 8192), 0);
     QCOMPARE(NMailSetOption(NMailOptionConnectTimeout, 5000), 0);
     QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, 5000), 0);
@@ -99,13 +92,11 @@ void TestMaillibScripted::init()
     QCOMPARE(NMailSetOption(NMailOptionPipelineWindow, 64), 0);
 }
 
-void TestMaillibScripted::cleanupTestCase()
-{
+void TestMaillibScripted::cleanupTestCase() {
     NMailEndWinSock();
 }
 
-void TestMaillibScripted::pipelinedAndPlainAgree()
-{
+void TestMaillibScripted::pipelinedAndPlainAgree() {
     const QList<QByteArray> messages = sampleMessages();
     QList<CheckResult> results;
     for (bool pipelining : {true, false}) {
@@ -135,8 +126,7 @@ void TestMaillibScripted::pipelinedAndPlainAgree()
     QCOMPARE(results[0].messages[3].subject, u"header only, no blank line"_qs);
 }
 
-void TestMaillibScripted::callerOutOfOrder_data()
-{
+void TestMaillibScripted::callerOutOfOrder_data() {
     QTest::addColumn<bool>("pipelining");
     QTest::addColumn<int>("window");
     QTest::newRow("pipelined") << true << 64;
@@ -144,8 +134,7 @@ void TestMaillibScripted::callerOutOfOrder_data()
     QTest::newRow("one at a time") << false << 64;
 }
 
-void TestMaillibScripted::callerOutOfOrder()
-{
+void TestMaillibScripted::callerOutOfOrder() {
     QFETCH(bool, pipelining);
     QFETCH(int, window);
     QCOMPARE(NMailSetOption(NMailOptionPipelineWindow, window), 0);
@@ -156,9 +145,9 @@ void TestMaillibScripted::callerOutOfOrder()
     QCOMPARE(NMailPop3Authenticate(h, "alice", "secret", 0), messages.size());
     QString subject, date, from, header, body;
     // Mail before status, the same one twice, skipping ahead, going back, status only.
-    const QList<std::pair<char, int>> calls = {{'m', 3}, {'s', 1}, {'m', 1}, {'m', 1}, {'s', 2},
-                                               {'m', 9}, {'s', 2}, {'m', 2}, {'s', 12},
-                                               {'s', 12}, {'m', 12}, {'m', 5}};
+    const QList<std::pair<char, int>> calls = {{'m', 3},  {'s', 1},  {'m', 1},  {'m', 1},
+                                               {'s', 2},  {'m', 9},  {'s', 2},  {'m', 2},
+                                               {'s', 12}, {'s', 12}, {'m', 12}, {'m', 5}};
     for (const auto& [kind, n] : calls) {
         const CheckedMessage want = expected(messages[n - 1]);
         if (kind == 'm') {
@@ -176,8 +165,7 @@ void TestMaillibScripted::callerOutOfOrder()
     QCOMPARE(NMailPop3Close(h), -1);
 }
 
-void TestMaillibScripted::closeWithRepliesInFlight()
-{
+void TestMaillibScripted::closeWithRepliesInFlight() {
     ScriptedPop3Server s({.messages = sampleMessages()});
     const qint32 h = NMailPop3Connect(server(s));
     QVERIFY(NMailPop3Authenticate(h, "alice", "secret", 0) > 0);
@@ -192,15 +180,14 @@ void TestMaillibScripted::closeWithRepliesInFlight()
     QCOMPARE(runMailCheck(server(again), "alice", "secret", false).count, 12);
 }
 
-void TestMaillibScripted::apop()
-{
+void TestMaillibScripted::apop() {
     ScriptedPop3Server s({.messages = sampleMessages()});
     QCOMPARE(runMailCheck(server(s), "alice", "secret", true).count, 12);
-    QVERIFY(s.commands().contains("APOP alice " +
-                                  QCryptographicHash::hash(
-                                      QByteArray(ScriptedPop3Server::kTimestamp) + "secret",
-                                      QCryptographicHash::Md5)
-                                      .toHex()));
+    QVERIFY(s.commands().contains(
+        "APOP alice " +
+        QCryptographicHash::hash(QByteArray(ScriptedPop3Server::kTimestamp) + "secret",
+                                 QCryptographicHash::Md5)
+            .toHex()));
     const CheckResult wrong = runMailCheck(server(s), "alice", "nope", true);
     QVERIFY(wrong.count < 0);
     QVERIFY2(wrong.error.contains(u"Authentication failed"), qPrintable(wrong.error));
@@ -213,30 +200,28 @@ void TestMaillibScripted::apop()
         QVERIFY2(!command.startsWith("APOP") && !command.startsWith("PASS"), command.constData());
 }
 
-void TestMaillibScripted::brokenServer_data()
-{
+void TestMaillibScripted::brokenServer_data() {
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<bool>("pipelining");
     QTest::addColumn<bool>("connects");
     QTest::addColumn<int>("failsAt"); // the first message whose calls fail
     QTest::addColumn<QString>("text");
     QTest::newRow("drop, pipelined") << Fault::DropInMessage << true << true << 2 << "切れました";
-    QTest::newRow("drop, one at a time") << Fault::DropInMessage << false << true << 2
-                                         << "切れました";
-    QTest::newRow("stall in message") << Fault::StallInMessage << true << true << 3
-                                      << "応答がなくなりました";
-    QTest::newRow("stall, one at a time") << Fault::StallInMessage << false << true << 3
-                                          << "応答がなくなりました";
-    QTest::newRow("silent greeting") << Fault::SilentGreeting << true << false << 0
-                                     << "応答がなくなりました";
-    QTest::newRow("nonsense greeting") << Fault::NonsenseGreeting << true << false << 0
-                                       << "正しくない応答";
-    QTest::newRow("nonsense reply") << Fault::NonsenseReply << true << true << 2
-                                    << "正しくない応答";
+    QTest::newRow("drop, one at a time")
+        << Fault::DropInMessage << false << true << 2 << "切れました";
+    QTest::newRow("stall in message")
+        << Fault::StallInMessage << true << true << 3 << "応答がなくなりました";
+    QTest::newRow("stall, one at a time")
+        << Fault::StallInMessage << false << true << 3 << "応答がなくなりました";
+    QTest::newRow("silent greeting")
+        << Fault::SilentGreeting << true << false << 0 << "応答がなくなりました";
+    QTest::newRow("nonsense greeting")
+        << Fault::NonsenseGreeting << true << false << 0 << "正しくない応答";
+    QTest::newRow("nonsense reply")
+        << Fault::NonsenseReply << true << true << 2 << "正しくない応答";
 }
 
-void TestMaillibScripted::brokenServer()
-{
+void TestMaillibScripted::brokenServer() {
     QFETCH(Fault, fault);
     QFETCH(bool, pipelining);
     QFETCH(bool, connects);
@@ -277,8 +262,7 @@ void TestMaillibScripted::brokenServer()
     QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
 }
 
-void TestMaillibScripted::hugeClaimKeepsMemoryBounded()
-{
+void TestMaillibScripted::hugeClaimKeepsMemoryBounded() {
     // The server claims 2 GB and sends 48 MB: the size is reported, the body is a prefix, and
     // the memory of the process does not follow the message.
     constexpr qint64 kHuge = 48 * 1024 * 1024;
