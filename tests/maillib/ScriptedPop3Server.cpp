@@ -97,9 +97,17 @@ class ScriptedConnection : public QObject {
         const QByteArray verb = line.split(' ').value(0).toUpper();
         const QByteArray arg = line.mid(verb.size()).trimmed();
         const int count = int(m_script.messages.size());
+        const bool stls = m_script.fault == Fault::StlsRefused ||
+                          m_script.fault == Fault::StlsInjected ||
+                          m_script.fault == Fault::StlsNoHandshake;
         if (verb == "CAPA") {
             send("+OK\r\nUSER\r\nUIDL\r\n" +
-                 QByteArray(m_script.pipelining ? "PIPELINING\r\n" : "") + ".\r\n");
+                 QByteArray(m_script.pipelining ? "PIPELINING\r\n" : "") +
+                 QByteArray(stls ? "STLS\r\n" : "") + ".\r\n");
+        } else if (verb == "STLS" && stls) {
+            send(m_script.fault == Fault::StlsRefused    ? "-ERR not now\r\n"
+                 : m_script.fault == Fault::StlsInjected ? "+OK begin\r\n+OK injected\r\n"
+                                                         : "+OK begin\r\n");
         } else if (verb == "USER") {
             m_user = arg;
             send("+OK\r\n");

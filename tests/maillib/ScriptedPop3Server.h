@@ -21,6 +21,9 @@ class ScriptedPop3Server {
         NonsenseGreeting, // greets with something that is not POP3
         NonsenseReply,    // RETR of faultMessage is answered with nonsense
         HugeMessage,      // faultMessage claims claimedSize and streams hugeBytes of body
+        StlsRefused,      // offers STLS, then refuses it
+        StlsInjected,     // offers STLS, and sends a reply of its own right after the +OK
+        StlsNoHandshake,  // offers STLS, then keeps talking plain POP3
     };
     struct Script {
         bool pipelining = true;

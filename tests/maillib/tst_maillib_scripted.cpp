@@ -217,6 +217,12 @@ void TestMaillibScripted::brokenServer_data() {
         << Fault::SilentGreeting << true << false << 0 << "応答がなくなりました";
     QTest::newRow("nonsense greeting")
         << Fault::NonsenseGreeting << true << false << 0 << "正しくない応答";
+    // STLS on offer: no way round it to a password in the clear.
+    QTest::newRow("STLS refused") << Fault::StlsRefused << true << false << 0 << "暗号化通信";
+    QTest::newRow("STLS, reply injected")
+        << Fault::StlsInjected << true << false << 0 << "正しくない応答";
+    QTest::newRow("STLS, no handshake")
+        << Fault::StlsNoHandshake << true << false << 0 << "暗号化通信";
     QTest::newRow("nonsense reply")
         << Fault::NonsenseReply << true << true << 2 << "正しくない応答";
 }
@@ -240,6 +246,9 @@ void TestMaillibScripted::brokenServer() {
         QCOMPARE(h, -1);
         QVERIFY2(lastError().contains(text), qPrintable(lastError()));
         QVERIFY(t.elapsed() < 3000);
+        for (const QByteArray& command : s.commands())
+            QVERIFY2(!command.startsWith("USER") && !command.startsWith("PASS"),
+                     command.constData());
         return;
     }
     QVERIFY2(h >= 0, qPrintable(lastError()));
