@@ -1,0 +1,115 @@
+#include "CheckMail.h"
+
+#include "CutAtNul.h"
+#include "DataFiles.h"
+#include "Form2.h"
+#include "IdPassForm.h"
+#include "MailApi.h"
+#include "MsgBox.h"
+#include "MsgForm.h"
+#include "SetForm.h"
+#include "SharedSettings.h"
+#include "WindowRegistry.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+
+namespace {
+
+// The pointer shows that the program is busy while a check runs; message boxes get the normal one.
+class BusyPointer {
+public:
+    BusyPointer() { set(); }
+    ~BusyPointer() { unset(); }
+    void set()
+    {
+        if (!m_on)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_on = true;
+    }
+    void unset()
+    {
+        if (m_on)
+            QApplication::restoreOverrideCursor();
+        m_on = false;
+    }
+
+private:
+    bool m_on = false;
+};
+
+void showError(BusyPointer& busy, const QString& text, int style)
+{
+    busy.unset();
+    MsgBox(text, style, QStringLiteral("エラー"));
+    busy.set();
+}
+
+} // namespace
+
+void CheckMail()
+{
+    // The library waits in local event loops; a second press of 受信 meanwhile must not nest.
+    static bool running = false;
+    if (running)
+        return;
+    running = true;
+    BusyPointer busy;
+    MailApi& mail = mailApi();
+
+    QString buffers[4];
+    qint32 count = 0;
+
+    if (!Pop3Server.isEmpty()) {
+        const qint32 handle = mail.connect(Pop3Server);
+        if (handle == -1) {
+            // Not reaching the server is a failure, not an empty mailbox.
+            mail.getMessage(buffers[0]);
+            showError(busy, CutAtNul(buffers[0]), MsgBoxStyle::Critical);
+            count = -1;
+        } else {
+            const QString id = ReadAccountValue(QStringLiteral("NAME"));
+            const QString pass = ReadAccountValue(QStringLiteral("NAME2"));
+            IdPassForm* account = win<IdPassForm>();
+            account->IdText->setText(id);
+            account->PassText->setText(pass);
+            UserId = id;
+            UserPass = pass;
+            if (UserPass.isEmpty() || UserId.isEmpty()) {
+                account->Show();
+                mail.close(handle);
+            } else {
+                count = mail.authenticate(handle, UserId, UserPass, ApopFlag != 0 ? -1 : 0);
+                if (count > 0) {
+                    for (qint32 n = 1; n <= count; ++n) {
+                        mail.getMailStatus(handle, n, buffers);
+                        mail.getMailSize(handle, n);
+                        // The library streams the message; nothing here grows with its size.
+                        QString body;
+                        mail.getMail(handle, n, buffers, body);
+                    }
+                } else if (count < 0) {
+                    mail.getMessage(buffers[0]);
+                    showError(busy, CutAtNul(buffers[0]), MsgBoxStyle::OkOnly);
+                }
+                mail.close(handle);
+            }
+        }
+    }
+
+    busy.unset();
+    MsgForm* notice = win<MsgForm>();
+    notice->Show();
+    notice->Text2->setText(QString::number(count));
+    if (count < 1) {
+        notice->Text1->setText(QStringLiteral("新着メールはありませんでした。"));
+    } else {
+        notice->Text1->setText(QStringLiteral("新着メールが有ります。"));
+        win<Form2>()->Command1_Click();
+    }
+
+    if (win<SetForm>()->Check1->isChecked())
+        win<Form2>()->Command5_Click();
+    running = false;
+}

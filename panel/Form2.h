@@ -1,0 +1,39 @@
+#pragma once
+// The control panel: a thin always-on-top bar of buttons under the startup character, which it
+// holds at a fixed offset above itself while it is open.
+
+#include "VbForm.h"
+
+class QPushButton;
+class QTimer;
+
+class Form2 : public VbForm {
+    Q_OBJECT
+public:
+    explicit Form2(QWidget* parent = nullptr);
+
+    QPushButton* Command1 = nullptr; // 吠える
+    QPushButton* Command2 = nullptr; // 受信
+    QPushButton* Command3 = nullptr; // 設定
+    QPushButton* Command4 = nullptr; // HP
+    QPushButton* Command5 = nullptr; // 切断, below the visible area
+    QTimer* Timer1 = nullptr;
+
+    void Form_Load() override;
+    bool Form_QueryUnload() override;
+    void Form_Unload() override;
+    void Timer1_Timer();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+
+    // The offsets that pin the character: it stands 3000 twips above and 100 right of the panel.
+    static constexpr float kCharacterAbove = 3000;
+    static constexpr float kCharacterRight = 100;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// The new-mail notice: a line of text and the number of messages, centred and always on top.
+// Closing it ends bark mode and silences the sound; it leaves the companion where it stands.
+
+#include "VbForm.h"
+
+class QLineEdit;
+
+class MsgForm : public VbForm {
+    Q_OBJECT
+public:
+    explicit MsgForm(QWidget* parent = nullptr);
+
+    QLineEdit* Text1 = nullptr; // the result message
+    QLineEdit* Text2 = nullptr; // the count
+
+    void Form_Load() override;
+    void Form_Unload() override;
+};

@@ -1,0 +1,280 @@
+// The control panel, the notice and the mail check's flow, with the mail library replaced by a
+// scripted fake and message boxes answered by the test.
+
+#include "CheckMail.h"
+#include "Form1.h"
+#include "Form2.h"
+#include "Form3.h"
+#include "IdPassForm.h"
+#include "MailApi.h"
+#include "Module1.h"
+#include "MsgBox.h"
+#include "MsgForm.h"
+#include "OptionForm.h"
+#include "Program.h"
+#include "SetForm.h"
+#include "SharedSettings.h"
+#include "WindowRegistry.h"
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+class FakeMail final : public MailApi {
+  public:
+    qint32 handle = 7;
+    qint32 count = 0;
+    QString failure;
+    QStringList calls;
+
+    qint32 connect(const QString& server) override {
+        calls << QStringLiteral("connect %1").arg(server);
+        return handle;
+    }
+    qint32 authenticate(qint32 h, const QString& id, const QString& pass, qint32 apop) override {
+        calls << QStringLiteral("auth %1 %2 %3 %4").arg(h).arg(id, pass).arg(apop);
+        return count;
+    }
+    void getMailStatus(qint32, qint32 n, QString (&)[4]) override {
+        calls << QStringLiteral("status %1").arg(n);
+    }
+    qint32 getMailSize(qint32, qint32 n) override {
+        calls << QStringLiteral("size %1").arg(n);
+        return 100;
+    }
+    void getMail(qint32, qint32 n, QString (&)[4], QString&) override {
+        calls << QStringLiteral("mail %1").arg(n);
+    }
+    void close(qint32 h) override { calls << QStringLiteral("close %1").arg(h); }
+    void getMessage(QString& buffer) override { buffer = failure; }
+};
+
+struct Box {
+    QString text;
+    int style;
+    QString title;
+};
+
+} // namespace
+
+class UrlRecorder : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+class TestPanel : public QObject {
+    Q_OBJECT
+    QTemporaryDir program;
+    QTemporaryDir work;
+    FakeMail mail;
+    QList<Box> boxes;
+    int answer = MsgBoxResult::Ok;
+
+    void writeAccount(const QByteArray& id, const QByteArray& pass) {
+        QFile f(program.path() + QStringLiteral("/★MailData/iniIdPass.ini"));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("[EXEINI]\r\nNAME=" + id + "\r\nNAME2=" + pass + "\r\nNAME3=1\r\n");
+    }
+
+  private slots:
+    void initTestCase() {
+        qputenv("XDG_RUNTIME_DIR", work.path().toLocal8Bit());
+        QDir().mkpath(program.path() + QStringLiteral("/★MailData"));
+        Program::setFolder(program.path());
+        QDir::setCurrent(work.path());
+        QFile server(work.path() + QStringLiteral("/vbmail.ini"));
+        QVERIFY(server.open(QIODevice::WriteOnly));
+        server.write("SMTP=\r\nPOP3=pop.example\r\nMAIL=\r\nAPOP=0\r\n");
+        server.close();
+        writeAccount("user", "secret");
+        setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
+            boxes << Box{text, style, title};
+            return answer;
+        });
+        setMailApi(&mail);
+        Form1* character = win<Form1>();
+        character->Show();
+        QVERIFY(!WindowRegistry::isLoaded<OptionForm>() || !win<OptionForm>()->isVisible());
+    }
+
+    void init() {
+        mail = FakeMail();
+        boxes.clear();
+        answer = MsgBoxResult::Ok;
+        Pop3Server = QStringLiteral("pop.example");
+        ApopFlag = 0;
+        writeAccount("user", "secret");
+    }
+
+    void cleanup() {
+        WindowRegistry::unload<Form2>();
+        WindowRegistry::unload<MsgForm>();
+        WindowRegistry::unload<IdPassForm>();
+        BarkMode = 0;
+    }
+
+    void panelOpensBelowTheCharacterAndPinsIt() {
+        Form1* character = win<Form1>();
+        character->setLeft(3000);
+        character->setTop(4500);
+        Form2* panel = win<Form2>();
+        QCOMPARE(panel->Top(), 7500.f);
+        QCOMPARE(panel->Left(), 2900.f);
+        QVERIFY(panel->isVisible());
+        QVERIFY(panel->windowFlags() & Qt::WindowStaysOnTopHint);
+
+        panel->setLeft(4000);
+        panel->setTop(9000);
+        panel->Timer1_Timer();
+        QCOMPARE(character->Left(), 4100.f);
+        QCOMPARE(character->Top(), 6000.f);
+        // A character dragged away is put back by the next tick.
+        character->setLeft(10);
+        QTRY_COMPARE(character->Left(), 4100.f);
+    }
+
+    void hoverCaptionsStay() {
+        Form2* panel = win<Form2>();
+        QCOMPARE(panel->windowTitle(), QStringLiteral("モコポン"));
+        QTest::mouseMove(panel->Command2);
+        QCoreApplication::sendEvent(panel->Command2, new QEvent(QEvent::Enter));
+        QCOMPARE(panel->windowTitle(), QStringLiteral("メールチェック"));
+        QCoreApplication::sendEvent(panel->Command1, new QEvent(QEvent::Enter));
+        QCOMPARE(panel->windowTitle(), QStringLiteral("メールチェック"));
+        QCoreApplication::sendEvent(panel->Command4, new QEvent(QEvent::Enter));
+        QCOMPARE(panel->windowTitle(), QStringLiteral("作者のHP"));
+    }
+
+    void barkThenClosePanel() {
+        Form1* character = win<Form1>();
+        Form3* companion = win<Form3>();
+        Form2* panel = win<Form2>();
+        panel->Command1_Click();
+        QVERIFY(companion->isVisible());
+        QVERIFY(!character->isVisible());
+        QCOMPARE(companion->Left(), character->Left());
+        QCOMPARE(companion->Top(), character->Top());
+        QCOMPARE(BarkMode, qint16(1));
+
+        panel->close();
+        QVERIFY(!WindowRegistry::isLoaded<Form2>());
+        QVERIFY(!companion->isVisible());
+        QVERIFY(character->isVisible());
+        QCOMPARE(companion->Left(), character->Left() + 1);
+        QCOMPARE(companion->Top(), character->Top() + 1);
+        QCOMPARE(BarkMode, qint16(0));
+    }
+
+    void homePageOnlyOnYes() {
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+        answer = MsgBoxResult::No;
+        win<Form2>()->Command4_Click();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].title, QStringLiteral("確認"));
+        QCOMPARE(boxes[0].style, 36);
+        QCOMPARE(boxes[0].text,
+                 QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"));
+        QVERIFY(recorder.urls.isEmpty());
+        answer = MsgBoxResult::Yes;
+        win<Form2>()->Command4_Click();
+        QCOMPARE(recorder.urls.size(), 1);
+        QCOMPARE(recorder.urls[0].toLocalFile(), program.path() + QStringLiteral("/hp/index.html"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    }
+
+    void checkWithMail() {
+        mail.count = 3;
+        win<Form2>();
+        CheckMail();
+        QCOMPARE(mail.calls, (QStringList{"connect pop.example", "auth 7 user secret 0", "status 1",
+                                          "size 1", "mail 1", "status 2", "size 2", "mail 2",
+                                          "status 3", "size 3", "mail 3", "close 7"}));
+        MsgForm* notice = win<MsgForm>();
+        QVERIFY(notice->isVisible());
+        QCOMPARE(notice->Text2->text(), QStringLiteral("3"));
+        QCOMPARE(notice->Text1->text(), QStringLiteral("新着メールが有ります。"));
+        QCOMPARE(BarkMode, qint16(1));
+        QVERIFY(win<Form3>()->isVisible());
+        QCOMPARE(win<Form3>()->Left(), win<Form1>()->Left());
+        QVERIFY(boxes.isEmpty());
+
+        // A second check reuses the open notice.
+        mail.count = 0;
+        CheckMail();
+        QCOMPARE(win<MsgForm>(), notice);
+        QCOMPARE(notice->Text2->text(), QStringLiteral("0"));
+        QCOMPARE(notice->Text1->text(), QStringLiteral("新着メールはありませんでした。"));
+        // Closing the notice ends bark mode.
+        BarkMode = 1;
+        notice->close();
+        QCOMPARE(BarkMode, qint16(0));
+    }
+
+    void apopFlagAnyNonZero() {
+        ApopFlag = 2;
+        CheckMail();
+        QCOMPARE(mail.calls.value(1), QStringLiteral("auth 7 user secret -1"));
+    }
+
+    void failedLoginShowsTheLibraryText() {
+        mail.count = -3;
+        mail.failure = QStringLiteral("認証に失敗しました") + QChar(0) + QStringLiteral("junk");
+        CheckMail();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("認証に失敗しました"));
+        QCOMPARE(boxes[0].style, 0);
+        QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
+        QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("-3"));
+        QCOMPARE(win<MsgForm>()->Text1->text(), QStringLiteral("新着メールはありませんでした。"));
+        QCOMPARE(mail.calls.last(), QStringLiteral("close 7"));
+    }
+
+    void unreachableServerIsAnErrorNotAnEmptyMailbox() {
+        mail.handle = -1;
+        mail.failure = QStringLiteral("サーバー pop.example に接続できませんでした。");
+        CheckMail();
+        QCOMPARE(mail.calls, QStringList{"connect pop.example"});
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
+        QVERIFY(boxes[0].text.contains(QStringLiteral("pop.example")));
+        QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("-1"));
+    }
+
+    void incompleteAccountOpensTheDialog() {
+        writeAccount("user", "");
+        CheckMail();
+        QCOMPARE(mail.calls, (QStringList{"connect pop.example", "close 7"}));
+        QVERIFY(win<IdPassForm>()->isVisible());
+        QCOMPARE(win<IdPassForm>()->IdText->text(), QStringLiteral("user"));
+        QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("0"));
+    }
+
+    void noServerNoConnection() {
+        Pop3Server.clear();
+        CheckMail();
+        QVERIFY(mail.calls.isEmpty());
+        QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("0"));
+    }
+
+    void hangUpFlagIsReadFromTheBox() {
+        // The flag loads the settings dialog hidden again when a check needs it.
+        WindowRegistry::unload<SetForm>();
+        CheckMail();
+        QVERIFY(WindowRegistry::isLoaded<SetForm>());
+        QVERIFY(!win<SetForm>()->isVisible());
+    }
+};
+
+QTEST_MAIN(TestPanel)
+#include "test_panel.moc"
