@@ -4,6 +4,7 @@
 #include "MsgBox.h"
 #include "Module1.h"
 #include "Program.h"
+#include "TaskbarHint.h"
 #include "Tick.h"
 #include "Twips.h"
 #include "Wait.h"
@@ -137,6 +138,13 @@ void CharacterWindow::Command2_Click()
                         ChkSynchro->isChecked(), ChkLoop->isChecked(), ChkOnMem->isChecked(), false);
     if (result != 0)
         MsgBox(EffectSoundMessage(result), MsgBoxStyle::Critical, QStringLiteral("エラー"));
+}
+
+void CharacterWindow::showEvent(QShowEvent* event)
+{
+    // Sent before the window is mapped; the window manager drops the hint at every hide.
+    keepOutOfTaskbar(this);
+    VbForm::showEvent(event);
 }
 
 void CharacterWindow::paintEvent(QPaintEvent*)

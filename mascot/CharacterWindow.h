@@ -54,6 +54,7 @@ protected:
     // Screen keeping and the frame change of one tick.
     void runTick(bool holdFrameZero);
 
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

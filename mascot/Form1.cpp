@@ -1,11 +1,20 @@
 #include "Form1.h"
 
+#include "DataFiles.h"
+#include "Form2.h"
 #include "Form3.h"
+#include "IdPassForm.h"
 #include "Module1.h"
 #include "Module4.h"
+#include "OptionForm.h"
 #include "Program.h"
+#include "ServerSettings.h"
+#include "SetForm.h"
+#include "SharedSettings.h"
 #include "WindowRegistry.h"
 #include "nMail.h"
+
+#include <QLineEdit>
 
 Form1::Form1(QWidget* parent)
     : CharacterWindow(QStringLiteral("Form1"), "ABCCBACB", 1440, 225, parent)
@@ -28,14 +37,18 @@ void Form1::Form_Load()
 
     loadCharacter();
 
-    readSettingsAndOpenDialogs();
+    // The hang-up flag lives in the settings dialog's check box, which this loads hidden.
+    ApplyHangUpFlagTo(win<SetForm>()->Check1);
+    LoadServerSettings();
 
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
-}
 
-void Form1::readSettingsAndOpenDialogs()
-{
+    if (Pop3Server.isEmpty())
+        win<OptionForm>()->Show();
+    IdPassForm* account = win<IdPassForm>();
+    if (account->IdText->text().isEmpty() || account->PassText->text().isEmpty())
+        account->Show();
 }
 
 void Form1::Form_Unload()
@@ -45,6 +58,6 @@ void Form1::Form_Unload()
     Program::endAtOnce();
 }
 
-void Form1::Form_DblClick() {}
+void Form1::Form_DblClick() { win<Form2>()->Show(); }
 
 void Form1::Timer1_Timer() { runTick(BarkMode == 1); }

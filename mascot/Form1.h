@@ -13,7 +13,4 @@ public:
     void Form_Unload() override;
     void Form_DblClick() override;
     void Timer1_Timer() override;
-
-private:
-    void readSettingsAndOpenDialogs();
 };
