@@ -24,14 +24,15 @@
 // Options of NMailSetOption. They apply to connections opened after the call.
 enum NMailOption : qint32 {
     NMailOptionReceiveBuffer = 1,  // bytes read from the socket at a time (512 .. 16 MiB), 8192
-    NMailOptionConnectTimeout = 2, // ms for name lookup, connect and TLS handshake, 20000
+    NMailOptionConnectTimeout = 2, // ms for TCP connect and TLS handshake, 20000 (a name
+                                   // lookup takes as long as the system resolver allows)
     NMailOptionCommandTimeout = 3, // ms for a reply's status line to arrive, 30000
     NMailOptionStallTimeout = 4,   // ms without a byte inside a multi-line reply, 30000
     NMailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 64
 };
 
-// The body handed back by NMailPop3GetMail is cut to this many bytes of the message (decoded as
-// UTF-8); the rest is read and dropped, so memory does not grow with a message's size. A server
+// The body handed back by NMailPop3GetMail is cut to this many bytes of the message body (decoded
+// as UTF-8); the rest is read and dropped, so memory does not grow with a message's size. A server
 // may claim any size, so a caller sizing its buffer from NMailPop3GetMailSize should cap it here.
 inline constexpr qint32 NMailBodyPrefixBytes = 64 * 1024;
 
