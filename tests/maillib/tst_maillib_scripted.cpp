@@ -78,6 +78,7 @@ class TestMaillibScripted : public QObject {
     void brokenServer_data();
     void brokenServer();
     void hugeClaimKeepsMemoryBounded();
+    void endClosesEverything();
 };
 
 void TestMaillibScripted::initTestCase() {
@@ -310,6 +311,20 @@ void TestMaillibScripted::hugeClaimKeepsMemoryBounded() {
     QCOMPARE(NMailPop3GetMail(h, 3, subject, date, from, header, body, 0, 0), 0);
     QCOMPARE(body, expected(sampleMessages()[2]).body);
     QCOMPARE(NMailPop3Close(h), 0);
+}
+
+void TestMaillibScripted::endClosesEverything() {
+    ScriptedPop3Server s({.messages = sampleMessages()});
+    const qint32 a = NMailPop3Connect(server(s));
+    const qint32 b = NMailPop3Connect(server(s));
+    QVERIFY(a >= 0 && b >= 0 && a != b);
+    QCOMPARE(NMailPop3Authenticate(a, "alice", "secret", 0), 12);
+    QCOMPARE(NMailEndWinSock(), 0);
+    QTRY_COMPARE(s.commands().count("QUIT"), 2);
+    QCOMPARE(NMailPop3Close(a), -1);
+    QCOMPARE(NMailPop3Connect(server(s)), -1);
+    QCOMPARE(NMailInitializeWinSock(), 0);
+    QCOMPARE(runMailCheck(server(s), "alice", "secret", false).count, 12);
 }
 
 QTEST_GUILESS_MAIN(TestMaillibScripted)
