@@ -1,0 +1,262 @@
+#include "Desktop.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QThread>
+#include <csignal>
+#include <cstdlib>
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+#include <unistd.h>
+
+namespace {
+
+bool copyTree(const QString& from, const QString& to)
+{
+    QDir().mkpath(to);
+    const QDir src(from);
+    for (const QFileInfo& fi : src.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString target = to + QLatin1Char('/') + fi.fileName();
+        if (fi.isDir()) {
+            if (!copyTree(fi.filePath(), target))
+                return false;
+        } else if (!QFile::copy(fi.filePath(), target)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+Desktop::Desktop() = default;
+
+Desktop::~Desktop()
+{
+    for (QProcess* p : m_programs) {
+        if (p->state() != QProcess::NotRunning) {
+            p->kill();
+            p->waitForFinished(3000);
+        }
+        delete p;
+    }
+    if (m_wm) {
+        m_wm->kill();
+        m_wm->waitForFinished(3000);
+    }
+    if (m_xvfb) {
+        m_xvfb->terminate();
+        if (!m_xvfb->waitForFinished(3000)) {
+            m_xvfb->kill();
+            m_xvfb->waitForFinished(3000);
+        }
+    }
+}
+
+QString Desktop::programFolder() const { return m_dir.path() + QStringLiteral("/program"); }
+QString Desktop::work() const { return m_dir.path() + QStringLiteral("/work"); }
+QString Desktop::runtimeDir() const { return m_dir.path() + QStringLiteral("/runtime"); }
+
+bool Desktop::start(QString* why, QSize screen)
+{
+    m_screen = screen;
+    if (!m_dir.isValid()) {
+        *why = QStringLiteral("no temporary folder");
+        return false;
+    }
+    QDir().mkpath(work());
+    QDir().mkpath(runtimeDir());
+    QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (!copyTree(QStringLiteral(MOKOPON_BIN_DIR), programFolder())) {
+        *why = QStringLiteral("cannot copy the program folder from " MOKOPON_BIN_DIR);
+        return false;
+    }
+
+    // Find a free display: Xvfb refuses one that is taken.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const int n = 100 + int((getpid() * 7 + attempt * 13) % 800);
+        if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
+            QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+            continue;
+        m_display = QStringLiteral(":%1").arg(n);
+        m_xvfb = std::make_unique<QProcess>();
+        m_xvfb->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_xvfb->start(QStringLiteral("Xvfb"),
+                      {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
+                       QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
+                       QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-dpi"),
+                       QStringLiteral("96")});
+        if (!m_xvfb->waitForStarted(5000)) {
+            *why = QStringLiteral("Xvfb does not start (is the package xvfb installed?)");
+            return false;
+        }
+        QDeadlineTimer deadline(10000);
+        bool up = false;
+        while (!deadline.hasExpired() && m_xvfb->state() == QProcess::Running) {
+            int code = -1;
+            tool(QStringLiteral("xdpyinfo"), {}, &code, 3000);
+            if (code == 0) {
+                up = true;
+                break;
+            }
+            QThread::msleep(100);
+        }
+        if (up)
+            break;
+        m_xvfb.reset();
+    }
+    if (!m_xvfb) {
+        *why = QStringLiteral("no free X display");
+        return false;
+    }
+
+    // openbox now and then starts without taking the screen; give it a few chances.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_wm = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_display);
+        m_wm->setProcessEnvironment(env);
+        m_wm->setStandardInputFile(QProcess::nullDevice());
+        m_wm->setStandardOutputFile(QProcess::nullDevice());
+        m_wm->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_wm->start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        if (!m_wm->waitForStarted(5000)) {
+            *why = QStringLiteral("openbox does not start (is the package openbox installed?)");
+            return false;
+        }
+        QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired()) {
+            if (tool(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                    .contains(QLatin1String("window id")))
+                return true;
+            QThread::msleep(100);
+        }
+        m_wm->kill();
+        m_wm->waitForFinished(3000);
+    }
+    *why = QStringLiteral("openbox did not take the screen");
+    return false;
+}
+
+QProcess* Desktop::launch(const QString& workingDir)
+{
+    auto* p = new QProcess();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), m_display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    p->setProcessEnvironment(env);
+    p->setWorkingDirectory(workingDir.isEmpty() ? work() : workingDir);
+    p->setProcessChannelMode(QProcess::ForwardedChannels);
+    p->start(programFolder() + QStringLiteral("/mokopon"), {});
+    m_programs << p;
+    return p;
+}
+
+QString Desktop::tool(const QString& program, const QStringList& args, int* exitCode, int timeoutMs) const
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), m_display);
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(1000);
+        if (exitCode)
+            *exitCode = -1;
+        return QString();
+    }
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
+}
+
+void Desktop::xdotool(const QStringList& args) const { tool(QStringLiteral("xdotool"), args); }
+
+QStringList Desktop::findWindows(const QString& title, bool onlyVisible) const
+{
+    QStringList args;
+    if (onlyVisible)
+        args << QStringLiteral("--onlyvisible");
+    args << QStringLiteral("--name") << QStringLiteral("^%1$").arg(QRegularExpression::escape(title));
+    const QString out = tool(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + args);
+    return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString Desktop::waitForWindow(const QString& title, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        const QStringList ids = findWindows(title);
+        if (!ids.isEmpty())
+            return ids.first();
+        QThread::msleep(50);
+    }
+    return QString();
+}
+
+WindowInfo Desktop::info(const QString& id) const
+{
+    WindowInfo w;
+    w.id = id;
+    const QString out = tool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
+    auto num = [&](const char* key) {
+        const QRegularExpression re(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(key)));
+        return re.match(out).captured(1).toInt();
+    };
+    w.geometry = QRect(num("Absolute upper-left X"), num("Absolute upper-left Y"), num("Width"), num("Height"));
+    w.viewable = out.contains(QLatin1String("IsViewable"));
+    return w;
+}
+
+QList<QRect> Desktop::shapeRects(const QString& id) const
+{
+    QList<QRect> rects;
+    xcb_connection_t* c = xcb_connect(m_display.toLatin1().constData(), nullptr);
+    if (!c || xcb_connection_has_error(c)) {
+        if (c)
+            xcb_disconnect(c);
+        return rects;
+    }
+    const xcb_window_t window = xcb_window_t(id.toULong(nullptr, 0));
+    auto cookie = xcb_shape_get_rectangles(c, window, XCB_SHAPE_SK_BOUNDING);
+    if (auto* reply = xcb_shape_get_rectangles_reply(c, cookie, nullptr)) {
+        const xcb_rectangle_t* r = xcb_shape_get_rectangles_rectangles(reply);
+        const int n = xcb_shape_get_rectangles_rectangles_length(reply);
+        for (int i = 0; i < n; ++i)
+            rects << QRect(r[i].x, r[i].y, r[i].width, r[i].height);
+        free(reply);
+    }
+    xcb_disconnect(c);
+    return rects;
+}
+
+QStringList Desktop::netWmState(const QString& id) const
+{
+    const QString out = tool(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_STATE")});
+    QStringList states;
+    const QRegularExpression re(QStringLiteral("_NET_WM_STATE_\\w+"));
+    for (auto it = re.globalMatch(out); it.hasNext();)
+        states << it.next().captured(0);
+    return states;
+}
+
+QImage Desktop::screenshot() const
+{
+    const QString path = m_dir.path() + QStringLiteral("/shot.png");
+    QFile::remove(path);
+    tool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path});
+    return QImage(path).convertToFormat(QImage::Format_RGB32);
+}
+
+bool Desktop::saveScreenshot(const QString& path) const
+{
+    const QImage img = screenshot();
+    return !img.isNull() && img.save(path);
+}

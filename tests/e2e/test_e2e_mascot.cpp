@@ -1,0 +1,234 @@
+// The real program on a private X desktop: the startup character's window, outline, animation,
+// screen keeping and pointer handling.
+
+#include "Desktop.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+const char* const kFramesOfForm1 = "ABCCBACB";
+
+QImage frameImage(char letter)
+{
+    return QImage(QStringLiteral(MOKOPON_FRAMES_DIR "/%1.png").arg(QLatin1Char(letter)))
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+// Which of the pictures A..G the screen shows at the window's place, judged by the figure's pixels.
+char shownPicture(const QImage& screen, const QPoint& at)
+{
+    for (char letter : QByteArray("ABCDEFG")) {
+        const QImage f = frameImage(letter);
+        bool same = true;
+        for (int y = 0; y < f.height() && same; y += 2)
+            for (int x = 0; x < f.width() && same; x += 2) {
+                const QRgb c = f.pixel(x, y);
+                if ((c & 0xFFFFFF) == 0xFFFFFF)
+                    continue;
+                const QPoint p = at + QPoint(x, y);
+                if (!screen.rect().contains(p) || (screen.pixel(p) & 0xFFFFFF) != (c & 0xFFFFFF))
+                    same = false;
+            }
+        if (same)
+            return letter;
+    }
+    return '?';
+}
+
+// A point on the figure of every dozing frame, in window coordinates: the basket's middle.
+const QPoint kOnFigure(60, 165);
+
+void writeCompleteSettings(const Desktop& d)
+{
+    // Server and account present, so the start opens no dialog.
+    QFile server(d.work() + QStringLiteral("/vbmail.ini"));
+    QVERIFY(server.open(QIODevice::WriteOnly));
+    server.write("SMTP=\r\nPOP3=127.0.0.1\r\nMAIL=\r\nAPOP=0\r\n");
+    server.close();
+    QFile account(d.programFolder() + QStringLiteral("/★MailData/iniIdPass.ini"));
+    QVERIFY(account.open(QIODevice::WriteOnly));
+    account.write("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n");
+}
+
+} // namespace
+
+class TestE2eMascot : public QObject {
+    Q_OBJECT
+    Desktop d;
+    QProcess* program = nullptr;
+    QString window;
+
+    // Starts the program with the pointer at (x, y) and waits for the character.
+    bool startAt(int x, int y)
+    {
+        d.xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y)});
+        program = d.launch();
+        window = d.waitForWindow(QStringLiteral("Form1"));
+        return !window.isEmpty();
+    }
+    bool waitForFirstTick()
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 5000) {
+            if (!d.shapeRects(window).isEmpty() && d.shapeRects(window).size() > 1)
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString why;
+        QVERIFY2(d.start(&why), qPrintable(why));
+        writeCompleteSettings(d);
+    }
+
+    void cleanup()
+    {
+        if (program && program->state() != QProcess::NotRunning) {
+            program->kill();
+            program->waitForFinished(3000);
+        }
+        program = nullptr;
+        QThread::msleep(200);
+    }
+
+    void appearsAtThePointerAboveOthersWithoutTaskbarEntry()
+    {
+        QVERIFY(startAt(300, 200));
+        const WindowInfo w = d.info(window);
+        QCOMPARE(w.geometry, QRect(300, 200, 120, 180));
+        const QStringList state = d.netWmState(window);
+        QVERIFY2(state.contains(QStringLiteral("_NET_WM_STATE_ABOVE")), qPrintable(state.join(' ')));
+        QVERIFY2(state.contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")), qPrintable(state.join(' ')));
+        // No border: the window manager's frame adds nothing around the picture.
+        const QString frame = d.tool(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("_NET_FRAME_EXTENTS")});
+        QVERIFY2(frame.contains(QLatin1String("0, 0, 0, 0")), qPrintable(frame));
+    }
+
+    void outlineAfterFirstTickIsTheFigure()
+    {
+        QVERIFY(startAt(200, 150));
+        QVERIFY2(waitForFirstTick(), "no shape after the first tick");
+        // The first tick shows frame 1 (picture B): the shape is exactly its non-white pixels.
+        QRegion shape;
+        for (const QRect& r : d.shapeRects(window))
+            shape += r;
+        const QImage b = frameImage('B');
+        for (int y = 0; y < 180; ++y)
+            for (int x = 0; x < 120; ++x) {
+                const bool figure = (b.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF;
+                if (shape.contains(QPoint(x, y)) != figure)
+                    QFAIL(qPrintable(QStringLiteral("shape differs from picture B at %1,%2").arg(x).arg(y)));
+            }
+        QVERIFY(!shape.contains(QPoint(0, 0)));
+        d.saveScreenshot(QStringLiteral(MOKOPON_SHOTS_DIR "/mascot-dozing.png"));
+    }
+
+    void clicksOnTheCutAwayCornerReachTheDesktop()
+    {
+        QVERIFY(startAt(200, 150));
+        QVERIFY(waitForFirstTick());
+        // The right button ends the program when it hits the window; on the corner it must not.
+        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("201"), QStringLiteral("151"),
+                   QStringLiteral("click"), QStringLiteral("3")});
+        QVERIFY(!program->waitForFinished(1000));
+        d.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    }
+
+    void framesChangeEveryTwoSeconds()
+    {
+        QVERIFY(startAt(100, 100));
+        QElapsedTimer t;
+        t.start();
+        // (time, picture) at every change; pictures B, C, C, B follow A, so changes come at
+        // about 2, 4 and 8 s.
+        QList<QPair<qint64, char>> changes;
+        char last = 0;
+        while (t.elapsed() < 9000) {
+            const QImage screen = d.screenshot();
+            const char now = shownPicture(screen, d.info(window).geometry.topLeft());
+            if (now != last && now != '?') {
+                changes << qMakePair(t.elapsed(), now);
+                last = now;
+            }
+            QThread::msleep(100);
+        }
+        QString seen;
+        for (const auto& c : changes)
+            seen += QStringLiteral("%1@%2 ").arg(QLatin1Char(c.second)).arg(c.first);
+        QCOMPARE(changes.size(), 4);
+        QCOMPARE(QByteArray() + changes[0].second + changes[1].second + changes[2].second + changes[3].second,
+                 QByteArray("ABCB"));
+        const qint64 d1 = changes[2].first - changes[1].first;
+        const qint64 d2 = changes[3].first - changes[2].first;
+        QVERIFY2(d1 > 1500 && d1 < 2600, qPrintable(seen));
+        QVERIFY2(d2 > 3500 && d2 < 4600, qPrintable(seen));
+    }
+
+    void draggedPastTheEdgeComesBackAtTheNextTick()
+    {
+        QVERIFY(startAt(400, 300));
+        QVERIFY(waitForFirstTick());
+        const QPoint grab = QPoint(400, 300) + kOnFigure;
+        d.xdotool({QStringLiteral("mousemove"), QString::number(grab.x()), QString::number(grab.y())});
+        d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        for (int x = grab.x(); x >= 10; x -= 40) {
+            d.xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(grab.y() - 100)});
+            QThread::msleep(20);
+        }
+        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("10"), QString::number(grab.y() - 100)});
+        QThread::msleep(100);
+        d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        QThread::msleep(100);
+        const QRect dragged = d.info(window).geometry;
+        QVERIFY2(dragged.top() == 200 || dragged.left() == 0, "the window did not follow the drag");
+        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(0, 200), 3000);
+    }
+
+    void rightButtonEndsAtOnce()
+    {
+        QVERIFY(startAt(300, 300));
+        QVERIFY(waitForFirstTick());
+        const QPoint on = QPoint(300, 300) + kOnFigure;
+        QElapsedTimer t;
+        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y())});
+        t.start();
+        d.xdotool({QStringLiteral("click"), QStringLiteral("3")});
+        QVERIFY(program->waitForFinished(2000));
+        QVERIFY(t.elapsed() < 1000);
+        QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program->exitCode(), 0);
+        QVERIFY(d.findWindows(QStringLiteral("Form1")).isEmpty());
+    }
+
+    void secondStartShowsNothingAndEnds()
+    {
+        QVERIFY(startAt(300, 300));
+        QProcess* second = d.launch();
+        QVERIFY(second->waitForFinished(5000));
+        QCOMPARE(second->exitCode(), 0);
+        QCOMPARE(d.findWindows(QStringLiteral("Form1")).size(), 1);
+        // The first one lives on.
+        QVERIFY(!program->waitForFinished(500));
+    }
+
+    void pointerInTheBottomRightCorner()
+    {
+        QVERIFY(startAt(1000, 700));
+        QCOMPARE(d.info(window).geometry.topLeft(), QPoint(1000, 700));
+        QVERIFY(waitForFirstTick());
+        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(1024 - 120, 768 - 180), 2000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestE2eMascot)
+#include "test_e2e_mascot.moc"
