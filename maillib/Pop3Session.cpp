@@ -424,6 +424,9 @@ void Pop3Session::topUp() {
     QByteArray commands;
     const qsizetype window = pipelining() ? m_settings.window : 1;
     qsizetype queued = qsizetype(m_inFlight.size());
+    // Refill once half the window is used: fewer, fuller packets than one RETR at a time.
+    if (queued > window / 2)
+        return;
     while (queued < window && m_nextAhead <= m_count) {
         commands += "RETR " + QByteArray::number(m_nextAhead) + "\r\n";
         m_inFlight.push_back(m_nextAhead);

@@ -23,7 +23,7 @@ class Pop3Session {
         int connectTimeoutMs = 20000; // name lookup, TCP connect and TLS handshake
         int commandTimeoutMs = 30000; // for a status line to arrive whole
         int stallTimeoutMs = 30000;   // for the next bytes of a multi-line reply
-        int window = 64;              // RETRs sent ahead when pipelining; 1 = never
+        int window = 256;             // RETRs sent ahead when pipelining; 1 = never
     };
     struct Fields {
         QString subject;

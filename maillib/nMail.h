@@ -28,7 +28,7 @@ enum NMailOption : qint32 {
                                    // lookup takes as long as the system resolver allows)
     NMailOptionCommandTimeout = 3, // ms for a reply's status line to arrive, 30000
     NMailOptionStallTimeout = 4,   // ms without a byte inside a multi-line reply, 30000
-    NMailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 64
+    NMailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 256
 };
 
 // The body handed back by NMailPop3GetMail is cut to this many bytes of the message body (decoded

@@ -90,7 +90,7 @@ void TestMaillibScripted::init() {
     QCOMPARE(NMailSetOption(NMailOptionConnectTimeout, 5000), 0);
     QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, 5000), 0);
     QCOMPARE(NMailSetOption(NMailOptionStallTimeout, 5000), 0);
-    QCOMPARE(NMailSetOption(NMailOptionPipelineWindow, 64), 0);
+    QCOMPARE(NMailSetOption(NMailOptionPipelineWindow, 256), 0);
 }
 
 void TestMaillibScripted::cleanupTestCase() {
@@ -130,9 +130,9 @@ void TestMaillibScripted::pipelinedAndPlainAgree() {
 void TestMaillibScripted::callerOutOfOrder_data() {
     QTest::addColumn<bool>("pipelining");
     QTest::addColumn<int>("window");
-    QTest::newRow("pipelined") << true << 64;
+    QTest::newRow("pipelined") << true << 256;
     QTest::newRow("pipelined, window 3") << true << 3;
-    QTest::newRow("one at a time") << false << 64;
+    QTest::newRow("one at a time") << false << 256;
 }
 
 void TestMaillibScripted::callerOutOfOrder() {
