@@ -16,6 +16,8 @@ namespace {
 // A LIST longer than this is read to its end, but the rest of the sizes are not kept.
 constexpr qsizetype kMaxListEntries = 1000000;
 constexpr int kMaxCapabilityLines = 1000;
+// At least one whole TLS record, so that decrypting never waits for room.
+constexpr qint64 kMinSocketBuffer = 64 * 1024;
 
 QString seconds(int ms) {
     return QString::number((ms + 999) / 1000);
@@ -238,6 +240,8 @@ bool Pop3Session::open(const QString& server) {
 
     const QDeadlineTimer deadline(m_settings.connectTimeoutMs);
     m_socket.setPeerVerifyName(address->host);
+    // Qt would otherwise take in all the kernel holds, and replies sent ahead can be megabytes.
+    m_socket.setReadBufferSize(qMax<qint64>(m_chunk.size(), kMinSocketBuffer));
     applyTrustStore(m_socket);
     if (address->implicitTls)
         m_socket.connectToHostEncrypted(address->host, address->port);
