@@ -39,15 +39,21 @@ void VbForm::setHeight(float twips)
 void VbForm::placeNative()
 {
     const QPoint target(Twips::toPixelsX(m_left), Twips::toPixelsY(m_top));
-    if (pos() != target)
+    if (pos() != target || nativePosition() != target) {
+        m_placedAt = target;
         move(target);
+    }
 }
 
 void VbForm::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
-    // Our own moves land on the rounded twips; anything else came from outside (a drag).
-    const QPoint now = pos();
+    // Our own moves are announced before the window system has carried them out.
+    if (pos() == m_placedAt)
+        return;
+    // Anything else came from outside (a drag); the twips follow the pixels.
+    m_placedAt = QPoint(INT_MIN, INT_MIN);
+    const QPoint now = nativePosition();
     if (now.x() != Twips::toPixelsX(m_left))
         m_left = float(now.x()) * Twips::perPixelX();
     if (now.y() != Twips::toPixelsY(m_top))

@@ -7,6 +7,7 @@
 // manager (a drag) is read back as pixels times twips per pixel.
 
 #include <QWidget>
+#include <climits>
 #include <functional>
 
 class VbForm : public QWidget {
@@ -45,12 +46,16 @@ public:
     void setForget(std::function<void()> forget) { m_forget = std::move(forget); }
 
 protected:
+    // Where the window really stands. Some window managers report a wrong place in their
+    // notifications; a window that can ask the display system does so here.
+    virtual QPoint nativePosition() const { return pos(); }
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
 private:
     void placeNative();
 
+    QPoint m_placedAt{INT_MIN, INT_MIN};
     float m_left = 0;
     float m_top = 0;
     float m_width = 0;

@@ -140,11 +140,17 @@ void CharacterWindow::Command2_Click()
         MsgBox(EffectSoundMessage(result), MsgBoxStyle::Critical, QStringLiteral("エラー"));
 }
 
+QPoint CharacterWindow::nativePosition() const
+{
+    QPoint p;
+    return isVisible() && windowPositionOnScreen(this, &p) ? p : pos();
+}
+
 void CharacterWindow::showEvent(QShowEvent* event)
 {
-    // Sent before the window is mapped; the window manager drops the hint at every hide.
-    keepOutOfTaskbar(this);
     VbForm::showEvent(event);
+    // After the map request has gone out; the window manager drops the hint at every hide.
+    QTimer::singleShot(0, this, [this] { keepOutOfTaskbar(this); });
 }
 
 void CharacterWindow::paintEvent(QPaintEvent*)

@@ -54,6 +54,7 @@ protected:
     // Screen keeping and the frame change of one tick.
     void runTick(bool holdFrameZero);
 
+    QPoint nativePosition() const override;
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

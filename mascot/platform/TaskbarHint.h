@@ -1,8 +1,12 @@
 #pragma once
-// Keeps a window out of the taskbar. Qt's tool windows are enough on some platforms; on X11 the
+// Window-manager matters of the character windows. Keeps a window out of the taskbar. Qt's tool windows are enough on some platforms; on X11 the
 // window also has to say so in _NET_WM_STATE.
 
+class QPoint;
 class QWidget;
 
-// Call before the window is first shown.
+// Call after every show: the window manager forgets it when the window is hidden.
 void keepOutOfTaskbar(QWidget* window);
+
+// The window's top-left corner on the screen as the display system has it, when it can tell.
+bool windowPositionOnScreen(const QWidget* window, QPoint* position);

@@ -1,6 +1,7 @@
 #include "TaskbarHint.h"
 
 #include <QGuiApplication>
+#include <QPoint>
 #include <QWidget>
 #include <xcb/xcb.h>
 
@@ -22,12 +23,43 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name)
 void keepOutOfTaskbar(QWidget* window)
 {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !x11->connection())
+    if (!x11 || !x11->connection() || !window->isVisible())
         return;
     xcb_connection_t* c = x11->connection();
-    // Qt keeps the states it does not manage itself when it maps the window.
-    const xcb_atom_t states[] = {atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")};
-    xcb_change_property(c, XCB_PROP_MODE_APPEND, xcb_window_t(window->winId()), atom(c, "_NET_WM_STATE"),
-                        XCB_ATOM_ATOM, 32, 2, states);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    if (!screen)
+        return;
+    // A mapped window asks the window manager, as the window-manager hints prescribe; writing the
+    // property before the map confuses some managers about the window's position.
+    xcb_client_message_event_t ev = {};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = xcb_window_t(window->winId());
+    ev.type = atom(c, "_NET_WM_STATE");
+    ev.data.data32[0] = 1; // add
+    ev.data.data32[1] = atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    ev.data.data32[2] = atom(c, "_NET_WM_STATE_SKIP_PAGER");
+    ev.data.data32[3] = 1; // from an application
+    xcb_send_event(c, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&ev));
     xcb_flush(c);
+}
+
+bool windowPositionOnScreen(const QWidget* window, QPoint* position)
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->connection())
+        return false;
+    xcb_connection_t* c = x11->connection();
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    if (!screen)
+        return false;
+    auto cookie = xcb_translate_coordinates(c, xcb_window_t(window->winId()), screen->root, 0, 0);
+    xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(c, cookie, nullptr);
+    if (!reply)
+        return false;
+    *position = QPoint(reply->dst_x, reply->dst_y);
+    free(reply);
+    return true;
 }
