@@ -142,7 +142,7 @@ bool Desktop::start(QString* why, QSize screen)
     return false;
 }
 
-QProcess* Desktop::launch(const QString& workingDir)
+QProcess* Desktop::launch(const QString& workingDir, const QProcessEnvironment& extra)
 {
     auto* p = new QProcess();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -150,6 +150,8 @@ QProcess* Desktop::launch(const QString& workingDir)
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    for (const QString& key : extra.keys())
+        env.insert(key, extra.value(key));
     p->setProcessEnvironment(env);
     p->setWorkingDirectory(workingDir.isEmpty() ? work() : workingDir);
     p->setProcessChannelMode(QProcess::ForwardedChannels);

@@ -30,8 +30,9 @@ public:
     QString work() const;
     QString runtimeDir() const;
 
-    // Starts the program (a new process each call).
-    QProcess* launch(const QString& workingDir = QString());
+    // Starts the program (a new process each call), with extra environment variables if given.
+    QProcess* launch(const QString& workingDir = QString(),
+                     const QProcessEnvironment& extra = QProcessEnvironment());
 
     // Runs an X tool against this display and returns its standard output.
     QString tool(const QString& program, const QStringList& args, int* exitCode = nullptr,
