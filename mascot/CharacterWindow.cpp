@@ -9,6 +9,7 @@
 #include "Twips.h"
 #include "Wait.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCursor>
 #include <QMouseEvent>
@@ -120,10 +121,11 @@ void CharacterWindow::runTick(bool holdFrameZero)
 void CharacterWindow::Form_MouseDown(int button)
 {
     if (button & 1) {
-        // Dragged like a caption bar: the window manager runs the move.
-        QWindow* w = windowHandle();
-        m_ownDrag = !(w && w->startSystemMove());
+        // Dragged like a caption bar. The window manager's move starts once the pointer moves, so
+        // that the two presses of a double click both reach the window.
+        m_dragArmed = true;
         m_dragOffset = QCursor::pos() - pos();
+        m_pressAt = QCursor::pos();
         return;
     }
     if (button == 2)
@@ -174,14 +176,25 @@ void CharacterWindow::mousePressEvent(QMouseEvent* event)
 
 void CharacterWindow::mouseMoveEvent(QMouseEvent* event)
 {
-    if (m_ownDrag && (event->buttons() & Qt::LeftButton)) {
+    if (!(event->buttons() & Qt::LeftButton))
+        return;
+    if (m_dragArmed && (QCursor::pos() - m_pressAt).manhattanLength() >= QApplication::startDragDistance()) {
+        m_dragArmed = false;
+        QWindow* w = windowHandle();
+        m_ownDrag = !(w && w->startSystemMove());
+    }
+    if (m_ownDrag) {
         const QPoint topLeft = QCursor::pos() - m_dragOffset;
         setLeft(float(topLeft.x()) * Twips::perPixelX());
         setTop(float(topLeft.y()) * Twips::perPixelY());
     }
 }
 
-void CharacterWindow::mouseReleaseEvent(QMouseEvent*) { m_ownDrag = false; }
+void CharacterWindow::mouseReleaseEvent(QMouseEvent*)
+{
+    m_dragArmed = false;
+    m_ownDrag = false;
+}
 
 void CharacterWindow::mouseDoubleClickEvent(QMouseEvent* event)
 {

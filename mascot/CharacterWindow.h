@@ -68,6 +68,8 @@ private:
     float m_tppX = 15;
     float m_tppY = 15;
     // Only when the window manager refuses to move the window for us.
+    bool m_dragArmed = false;
     bool m_ownDrag = false;
     QPoint m_dragOffset;
+    QPoint m_pressAt;
 };
