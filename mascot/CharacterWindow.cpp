@@ -9,7 +9,6 @@
 #include "Twips.h"
 #include "Wait.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCursor>
 #include <QMouseEvent>
@@ -178,7 +177,9 @@ void CharacterWindow::mouseMoveEvent(QMouseEvent* event)
 {
     if (!(event->buttons() & Qt::LeftButton))
         return;
-    if (m_dragArmed && (QCursor::pos() - m_pressAt).manhattanLength() >= QApplication::startDragDistance()) {
+    // The window manager moves from where the pointer is when it starts, so start at the first
+    // pixel of motion: a still double click never starts a move.
+    if (m_dragArmed && QCursor::pos() != m_pressAt) {
         m_dragArmed = false;
         QWindow* w = windowHandle();
         m_ownDrag = !(w && w->startSystemMove());

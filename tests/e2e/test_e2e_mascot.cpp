@@ -181,6 +181,9 @@ private slots:
         const QPoint grab = QPoint(400, 300) + kOnFigure;
         d.xdotool({QStringLiteral("mousemove"), QString::number(grab.x()), QString::number(grab.y())});
         d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        // A hand starts with a small motion; the window manager's move starts with it.
+        d.xdotool({QStringLiteral("mousemove"), QString::number(grab.x() - 1), QString::number(grab.y() - 1)});
+        QThread::msleep(50);
         for (int x = grab.x(); x >= 10; x -= 40) {
             d.xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(grab.y() - 100)});
             QThread::msleep(20);
@@ -190,8 +193,10 @@ private slots:
         d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
         QThread::msleep(100);
         const QRect dragged = d.info(window).geometry;
-        QVERIFY2(dragged.top() == 200 || dragged.left() == 0, "the window did not follow the drag");
-        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(0, 200), 3000);
+        // The window follows the pointer (within the pixel that started the move) past the left edge.
+        QVERIFY2(qAbs(dragged.top() - 200) <= 2 && dragged.left() < -40,
+                 qPrintable(QStringLiteral("the window did not follow the drag: %1,%2").arg(dragged.left()).arg(dragged.top())));
+        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(0, dragged.top()), 3000);
     }
 
     void rightButtonEndsAtOnce()
