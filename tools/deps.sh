@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing the program needs on Debian 12 (run as root).
+set -euo pipefail
+packages=(
+  # build
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-multimedia-dev libgl-dev libsndfile1-dev libxcb1-dev libxcb-shape0-dev
+  # run: Japanese text, opening the home page, sound output
+  fonts-noto-cjk xdg-utils pulseaudio
+  # tests: a private X desktop, a real POP3 server, a real sound server, a private D-Bus
+  xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
+  dovecot-core dovecot-pop3d openssl curl
+  pulseaudio-utils dbus
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi

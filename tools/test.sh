@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test. The tests start their own services:
+# Xvfb with openbox, Dovecot on 127.0.0.1, PulseAudio with a null sink, a private D-Bus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j2
+# A run in which no test ran is a failure.
+ctest --test-dir build --output-on-failure --no-tests=error -j2 "$@"
