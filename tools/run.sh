@@ -23,4 +23,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 # The program keeps vbmail.ini in the folder it is started from.
 cd "$here"
-exec "$repo/build/bin/mokopon"
+"$repo/build/bin/mokopon"
