@@ -20,8 +20,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <sys/prctl.h>
 #include <csignal>
+#include <sys/prctl.h>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -46,27 +46,29 @@ const QString kError = QStringLiteral("エラー");
 const QString kMailWaiting = QStringLiteral("新着メールが有ります。");
 const QString kNoMail = QStringLiteral("新着メールはありませんでした。");
 
-QByteArray sampleMessage(int n, const QByteArray& encodedSubject)
-{
+QByteArray sampleMessage(int n, const QByteArray& encodedSubject) {
     return "From: =?UTF-8?B?5bCP5p6X?= <kobayashi@example.jp>\r\n"
            "To: alice@example.jp\r\n"
-           "Subject: " + encodedSubject + "\r\n"
-           "Date: Mon, 1 Jul 2024 09:0" + QByteArray::number(n) + ":00 +0900\r\n"
+           "Subject: " +
+           encodedSubject +
+           "\r\n"
+           "Date: Mon, 1 Jul 2024 09:0" +
+           QByteArray::number(n) +
+           ":00 +0900\r\n"
            "MIME-Version: 1.0\r\n"
            "Content-Type: text/plain; charset=UTF-8\r\n"
            "Content-Transfer-Encoding: 8bit\r\n"
-           "\r\n" + QStringLiteral("こんにちは。メール %1 通目です。\r\n").arg(n).toUtf8();
+           "\r\n" +
+           QStringLiteral("こんにちは。メール %1 通目です。\r\n").arg(n).toUtf8();
 }
 
-quint16 closedPort()
-{
+quint16 closedPort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort(); // closed again when probe goes
 }
 
-void pump(int ms)
-{
+void pump(int ms) {
     QDeadlineTimer deadline(ms);
     do {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -74,8 +76,7 @@ void pump(int ms)
     } while (!deadline.hasExpired());
 }
 
-bool pumpUntil(const std::function<bool()>& done, int timeoutMs)
-{
+bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
         if (done())
@@ -86,8 +87,7 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs)
 }
 
 // The text the program put on the X clipboard, read as UTF-8; empty when nobody answers.
-QString clipboardText(const QString& display)
-{
+QString clipboardText(const QString& display) {
     int screenNumber = 0;
     xcb_connection_t* c = xcb_connect(display.toLatin1().constData(), &screenNumber);
     if (!c || xcb_connection_has_error(c)) {
@@ -157,24 +157,27 @@ class TestE2eMail : public QObject {
     QTemporaryDir soundDir;
     QProcess soundServer;
 
-    QString pulseServer() const { return QStringLiteral("unix:") + soundDir.filePath(QStringLiteral("native")); }
+    QString pulseServer() const {
+        return QStringLiteral("unix:") + soundDir.filePath(QStringLiteral("native"));
+    }
 
     // The bark needs a sound server: without one every bark is an error box.
-    bool startSoundServer(QString* why)
-    {
+    bool startSoundServer(QString* why) {
         soundServer.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         soundServer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), soundDir.path());
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), soundDir.path());
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), soundDir.filePath(QStringLiteral("runtime")));
+        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"),
+                   soundDir.filePath(QStringLiteral("runtime")));
         env.insert(QStringLiteral("PULSE_STATE_PATH"), soundDir.filePath(QStringLiteral("state")));
         soundServer.setProcessEnvironment(env);
         soundServer.start(QStringLiteral("pulseaudio"),
                           {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-                           QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
-                           QStringLiteral("--disable-shm=yes"), QStringLiteral("--log-level=error"),
-                           QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=mokosink"),
+                           QStringLiteral("--exit-idle-time=-1"),
+                           QStringLiteral("--use-pid-file=no"), QStringLiteral("--disable-shm=yes"),
+                           QStringLiteral("--log-level=error"), QStringLiteral("-L"),
+                           QStringLiteral("module-null-sink sink_name=mokosink"),
                            QStringLiteral("-L"),
                            QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") +
                                soundDir.filePath(QStringLiteral("native"))});
@@ -182,14 +185,14 @@ class TestE2eMail : public QObject {
             *why = QStringLiteral("pulseaudio does not start");
             return false;
         }
-        const bool up = pumpUntil([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, 15000);
+        const bool up =
+            pumpUntil([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, 15000);
         if (!up)
             *why = QStringLiteral("pulseaudio does not answer");
         return up;
     }
 
-    QString pactl(const QStringList& args) const
-    {
+    QString pactl(const QStringList& args) const {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("PULSE_SERVER"), pulseServer());
@@ -201,23 +204,25 @@ class TestE2eMail : public QObject {
     }
 
     // True once a stream from the program has reached the sound server's sink.
-    bool barkHeard(int timeoutMs) const
-    {
-        return pumpUntil([&] { return !pactl({QStringLiteral("list"), QStringLiteral("short"),
-                                              QStringLiteral("sink-inputs")}).trimmed().isEmpty(); },
-                         timeoutMs);
+    bool barkHeard(int timeoutMs) const {
+        return pumpUntil(
+            [&] {
+                return !pactl({QStringLiteral("list"), QStringLiteral("short"),
+                               QStringLiteral("sink-inputs")})
+                            .trimmed()
+                            .isEmpty();
+            },
+            timeoutMs);
     }
 
-    QString shotPath(const QString& name) const
-    {
+    QString shotPath(const QString& name) const {
         QDir().mkpath(QStringLiteral("/tmp/e2e-mail-shots"));
         d.saveScreenshot(QStringLiteral("/tmp/e2e-mail-shots/") + name);
         return QStringLiteral(MOKOPON_SHOTS_DIR "/") + name;
     }
     void shoot(const QString& name) const { d.saveScreenshot(shotPath(name)); }
 
-    QString waitFor(const QString& title, int timeoutMs = 10000) const
-    {
+    QString waitFor(const QString& title, int timeoutMs = 10000) const {
         QString id;
         pumpUntil(
             [&] {
@@ -229,8 +234,7 @@ class TestE2eMail : public QObject {
         return id;
     }
 
-    void writeSettings(const QString& pop3, const QString& password, int hangUp)
-    {
+    void writeSettings(const QString& pop3, const QString& password, int hangUp) {
         QFile server(d.work() + QStringLiteral("/vbmail.ini"));
         QVERIFY(server.open(QIODevice::WriteOnly | QIODevice::Truncate));
         server.write("SMTP=\r\nPOP3=" + pop3.toLatin1() + "\r\nMAIL=\r\nAPOP=0\r\n");
@@ -246,8 +250,7 @@ class TestE2eMail : public QObject {
     QString dovecotServer() const { return QStringLiteral("127.0.0.1:%1").arg(dovecot.pop3Port()); }
 
     // Starts the program with the character at `at`, double-clicks it and returns the panel.
-    QString startAndOpenPanel(QPoint at = QPoint(150, 100), const QString& firstShot = QString())
-    {
+    QString startAndOpenPanel(QPoint at = QPoint(150, 100), const QString& firstShot = QString()) {
         d.xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())});
         QProcessEnvironment env;
         env.insert(QStringLiteral("SSL_CERT_FILE"), DovecotServer::caFile());
@@ -266,20 +269,17 @@ class TestE2eMail : public QObject {
         return waitFor(kPanel);
     }
 
-    void clickAt(const QPoint& p) const
-    {
+    void clickAt(const QPoint& p) const {
         d.xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y()),
                    QStringLiteral("click"), QStringLiteral("1")});
     }
 
-    void clickReceive(const QString& panel) const
-    {
+    void clickReceive(const QString& panel) const {
         clickAt(d.info(panel).geometry.topLeft() + kReceiveButton);
     }
 
     // What one of the notice's text boxes says: click into it, select all, copy.
-    QString noticeText(const QString& notice, const QPoint& inBox) const
-    {
+    QString noticeText(const QString& notice, const QPoint& inBox) const {
         clickAt(d.info(notice).geometry.topLeft() + inBox);
         d.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a"), QStringLiteral("ctrl+c")});
         pump(200);
@@ -288,8 +288,7 @@ class TestE2eMail : public QObject {
 
     QByteArray newLog() const { return dovecot.log().mid(logMark); }
     // The "retr=N/bytes" figure of each logout since the mark.
-    QList<int> retrievedPerLogout() const
-    {
+    QList<int> retrievedPerLogout() const {
         QList<int> counts;
         const QRegularExpression re(QStringLiteral("pop3\\(alice\\).*Logged out .*retr=(\\d+)/"));
         for (auto m = re.globalMatch(QString::fromUtf8(newLog())); m.hasNext();)
@@ -297,21 +296,22 @@ class TestE2eMail : public QObject {
         return counts;
     }
 
-    void addThreeMessages()
-    {
+    void addThreeMessages() {
         // 会議のお知らせ, 週末の予定, 写真を送ります
-        QVERIFY(dovecot.addMessage("alice", sampleMessage(1, "=?UTF-8?B?5Lya6K2w44Gu44GK55+l44KJ44Gb?=")));
+        QVERIFY(dovecot.addMessage("alice",
+                                   sampleMessage(1, "=?UTF-8?B?5Lya6K2w44Gu44GK55+l44KJ44Gb?=")));
         QVERIFY(dovecot.addMessage("alice", sampleMessage(2, "=?UTF-8?B?6YCx5pyr44Gu5LqI5a6a?=")));
-        QVERIFY(dovecot.addMessage("alice", sampleMessage(3, "=?UTF-8?B?5YaZ55yf44KS6YCB44KK44G+44GZ?=")));
+        QVERIFY(dovecot.addMessage("alice",
+                                   sampleMessage(3, "=?UTF-8?B?5YaZ55yf44KS6YCB44KK44G+44GZ?=")));
     }
 
     // The notice stands in the middle of the screen: its frame (title bar included) is centred.
-    void verifyCentred(const QString& notice) const
-    {
+    void verifyCentred(const QString& notice) const {
         const QRect client = d.info(notice).geometry;
         QCOMPARE(client.size(), kNoticeClient);
-        const QString extents = d.tool(QStringLiteral("xprop"),
-                                       {QStringLiteral("-id"), notice, QStringLiteral("_NET_FRAME_EXTENTS")});
+        const QString extents =
+            d.tool(QStringLiteral("xprop"),
+                   {QStringLiteral("-id"), notice, QStringLiteral("_NET_FRAME_EXTENTS")});
         const QRegularExpressionMatch m =
             QRegularExpression(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)")).match(extents);
         QVERIFY2(m.hasMatch(), qPrintable(extents));
@@ -323,14 +323,17 @@ class TestE2eMail : public QObject {
         const int topWithFrame = (screen.height() - frame.height()) / 2;
         const int topWithoutFrame = (screen.height() - client.height()) / 2;
         const QString where = QStringLiteral("frame %1,%2 %3x%4")
-                                  .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height());
+                                  .arg(frame.x())
+                                  .arg(frame.y())
+                                  .arg(frame.width())
+                                  .arg(frame.height());
         QVERIFY2(qAbs(frame.x() - (screen.width() - frame.width()) / 2) <= 1, qPrintable(where));
-        QVERIFY2(frame.y() >= topWithFrame - 1 && frame.y() <= topWithoutFrame + 1, qPrintable(where));
+        QVERIFY2(frame.y() >= topWithFrame - 1 && frame.y() <= topWithoutFrame + 1,
+                 qPrintable(where));
     }
 
     // Blue message box on the left; the count box's ink lies against its right edge.
-    void verifyNoticeLook(const QString& notice) const
-    {
+    void verifyNoticeLook(const QString& notice) const {
         const QRect client = d.info(notice).geometry;
         const QImage screen = d.screenshot();
         const QImage shot = screen.copy(client);
@@ -348,12 +351,13 @@ class TestE2eMail : public QObject {
                 }
         QVERIFY2(left >= 0, "no count drawn");
         QVERIFY2(shot.width() - 1 - right < left - 208,
-                 qPrintable(QStringLiteral("count ink at x %1..%2 of 208..241 is not right-aligned").arg(left).arg(right)));
+                 qPrintable(QStringLiteral("count ink at x %1..%2 of 208..241 is not right-aligned")
+                                .arg(left)
+                                .arg(right)));
     }
 
-private slots:
-    void initTestCase()
-    {
+  private slots:
+    void initTestCase() {
         QString why;
         QVERIFY2(d.start(&why), qPrintable(why));
         QVERIFY2(dovecot.start(), qPrintable(dovecot.errorString()));
@@ -363,14 +367,12 @@ private slots:
         QVERIFY2(fakeBus.isConnected(), qPrintable(fakeBus.lastError().message()));
     }
 
-    void init()
-    {
+    void init() {
         QVERIFY(dovecot.clearMailbox("alice"));
         logMark = dovecot.log().size();
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         if (program && program->state() != QProcess::NotRunning) {
             program->kill();
             program->waitForFinished(3000);
@@ -379,11 +381,11 @@ private slots:
         pump(200);
     }
 
-    void threeMessagesBringTheCompanion()
-    {
+    void threeMessagesBringTheCompanion() {
         addThreeMessages();
         writeSettings(dovecotServer(), QStringLiteral("secret"), 0);
-        const QString panel = startAndOpenPanel(QPoint(150, 100), QStringLiteral("journey-1-start.png"));
+        const QString panel =
+            startAndOpenPanel(QPoint(150, 100), QStringLiteral("journey-1-start.png"));
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
         const QString character = waitFor(kCharacter);
         const QRect characterAt = d.info(character).geometry;
@@ -419,22 +421,21 @@ private slots:
         QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("3"));
     }
 
-    void noMailOrFailedCheck_data()
-    {
+    void noMailOrFailedCheck_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("errorBox");
         QTest::addColumn<QString>("count"); // a regular expression
 
-        QTest::newRow("empty mailbox") << QString() << QStringLiteral("secret") << false << QStringLiteral("0");
-        QTest::newRow("wrong password") << QString() << QStringLiteral("wrong") << true << QStringLiteral("-\\d+");
-        QTest::newRow("closed port")
-            << QStringLiteral("127.0.0.1:%1").arg(closedPort()) << QStringLiteral("secret") << true
-            << QStringLiteral("-\\d+");
+        QTest::newRow("empty mailbox")
+            << QString() << QStringLiteral("secret") << false << QStringLiteral("0");
+        QTest::newRow("wrong password")
+            << QString() << QStringLiteral("wrong") << true << QStringLiteral("-\\d+");
+        QTest::newRow("closed port") << QStringLiteral("127.0.0.1:%1").arg(closedPort())
+                                     << QStringLiteral("secret") << true << QStringLiteral("-\\d+");
     }
 
-    void noMailOrFailedCheck()
-    {
+    void noMailOrFailedCheck() {
         QFETCH(QString, server);
         QFETCH(QString, password);
         QFETCH(bool, errorBox);
@@ -454,7 +455,9 @@ private slots:
             // The check waits for the box: no notice behind it yet.
             pump(300);
             QVERIFY(d.findWindows(kNotice).isEmpty());
-            shoot(QStringLiteral("mail-error-%1.png").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'))));
+            shoot(QStringLiteral("mail-error-%1.png")
+                      .arg(QString::fromLatin1(QTest::currentDataTag())
+                               .replace(QLatin1Char(' '), QLatin1Char('-'))));
             d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), box});
             d.xdotool({QStringLiteral("key"), QStringLiteral("Return")});
             QVERIFY(pumpUntil([&] { return d.findWindows(kError).isEmpty(); }, 5000));
@@ -463,7 +466,8 @@ private slots:
         QVERIFY2(!notice.isEmpty(), "no notice");
         verifyCentred(notice);
         const QString shown = noticeText(notice, kCountBox);
-        QVERIFY2(QRegularExpression(QStringLiteral("^%1$").arg(count)).match(shown).hasMatch(), qPrintable(shown));
+        QVERIFY2(QRegularExpression(QStringLiteral("^%1$").arg(count)).match(shown).hasMatch(),
+                 qPrintable(shown));
         QCOMPARE(noticeText(notice, kMessageBox), kNoMail);
         // The companion stays away, the character stays.
         QVERIFY(!barkHeard(1500));
@@ -473,15 +477,13 @@ private slots:
             QCOMPARE(retrievedPerLogout(), QList<int>{0});
     }
 
-    void hangUpAfterTheCheck_data()
-    {
+    void hangUpAfterTheCheck_data() {
         QTest::addColumn<int>("number");
         QTest::newRow("hang-up on") << 1;
         QTest::newRow("hang-up off") << 0;
     }
 
-    void hangUpAfterTheCheck()
-    {
+    void hangUpAfterTheCheck() {
         QFETCH(int, number);
         FakeNetworkManager nm(fakeBus, nullptr);
         FakeNetworkManager::Active ppp;
