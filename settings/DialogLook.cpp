@@ -1,11 +1,13 @@
 #include "DialogLook.h"
 
+#include "ColourButtonStyle.h"
 #include "Twips.h"
 #include "VbForm.h"
 
 #include <QFile>
 #include <QIcon>
 #include <QPalette>
+#include <QPushButton>
 
 namespace DialogLook {
 
@@ -48,6 +50,8 @@ void setBackColour(QWidget* control, quint32 oleColour) {
     p.setColor(QPalette::Window, c);
     control->setPalette(p);
     control->setAutoFillBackground(true);
+    if (auto* button = qobject_cast<QPushButton*>(control))
+        button->setStyle(new ColourButtonStyle(button));
 }
 
 } // namespace DialogLook

@@ -24,7 +24,8 @@ void fitText(QWidget* control);
 // Text colour &H00BBGGRR&.
 void setTextColour(QWidget* control, quint32 oleColour);
 
-// Background colour &H00BBGGRR& of a button or a check box.
+// Background colour &H00BBGGRR& of a button or a check box; a button shows it flat on its whole
+// face.
 void setBackColour(QWidget* control, quint32 oleColour);
 
 } // namespace DialogLook
