@@ -367,6 +367,14 @@ class TestE2eMail : public QObject {
         QVERIFY2(fakeBus.isConnected(), qPrintable(fakeBus.lastError().message()));
     }
 
+    void cleanupTestCase() {
+        soundServer.terminate();
+        if (!soundServer.waitForFinished(3000)) {
+            soundServer.kill();
+            soundServer.waitForFinished(1000);
+        }
+    }
+
     void init() {
         QVERIFY(dovecot.clearMailbox("alice"));
         logMark = dovecot.log().size();
@@ -399,6 +407,8 @@ class TestE2eMail : public QObject {
         // The companion takes the character's place; the character goes.
         const QString companion = waitFor(kCompanion, 5000);
         QVERIFY2(!companion.isEmpty(), "no companion");
+        // It is shown first and moved onto the spot right after.
+        pumpUntil([&] { return d.info(companion).geometry == characterAt; }, 3000);
         QCOMPARE(d.info(companion).geometry, characterAt);
         QVERIFY(pumpUntil([&] { return d.findWindows(kCharacter).isEmpty(); }, 3000));
         QVERIFY2(barkHeard(4000), "no sound reached the sound server");
