@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <xcb/shape.h>
+#include <sys/prctl.h>
 #include <xcb/xcb.h>
 #include <unistd.h>
 
@@ -43,6 +44,12 @@ Desktop::~Desktop()
             p->waitForFinished(3000);
         }
         delete p;
+    }
+    if (m_sound) {
+        m_sound->terminate();
+        if (!m_sound->waitForFinished(3000))
+            m_sound->kill();
+        m_sound->waitForFinished(3000);
     }
     if (m_wm) {
         m_wm->kill();
@@ -261,4 +268,63 @@ bool Desktop::saveScreenshot(const QString& path) const
 {
     const QImage img = screenshot();
     return !img.isNull() && img.save(path);
+}
+
+QProcessEnvironment Desktop::soundEnvironment() const
+{
+    const QString dir = m_dir.path() + QStringLiteral("/pulse");
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + dir + QStringLiteral("/native"));
+    env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), dir + QStringLiteral("/runtime"));
+    env.insert(QStringLiteral("PULSE_STATE_PATH"), dir + QStringLiteral("/state"));
+    // No cookie is needed (anonymous access), and none of the user's is read.
+    env.insert(QStringLiteral("PULSE_COOKIE"), dir + QStringLiteral("/cookie"));
+    return env;
+}
+
+bool Desktop::startSoundServer(QString* why)
+{
+    if (m_sound)
+        return true;
+    const QString dir = m_dir.path() + QStringLiteral("/pulse");
+    QDir().mkpath(dir);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QProcessEnvironment own = soundEnvironment();
+    for (const QString& key : own.keys())
+        env.insert(key, own.value(key));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir);
+    env.insert(QStringLiteral("HOME"), dir);
+
+    m_sound = std::make_unique<QProcess>();
+    m_sound->setProcessEnvironment(env);
+    // The server goes with the test even when the test crashes.
+    m_sound->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_sound->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // -n: no default script, so nothing but the null sink; as root it only warns.
+    m_sound->start(QStringLiteral("pulseaudio"),
+                   {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
+                    QStringLiteral("--use-pid-file=no"), QStringLiteral("--disable-shm=yes"),
+                    QStringLiteral("--log-level=error"), QStringLiteral("-L"),
+                    QStringLiteral("module-null-sink sink_name=e2esink"), QStringLiteral("-L"),
+                    QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + dir +
+                        QStringLiteral("/native")});
+    if (!m_sound->waitForStarted(5000)) {
+        *why = QStringLiteral("pulseaudio does not start (is the package pulseaudio installed?)");
+        m_sound.reset();
+        return false;
+    }
+    QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired() && m_sound->state() == QProcess::Running) {
+        QProcess pactl;
+        pactl.setProcessEnvironment(env);
+        pactl.start(QStringLiteral("pactl"), {QStringLiteral("info")});
+        if (pactl.waitForFinished(5000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0)
+            return true;
+        QThread::msleep(100);
+    }
+    *why = QStringLiteral("pulseaudio did not answer");
+    m_sound->kill();
+    m_sound->waitForFinished(3000);
+    m_sound.reset();
+    return false;
 }

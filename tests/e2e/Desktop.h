@@ -49,11 +49,18 @@ public:
     QImage screenshot() const;
     bool saveScreenshot(const QString& path) const;
 
+    // A PulseAudio server of this desktop's own whose only output is a null sink. Programs given
+    // soundEnvironment() play into it; record soundMonitor() (parec -d) to hear what came out.
+    bool startSoundServer(QString* why);
+    QProcessEnvironment soundEnvironment() const;
+    QString soundMonitor() const { return QStringLiteral("e2esink.monitor"); }
+
 private:
     QTemporaryDir m_dir;
     QString m_display;
     QSize m_screen;
     std::unique_ptr<QProcess> m_xvfb;
     std::unique_ptr<QProcess> m_wm;
+    std::unique_ptr<QProcess> m_sound;
     QList<QProcess*> m_programs;
 };

@@ -1,0 +1,502 @@
+// The real program on a private X desktop with a sound server of its own: the control panel under
+// the character, the companion that barks in the character's place, the home-page offer.
+
+#include "Desktop.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QRegularExpression>
+#include <QTest>
+#include <QThread>
+#include <cmath>
+#include <csignal>
+#include <sys/prctl.h>
+
+namespace {
+
+// A point on the figure of every frame of both characters: the basket's middle.
+const QPoint kOnFigure(60, 165);
+// Points inside the panel's buttons, in client coordinates (the client area is 158 x 15 px).
+const QPoint kBarkButton(20, 7);
+const QPoint kCheckButton(60, 7);
+const QPoint kHomePageButton(140, 7);
+
+constexpr int kRate = 8000;      // the recording: mono s16le
+constexpr double kLoud = 1000.0; // RMS of 50 ms inside the bark: several thousand
+constexpr double kSilent = 50.0;
+constexpr qint64 kBarkMs = 420; // length of Sound/Kouka.wav
+
+QString num(int v) {
+    return QString::number(v);
+}
+
+QColor mostCommonColour(const QImage& image, const QRect& rect) {
+    QHash<QRgb, int> count;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            ++count[image.pixel(x, y) & 0xFFFFFF];
+    QRgb best = 0;
+    int most = -1;
+    for (auto it = count.cbegin(); it != count.cend(); ++it)
+        if (it.value() > most) {
+            most = it.value();
+            best = it.key();
+        }
+    return QColor::fromRgb(best);
+}
+
+void writeCompleteSettings(const Desktop& d) {
+    // Server and account present, so the start opens no dialog.
+    QFile server(d.work() + QStringLiteral("/vbmail.ini"));
+    QVERIFY(server.open(QIODevice::WriteOnly));
+    server.write("SMTP=\r\nPOP3=127.0.0.1\r\nMAIL=\r\nAPOP=0\r\n");
+    server.close();
+    QFile account(d.programFolder() + QStringLiteral("/★MailData/iniIdPass.ini"));
+    QVERIFY(account.open(QIODevice::WriteOnly));
+    account.write("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n");
+}
+
+bool writeFile(const QString& path, const QByteArray& text, bool executable = false) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+        return false;
+    f.close();
+    if (executable)
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    return true;
+}
+
+} // namespace
+
+class TestE2ePanel : public QObject {
+    Q_OBJECT
+    Desktop d;
+    QProcess* program = nullptr;
+    QString character;
+    QProcessEnvironment env;
+    QString opened; // what the test browser was asked to open, one argument a line
+
+    QProcess recorder;
+    QByteArray recorded;
+
+    bool start(int x = 300, int y = 150) {
+        d.xdotool({QStringLiteral("mousemove"), num(x), num(y)});
+        program = d.launch(QString(), env);
+        if (!program->waitForStarted(5000))
+            return false;
+        character = d.waitForWindow(QStringLiteral("Form1"));
+        if (character.isEmpty())
+            return false;
+        // The first tick gives the outline; before it the whole rectangle takes the clicks.
+        QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired()) {
+            if (d.shapeRects(character).size() > 1)
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    QPoint at(const QString& id) const { return d.info(id).geometry.topLeft(); }
+    // The outer top-left corner of a framed window: its client's less the frame around it.
+    QPoint frameAt(const QString& id) const {
+        const QString out = d.tool(QStringLiteral("xprop"), {QStringLiteral("-id"), id,
+                                                             QStringLiteral("_NET_FRAME_EXTENTS")});
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)")).match(out);
+        return at(id) - QPoint(m.captured(1).toInt(), m.captured(3).toInt());
+    }
+    void click(const QPoint& p, int button = 1) {
+        d.xdotool({QStringLiteral("mousemove"), num(p.x()), num(p.y()), QStringLiteral("click"),
+                   num(button)});
+    }
+    void drag(const QPoint& from, const QPoint& by) {
+        d.xdotool({QStringLiteral("mousemove"), num(from.x()), num(from.y())});
+        d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        QThread::msleep(100);
+        for (int i = 1; i <= 5; ++i) {
+            const QPoint p = from + by * i / 5;
+            d.xdotool({QStringLiteral("mousemove"), num(p.x()), num(p.y())});
+            QThread::msleep(40);
+        }
+        QThread::msleep(100);
+        d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+    }
+    QString openPanel() {
+        const QPoint p = at(character) + kOnFigure;
+        d.xdotool({QStringLiteral("mousemove"), num(p.x()), num(p.y()), QStringLiteral("click"),
+                   QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+                   QStringLiteral("80"), QStringLiteral("1")});
+        return d.waitForWindow(QStringLiteral("モコポン"), 5000);
+    }
+    QString bark(const QString& panel) {
+        click(at(panel) + kBarkButton);
+        return d.waitForWindow(QStringLiteral("Form3"), 5000);
+    }
+    void closePanel(const QString& panel) {
+        // The window manager's own close (the close box's action), not a kill of the window.
+        d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), panel});
+        d.xdotool({QStringLiteral("key"), QStringLiteral("alt+F4")});
+    }
+
+    // Recording of the sound server's output; sample n is n/8000 s after the recording began.
+    bool startRecording() {
+        recorded.clear();
+        recorder.setProcessEnvironment(d.soundEnvironment());
+        recorder.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        recorder.start(QStringLiteral("parec"),
+                       {QStringLiteral("-d"), d.soundMonitor(), QStringLiteral("--raw"),
+                        QStringLiteral("--format=s16le"), QStringLiteral("--rate=%1").arg(kRate),
+                        QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20")});
+        if (!recorder.waitForStarted(5000))
+            return false;
+        QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired()) {
+            if (mark() > ms(100))
+                return true;
+            QThread::msleep(20);
+        }
+        return false;
+    }
+    void stopRecording() {
+        if (recorder.state() != QProcess::NotRunning) {
+            recorder.terminate();
+            if (!recorder.waitForFinished(3000))
+                recorder.kill();
+            recorder.waitForFinished(3000);
+        }
+    }
+    qint64 mark() {
+        recorder.waitForReadyRead(0);
+        recorded += recorder.readAllStandardOutput();
+        return recorded.size() / 2;
+    }
+    static qint64 ms(qint64 millis) { return millis * kRate / 1000; }
+    double rms(qint64 from, qint64 to) const {
+        const auto* s = reinterpret_cast<const qint16*>(recorded.constData());
+        to = qMin<qint64>(to, recorded.size() / 2);
+        if (to <= from)
+            return -1;
+        double sum = 0;
+        for (qint64 i = from; i < to; ++i)
+            sum += double(s[i]) * s[i];
+        return std::sqrt(sum / double(to - from));
+    }
+    // First sample at or after from that starts a loud 50 ms stretch, or -1 before the deadline.
+    qint64 waitForLoud(qint64 from, int timeoutMs) {
+        QDeadlineTimer deadline(timeoutMs);
+        qint64 i = from;
+        while (!deadline.hasExpired()) {
+            const qint64 end = mark();
+            for (; i + ms(50) <= end; i += ms(10))
+                if (rms(i, i + ms(50)) > kLoud)
+                    return i;
+            QThread::msleep(5);
+        }
+        return -1;
+    }
+    // The loudest 50 ms stretch between two samples.
+    double loudest(qint64 from, qint64 to) const {
+        double most = 0;
+        for (qint64 i = from; i + ms(50) <= to; i += ms(25))
+            most = qMax(most, rms(i, i + ms(50)));
+        return most;
+    }
+    void recordFor(int millis) {
+        QDeadlineTimer deadline(millis);
+        while (!deadline.hasExpired()) {
+            mark();
+            QThread::msleep(20);
+        }
+        mark();
+    }
+
+  private slots:
+    void initTestCase() {
+        QString why;
+        QVERIFY2(d.start(&why), qPrintable(why));
+        QVERIFY2(d.startSoundServer(&why), qPrintable(why));
+        writeCompleteSettings(d);
+        QDir().mkpath(QStringLiteral(MOKOPON_SHOTS_DIR));
+        QDir().mkpath(QStringLiteral("/tmp/e2e-panel-shots"));
+
+        // A browser of the test's own, reached both ways xdg-open looks for one: the default
+        // application for HTML and the BROWSER variable.
+        const QString root = d.work() + QStringLiteral("/browser");
+        const QString browser = root + QStringLiteral("/browser.sh");
+        opened = root + QStringLiteral("/opened.txt");
+        QVERIFY(writeFile(browser,
+                          "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
+                              opened.toUtf8() + "'; done\n",
+                          true));
+        QVERIFY(writeFile(
+            root + QStringLiteral("/data/applications/e2e-browser.desktop"),
+            "[Desktop Entry]\nType=Application\nName=E2E browser\nExec=" + browser.toUtf8() +
+                " %u\nMimeType=text/html;x-scheme-handler/file;\n"));
+        QVERIFY(writeFile(root + QStringLiteral("/config/mimeapps.list"),
+                          "[Default Applications]\ntext/html=e2e-browser.desktop\n"
+                          "x-scheme-handler/file=e2e-browser.desktop\n"));
+        env = d.soundEnvironment();
+        env.insert(QStringLiteral("BROWSER"), browser);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QString());
+    }
+
+    void cleanup() {
+        stopRecording();
+        if (program && program->state() != QProcess::NotRunning) {
+            program->kill();
+            program->waitForFinished(3000);
+        }
+        program = nullptr;
+        QFile::remove(opened);
+        QThread::msleep(200);
+    }
+
+    void panelOpensUnderTheCharacterOnce() {
+        QVERIFY(start(300, 150));
+        const QPoint c = at(character);
+        const QString panel = openPanel();
+        QVERIFY2(!panel.isEmpty(), "no panel after a double click on the character");
+        // 3000 twips down, 100 left, at 15 twips a pixel; the frame's corner, as the program sees
+        // it.
+        QTRY_COMPARE_WITH_TIMEOUT(frameAt(panel), c + QPoint(-7, 200), 3000);
+        QCOMPARE(at(character), c);
+        QCOMPARE(d.info(panel).geometry.size(), QSize(158, 15));
+        QVERIFY2(d.netWmState(panel).contains(QStringLiteral("_NET_WM_STATE_ABOVE")),
+                 qPrintable(d.netWmState(panel).join(' ')));
+
+        const QPoint p = at(character) + kOnFigure;
+        d.xdotool({QStringLiteral("mousemove"), num(p.x()), num(p.y()), QStringLiteral("click"),
+                   QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+                   QStringLiteral("80"), QStringLiteral("1")});
+        QThread::msleep(1000);
+        QCOMPARE(d.findWindows(QStringLiteral("モコポン"), false).size(), 1);
+        QCOMPARE(frameAt(panel), c + QPoint(-7, 200));
+
+        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("900"), QStringLiteral("700")});
+        QThread::msleep(300);
+        const QImage shot = d.screenshot();
+        shot.save(QStringLiteral(MOKOPON_SHOTS_DIR "/panel.png"));
+        shot.save(QStringLiteral("/tmp/e2e-panel-shots/panel.png"));
+
+        // Each button's face, the colour most of its visible pixels have, is its back colour.
+        const QPoint client = at(panel);
+        const struct {
+            const char* caption;
+            QRect rect;
+            QColor colour;
+        } faces[] = {{"吠える", QRect(0, 0, 48, 15), QColor(192, 192, 255)},
+                     {"受信", QRect(48, 0, 33, 15), QColor(192, 192, 255)},
+                     {"設定", QRect(81, 0, 39, 15), QColor(128, 128, 255)},
+                     {"HP", QRect(120, 0, 38, 15), QColor(128, 255, 128)}};
+        for (const auto& f : faces) {
+            const QColor face = mostCommonColour(shot, f.rect.translated(client));
+            const bool near = qAbs(face.red() - f.colour.red()) <= 4 &&
+                              qAbs(face.green() - f.colour.green()) <= 4 &&
+                              qAbs(face.blue() - f.colour.blue()) <= 4;
+            QVERIFY2(near, qPrintable(QStringLiteral("%1 shows %2, not %3")
+                                          .arg(QString::fromUtf8(f.caption), face.name(),
+                                               f.colour.name())));
+        }
+    }
+
+    void thePanelCarriesTheCharacterAndHoldsIt() {
+        QVERIFY(start(300, 150));
+        const QString panel = openPanel();
+        QVERIFY(!panel.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(frameAt(panel), at(character) + QPoint(-7, 200), 3000);
+
+        // By the title bar, left of the caption and right of the icon.
+        const QPoint frame = frameAt(panel);
+        const QPoint grab(frame.x() + 40, (frame.y() + at(panel).y()) / 2);
+        const QPoint by(150, 80);
+        drag(grab, by);
+        QTRY_COMPARE_WITH_TIMEOUT(frameAt(panel), frame + by, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(at(character), frame + by + QPoint(7, -200), 1000);
+
+        // Dragged away, the character goes back under the panel's hold at once.
+        const QPoint pinned = at(character);
+        drag(pinned + kOnFigure, QPoint(-120, -60));
+        QElapsedTimer t;
+        t.start();
+        while (at(character) != pinned && t.elapsed() < 2000)
+            QThread::msleep(5);
+        const qint64 back = t.elapsed();
+        QCOMPARE(at(character), pinned);
+        QVERIFY2(back < 250, qPrintable(QStringLiteral("back after %1 ms").arg(back)));
+        qInfo("character back in place %lld ms after the drag ended (measured by polling xwininfo)",
+              back);
+        QCOMPARE(frameAt(panel), frame + by);
+    }
+
+    void theCompanionStandsInAndBarksUntilMoved() {
+        QVERIFY(startRecording());
+        QVERIFY(start(300, 150));
+        const QString panel = openPanel();
+        QVERIFY(!panel.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(frameAt(panel), at(character) + QPoint(-7, 200), 3000);
+        const QPoint spot = at(character);
+        const qint64 before = mark();
+        QVERIFY2(loudest(ms(100), before) < kSilent, "sound before the bark button");
+
+        const QString companion = bark(panel);
+        QVERIFY2(!companion.isEmpty(), "no companion after 吠える");
+        // Shown first, then put on the spot.
+        QTRY_COMPARE_WITH_TIMEOUT(at(companion), spot, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(QStringLiteral("Form1")).isEmpty(), 3000);
+
+        // The meeting check runs every second and pauses 1.2 s after each bark.
+        const qint64 first = waitForLoud(before, 4000);
+        QVERIFY2(first >= 0, "no bark heard within 4 s of 吠える");
+        const qint64 second = waitForLoud(first + ms(kBarkMs + 200), 4000);
+        QVERIFY2(second >= 0, "the companion barked only once");
+        const qint64 gap = (second - first) * 1000 / kRate;
+        QVERIFY2(gap > 1200 && gap < 3200,
+                 qPrintable(QStringLiteral("barks %1 ms apart").arg(gap)));
+        qInfo("barks %lld ms apart", gap);
+
+        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("900"), QStringLiteral("700")});
+        QThread::msleep(300);
+        d.saveScreenshot(QStringLiteral(MOKOPON_SHOTS_DIR "/companion.png"));
+        d.saveScreenshot(QStringLiteral("/tmp/e2e-panel-shots/companion.png"));
+
+        // A few pixels off the spot and it falls silent once the bark under way has ended.
+        drag(spot + kOnFigure, QPoint(4, 3));
+        QTRY_VERIFY_WITH_TIMEOUT(at(companion) != spot, 3000);
+        recordFor(kBarkMs + 500);
+        const qint64 quietFrom = mark();
+        recordFor(4000);
+        const double after = loudest(quietFrom, mark());
+        QVERIFY2(after < kSilent,
+                 qPrintable(QStringLiteral("still sounding off the spot: %1").arg(after)));
+        // The character stays hidden and the companion where it was put.
+        QVERIFY(d.findWindows(QStringLiteral("Form1")).isEmpty());
+        QVERIFY(!d.findWindows(QStringLiteral("Form3")).isEmpty());
+    }
+
+    void closingThePanelParksTheCompanionAndStopsTheSound() {
+        QVERIFY(startRecording());
+        QVERIFY(start(300, 150));
+        const QString panel = openPanel();
+        QVERIFY(!panel.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(frameAt(panel), at(character) + QPoint(-7, 200), 3000);
+        const QPoint spot = at(character);
+        const QString companion = bark(panel);
+        QVERIFY(!companion.isEmpty());
+        d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), panel});
+
+        // Close it while a bark is sounding.
+        const qint64 onset = waitForLoud(mark(), 5000);
+        QVERIFY2(onset >= 0, "no bark heard");
+        d.xdotool({QStringLiteral("key"), QStringLiteral("alt+F4")});
+        const qint64 closedAt = mark();
+
+        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(QStringLiteral("モコポン"), false).isEmpty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(QStringLiteral("Form3")).isEmpty(), 3000);
+        const QString back = d.waitForWindow(QStringLiteral("Form1"), 3000);
+        QVERIFY(!back.isEmpty());
+        QCOMPARE(at(back), spot);
+
+        recordFor(3500);
+        const qint64 end = mark();
+        // The bark in flight is cut short, and the parked companion stays silent.
+        qint64 lastLoud = -1;
+        for (qint64 i = onset; i + ms(50) <= end; i += ms(10))
+            if (rms(i, i + ms(50)) > kSilent)
+                lastLoud = i + ms(50);
+        const qint64 sounded = (lastLoud - onset) * 1000 / kRate;
+        const qint64 closeAfter = (closedAt - onset) * 1000 / kRate;
+        qInfo("close sent %lld ms into the bark; sound lasted %lld ms of its %lld", closeAfter,
+              sounded, kBarkMs);
+        if (closeAfter < kBarkMs - 200)
+            QVERIFY2(sounded < kBarkMs - 50,
+                     qPrintable(QStringLiteral("the bark played on: %1 ms").arg(sounded)));
+        QVERIFY2(loudest(closedAt + ms(kBarkMs), end) < kSilent, "sound after the panel closed");
+    }
+
+    void rightClickOnTheCompanionEndsAtOnce() {
+        QVERIFY(start(300, 150));
+        const QString panel = openPanel();
+        QVERIFY(!panel.isEmpty());
+        const QString companion = bark(panel);
+        QVERIFY(!companion.isEmpty());
+        const QPoint on = at(companion) + kOnFigure;
+        d.xdotool({QStringLiteral("mousemove"), num(on.x()), num(on.y())});
+        QElapsedTimer t;
+        t.start();
+        d.xdotool({QStringLiteral("click"), QStringLiteral("3")});
+        QVERIFY(program->waitForFinished(3000));
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program->exitCode(), 0);
+        QVERIFY(d.findWindows(QStringLiteral("Form3"), false).isEmpty());
+    }
+
+    void homePageOffer_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("Enter takes the default, Yes") << QStringLiteral("Return") << true;
+        QTest::newRow("alt+N is No") << QStringLiteral("alt+n") << false;
+        QTest::newRow("Escape declines") << QStringLiteral("Escape") << false;
+    }
+    void homePageOffer() {
+        QFETCH(QString, answer);
+        QFETCH(bool, opens);
+        QVERIFY(start(300, 150));
+        const QString panel = openPanel();
+        QVERIFY(!panel.isEmpty());
+        click(at(panel) + kHomePageButton);
+        const QString box = d.waitForWindow(QStringLiteral("確認"), 5000);
+        QVERIFY2(!box.isEmpty(), "no question after HP");
+        d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), box});
+        d.xdotool({QStringLiteral("key"), answer});
+        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(QStringLiteral("確認"), false).isEmpty(), 3000);
+
+        const QString page =
+            QDir(d.programFolder()).absoluteFilePath(QStringLiteral("hp/index.html"));
+        if (opens) {
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(opened), 10000);
+            QFile f(opened);
+            QTRY_VERIFY_WITH_TIMEOUT(f.size() > 0, 2000);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QStringList args =
+                QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            QCOMPARE(args.size(), 1);
+            const QString arg = args.first();
+            const QString asPath =
+                arg.startsWith(QLatin1String("file:")) ? QUrl(arg).toLocalFile() : arg;
+            QCOMPARE(QFileInfo(asPath).canonicalFilePath(), QFileInfo(page).canonicalFilePath());
+            QVERIFY(QFileInfo::exists(asPath));
+        } else {
+            QThread::msleep(2500);
+            QVERIFY2(!QFile::exists(opened), "a browser started after No");
+        }
+        // The program goes on; the title keeps the button's hover text.
+        QVERIFY2(
+            !program->waitForFinished(200),
+            qPrintable(QStringLiteral("the program ended with code %1").arg(program->exitCode())));
+        QCOMPARE(d.findWindows(QStringLiteral("作者のHP")), QStringList{panel});
+    }
+
+    void hoveringReceiveLeavesItsTextInTheTitle() {
+        QVERIFY(start(300, 150));
+        const QString panel = openPanel();
+        QVERIFY(!panel.isEmpty());
+        const QPoint p = at(panel) + kCheckButton;
+        d.xdotool({QStringLiteral("mousemove"), num(p.x() - 3), num(p.y())});
+        d.xdotool({QStringLiteral("mousemove"), num(p.x()), num(p.y())});
+        QVERIFY(!d.waitForWindow(QStringLiteral("メールチェック"), 3000).isEmpty());
+        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("900"), QStringLiteral("700")});
+        QThread::msleep(500);
+        QVERIFY(d.findWindows(QStringLiteral("モコポン")).isEmpty());
+        QCOMPARE(d.findWindows(QStringLiteral("メールチェック")), QStringList{panel});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestE2ePanel)
+#include "test_e2e_panel.moc"
