@@ -88,6 +88,12 @@ void VbForm::makeTopmost(bool showWindow)
 
 void VbForm::centreOnScreen()
 {
+    m_centreWhenFramed = !isWindow() || windowFlags() & Qt::FramelessWindowHint ? 0 : 20;
+    placeCentred();
+}
+
+void VbForm::placeCentred()
+{
     const QScreen* s = QGuiApplication::primaryScreen();
     if (!s)
         return;
@@ -97,6 +103,29 @@ void VbForm::centreOnScreen()
                          screen.y() + (screen.height() - size.height()) / 2);
     setLeft(float(topLeft.x()) * Twips::perPixelX());
     setTop(float(topLeft.y()) * Twips::perPixelY());
+}
+
+void VbForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_centreWhenFramed > 0)
+        QTimer::singleShot(0, this, &VbForm::centreOnceFramed);
+}
+
+void VbForm::centreOnceFramed()
+{
+    // The window manager's frame is known only once the window is on the screen; centre the whole
+    // window then, unless the user has moved it meanwhile.
+    if (m_centreWhenFramed <= 0 || !isVisible())
+        return;
+    if (frameGeometry().size() == size()) {
+        --m_centreWhenFramed;
+        QTimer::singleShot(25, this, &VbForm::centreOnceFramed);
+        return;
+    }
+    m_centreWhenFramed = 0;
+    if (pos() == m_placedAt)
+        placeCentred();
 }
 
 bool VbForm::Unload()

@@ -49,11 +49,14 @@ protected:
     // Where the window really stands. Some window managers report a wrong place in their
     // notifications; a window that can ask the display system does so here.
     virtual QPoint nativePosition() const { return pos(); }
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
 private:
     void placeNative();
+    void placeCentred();
+    void centreOnceFramed();
 
     QPoint m_placedAt{INT_MIN, INT_MIN};
     float m_left = 0;
@@ -61,5 +64,7 @@ private:
     float m_width = 0;
     float m_height = 0;
     bool m_unloading = false;
+    // Attempts left to centre the framed window once its frame is known.
+    int m_centreWhenFramed = 0;
     std::function<void()> m_forget;
 };
