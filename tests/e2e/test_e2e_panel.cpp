@@ -468,6 +468,7 @@ class TestE2ePanel : public QObject {
                 QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             QCOMPARE(args.size(), 1);
             const QString arg = args.first();
+            qInfo("the browser was asked to open %s", qPrintable(arg));
             const QString asPath =
                 arg.startsWith(QLatin1String("file:")) ? QUrl(arg).toLocalFile() : arg;
             QCOMPARE(QFileInfo(asPath).canonicalFilePath(), QFileInfo(page).canonicalFilePath());
