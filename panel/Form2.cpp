@@ -69,6 +69,8 @@ void Form2::Form_Load()
     setTop(character->Top() + kCharacterAbove);
     setLeft(character->Left() - kCharacterRight);
     makeTopmost(true);
+    // 受信 comes first in the tab order, so the panel opens with the focus on it.
+    Command2->setFocus();
     Timer1->start();
 }
 

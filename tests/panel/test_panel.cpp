@@ -132,6 +132,7 @@ class TestPanel : public QObject {
         QCOMPARE(panel->Left(), 2900.f);
         QVERIFY(panel->isVisible());
         QVERIFY(panel->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(panel->focusWidget(), panel->Command2);
 
         panel->setLeft(4000);
         panel->setTop(9000);
