@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QCursor>
+#include <QHash>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -19,10 +20,17 @@
 
 namespace {
 
+// Frames that show the same picture share one copy of it.
 QImage framePicture(char letter)
 {
-    QImage img(QStringLiteral(":/frames/%1.png").arg(QLatin1Char(letter)));
-    return img.convertToFormat(QImage::Format_RGB32);
+    static QHash<char, QImage> pictures;
+    auto it = pictures.find(letter);
+    if (it == pictures.end()) {
+        // Naming the format spares probing every image plugin at start-up.
+        const QImage img(QStringLiteral(":/frames/%1.png").arg(QLatin1Char(letter)), "PNG");
+        it = pictures.insert(letter, img.convertToFormat(QImage::Format_RGB32));
+    }
+    return *it;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "Twips.h"
 #include "VbForm.h"
 
+#include <QEvent>
 #include <QFile>
 #include <QIcon>
 #include <QPalette>
@@ -27,13 +28,40 @@ void place(QWidget* control, float left, float top, float width, float height) {
     control->setGeometry(Twips::rect(left, top, width, height));
 }
 
-void fitText(QWidget* control) {
+namespace {
+
+void fitNow(QWidget* control) {
     const QWidget* client = control->parentWidget();
     const QRect r = control->geometry();
     const QSize need = control->sizeHint();
     const int width = qMin(qMax(r.width(), need.width()), client->width() - r.x());
     const int height = qMin(qMax(r.height(), need.height()), client->height() - r.y());
     control->resize(width, height);
+}
+
+// Measuring text loads the fonts, which costs start-up time for dialogs that load hidden; so the
+// caption is fitted when it is first shown (before the window appears).
+class FitOnShow : public QObject {
+  public:
+    explicit FitOnShow(QObject* parent) : QObject(parent) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            fitNow(static_cast<QWidget*>(watched));
+            watched->removeEventFilter(this);
+            deleteLater();
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void fitText(QWidget* control) {
+    if (control->isVisible()) {
+        fitNow(control);
+        return;
+    }
+    control->installEventFilter(new FitOnShow(control));
 }
 
 void setTextColour(QWidget* control, quint32 oleColour) {
