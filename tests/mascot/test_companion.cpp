@@ -1,0 +1,149 @@
+// The companion's meeting check: it barks only while it stands exactly on the startup character's
+// spot, and a tick that comes while it waits after a bark is skipped.
+
+#include "Form1.h"
+#include "Form3.h"
+#include "Module4.h"
+#include "MsgBox.h"
+#include "Program.h"
+#include "Twips.h"
+#include "WindowRegistry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+class TestCompanion : public QObject {
+    Q_OBJECT
+    QTemporaryDir program;
+    QTemporaryDir work;
+    // With no sound server every bark fails with the output's refusal, and its error box is how
+    // the test counts barks.
+    int barks = 0;
+    Form1* character = nullptr;
+    Form3* companion = nullptr;
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("PULSE_SERVER", QByteArray("unix:") + work.path().toLocal8Bit() + "/no-such-socket");
+        qputenv("XDG_RUNTIME_DIR", work.path().toLocal8Bit());
+        QDir().mkpath(program.path() + QStringLiteral("/★MailData"));
+        QDir().mkpath(program.path() + QStringLiteral("/Sound"));
+        QFile::copy(QStringLiteral(MOKOPON_SOURCE_DIR "/assets/Sound/Kouka.wav"),
+                    program.path() + QStringLiteral("/Sound/Kouka.wav"));
+        Program::setFolder(program.path());
+        QDir::setCurrent(work.path());
+        QFile server(QStringLiteral("vbmail.ini"));
+        QVERIFY(server.open(QIODevice::WriteOnly));
+        server.write("SMTP=\r\nPOP3=pop.example\r\nMAIL=\r\nAPOP=0\r\n");
+        server.close();
+        QFile account(program.path() + QStringLiteral("/★MailData/iniIdPass.ini"));
+        QVERIFY(account.open(QIODevice::WriteOnly));
+        account.write("[EXEINI]\r\nNAME=u\r\nNAME2=p\r\n");
+        account.close();
+        setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
+            if (text == EffectSoundMessage(4) && style == 16 && title == QStringLiteral("エラー"))
+                ++barks;
+            return 1;
+        });
+        character = win<Form1>();
+        companion = win<Form3>();
+        // The timers would bark on their own; the test drives the ticks itself.
+        character->Timer1->stop();
+        companion->Timer1->stop();
+        companion->Timer2->stop();
+    }
+
+    void parkedOneTwipOffStaysSilent()
+    {
+        // Parked beside where the character stood before it went to the pointer: centred with its
+        // design-time size of 1440 x 225 twips.
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(companion->Left(), float((screen.width() - Twips::toPixelsX(1440)) / 2) * Twips::perPixelX() + 1);
+        QCOMPARE(companion->Top(), float((screen.height() - Twips::toPixelsY(225)) / 2) * Twips::perPixelY() + 1);
+        character->setLeft(3000);
+        character->setTop(3000);
+        companion->setLeft(3001);
+        companion->setTop(3001);
+        barks = 0;
+        companion->Timer2_Timer();
+        QCOMPARE(barks, 0);
+        // One axis equal is not enough.
+        companion->setLeft(3000);
+        companion->Timer2_Timer();
+        QCOMPARE(barks, 0);
+    }
+
+    void standingOnTheSpotBarksAndWaits()
+    {
+        character->setLeft(3000);
+        character->setTop(3000);
+        companion->setLeft(3000);
+        companion->setTop(3000);
+        barks = 0;
+        QElapsedTimer t;
+        t.start();
+        companion->Timer2_Timer();
+        QCOMPARE(barks, 1);
+        QVERIFY2(t.elapsed() > 1200, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void tickDuringTheWaitIsSkipped()
+    {
+        character->setLeft(3000);
+        character->setTop(3000);
+        companion->setLeft(3000);
+        companion->setTop(3000);
+        barks = 0;
+        bool sawWait = false;
+        QTimer::singleShot(300, this, [&] {
+            sawWait = companion->inMeetingWait();
+            companion->Timer2_Timer();
+        });
+        companion->Timer2_Timer();
+        QVERIFY(sawWait);
+        QCOMPARE(barks, 1);
+        QVERIFY(!companion->inMeetingWait());
+    }
+
+    void screenKeepingBringsBothIntoTheCorner()
+    {
+        const float w = float(character->Picture1[0].width()) * Twips::perPixelX();
+        const float h = float(character->Picture1[0].height()) * Twips::perPixelY();
+        const float cornerLeft = float(Twips::roundHalfEven(Twips::screenWidth() - w));
+        const float cornerTop = float(Twips::roundHalfEven(Twips::screenHeight() - h));
+        character->setLeft(cornerLeft);
+        character->setTop(cornerTop);
+        companion->setLeft(cornerLeft + 1);
+        companion->setTop(cornerTop + 1);
+        barks = 0;
+        companion->Timer2_Timer();
+        QCOMPARE(barks, 0);
+        // The companion's own tick pulls it back into the corner, onto the character's spot.
+        companion->Timer1_Timer();
+        QCOMPARE(companion->Left(), cornerLeft);
+        QCOMPARE(companion->Top(), cornerTop);
+        companion->Timer2_Timer();
+        QCOMPARE(barks, 1);
+    }
+
+    void companionFramesIgnoreBarkMode()
+    {
+        companion->kiHenkou = 0;
+        QList<int> seen;
+        for (int i = 0; i < 8; ++i) {
+            companion->Timer1_Timer();
+            seen << companion->kiHenkou;
+        }
+        QCOMPARE(seen, (QList<int>{1, 2, 3, 4, 5, 6, 7, 1}));
+        QVERIFY(companion->hasRegion());
+    }
+};
+
+QTEST_MAIN(TestCompanion)
+#include "test_companion.moc"
