@@ -44,8 +44,8 @@ double curve(const std::vector<std::pair<double, double>>& pts, double t) {
 
 } // namespace
 
-QList<qint16> BarkSynth::synthesize(quint32 seed) {
-    QRandomGenerator rng(seed);
+QList<qint16> BarkSynth::synthesize(quint32 variant) {
+    QRandomGenerator rng(variant);
     const double duration = 0.42;
     const int n = int(duration * kRate);
 

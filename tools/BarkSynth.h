@@ -11,7 +11,7 @@ class BarkSynth {
     static constexpr int kRate = 44100;
 
     // Mono 16-bit samples at kRate.
-    static QList<qint16> synthesize(quint32 seed = 1);
+    static QList<qint16> synthesize(quint32 variant = 1);
 
     // A canonical 44-byte-header PCM WAV file.
     static bool writeWav(const QString& path, const QList<qint16>& samples, int rate);

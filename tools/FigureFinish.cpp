@@ -40,19 +40,19 @@ QImage FigureFinish::finish(const QImage& canvas) {
                 kind[y * w + x] = 1;
 
     QList<QPoint> queue;
-    auto seed = [&](int x, int y) {
+    auto startFrom = [&](int x, int y) {
         if (kind[y * w + x] == 2) {
             kind[y * w + x] = 0;
             queue.append(QPoint(x, y));
         }
     };
     for (int x = 0; x < w; ++x) {
-        seed(x, 0);
-        seed(x, h - 1);
+        startFrom(x, 0);
+        startFrom(x, h - 1);
     }
     for (int y = 0; y < h; ++y) {
-        seed(0, y);
-        seed(w - 1, y);
+        startFrom(0, y);
+        startFrom(w - 1, y);
     }
     for (qsizetype i = 0; i < queue.size(); ++i) {
         const QPoint p = queue[i];
@@ -60,7 +60,7 @@ QImage FigureFinish::finish(const QImage& canvas) {
             {p.x() + 1, p.y()}, {p.x() - 1, p.y()}, {p.x(), p.y() + 1}, {p.x(), p.y() - 1}};
         for (const QPoint& n : next)
             if (n.x() >= 0 && n.y() >= 0 && n.x() < w && n.y() < h)
-                seed(n.x(), n.y());
+                startFrom(n.x(), n.y());
     }
 
     auto isOutside = [&](int x, int y) {

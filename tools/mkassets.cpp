@@ -7,6 +7,8 @@
 #include "IconPainter.h"
 #include "Scene.h"
 
+#include "Outline.h"
+
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -36,27 +38,8 @@ QImage render(const Scene::Pose& pose) {
     return FigureFinish::finish(canvas);
 }
 
-// Rectangles of the window outline when the character window scans 181 x 181 points (off-picture
-// points count as inside) and stores y-x bands, merging rows whose spans are the same.
-int outlineRects(const QImage& img) {
-    const QRgb bg = img.pixel(0, 0);
-    QList<int> previous;
-    int rects = 0;
-    for (int y = 0; y <= 180; ++y) {
-        QList<int> spans;
-        bool inside = false;
-        for (int x = 0; x <= 181; ++x) {
-            const bool in = x <= 180 && (!img.rect().contains(x, y) || img.pixel(x, y) != bg);
-            if (in != inside)
-                spans.append(x);
-            inside = in;
-        }
-        if (spans != previous)
-            rects += int(spans.size() / 2);
-        previous = spans;
-    }
-    return rects;
-}
+// Rectangles of the window outline, as the character window builds it.
+int outlineRects(const QImage& img) { return int(buildOutline(img).rects.size()); }
 
 QImage cutOut(const QImage& frame, const QColor& desktop, int scale) {
     QImage out(frame.width() * scale, frame.height() * scale, QImage::Format_RGB32);

@@ -2,6 +2,8 @@
 // the rest of the program rely on. The figure checks are also run on doctored copies of a frame,
 // so a check that can no longer fail is noticed.
 
+#include "Outline.h"
+
 #include <QFile>
 #include <QImage>
 #include <QRegularExpression>
@@ -43,27 +45,8 @@ bool isWhite(const QImage& img, int x, int y) {
     return img.pixel(x, y) == kWhite;
 }
 
-// Outline rectangles as the character window stores them: the 181 x 181 scan (points off the
-// picture count as inside), one band per run of rows with the same spans.
-int outlineRects(const QImage& img) {
-    const QRgb bg = img.pixel(0, 0);
-    QList<int> previous;
-    int rects = 0;
-    for (int y = 0; y <= 180; ++y) {
-        QList<int> spans;
-        bool inside = false;
-        for (int x = 0; x <= 181; ++x) {
-            const bool in = x <= 180 && (!img.rect().contains(x, y) || img.pixel(x, y) != bg);
-            if (in != inside)
-                spans.append(x);
-            inside = in;
-        }
-        if (spans != previous)
-            rects += int(spans.size() / 2);
-        previous = spans;
-    }
-    return rects;
-}
+// Rectangles of the window outline, as the character window builds it.
+int outlineRects(const QImage& img) { return int(buildOutline(img).rects.size()); }
 
 // Every rule a frame picture keeps; each broken rule adds one line naming it.
 QStringList figureProblems(const QImage& src) {

@@ -20,15 +20,15 @@ const QString ActivePrefix = QStringLiteral("/org/freedesktop/NetworkManager/Act
 
 // "gsm", "gsm!" (deactivation refused), "bluetooth:dun" (settings say DUN), "bluetooth" (settings
 // unreadable).
-QList<FakeNetworkManager::Active> parseConnections(const QStringList& specs) {
+QList<FakeNetworkManager::Active> parseConnections(const QStringList& rows) {
     QList<FakeNetworkManager::Active> active;
-    for (QString spec : specs) {
+    for (QString row : rows) {
         FakeNetworkManager::Active a;
-        a.refuseDeactivation = spec.endsWith(QLatin1Char('!'));
+        a.refuseDeactivation = row.endsWith(QLatin1Char('!'));
         if (a.refuseDeactivation)
-            spec.chop(1);
-        a.type = spec.section(QLatin1Char(':'), 0, 0);
-        a.bluetoothKind = spec.section(QLatin1Char(':'), 1);
+            row.chop(1);
+        a.type = row.section(QLatin1Char(':'), 0, 0);
+        a.bluetoothKind = row.section(QLatin1Char(':'), 1);
         active.append(a);
     }
     return active;
