@@ -103,6 +103,18 @@ qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pa
     return count;
 }
 
+namespace {
+
+void copyFields(const Pop3Session::Fields& fields, QString& subject, QString& date, QString& from,
+                QString& header) {
+    subject = fields.subject;
+    date = fields.date;
+    from = fields.from;
+    header = fields.header;
+}
+
+} // namespace
+
 qint32 NMailPop3GetMailStatus(qint32 handle, qint32 number, QString& subject, QString& date,
                               QString& from, QString& header, qint32 /*flag*/) {
     const auto s = session(handle);
@@ -113,10 +125,7 @@ qint32 NMailPop3GetMailStatus(qint32 handle, qint32 number, QString& subject, QS
         library().lastError = s->error();
         return -1;
     }
-    subject = fields.subject;
-    date = fields.date;
-    from = fields.from;
-    header = fields.header;
+    copyFields(fields, subject, date, from, header);
     return 0;
 }
 
@@ -139,10 +148,7 @@ qint32 NMailPop3GetMail(qint32 handle, qint32 number, QString& subject, QString&
         library().lastError = s->error();
         return -1;
     }
-    subject = fields.subject;
-    date = fields.date;
-    from = fields.from;
-    header = fields.header;
+    copyFields(fields, subject, date, from, header);
     body = prefix;
     return 0;
 }

@@ -149,6 +149,15 @@ bool Desktop::start(QString* why, QSize screen)
     return false;
 }
 
+bool Desktop::writeCompleteSettings() const
+{
+    QFile server(work() + QStringLiteral("/vbmail.ini"));
+    QFile account(programFolder() + QStringLiteral("/★MailData/iniIdPass.ini"));
+    return server.open(QIODevice::WriteOnly) && server.write("SMTP=\r\nPOP3=127.0.0.1\r\nMAIL=\r\nAPOP=0\r\n") > 0 &&
+           account.open(QIODevice::WriteOnly) &&
+           account.write("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n") > 0;
+}
+
 QProcess* Desktop::launch(const QString& workingDir, const QProcessEnvironment& extra)
 {
     auto* p = new QProcess();

@@ -30,6 +30,9 @@ public:
     QString work() const;
     QString runtimeDir() const;
 
+    // Writes a server and an account setting, so that the program starts without a dialog.
+    bool writeCompleteSettings() const;
+
     // Starts the program (a new process each call), with extra environment variables if given.
     QProcess* launch(const QString& workingDir = QString(),
                      const QProcessEnvironment& extra = QProcessEnvironment());

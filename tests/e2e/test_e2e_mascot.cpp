@@ -43,18 +43,6 @@ char shownPicture(const QImage& screen, const QPoint& at)
 // A point on the figure of every dozing frame, in window coordinates: the basket's middle.
 const QPoint kOnFigure(60, 165);
 
-void writeCompleteSettings(const Desktop& d)
-{
-    // Server and account present, so the start opens no dialog.
-    QFile server(d.work() + QStringLiteral("/vbmail.ini"));
-    QVERIFY(server.open(QIODevice::WriteOnly));
-    server.write("SMTP=\r\nPOP3=127.0.0.1\r\nMAIL=\r\nAPOP=0\r\n");
-    server.close();
-    QFile account(d.programFolder() + QStringLiteral("/★MailData/iniIdPass.ini"));
-    QVERIFY(account.open(QIODevice::WriteOnly));
-    account.write("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n");
-}
-
 } // namespace
 
 class TestE2eMascot : public QObject {
@@ -88,7 +76,7 @@ private slots:
     {
         QString why;
         QVERIFY2(d.start(&why), qPrintable(why));
-        writeCompleteSettings(d);
+        QVERIFY(d.writeCompleteSettings());
     }
 
     void cleanup()

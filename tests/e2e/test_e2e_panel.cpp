@@ -48,17 +48,6 @@ QColor mostCommonColour(const QImage& image, const QRect& rect) {
     return QColor::fromRgb(best);
 }
 
-void writeCompleteSettings(const Desktop& d) {
-    // Server and account present, so the start opens no dialog.
-    QFile server(d.work() + QStringLiteral("/vbmail.ini"));
-    QVERIFY(server.open(QIODevice::WriteOnly));
-    server.write("SMTP=\r\nPOP3=127.0.0.1\r\nMAIL=\r\nAPOP=0\r\n");
-    server.close();
-    QFile account(d.programFolder() + QStringLiteral("/★MailData/iniIdPass.ini"));
-    QVERIFY(account.open(QIODevice::WriteOnly));
-    account.write("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n");
-}
-
 bool writeFile(const QString& path, const QByteArray& text, bool executable = false) {
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
@@ -219,7 +208,7 @@ class TestE2ePanel : public QObject {
         QString why;
         QVERIFY2(d.start(&why), qPrintable(why));
         QVERIFY2(d.startSoundServer(&why), qPrintable(why));
-        writeCompleteSettings(d);
+        QVERIFY(d.writeCompleteSettings());
         QDir().mkpath(QStringLiteral(MOKOPON_SHOTS_DIR));
         QDir().mkpath(QStringLiteral("/tmp/e2e-panel-shots"));
 
