@@ -197,6 +197,59 @@ QString Desktop::tool(const QString& program, const QStringList& args, int* exit
 
 void Desktop::xdotool(const QStringList& args) const { tool(QStringLiteral("xdotool"), args); }
 
+namespace {
+
+// The keysym name xdotool and xmodmap both take for a character: U+hex.
+QString keysymName(QChar c) { return QStringLiteral("U%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper(); }
+
+} // namespace
+
+bool Desktop::mapKeysFor(const QString& text, QString* why) const
+{
+    const QString table = tool(QStringLiteral("xmodmap"), {QStringLiteral("-pke")});
+    const QRegularExpression line(QStringLiteral("^keycode\\s+(\\d+)\\s*=(.*)$"), QRegularExpression::MultilineOption);
+    QStringList spare;
+    for (auto it = line.globalMatch(table); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        if (m.captured(2).trimmed().isEmpty())
+            spare << m.captured(1);
+    }
+    QStringList wanted;
+    for (const QChar c : text)
+        if (c.unicode() > 0x7f && !wanted.contains(keysymName(c)))
+            wanted << keysymName(c);
+    if (wanted.size() > spare.size()) {
+        *why = QStringLiteral("only %1 spare keycodes for %2 characters").arg(spare.size()).arg(wanted.size());
+        return false;
+    }
+    QStringList expressions;
+    for (int i = 0; i < wanted.size(); ++i)
+        expressions << QStringLiteral("-e") << QStringLiteral("keycode %1 = %2 %2").arg(spare[i], wanted[i]);
+    if (expressions.isEmpty())
+        return true;
+    int code = -1;
+    tool(QStringLiteral("xmodmap"), expressions, &code);
+    // Read the map back from the server: every key must have taken.
+    const QString after = tool(QStringLiteral("xmodmap"), {QStringLiteral("-pke")});
+    for (int i = 0; i < wanted.size(); ++i) {
+        const QRegularExpression named(QStringLiteral("^keycode\\s+%1\\s*=\\s*\\S").arg(spare[i]),
+                                       QRegularExpression::MultilineOption);
+        if (code != 0 || !named.match(after).hasMatch()) {
+            *why = QStringLiteral("xmodmap did not map %1 to keycode %2").arg(wanted[i], spare[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+void Desktop::typeKeys(const QString& text) const
+{
+    QStringList args{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("40")};
+    for (const QChar c : text)
+        args << keysymName(c);
+    xdotool(args);
+}
+
 QStringList Desktop::findWindows(const QString& title, bool onlyVisible) const
 {
     QStringList args;

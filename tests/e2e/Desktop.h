@@ -42,6 +42,13 @@ public:
                  int timeoutMs = 15000) const;
     void xdotool(const QStringList& args) const;
 
+    // Gives every character of text that the keymap lacks a spare keycode of its own, and waits
+    // until the server has the new keymap. Call it before the program starts: xdotool's own
+    // remapping while it types can reach the program after the key that needs it.
+    bool mapKeysFor(const QString& text, QString* why) const;
+    // Types text key by key on the settled keymap (mapKeysFor first, for non-ASCII text).
+    void typeKeys(const QString& text) const;
+
     // Windows of the given exact title (visible ones only when onlyVisible).
     QStringList findWindows(const QString& title, bool onlyVisible = true) const;
     QString waitForWindow(const QString& title, int timeoutMs = 10000) const;
