@@ -1,5 +1,6 @@
 #include "CheckMail.h"
 
+#include "BackgroundWork.h"
 #include "CutAtNul.h"
 #include "DataFiles.h"
 #include "Form2.h"
@@ -50,7 +51,7 @@ void showError(BusyPointer& busy, const QString& text, int style)
 
 void CheckMail()
 {
-    // The library waits in local event loops; a second press of 受信 meanwhile must not nest.
+    // The window thread runs its events while the library waits; a second check must not nest.
     static bool running = false;
     if (running)
         return;
@@ -62,10 +63,16 @@ void CheckMail()
     qint32 count = 0;
 
     if (!Pop3Server.isEmpty()) {
-        const qint32 handle = mail.connect(Pop3Server);
+        // The library's calls wait on the server; they run off the window thread so that the
+        // characters keep answering (a right click ends the program) whatever the server does.
+        qint32 handle = -1;
+        runInBackground([&, server = Pop3Server] {
+            handle = mail.connect(server);
+            if (handle == -1)
+                mail.getMessage(buffers[0]);
+        });
         if (handle == -1) {
             // Not reaching the server is a failure, not an empty mailbox.
-            mail.getMessage(buffers[0]);
             showError(busy, CutAtNul(buffers[0]), MsgBoxStyle::Critical);
             count = -1;
         } else {
@@ -78,10 +85,11 @@ void CheckMail()
             UserPass = pass;
             if (UserPass.isEmpty() || UserId.isEmpty()) {
                 account->Show();
-                mail.close(handle);
+                runInBackground([&] { mail.close(handle); });
             } else {
-                count = mail.authenticate(handle, UserId, UserPass, ApopFlag != 0 ? -1 : 0);
-                if (count > 0) {
+                const qint32 apop = ApopFlag != 0 ? -1 : 0;
+                runInBackground([&, id, pass] {
+                    count = mail.authenticate(handle, id, pass, apop);
                     for (qint32 n = 1; n <= count; ++n) {
                         mail.getMailStatus(handle, n, buffers);
                         mail.getMailSize(handle, n);
@@ -89,11 +97,12 @@ void CheckMail()
                         QString body;
                         mail.getMail(handle, n, buffers, body);
                     }
-                } else if (count < 0) {
-                    mail.getMessage(buffers[0]);
+                    if (count < 0)
+                        mail.getMessage(buffers[0]);
+                });
+                if (count < 0)
                     showError(busy, CutAtNul(buffers[0]), MsgBoxStyle::OkOnly);
-                }
-                mail.close(handle);
+                runInBackground([&] { mail.close(handle); });
             }
         }
     }

@@ -7,6 +7,7 @@
 #include "DovecotServer.h"
 #include "FakeNetworkManager.h"
 #include "PrivateBus.h"
+#include "ScriptedPop3Server.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -494,6 +495,34 @@ class TestE2eMail : public QObject {
         QCOMPARE(d.findWindows(kCharacter).size(), 1);
         if (server.isEmpty() && !errorBox)
             QCOMPARE(retrievedPerLogout(), QList<int>{0});
+    }
+
+    // A server that never finishes cannot hold the program: the right click ends it at once.
+    void rightClickEndsTheProgramDuringACheck() {
+        ScriptedPop3Server::Script script;
+        script.messages = {sampleMessage(1, "stalled")};
+        script.fault = ScriptedPop3Server::Fault::StallInMessage;
+        script.faultMessage = 1;
+        ScriptedPop3Server server(script);
+        writeSettings(QStringLiteral("127.0.0.1:%1").arg(server.port()), QStringLiteral("secret"),
+                      0);
+        const QString panel = startAndOpenPanel();
+        QVERIFY2(!panel.isEmpty(), "the panel did not open");
+        const QRect character = d.info(waitFor(kCharacter)).geometry;
+        clickReceive(panel);
+        // The server sends half the message and then nothing: the check waits inside RETR.
+        QVERIFY(pumpUntil([&] { return server.commands().contains("RETR 1"); }, 10000));
+        QVERIFY(program->state() == QProcess::Running);
+        const QPoint on = character.topLeft() + kOnFigure;
+        QElapsedTimer clock;
+        clock.start();
+        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y()),
+                   QStringLiteral("click"), QStringLiteral("3")});
+        QVERIFY2(program->waitForFinished(1000),
+                 qPrintable(QStringLiteral("still running %1 ms after the right click")
+                                .arg(clock.elapsed())));
+        QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program->exitCode(), 0);
     }
 
     void hangUpAfterTheCheck_data() {

@@ -1,0 +1,11 @@
+#pragma once
+// Work that may block for a long time (a mail check waits on a server) runs on a thread of its
+// own while the window thread keeps handling its events, so the characters go on answering: a
+// right click still ends the program at once. Meanwhile the rest of the user's input is held
+// off, so nothing else starts in the middle of that work.
+
+#include <functional>
+
+// Runs work on the background thread and returns when it has finished. Every call runs on the
+// same thread, one after another, so objects made by one call can be used by the next.
+void runInBackground(const std::function<void()>& work);
