@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing the program needs on Debian 12 (run as root).
+# Installs what building, running and testing the program needs on Debian 12. Only this needs
+# root: run as a user, it installs through sudo.
 set -euo pipefail
 packages=(
   # build
@@ -17,7 +18,8 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  as_root=()
+  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 fi
