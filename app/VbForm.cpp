@@ -63,6 +63,9 @@ void VbForm::moveEvent(QMoveEvent* event)
 void VbForm::Show()
 {
     if (isVisible()) {
+        // A minimised window counts as visible; showing it brings it back.
+        if (isMinimized())
+            setWindowState(windowState() & ~Qt::WindowMinimized);
         raise();
         activateWindow();
         return;

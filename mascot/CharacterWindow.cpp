@@ -13,10 +13,11 @@
 #include <QCursor>
 #include <QHash>
 #include <QMouseEvent>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QStyleHints>
 #include <QPushButton>
 #include <QTimer>
-#include <QWindow>
 
 namespace {
 
@@ -47,7 +48,7 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     m_shown = Picture1[0];
 
     // The sound controls lie beyond the 120 x 180 picture, so nobody sees or clicks them; only the
-    // keyboard reaches Command2.
+    // keyboard reaches Command2, and the check boxes stay as they are made.
     ChkSynchro = new QCheckBox(QStringLiteral("同期再生(&S)"), this);
     ChkLoop = new QCheckBox(QStringLiteral("繰り返し再生(&L)"), this);
     ChkOnMem = new QCheckBox(QStringLiteral("VB でのオンメモリ再生(&O)"), this);
@@ -55,6 +56,11 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     ChkSynchro->setGeometry(200, 0, 160, 20);
     ChkLoop->setGeometry(200, 20, 160, 20);
     ChkOnMem->setGeometry(200, 40, 160, 20);
+    // Nothing lets the user set them: hidden, they take no focus and answer no access key.
+    for (QCheckBox* box : {ChkSynchro, ChkLoop, ChkOnMem}) {
+        box->setFocusPolicy(Qt::NoFocus);
+        box->hide();
+    }
     Command2->setGeometry(200, 60, 80, 24);
     connect(Command2, &QPushButton::clicked, this, &CharacterWindow::Command2_Click);
 
@@ -123,13 +129,13 @@ void CharacterWindow::runTick(bool holdFrameZero)
     setTop(float(r.top));
     setLeft(float(r.left));
     ApplyFrame(r.frame);
+    emit ticked();
 }
 
 void CharacterWindow::Form_MouseDown(int button)
 {
     if (button & 1) {
-        // Dragged like a caption bar. The window manager's move starts once the pointer moves, so
-        // that the two presses of a double click both reach the window.
+        // Dragged like a caption bar, once the pointer has gone past the drag distance.
         m_dragArmed = true;
         m_dragOffset = QCursor::pos() - pos();
         m_pressAt = QCursor::pos();
@@ -185,14 +191,16 @@ void CharacterWindow::mouseMoveEvent(QMouseEvent* event)
 {
     if (!(event->buttons() & Qt::LeftButton))
         return;
-    // The window manager moves from where the pointer is when it starts, so start at the first
-    // pixel of motion: a still double click never starts a move.
-    if (m_dragArmed && QCursor::pos() != m_pressAt) {
+    // A move starts only past the drag distance, so a shaky double click stays a double click.
+    // The window moves itself: a window manager's move goes by the pointer's way from when it
+    // takes over, from where it last placed the window, and lost the first step of every drag.
+    // The press grabbed the pointer for this window, so every step of the drag comes here.
+    if (m_dragArmed && (QCursor::pos() - m_pressAt).manhattanLength() >=
+                           QGuiApplication::styleHints()->startDragDistance()) {
         m_dragArmed = false;
-        QWindow* w = windowHandle();
-        m_ownDrag = !(w && w->startSystemMove());
+        m_dragging = true;
     }
-    if (m_ownDrag) {
+    if (m_dragging) {
         const QPoint topLeft = QCursor::pos() - m_dragOffset;
         setLeft(float(topLeft.x()) * Twips::perPixelX());
         setTop(float(topLeft.y()) * Twips::perPixelY());
@@ -202,7 +210,7 @@ void CharacterWindow::mouseMoveEvent(QMouseEvent* event)
 void CharacterWindow::mouseReleaseEvent(QMouseEvent*)
 {
     m_dragArmed = false;
-    m_ownDrag = false;
+    m_dragging = false;
 }
 
 void CharacterWindow::mouseDoubleClickEvent(QMouseEvent* event)

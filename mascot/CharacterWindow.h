@@ -48,6 +48,11 @@ public:
     const QImage& shownPicture() const { return m_shown; }
     bool hasRegion() const { return m_hasRegion; }
 
+signals:
+    // After a tick's screen keeping has placed the window; whoever holds it in place takes it back
+    // here, before any other timer can see where the tick put it.
+    void ticked();
+
 protected:
     // Load steps shared by both characters: outlines, size, topmost, placement at the pointer.
     void loadCharacter();
@@ -69,7 +74,7 @@ private:
     float m_tppY = 15;
     // Only when the window manager refuses to move the window for us.
     bool m_dragArmed = false;
-    bool m_ownDrag = false;
+    bool m_dragging = false;
     QPoint m_dragOffset;
     QPoint m_pressAt;
 };

@@ -69,6 +69,11 @@ void Form2::Form_Load()
     setTop(character->Top() + kCharacterAbove);
     setLeft(character->Left() - kCharacterRight);
     makeTopmost(true);
+    // Held at once when its own screen keeping moves it, so the companion never meets it there.
+    connect(character, &CharacterWindow::ticked, this, [this] {
+        if (Timer1->isActive())
+            Timer1_Timer();
+    });
     // 受信 comes first in the tab order, so the panel opens with the focus on it.
     Command2->setFocus();
     Timer1->start();

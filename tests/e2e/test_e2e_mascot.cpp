@@ -187,6 +187,33 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(0, dragged.top()), 3000);
     }
 
+    // A drag moves the window by the pointer's whole way from the press; a double click whose
+    // first press shakes by a pixel is still a double click.
+    void dragFollowsTheWholeWayAndShakyDoubleClickOpensThePanel()
+    {
+        QVERIFY(startAt(300, 200));
+        QVERIFY(waitForFirstTick());
+        const QPoint grab = QPoint(300, 200) + kOnFigure;
+        const QPoint by(150, 60);
+        d.xdotool({QStringLiteral("mousemove"), QString::number(grab.x()), QString::number(grab.y())});
+        d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        for (int i = 1; i <= 10; ++i) {
+            const QPoint p = grab + by * i / 10;
+            d.xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
+            QThread::msleep(20);
+        }
+        d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(300, 200) + by, 2000);
+
+        const QPoint on = d.info(window).geometry.topLeft() + kOnFigure;
+        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y())});
+        d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x() + 1), QString::number(on.y())});
+        d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        d.xdotool({QStringLiteral("click"), QStringLiteral("1")});
+        QVERIFY2(!d.waitForWindow(QStringLiteral("モコポン"), 3000).isEmpty(), "no panel after a shaky double click");
+    }
+
     void rightButtonEndsAtOnce()
     {
         QVERIFY(startAt(300, 300));

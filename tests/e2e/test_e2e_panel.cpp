@@ -294,6 +294,16 @@ class TestE2ePanel : public QObject {
         }
     }
 
+    void aMinimisedPanelComesBackOnADoubleClick() {
+        QVERIFY(start(300, 150));
+        const QString panel = openPanel();
+        QVERIFY(!panel.isEmpty());
+        d.xdotool({QStringLiteral("windowminimize"), QStringLiteral("--sync"), panel});
+        QTRY_VERIFY_WITH_TIMEOUT(!d.info(panel).viewable, 3000);
+        // Found among the visible windows only: mapped again.
+        QCOMPARE(openPanel(), panel);
+    }
+
     void thePanelCarriesTheCharacterAndHoldsIt() {
         QVERIFY(start(300, 150));
         const QString panel = openPanel();
@@ -354,8 +364,8 @@ class TestE2ePanel : public QObject {
         d.saveScreenshot(QStringLiteral(MOKOPON_SHOTS_DIR "/companion.png"));
         d.saveScreenshot(QStringLiteral("/tmp/e2e-panel-shots/companion.png"));
 
-        // A few pixels off the spot and it falls silent once the bark under way has ended.
-        drag(spot + kOnFigure, QPoint(4, 3));
+        // Past the drag distance, off the spot, and it falls silent once the bark under way has ended.
+        drag(spot + kOnFigure, QPoint(12, 9));
         QTRY_VERIFY_WITH_TIMEOUT(at(companion) != spot, 3000);
         recordFor(kBarkMs + 500);
         const qint64 quietFrom = mark();

@@ -2,6 +2,7 @@
 // spot, and a tick that comes while it waits after a bark is skipped.
 
 #include "Form1.h"
+#include "Form2.h"
 #include "Form3.h"
 #include "Module4.h"
 #include "MsgBox.h"
@@ -9,6 +10,8 @@
 #include "Twips.h"
 #include "WindowRegistry.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -130,6 +133,46 @@ private slots:
         QCOMPARE(companion->Top(), cornerTop);
         companion->Timer2_Timer();
         QCOMPARE(barks, 1);
+    }
+
+    // The panel holds the hidden character above the screen; the companion's screen keeping pulls
+    // it onto the screen, off the spot, and the character's own tick must not meet it there.
+    void heldAboveTheScreenTheCharacterIsNeverMet()
+    {
+        Form2* panel = win<Form2>();
+        panel->setTop(150);
+        panel->Timer1_Timer();
+        QVERIFY(character->Top() < 0);
+        panel->Command1_Click();
+        barks = 0;
+        companion->Timer1_Timer();
+        QCOMPARE(companion->Top(), 0.0f);
+        character->Timer1_Timer();
+        companion->Timer2_Timer();
+        QCOMPARE(barks, 0);
+        QVERIFY(character->Top() < 0);
+        QVERIFY(panel->Unload());
+    }
+
+    // Nothing lets the user set the sound check boxes: no access key, no focus.
+    void soundBoxesAreOutOfTheUsersReach()
+    {
+        for (CharacterWindow* w : {static_cast<CharacterWindow*>(character),
+                                   static_cast<CharacterWindow*>(companion)}) {
+            w->show();
+            w->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(w));
+            for (Qt::Key k : {Qt::Key_S, Qt::Key_L, Qt::Key_O})
+                QTest::keyClick(w, k, Qt::AltModifier);
+            for (int i = 0; i < 6; ++i) {
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w,
+                                Qt::Key_Tab);
+                QVERIFY(!qobject_cast<QCheckBox*>(QApplication::focusWidget()));
+            }
+            QVERIFY(!w->ChkSynchro->isChecked() && !w->ChkLoop->isChecked() &&
+                    !w->ChkOnMem->isChecked());
+            w->hide();
+        }
     }
 
     void companionFramesIgnoreBarkMode()
