@@ -27,8 +27,8 @@
 // messages out of order may read a reply it skips; each reply read has its own Tm + S(n) / R.
 //
 // The count is what LIST backs up: messages 1, 2, 3, ... as LIST gives them, at most STAT's count
-// and kMaxMessages (1,000,000). A server that refuses LIST while STAT counts messages fails the
-// login, since neither the count nor the messages' deadlines could be trusted.
+// and 1,000,000. A server that refuses LIST while STAT counts messages fails the login, since
+// neither the count nor the messages' deadlines could be trusted.
 //
 // A server reached in plain POP3 that once offered STLS (NMailSetTlsServerMemory) but does not
 // now gets no password: authenticate fails without sending USER, PASS or APOP. The login is never
