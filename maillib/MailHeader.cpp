@@ -1,6 +1,7 @@
 #include "MailHeader.h"
 
 #include <QStringDecoder>
+#include <limits>
 
 void MailHeader::clear() {
     m_raw.clear();
@@ -65,21 +66,55 @@ QByteArray decodeQ(QByteArrayView text) {
     return out;
 }
 
+// Where a needle next occurs at or after a position. Asked with positions that only grow, it
+// looks at each byte about once, so a value full of "=?" that never end is not searched to its
+// end again from every one of them.
+class NextOf {
+  public:
+    NextOf(QByteArrayView text, QByteArrayView needle) : m_text(text), m_needle(needle) {}
+    qsizetype at(qsizetype pos) {
+        if (pos < m_searchedFrom || (m_found >= 0 && m_found < pos)) {
+            m_searchedFrom = pos;
+            m_found = m_text.indexOf(m_needle, pos);
+        }
+        return m_found;
+    }
+
+  private:
+    QByteArrayView m_text;
+    QByteArrayView m_needle;
+    qsizetype m_searchedFrom = std::numeric_limits<qsizetype>::max();
+    qsizetype m_found = -1;
+};
+
+struct WordFinders {
+    explicit WordFinders(QByteArrayView text)
+        : question(text, "?"), end(text, "?="), space(text, " "), tab(text, "\t") {}
+    NextOf question;
+    NextOf end;
+    NextOf space;
+    NextOf tab;
+};
+
 // One encoded word at text[pos] ("=?cs?e?data?="); its decoded text and end, or false.
-bool decodeWord(QByteArrayView text, qsizetype pos, QString& decoded, qsizetype& end) {
-    const qsizetype q1 = text.indexOf('?', pos + 2);
+bool decodeWord(QByteArrayView text, qsizetype pos, WordFinders& find, QString& decoded,
+                qsizetype& end) {
+    const qsizetype q1 = find.question.at(pos + 2);
     if (q1 < 0 || q1 + 2 >= text.size() || text[q1 + 2] != '?')
         return false;
-    const qsizetype q3 = text.indexOf("?=", q1 + 3);
+    const qsizetype q3 = find.end.at(q1 + 3);
     if (q3 < 0)
+        return false;
+    // An encoded word holds no blank.
+    const qsizetype space = find.space.at(pos);
+    const qsizetype tab = find.tab.at(pos);
+    if ((space >= 0 && space < q3) || (tab >= 0 && tab < q3))
         return false;
     QByteArray charset = text.sliced(pos + 2, q1 - pos - 2).toByteArray();
     if (const qsizetype star = charset.indexOf('*'); star >= 0)
         charset.truncate(star); // RFC 2231 language suffix
     const char encoding = char(QChar::toUpper(uint(uchar(text[q1 + 1]))));
     const QByteArrayView data = text.sliced(q1 + 3, q3 - q1 - 3);
-    if (data.contains(' '))
-        return false;
     QByteArray bytes;
     if (encoding == 'B') {
         auto result = QByteArray::fromBase64Encoding(data.toByteArray(),
@@ -107,13 +142,15 @@ QString MailHeader::decodeWords(QByteArrayView value) {
     qsizetype pos = 0;
     qsizetype plainStart = 0;
     bool lastWasWord = false;
+    WordFinders find(value);
+    NextOf nextStart(value, "=?");
     while (pos < value.size()) {
-        const qsizetype start = value.indexOf("=?", pos);
+        const qsizetype start = nextStart.at(pos);
         if (start < 0)
             break;
         QString decoded;
         qsizetype end = 0;
-        if (!decodeWord(value, start, decoded, end)) {
+        if (!decodeWord(value, start, find, decoded, end)) {
             pos = start + 2;
             continue;
         }

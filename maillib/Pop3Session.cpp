@@ -7,19 +7,21 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslError>
+#include <algorithm>
 #include <limits>
 
 using Step = Pop3ReplyParser::Step;
 
 namespace {
 
-// A LIST longer than this is read to its end, but the rest of the sizes are not kept.
-constexpr qsizetype kMaxListEntries = 1000000;
 constexpr int kMaxCapabilityLines = 1000;
+// QUIT and the close after it; nothing of the session depends on them.
+constexpr int kQuitMs = 2000;
+constexpr qint64 kNsPerMs = 1000000;
 // At least one whole TLS record, so that decrypting never waits for room.
 constexpr qint64 kMinSocketBuffer = 64 * 1024;
 
-QString seconds(int ms) {
+QString seconds(qint64 ms) {
     return QString::number((ms + 999) / 1000);
 }
 
@@ -53,6 +55,7 @@ void applyTrustStore(QSslSocket& socket) {
 Pop3Session::Pop3Session(const Settings& settings) : m_settings(settings) {
     m_chunk.resize(qBound(512, m_settings.receiveBufferSize, 16 * 1024 * 1024));
     m_settings.window = qMax(1, m_settings.window);
+    m_settings.minTransferRate = qMax(1, m_settings.minTransferRate);
 }
 
 Pop3Session::~Pop3Session() {
@@ -73,7 +76,50 @@ QString Pop3Session::serverText(QByteArrayView text) const {
     return s.trimmed();
 }
 
+void Pop3Session::startPhase(Phase phase, qint64 allowedNs, qint32 message) {
+    m_phase = phase;
+    m_allowedNs = allowedNs;
+    m_phaseMessage = message;
+    m_deadline.setPreciseRemainingTime(0, allowedNs);
+}
+
+int Pop3Session::waitMs(int limit) const {
+    if (m_deadline.isForever())
+        return limit;
+    return int(std::clamp<qint64>(m_deadline.remainingTime(), 1, qMax(1, limit)));
+}
+
+qint64 Pop3Session::messageAllowanceNs(qint32 number) const {
+    return m_settings.messageDeadlineMs * kNsPerMs +
+           qint64(size(number)) * 1000 * kNsPerMs / m_settings.minTransferRate;
+}
+
+bool Pop3Session::failDeadline() {
+    m_broken = true;
+    m_socket.abort();
+    const QString limit = seconds((m_allowedNs + kNsPerMs - 1) / kNsPerMs);
+    switch (m_phase) {
+    case Phase::Connect:
+        return fail(QStringLiteral("POP3サーバー「%1」への接続が%2秒以内に終わりませんでした。")
+                        .arg(m_server, limit));
+    case Phase::Login:
+        return fail(
+            QStringLiteral(
+                "POP3サーバー「%1」へのログインとメール一覧の受信が%2秒以内に終わりませんでした。")
+                .arg(m_server, limit));
+    case Phase::Message:
+        return fail(QStringLiteral(
+                        "POP3サーバー「%1」からのメール %2 の受信が%3秒以内に終わりませんでした。")
+                        .arg(m_server, QString::number(m_phaseMessage), limit));
+    case Phase::Quit:
+        break;
+    }
+    return fail(QStringLiteral("POP3サーバー「%1」から応答がなくなりました。").arg(m_server));
+}
+
 bool Pop3Session::failConnect() {
+    if (m_deadline.hasExpired())
+        return failDeadline();
     switch (m_socket.error()) {
     case QAbstractSocket::HostNotFoundError:
         return fail(
@@ -99,6 +145,8 @@ bool Pop3Session::failConnect() {
 }
 
 bool Pop3Session::failTls() {
+    if (m_deadline.hasExpired())
+        return failDeadline();
     const QList<QSslError> errors = m_socket.sslHandshakeErrors();
     m_socket.abort();
     m_broken = true;
@@ -144,9 +192,12 @@ bool Pop3Session::failTls() {
                     .arg(m_server, reason));
 }
 
-bool Pop3Session::fill(QDeadlineTimer deadline) {
+bool Pop3Session::fill(QDeadlineTimer wait) {
     if (m_broken)
         return false;
+    // Checked before the bytes at hand too: a server that sends without end always has some.
+    if (m_deadline.hasExpired())
+        return failDeadline();
     if (m_socket.bytesAvailable() <= 0) {
         const auto lost = [this] {
             m_broken = true;
@@ -156,12 +207,16 @@ bool Pop3Session::fill(QDeadlineTimer deadline) {
         };
         if (m_socket.state() != QAbstractSocket::ConnectedState)
             return lost();
+        const bool whole = m_deadline < wait;
+        const QDeadlineTimer deadline = whole ? m_deadline : wait;
         if (deadline.hasExpired() ||
             (!m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) &&
              m_socket.bytesAvailable() <= 0)) {
             if (m_socket.state() == QAbstractSocket::ConnectedState &&
                 (deadline.hasExpired() ||
                  m_socket.error() == QAbstractSocket::SocketTimeoutError)) {
+                if (whole)
+                    return failDeadline();
                 m_broken = true;
                 m_socket.abort();
                 return fail(
@@ -238,6 +293,7 @@ bool Pop3Session::open(const QString& server) {
         return fail(QStringLiteral("POP3サーバーの指定「%1」が正しくありません。").arg(m_server));
     m_server = address->host;
 
+    startPhase(Phase::Connect, m_settings.connectDeadlineMs * kNsPerMs);
     const QDeadlineTimer deadline(m_settings.connectTimeoutMs);
     m_socket.setPeerVerifyName(address->host);
     // Qt would otherwise take in all the kernel holds, and replies sent ahead can be megabytes.
@@ -247,11 +303,11 @@ bool Pop3Session::open(const QString& server) {
         m_socket.connectToHostEncrypted(address->host, address->port);
     else
         m_socket.connectToHost(address->host, address->port);
-    if (!m_socket.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime()))))
+    if (!m_socket.waitForConnected(waitMs(int(qMax<qint64>(1, deadline.remainingTime())))))
         return failConnect();
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (address->implicitTls &&
-        !m_socket.waitForEncrypted(int(qMax<qint64>(1, deadline.remainingTime()))))
+        !m_socket.waitForEncrypted(waitMs(int(qMax<qint64>(1, deadline.remainingTime())))))
         return failTls();
 
     Step step;
@@ -264,12 +320,18 @@ bool Pop3Session::open(const QString& server) {
 
     if (!readCapabilities())
         return false;
-    if (!address->implicitTls && m_caps.stls) {
-        if (!startTls())
-            return false;
-        if (!readCapabilities())
-            return false;
+    if (address->implicitTls)
+        return true;
+    TlsServerMemory* memory = m_settings.tlsMemory;
+    const QString host = address->host.toLower();
+    if (m_caps.stls) {
+        // Remembered on the offer, before the handshake: one that fails now must not open
+        // the way to a clear-text login later.
+        if (memory)
+            memory->rememberStls(host, address->port);
+        return startTls() && readCapabilities();
     }
+    m_stlsStripped = memory && memory->offeredStls(host, address->port);
     return true;
 }
 
@@ -315,7 +377,7 @@ bool Pop3Session::startTls() {
             QStringLiteral("POP3サーバー「%1」から正しくない応答が届きました。").arg(m_server));
     }
     m_socket.startClientEncryption();
-    if (!m_socket.waitForEncrypted(m_settings.connectTimeoutMs))
+    if (!m_socket.waitForEncrypted(waitMs(m_settings.connectTimeoutMs)))
         return failTls();
     return true;
 }
@@ -327,6 +389,15 @@ qint32 Pop3Session::login(const QString& user, const QString& password, bool apo
         fail(QStringLiteral("POP3サーバー「%1」にはすでにログインしています。").arg(m_server));
         return -1;
     }
+    if (m_stlsStripped) {
+        m_broken = true;
+        m_socket.abort();
+        fail(QStringLiteral("POP3サーバー「%1」は以前は暗号化通信(STLS)に対応していましたが、"
+                            "今回は対応していません。通信が改ざんされているおそれがあるため、"
+                            "パスワードを暗号化せずに送ることはせず、ログインを中止しました。")
+                 .arg(m_server));
+        return -1;
+    }
     // A line break would let the account inject commands of its own.
     const auto unsafe = [](const QString& s) {
         return s.contains(u'\r') || s.contains(u'\n') || s.contains(QChar(u'\0'));
@@ -335,6 +406,7 @@ qint32 Pop3Session::login(const QString& user, const QString& password, bool apo
         fail(QStringLiteral("ユーザーIDまたはパスワードに使えない文字が含まれています。"));
         return -1;
     }
+    startPhase(Phase::Login, m_settings.loginDeadlineMs * kNsPerMs);
     const QByteArray id = user.toUtf8();
     Step step;
     if (apop) {
@@ -350,24 +422,15 @@ qint32 Pop3Session::login(const QString& user, const QString& password, bool apo
         if (!send("APOP " + id + ' ' + digest + "\r\n") || !readStatus(step))
             return -1;
     } else {
-        const QByteArray pass = "PASS " + password.toUtf8() + "\r\n";
-        if (pipelining()) {
-            if (!send("USER " + id + "\r\n" + pass) || !readStatus(step))
-                return -1;
-            if (step == Step::Ok && !readStatus(step))
-                return -1;
-            // After a refused USER the PASS reply still comes; it is not needed.
-        } else {
-            if (!send("USER " + id + "\r\n") || !readStatus(step))
-                return -1;
-            if (step == Step::Ok && (!send(pass) || !readStatus(step)))
-                return -1;
-        }
+        // Never pipelined: a password goes out only after the server took the user.
+        if (!send("USER " + id + "\r\n") || !readStatus(step))
+            return -1;
+        if (step == Step::Ok && (!send("PASS " + password.toUtf8() + "\r\n") || !readStatus(step)))
+            return -1;
     }
     if (step != Step::Ok) {
         fail(QStringLiteral("POP3サーバー「%1」にログインできませんでした。サーバーの応答: %2")
                  .arg(m_server, serverText(m_parser.text())));
-        // The server may still send the reply of a pipelined PASS; no more commands follow.
         m_broken = true;
         return -1;
     }
@@ -389,37 +452,53 @@ qint32 Pop3Session::login(const QString& user, const QString& password, bool apo
         m_broken = true;
         return -1;
     }
-    m_count = qint32(qMin<qint64>(stat->number, std::numeric_limits<qint32>::max()));
     if (!pipelining() && !send("LIST\r\n"))
         return -1;
-    if (!readList())
+    if (!readList(stat->number))
         return -1;
     return m_count;
 }
 
-bool Pop3Session::readList() {
+bool Pop3Session::readList(qint64 statCount) {
     Step step;
     if (!readStatus(step))
         return false;
-    if (step != Step::Ok)
-        return true; // sizes stay unknown (0); the messages can still be fetched
+    m_sizes.clear();
+    m_count = 0;
+    if (step != Step::Ok) {
+        if (statCount == 0)
+            return true;
+        // The count and every message's deadline come from LIST; STAT alone may claim anything.
+        m_broken = true;
+        return fail(QStringLiteral("POP3サーバー「%1」がメールの一覧(LIST)を返さないため、"
+                                   "メールの数を確かめられませんでした。サーバーの応答: %2")
+                        .arg(m_server, serverText(m_parser.text())));
+    }
+    // Each message listed earns the time its line takes at the lowest rate accepted.
+    const qint64 entryNs = kListEntryBytes * 1000 * kNsPerMs / m_settings.minTransferRate;
+    const qint64 limit = qMin<qint64>(statCount, kMaxMessages);
     for (;;) {
         step = readData();
         if (step == Step::Bad)
             return false;
         if (step == Step::End)
             break;
-        if (step != Step::Line || m_sizes.size() >= kMaxListEntries)
+        if (step != Step::Line || m_sizes.size() >= limit)
             continue;
+        // Messages count from 1 in order; one LIST skips, and those after it, are not handed out.
         const auto entry = Pop3ReplyParser::parseListLine(m_parser.text());
-        if (entry && entry->number >= 1 && entry->number <= m_count)
-            m_sizes.insert(qint32(entry->number), entry->size);
+        if (!entry || entry->number != m_sizes.size() + 1)
+            continue;
+        m_sizes.append(quint32(qMin<qint64>(entry->size, std::numeric_limits<quint32>::max())));
+        m_deadline = QDeadlineTimer::addNSecs(m_deadline, entryNs);
+        m_allowedNs += entryNs;
     }
+    m_count = qint32(m_sizes.size());
     return true;
 }
 
 qint64 Pop3Session::size(qint32 number) const {
-    return m_sizes.value(number, 0);
+    return number >= 1 && number <= m_sizes.size() ? m_sizes.at(number - 1) : 0;
 }
 
 void Pop3Session::topUp() {
@@ -445,6 +524,7 @@ bool Pop3Session::finishFront() {
     // Reads what is left of the front reply and drops it.
     bool ok = true;
     if (m_frontStage == Stage::StatusUnread) {
+        startPhase(Phase::Message, messageAllowanceNs(m_inFlight.front()), m_inFlight.front());
         Step step;
         ok = readStatus(step) && (step != Step::Ok || skipData());
     } else if (!m_frontEnded) {
@@ -463,6 +543,11 @@ bool Pop3Session::position(qint32 number) {
         return fail(QStringLiteral("POP3サーバー「%1」にログインしていません。").arg(m_server));
     if (number < 1 || number > m_count)
         return fail(QStringLiteral("メール番号 %1 はありません。").arg(number));
+    // A reply read partly by an earlier call goes on with what that call left of its time.
+    if (!m_inFlight.empty() && m_frontStage != Stage::StatusUnread) {
+        startPhase(Phase::Message, messageAllowanceNs(m_inFlight.front()), m_inFlight.front());
+        m_deadline.setPreciseRemainingTime(0, m_frontLeftNs);
+    }
     const bool ahead = std::find(m_inFlight.begin(), m_inFlight.end(), number) != m_inFlight.end();
     // Replies come in the order the commands went out: what comes before this one is dropped,
     // and a message asked for again, or out of order, is fetched anew.
@@ -477,6 +562,7 @@ bool Pop3Session::position(qint32 number) {
             return false;
     }
     if (m_frontStage == Stage::StatusUnread) {
+        startPhase(Phase::Message, messageAllowanceNs(number), number);
         Step step;
         if (!readStatus(step))
             return false;
@@ -517,9 +603,15 @@ void Pop3Session::fillFields(Fields& fields) const {
     fields.header = QString::fromUtf8(m_header.raw()).left(kMaxFieldChars);
 }
 
+void Pop3Session::pauseFront() {
+    // Only the time spent inside the calls counts against a reply, not the caller's between them.
+    m_frontLeftNs = qMax<qint64>(0, m_deadline.remainingTimeNSecs());
+}
+
 bool Pop3Session::status(qint32 number, Fields& fields) {
     if (!position(number) || !readHeader())
         return false;
+    pauseFront();
     fillFields(fields);
     return true;
 }
@@ -552,12 +644,13 @@ bool Pop3Session::fetch(qint32 number, Fields& fields, QString& bodyPrefix) {
 
 void Pop3Session::close() {
     if (m_socket.state() == QAbstractSocket::ConnectedState && !m_broken) {
+        startPhase(Phase::Quit, kQuitMs * kNsPerMs);
         if (m_inFlight.empty() && send("QUIT\r\n")) {
             Step step;
             readStatus(step);
             m_socket.disconnectFromHost();
             if (m_socket.state() != QAbstractSocket::UnconnectedState)
-                m_socket.waitForDisconnected(qMin(m_settings.commandTimeoutMs, 2000));
+                m_socket.waitForDisconnected(waitMs(kQuitMs));
         } else {
             // Replies sent ahead are still coming; the server ends the session on QUIT anyway.
             send("QUIT\r\n");

@@ -2,16 +2,19 @@
 // One POP3 connection: connect (TLS from the start, or STLS when offered), log in, then hand out
 // messages one at a time while the RETRs for the next ones are already on their way (when the
 // server allows PIPELINING). Each RETR is read once: its header feeds status(), the rest of it
-// fetch(); nothing keeps more than a bounded part of a message. Every wait has a time limit.
+// fetch(); nothing keeps more than a bounded part of a message. Every wait has a time limit, and
+// so has each whole step: the connect, the login with its LIST, and each message's reply (scaled
+// with the size LIST gave for it), so a server that trickles or never ends a reply is cut off.
 //
 // The calls block the calling thread; the socket is driven with waitFor*, so no event loop runs.
 
 #include "MailHeader.h"
 #include "Pop3ReplyParser.h"
+#include "TlsServerMemory.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
-#include <QHash>
+#include <QList>
 #include <QSslSocket>
 #include <QString>
 #include <deque>
@@ -24,7 +27,18 @@ class Pop3Session {
         int commandTimeoutMs = 30000; // for a status line to arrive whole
         int stallTimeoutMs = 30000;   // for the next bytes of a multi-line reply
         int window = 256;             // RETRs sent ahead when pipelining; 1 = never
+        // Whole steps (nMail.h gives the bound of a check they make).
+        int connectDeadlineMs = 45000; // connect, greeting, CAPA, STLS, handshake, CAPA again
+        int loginDeadlineMs = 30000;   // USER and PASS or APOP, STAT, LIST (plus kListEntryBytes
+                                       // at minTransferRate for each message LIST gives)
+        int messageDeadlineMs = 20000; // a message's reply, plus its LIST size at minTransferRate
+        int minTransferRate = 2048;    // bytes per second
+        TlsServerMemory* tlsMemory = nullptr; // servers that offered STLS; nullptr: none kept
     };
+    // The time a LIST entry earns: a line of two large numbers.
+    static constexpr qint64 kListEntryBytes = 32;
+    // More messages than this are not handed out.
+    static constexpr qint32 kMaxMessages = 1000000;
     struct Fields {
         QString subject;
         QString date;
@@ -57,8 +71,16 @@ class Pop3Session {
 
   private:
     enum class Stage { StatusUnread, Header, Body };
+    enum class Phase { Connect, Login, Message, Quit };
 
     bool fail(const QString& text);
+    bool failDeadline();
+    // The phase whose deadline now runs, with what it allows in all.
+    void startPhase(Phase phase, qint64 allowedNs, qint32 message = 0);
+    // ms for a wait of at most limit that also ends by the phase's deadline.
+    int waitMs(int limit) const;
+    qint64 messageAllowanceNs(qint32 number) const;
+    void pauseFront();
     bool failConnect();
     bool failTls();
     bool fill(QDeadlineTimer deadline);
@@ -70,7 +92,7 @@ class Pop3Session {
     bool skipData();
     bool readCapabilities();
     bool startTls();
-    bool readList();
+    bool readList(qint64 statCount);
 
     bool position(qint32 number);
     bool readHeader();
@@ -87,11 +109,18 @@ class Pop3Session {
     QString m_error;
     bool m_broken = false;
     bool m_loggedIn = false;
+    bool m_stlsStripped = false; // offered STLS once, but not on this plain connection
     Pop3ReplyParser::Capabilities m_caps;
     std::optional<QByteArray> m_timestamp;
 
+    Phase m_phase = Phase::Connect;
+    QDeadlineTimer m_deadline; // of the running phase
+    qint64 m_allowedNs = 0;    // what the running phase allows in all
+    qint32 m_phaseMessage = 0; // the message whose reply is read
+    qint64 m_frontLeftNs = 0;  // of the front reply's allowance, what earlier calls left
+
     qint32 m_count = 0;
-    QHash<qint32, qint64> m_sizes;
+    QList<quint32> m_sizes;        // LIST sizes of messages 1..m_count
     std::deque<qint32> m_inFlight; // RETRs sent whose replies are not read to the end, in order
     qint32 m_nextAhead = 1;        // the next message whose RETR may be sent ahead
     Stage m_frontStage = Stage::StatusUnread;

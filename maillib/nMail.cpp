@@ -3,13 +3,39 @@
 #include "Pop3Session.h"
 
 #include <QHash>
+#include <QMutex>
+#include <QSet>
 #include <algorithm>
 #include <limits>
 #include <memory>
 
 namespace {
 
+// The memory of servers that offered STLS when the program gives none: it lasts the process.
+class ProcessTlsMemory final : public TlsServerMemory {
+  public:
+    bool offeredStls(const QString& host, quint16 port) override {
+        QMutexLocker lock(&m_mutex);
+        return m_servers.contains({host, port});
+    }
+    void rememberStls(const QString& host, quint16 port) override {
+        QMutexLocker lock(&m_mutex);
+        m_servers.insert({host, port});
+    }
+    void clear() {
+        QMutexLocker lock(&m_mutex);
+        m_servers.clear();
+    }
+
+  private:
+    QMutex m_mutex;
+    QSet<std::pair<QString, quint16>> m_servers;
+};
+
 struct Library {
+    Library() { settings.tlsMemory = &ownTlsMemory; }
+
+    ProcessTlsMemory ownTlsMemory;
     bool started = false;
     Pop3Session::Settings settings;
     QHash<qint32, std::shared_ptr<Pop3Session>> sessions;
@@ -61,9 +87,32 @@ qint32 NMailSetOption(qint32 option, qint32 value) {
             return -1;
         s.window = value;
         return 0;
+    case NMailOptionConnectDeadline:
+    case NMailOptionLoginDeadline:
+    case NMailOptionMessageDeadline:
+        if (value < 1)
+            return -1;
+        (option == NMailOptionConnectDeadline ? s.connectDeadlineMs
+         : option == NMailOptionLoginDeadline ? s.loginDeadlineMs
+                                              : s.messageDeadlineMs) = value;
+        return 0;
+    case NMailOptionMinTransferRate:
+        if (value < 1 || value > 1024 * 1024 * 1024)
+            return -1;
+        s.minTransferRate = value;
+        return 0;
     default:
         return -1;
     }
+}
+
+void NMailSetTlsServerMemory(TlsServerMemory* memory) {
+    Library& lib = library();
+    if (!memory) {
+        lib.ownTlsMemory.clear();
+        memory = &lib.ownTlsMemory;
+    }
+    lib.settings.tlsMemory = memory;
 }
 
 qint32 NMailEndWinSock() {

@@ -10,13 +10,36 @@
 // the first byte, port 995). Certificates and host names are checked against the system's trust
 // store (OpenSSL's default paths, so SSL_CERT_FILE and SSL_CERT_DIR apply).
 //
-// Call everything from one thread (the GUI thread). Each call blocks until done, but every wait
-// on the network is limited by the timeouts below, so a dead server ends the call with a failure.
+// Call everything from one thread. Each call blocks until done, but every wait on the network is
+// limited by the timeouts below, and so is each whole call: a server that trickles, never ends a
+// reply or answers each command just before its timeout ends the call with a failure, and the
+// connection is dropped.
+//
+// The bound of a whole check (connect, authenticate, status, size and mail for 1..N in order,
+// close), in the time spent inside the calls, with the options below (Tc connect deadline, Tl
+// login deadline, Tm message deadline, R lowest transfer rate in bytes per second), N the count
+// authenticate returns and S(n) the size LIST gave for message n:
+//
+//   name lookup + Tc + Tl + 32 * N / R + sum over n of (Tm + S(n) / R) + 2 s for the close
+//
+// With the defaults (45 s, 30 s, 20 s, 2048 bytes/s) that is 77 s + N * 20.016 s + the bytes
+// LIST announced / 2048 s, besides the system resolver's own time. A caller that asks for the
+// messages out of order may read a reply it skips; each reply read has its own Tm + S(n) / R.
+//
+// The count is what LIST backs up: messages 1, 2, 3, ... as LIST gives them, at most STAT's count
+// and 1,000,000. A server that refuses LIST while STAT counts messages fails the login, since
+// neither the count nor the messages' deadlines could be trusted.
+//
+// A server reached in plain POP3 that once offered STLS (NMailSetTlsServerMemory) but does not
+// now gets no password: authenticate fails without sending USER, PASS or APOP. The login is never
+// pipelined, so a refused USER means PASS is not sent.
 //
 // When the server offers PIPELINING, the RETRs of the next messages are sent while the caller
 // still works on the current one; each message is read once: its header answers
 // NMailPop3GetMailStatus, the rest NMailPop3GetMail. Asking in another order works too, it just
 // costs more round trips.
+
+#include "TlsServerMemory.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -29,6 +52,12 @@ enum NMailOption : qint32 {
     NMailOptionCommandTimeout = 3, // ms for a reply's status line to arrive, 30000
     NMailOptionStallTimeout = 4,   // ms without a byte inside a multi-line reply, 30000
     NMailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 256
+    // Whole calls, in ms (see the bound above).
+    NMailOptionConnectDeadline = 6, // the connect: greeting, CAPA, STLS, handshake, CAPA, 45000
+    NMailOptionLoginDeadline = 7,   // USER and PASS or APOP, STAT, LIST; 30000, plus 32 bytes'
+                                    // time at the lowest rate for each message LIST gives
+    NMailOptionMessageDeadline = 8, // a message's reply, 20000, plus its LIST size's time
+    NMailOptionMinTransferRate = 9, // the lowest rate in bytes per second (1 .. 1 GiB), 2048
 };
 
 // The body handed back by NMailPop3GetMail is cut to this many bytes of the message body (decoded
@@ -40,12 +69,17 @@ inline constexpr qint32 NMailBodyPrefixBytes = 64 * 1024;
 qint32 NMailInitializeWinSock();
 // 0, or -1 for an unknown option or a value out of range.
 qint32 NMailSetOption(qint32 option, qint32 value);
+// Where the library keeps which servers (host and port) once offered STLS. The object must
+// outlive the connections opened after the call. nullptr: a memory of the library's own that
+// lasts while the process runs, started empty by each such call. The default is that one.
+void NMailSetTlsServerMemory(TlsServerMemory* memory);
 // Closes every connection still open; 0.
 qint32 NMailEndWinSock();
 
 // A connection handle (>= 0), or -1.
 qint32 NMailPop3Connect(const QString& server);
-// The number of messages; negative on failure. apop: -1 on, 0 off (any non-zero is on).
+// The number of messages (as LIST backs it up); negative on failure. apop: -1 on, 0 off (any
+// non-zero is on).
 qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop);
 // Fills subject, date, from (RFC 2047 words decoded) and header (raw, cut to 8191 characters)
 // from message number's header. flag is not used. 0, or -1 on failure.

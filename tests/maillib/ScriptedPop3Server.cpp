@@ -3,19 +3,32 @@
 #include <QCryptographicHash>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+#include <functional>
 
 // One client connection; lives in the server's thread.
 class ScriptedConnection : public QObject {
   public:
     ScriptedConnection(ScriptedPop3Server* owner, QTcpSocket* socket)
-        : QObject(socket), m_owner(owner), m_script(owner->m_script), m_socket(socket) {
+        : QObject(socket), m_owner(owner), m_script(owner->m_script), m_socket(socket),
+          m_index(owner->m_connections++) {
         connect(socket, &QTcpSocket::readyRead, this, &ScriptedConnection::onReadyRead);
         connect(socket, &QTcpSocket::bytesWritten, this, &ScriptedConnection::onBytesWritten);
+        connect(socket, &QTcpSocket::disconnected, this, [owner] { ++owner->m_closed; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        using F = ScriptedPop3Server::Fault;
-        if (m_script.fault == F::SilentGreeting)
+        if (m_script.fault == Fault::SlowReplies)
+            QTimer::singleShot(m_script.delayMs, this, &ScriptedConnection::greet);
+        else
+            greet();
+    }
+
+  private:
+    using Fault = ScriptedPop3Server::Fault;
+
+    void greet() {
+        if (m_script.fault == Fault::SilentGreeting)
             return;
-        if (m_script.fault == F::NonsenseGreeting)
+        if (m_script.fault == Fault::NonsenseGreeting)
             send("HELLO, THIS IS NOT POP3\r\n");
         else
             send("+OK scripted ready" +
@@ -23,9 +36,6 @@ class ScriptedConnection : public QObject {
                                      : QByteArray()) +
                  "\r\n");
     }
-
-  private:
-    using Fault = ScriptedPop3Server::Fault;
 
     void send(const QByteArray& bytes) { m_socket->write(bytes); }
 
@@ -70,6 +80,21 @@ class ScriptedConnection : public QObject {
     void onBytesWritten() {
         if (m_hugeLeft > 0 && m_socket->bytesToWrite() < 256 * 1024)
             streamHuge();
+        if (m_endless && m_socket->bytesToWrite() < 256 * 1024)
+            streamEndless();
+    }
+
+    // Lines from next() for as long as the client reads, never more than 256 KB ahead of it.
+    void startEndless(std::function<QByteArray()> next) {
+        m_endless = std::move(next);
+        streamEndless();
+    }
+
+    void streamEndless() {
+        QByteArray chunk;
+        while (chunk.size() < 64 * 1024)
+            chunk += m_endless();
+        send(chunk);
     }
 
     void streamHuge() {
@@ -89,8 +114,18 @@ class ScriptedConnection : public QObject {
     }
 
     void process() {
-        while (!m_pending.isEmpty() && m_hugeLeft == 0 && !m_stalled)
+        while (!m_pending.isEmpty() && m_hugeLeft == 0 && !m_stalled && !m_endless && !m_delaying) {
+            if (m_script.fault == Fault::SlowReplies) {
+                m_delaying = true;
+                QTimer::singleShot(m_script.delayMs, this, [this, line = m_pending.takeFirst()] {
+                    m_delaying = false;
+                    answer(line);
+                    process();
+                });
+                return;
+            }
             answer(m_pending.takeFirst());
+        }
     }
 
     void answer(const QByteArray& line) {
@@ -99,15 +134,23 @@ class ScriptedConnection : public QObject {
         const int count = int(m_script.messages.size());
         const bool stls = m_script.fault == Fault::StlsRefused ||
                           m_script.fault == Fault::StlsInjected ||
-                          m_script.fault == Fault::StlsNoHandshake;
-        if (verb == "CAPA") {
+                          m_script.fault == Fault::StlsNoHandshake ||
+                          (m_script.fault == Fault::StlsFirstOnly && m_index == 0);
+        if (verb == "CAPA" && m_script.fault == Fault::EndlessCapa) {
+            send("+OK\r\n");
+            startEndless(
+                [n = 0]() mutable { return "X-CAPABILITY-" + QByteArray::number(++n) + "\r\n"; });
+        } else if (verb == "CAPA") {
             send("+OK\r\nUSER\r\nUIDL\r\n" +
                  QByteArray(m_script.pipelining ? "PIPELINING\r\n" : "") +
                  QByteArray(stls ? "STLS\r\n" : "") + ".\r\n");
         } else if (verb == "STLS" && stls) {
-            send(m_script.fault == Fault::StlsRefused    ? "-ERR not now\r\n"
+            send(m_script.fault == Fault::StlsRefused || m_script.fault == Fault::StlsFirstOnly
+                     ? "-ERR not now\r\n"
                  : m_script.fault == Fault::StlsInjected ? "+OK begin\r\n+OK injected\r\n"
                                                          : "+OK begin\r\n");
+        } else if (verb == "USER" && m_script.fault == Fault::UserRefused) {
+            send("-ERR no such user\r\n");
         } else if (verb == "USER") {
             m_user = arg;
             send("+OK\r\n");
@@ -127,11 +170,21 @@ class ScriptedConnection : public QObject {
             qint64 total = 0;
             for (int n = 1; n <= count; ++n)
                 total += messageSize(n);
-            send("+OK " + QByteArray::number(count) + ' ' + QByteArray::number(total) + "\r\n");
+            const QByteArray claimed =
+                m_script.fault == Fault::HugeStat ? "2147483648" : QByteArray::number(count);
+            send("+OK " + claimed + ' ' + QByteArray::number(total) + "\r\n");
+        } else if (verb == "LIST" && m_script.fault == Fault::ListRefused) {
+            send("-ERR not today\r\n");
+        } else if (verb == "LIST" && m_script.fault == Fault::EndlessList) {
+            send("+OK\r\n");
+            startEndless([n = 0]() mutable { return QByteArray::number(++n) + " 100\r\n"; });
         } else if (verb == "LIST") {
             QByteArray reply = "+OK\r\n";
-            for (int n = 1; n <= count; ++n)
-                reply += QByteArray::number(n) + ' ' + QByteArray::number(messageSize(n)) + "\r\n";
+            for (int n = 1; n <= count; ++n) {
+                if (m_script.fault != Fault::ListSkips || n != m_script.faultMessage)
+                    reply +=
+                        QByteArray::number(n) + ' ' + QByteArray::number(messageSize(n)) + "\r\n";
+            }
             send(reply + ".\r\n");
         } else if (verb == "RETR") {
             retr(arg.toInt());
@@ -170,6 +223,18 @@ class ScriptedConnection : public QObject {
                 m_hugeLeft = m_script.hugeBytes;
                 streamHuge();
                 return;
+            case Fault::EndlessRetr:
+                send("+OK\r\nSubject: endless\r\n\r\n");
+                startEndless([] { return QByteArray(78, 'y') + "\r\n"; });
+                return;
+            case Fault::TrickleRetr: {
+                send("+OK\r\n");
+                m_stalled = true;
+                auto* timer = new QTimer(this);
+                connect(timer, &QTimer::timeout, this, [this] { send("x"); });
+                timer->start(m_script.trickleMs);
+                return;
+            }
             default:
                 break;
             }
@@ -182,12 +247,15 @@ class ScriptedConnection : public QObject {
     ScriptedPop3Server* m_owner;
     const ScriptedPop3Server::Script& m_script;
     QTcpSocket* m_socket;
+    int m_index; // 0 for the server's first connection
     QByteArray m_in;
     QList<QByteArray> m_pending;
     QByteArray m_user;
     bool m_authed = false;
     bool m_stalled = false;
     qint64 m_hugeLeft = 0;
+    std::function<QByteArray()> m_endless;
+    bool m_delaying = false;
 };
 
 ScriptedPop3Server::ScriptedPop3Server(const Script& script) : m_script(script) {

@@ -1,7 +1,8 @@
 #pragma once
 // A small POP3 server of the tests' own that misbehaves on request: drops the line or stalls in
-// the middle of a message, answers nonsense, or claims and sends a huge message. It runs in a
-// thread of its own, because the library blocks the test's thread while it waits for replies.
+// the middle of a message, answers nonsense, claims and sends a huge message, never ends a reply,
+// trickles, answers slowly, or lies in STAT and LIST. It runs in a thread of its own, because the
+// library blocks the test's thread while it waits for replies.
 
 #include <QByteArray>
 #include <QList>
@@ -24,6 +25,16 @@ class ScriptedPop3Server {
         StlsRefused,      // offers STLS, then refuses it
         StlsInjected,     // offers STLS, and sends a reply of its own right after the +OK
         StlsNoHandshake,  // offers STLS, then keeps talking plain POP3
+        StlsFirstOnly,    // offers STLS (and refuses it) on the first connection only
+        EndlessRetr,      // RETR of faultMessage: a header, then body lines without end
+        EndlessList,      // LIST: entries 1, 2, 3, ... without end
+        EndlessCapa,      // CAPA: capabilities without end
+        TrickleRetr,      // RETR of faultMessage: "+OK", then one byte every trickleMs
+        SlowReplies,      // the greeting and every reply come delayMs late
+        HugeStat,         // STAT claims 2^31 messages
+        ListSkips,        // LIST leaves out faultMessage
+        ListRefused,      // LIST is answered -ERR
+        UserRefused,      // USER is answered -ERR
     };
     struct Script {
         bool pipelining = true;
@@ -33,6 +44,8 @@ class ScriptedPop3Server {
         int faultMessage = 0;
         qint64 claimedSize = 0;
         qint64 hugeBytes = 0;
+        int trickleMs = 0;
+        int delayMs = 0;
     };
     static constexpr const char* kTimestamp = "<4711.1700000000@scripted.test>";
 
@@ -45,6 +58,8 @@ class ScriptedPop3Server {
     // RETRs answered in full.
     int retrsCompleted() const { return m_retrs; }
     QList<QByteArray> commands() const;
+    int connections() const { return m_connections; }
+    int connectionsClosed() const { return m_closed; }
 
   private:
     friend class ScriptedConnection;
@@ -57,6 +72,8 @@ class ScriptedPop3Server {
     quint16 m_port = 0;
     std::atomic<int> m_maxBatch{0};
     std::atomic<int> m_retrs{0};
+    std::atomic<int> m_connections{0};
+    std::atomic<int> m_closed{0};
     mutable QMutex m_mutex;
     QList<QByteArray> m_commands;
 };

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTcpServer>
 #include <QTest>
 #include <QThread>
@@ -84,6 +85,7 @@ class TestMaillibDovecot : public QObject {
     void refusedConnect_data();
     void refusedConnect();
     void untrustedCertificate();
+    void rememberedStls();
 
   private:
     QString plainUrl() const { return QStringLiteral("pop3://127.0.0.1:%1").arg(m_tls.pop3Port()); }
@@ -244,6 +246,47 @@ void TestMaillibDovecot::untrustedCertificate() {
     qint32 length = 8192;
     NMailGetMessage(0, buffer, length);
     QVERIFY2(buffer.contains(u"信頼できる認証局"), qPrintable(buffer));
+}
+
+namespace {
+
+// The program's memory of STLS servers, holding the servers it was given.
+class FixedTlsMemory : public TlsServerMemory {
+  public:
+    explicit FixedTlsMemory(QSet<std::pair<QString, quint16>> servers)
+        : m_servers(std::move(servers)) {}
+    bool offeredStls(const QString& host, quint16 port) override {
+        return m_servers.contains({host, port});
+    }
+    void rememberStls(const QString& host, quint16 port) override {
+        m_servers.insert({host, port});
+    }
+
+  private:
+    QSet<std::pair<QString, quint16>> m_servers;
+};
+
+} // namespace
+
+void TestMaillibDovecot::rememberedStls() {
+    // Both servers' ports are remembered as having offered STLS. The plain one offers none
+    // now: no login goes out. pop3s is TLS from the first byte, so the memory does not apply.
+    QVERIFY(m_plain.addMessage("alice", testMessage(1)));
+    QVERIFY(m_tls.addMessage("alice", testMessage(1)));
+    FixedTlsMemory memory({{QStringLiteral("localhost"), m_plain.pop3Port()},
+                           {QStringLiteral("localhost"), m_tls.pop3sPort()}});
+    NMailSetTlsServerMemory(&memory);
+    const int logins = int(m_plain.log().count(": Login: "));
+    const CheckResult plain = runMailCheck(QStringLiteral("LocalHost:%1").arg(m_plain.pop3Port()),
+                                           "alice", "secret", false);
+    const CheckResult tls = runMailCheck(
+        QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()), "alice", "secret", false);
+    NMailSetTlsServerMemory(nullptr);
+    QVERIFY(plain.handle >= 0);
+    QVERIFY(plain.count < 0);
+    QVERIFY2(plain.error.contains(u"以前は暗号化通信"), qPrintable(plain.error));
+    QCOMPARE(int(m_plain.log().count(": Login: ")), logins);
+    QVERIFY2(tls.count == 1, qPrintable(tls.error));
 }
 
 QTEST_GUILESS_MAIN(TestMaillibDovecot)

@@ -1,0 +1,284 @@
+// The mail library against hostile servers: replies without end, trickles, slow answers, lying
+// STAT and LIST, stripped STLS, a refused USER, and headers built to make decoding slow. Each
+// case must end within its deadlines (shrunk here) and take little memory.
+
+#include "MailCheck.h"
+#include "MailHeader.h"
+#include "ScriptedPop3Server.h"
+#include "nMail.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QSet>
+#include <QTest>
+
+using Fault = ScriptedPop3Server::Fault;
+Q_DECLARE_METATYPE(ScriptedPop3Server::Script)
+
+namespace {
+
+// The deadlines of the cases; the waits of the library are longer, so the deadlines decide.
+constexpr int kConnectDeadlineMs = 600;
+constexpr int kLoginDeadlineMs = 600;
+constexpr int kMessageDeadlineMs = 500;
+constexpr int kWaitMs = 1000;
+
+QList<QByteArray> messages(const QByteArray& subject = "hello") {
+    QList<QByteArray> m;
+    for (int i = 1; i <= 12; ++i)
+        m << "Subject: " + subject + "\r\nFrom: a@example.jp\r\n\r\nbody " + QByteArray::number(i) +
+                 "\r\n";
+    return m;
+}
+
+QString lastError() {
+    QString buffer(8192, u' ');
+    qint32 length = 8192;
+    const qint32 n = NMailGetMessage(0, buffer, length);
+    return buffer.left(n);
+}
+
+qint64 statusKb(const char* field) {
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Starts the peak resident size (VmHWM) afresh at the current size.
+bool resetPeakMemory() {
+    QFile f("/proc/self/clear_refs");
+    return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
+}
+
+// The program's own memory of servers that offered STLS, as it would keep it in a file.
+class RecordedTlsMemory : public TlsServerMemory {
+  public:
+    bool offeredStls(const QString& host, quint16 port) override {
+        return servers.contains({host, port});
+    }
+    void rememberStls(const QString& host, quint16 port) override { servers.insert({host, port}); }
+    QSet<std::pair<QString, quint16>> servers;
+};
+
+// Best of three, in ms: the machine is shared, and the least time is the decoder's own.
+double decodeMs(const QByteArray& value) {
+    double best = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer t;
+        t.start();
+        const QString text = MailHeader::decodeWords(value);
+        best = qMin(best, t.nsecsElapsed() / 1e6);
+        if (text.isEmpty() && !value.isEmpty())
+            return -1;
+    }
+    return best;
+}
+
+} // namespace
+
+class TestMaillibHostile : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void hostileServer_data();
+    void hostileServer();
+    void headerDecodingIsLinear_data();
+    void headerDecodingIsLinear();
+};
+
+void TestMaillibHostile::initTestCase() {
+    QCOMPARE(NMailInitializeWinSock(), 0);
+    QVERIFY2(resetPeakMemory(), "the peak resident size cannot be reset here");
+    // Whatever Qt sets up on first use is not counted against the first case.
+    ScriptedPop3Server warmUp({.messages = messages()});
+    QCOMPARE(
+        runMailCheck(QStringLiteral("127.0.0.1:%1").arg(warmUp.port()), "alice", "secret", false)
+            .count,
+        12);
+}
+
+void TestMaillibHostile::init() {
+    NMailSetTlsServerMemory(nullptr);
+    QCOMPARE(NMailSetOption(NMailOptionConnectTimeout, kWaitMs), 0);
+    QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, kWaitMs), 0);
+    QCOMPARE(NMailSetOption(NMailOptionStallTimeout, kWaitMs), 0);
+    QCOMPARE(NMailSetOption(NMailOptionConnectDeadline, kConnectDeadlineMs), 0);
+    QCOMPARE(NMailSetOption(NMailOptionLoginDeadline, kLoginDeadlineMs), 0);
+    QCOMPARE(NMailSetOption(NMailOptionMessageDeadline, kMessageDeadlineMs), 0);
+    QCOMPARE(NMailSetOption(NMailOptionMinTransferRate, 2048), 0);
+}
+
+void TestMaillibHostile::cleanupTestCase() {
+    NMailEndWinSock();
+}
+
+void TestMaillibHostile::hostileServer_data() {
+    QTest::addColumn<ScriptedPop3Server::Script>("script");
+    QTest::addColumn<bool>("ownMemory");  // the program's memory of STLS servers, not ours
+    QTest::addColumn<QString>("failsIn"); // connect, login, message, or empty: nothing fails
+    QTest::addColumn<int>("count");       // what the login returns when it works
+    QTest::addColumn<QString>("text");    // in the failure's text
+    QTest::addColumn<int>("maxMs");       // the whole check, connect to close
+    QTest::addColumn<int>("maxKb");       // growth of the peak resident size
+    QTest::addColumn<QByteArrayList>("neverSent");
+
+    const QList<QByteArray> m = messages();
+    const QByteArrayList none;
+    const QByteArrayList secrets = {"USER", "PASS", "APOP"};
+    // A deadline, plus the time a shared machine may add to it.
+    const int slack = 800;
+    QTest::newRow("endless RETR") << ScriptedPop3Server::Script{.messages = m,
+                                                                .fault = Fault::EndlessRetr,
+                                                                .faultMessage = 3}
+                                  << false << "message" << 12 << "メール 3 の受信が"
+                                  << kMessageDeadlineMs + slack << 2048 << none;
+    QTest::newRow("endless LIST") << ScriptedPop3Server::Script{.messages = m,
+                                                                .fault = Fault::EndlessList}
+                                  << false << "login" << 0 << "メール一覧の受信が"
+                                  << kLoginDeadlineMs + slack << 2048 << none;
+    QTest::newRow("endless CAPA") << ScriptedPop3Server::Script{.messages = m,
+                                                                .fault = Fault::EndlessCapa}
+                                  << false << "connect" << 0 << "接続が1秒以内に終わりませんでした"
+                                  << kConnectDeadlineMs + slack << 2048 << none;
+    QTest::newRow("trickle in RETR") << ScriptedPop3Server::Script{.messages = m,
+                                                                   .fault = Fault::TrickleRetr,
+                                                                   .faultMessage = 2,
+                                                                   .trickleMs = 100}
+                                     << false << "message" << 12 << "メール 2 の受信が"
+                                     << kMessageDeadlineMs + slack << 2048 << none;
+    // Each reply comes within the wait for it, but the connect as a whole takes too long.
+    QTest::newRow("slow replies") << ScriptedPop3Server::Script{.messages = m,
+                                                                .fault = Fault::SlowReplies,
+                                                                .delayMs = 400}
+                                  << false << "connect" << 0 << "秒以内に終わりませんでした"
+                                  << kConnectDeadlineMs + slack << 2048 << none;
+    QTest::newRow("huge STAT") << ScriptedPop3Server::Script{.messages = m,
+                                                             .fault = Fault::HugeStat}
+                               << false << "" << 12 << "" << slack << 2048 << none;
+    QTest::newRow("LIST skips a message")
+        << ScriptedPop3Server::Script{.messages = m, .fault = Fault::ListSkips, .faultMessage = 5}
+        << false << "" << 4 << "" << slack << 2048 << none;
+    QTest::newRow("LIST refused") << ScriptedPop3Server::Script{.messages = m,
+                                                                .fault = Fault::ListRefused}
+                                  << false << "login" << 0 << "LIST" << slack << 2048 << none;
+    QTest::newRow("STLS stripped")
+        << ScriptedPop3Server::Script{.messages = m, .fault = Fault::StlsFirstOnly} << false
+        << "login" << 0 << "以前は暗号化通信" << slack << 2048 << secrets;
+    QTest::newRow("STLS stripped, program's memory")
+        << ScriptedPop3Server::Script{.messages = m, .fault = Fault::StlsFirstOnly} << true
+        << "login" << 0 << "以前は暗号化通信" << slack << 2048 << secrets;
+    QTest::newRow("USER refused") << ScriptedPop3Server::Script{.messages = m,
+                                                                .fault = Fault::UserRefused}
+                                  << false << "login" << 0 << "no such user" << slack << 2048
+                                  << QByteArrayList{"PASS"};
+    // Unending encoded words fill the whole header the library keeps.
+    QByteArray words;
+    while (words.size() < 64 * 1024)
+        words += "=?UTF-8?B?a ";
+    QTest::newRow("quadratic header") << ScriptedPop3Server::Script{.messages = messages(words)}
+                                      << false << "" << 12 << "" << slack << 4096 << none;
+}
+
+void TestMaillibHostile::hostileServer() {
+    QFETCH(ScriptedPop3Server::Script, script);
+    QFETCH(bool, ownMemory);
+    QFETCH(QString, failsIn);
+    QFETCH(int, count);
+    QFETCH(QString, text);
+    QFETCH(int, maxMs);
+    QFETCH(int, maxKb);
+    QFETCH(QByteArrayList, neverSent);
+
+    RecordedTlsMemory memory;
+    if (ownMemory)
+        NMailSetTlsServerMemory(&memory);
+    ScriptedPop3Server s(script);
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(s.port());
+    if (script.fault == Fault::StlsFirstOnly) {
+        // The first connection offers STLS (and refuses it): no login goes out on it.
+        QCOMPARE(NMailPop3Connect(server), -1);
+        QVERIFY2(lastError().contains(u"暗号化通信"), qPrintable(lastError()));
+        if (ownMemory)
+            QVERIFY(memory.servers.contains({QStringLiteral("127.0.0.1"), s.port()}));
+    }
+
+    QVERIFY(resetPeakMemory());
+    const qint64 baseKb = statusKb("VmRSS:");
+    QElapsedTimer t;
+    t.start();
+    QString failure;
+    const qint32 h = NMailPop3Connect(server);
+    if (h < 0)
+        failure = QStringLiteral("connect");
+    qint32 n = h < 0 ? -1 : NMailPop3Authenticate(h, "alice", "secret", 0);
+    if (failure.isEmpty() && n < 0)
+        failure = QStringLiteral("login");
+    QString error = failure.isEmpty() ? QString() : lastError();
+    QString subject, date, from, header, body;
+    for (qint32 i = 1; i <= n && failure.isEmpty(); ++i) {
+        if (NMailPop3GetMailStatus(h, i, subject, date, from, header, 0) < 0 ||
+            NMailPop3GetMail(h, i, subject, date, from, header, body, 0, 0) < 0) {
+            failure = QStringLiteral("message");
+            error = lastError();
+        }
+    }
+    if (h >= 0)
+        NMailPop3Close(h);
+    const qint64 ms = t.elapsed();
+    const qint64 grownKb = statusKb("VmHWM:") - baseKb;
+    if (ownMemory)
+        NMailSetTlsServerMemory(nullptr);
+
+    qInfo("%s: %lld ms, peak memory +%lld kB", QTest::currentDataTag(), ms, grownKb);
+    QCOMPARE(failure, failsIn);
+    QVERIFY2(error.contains(text), qPrintable(error));
+    if (failsIn != u"connect" && failsIn != u"login")
+        QCOMPARE(n, count);
+    if (failsIn.isEmpty())
+        QCOMPARE(body, QStringLiteral("body %1\r\n").arg(count));
+    QVERIFY2(ms <= maxMs, qPrintable(QStringLiteral("took %1 ms").arg(ms)));
+    QVERIFY2(grownKb <= maxKb, qPrintable(QStringLiteral("grew by %1 kB").arg(grownKb)));
+    // Everything the client sent has arrived once the server has seen every connection close.
+    QTRY_COMPARE(s.connectionsClosed(), s.connections());
+    for (const QByteArray& command : s.commands()) {
+        for (const QByteArray& secret : neverSent)
+            QVERIFY2(!command.startsWith(secret), command.constData());
+    }
+}
+
+void TestMaillibHostile::headerDecodingIsLinear_data() {
+    QTest::addColumn<QByteArray>("unit");
+    QTest::newRow("unending words with blanks") << QByteArray("=?UTF-8?B?a ");
+    QTest::newRow("starts only") << QByteArray("=?");
+    QTest::newRow("charset and encoding only") << QByteArray("=?x?B?");
+    QTest::newRow("empty words, unknown charset") << QByteArray("=?x?B?"
+                                                                "?=");
+    QTest::newRow("words that decode") << QByteArray("=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=");
+}
+
+void TestMaillibHostile::headerDecodingIsLinear() {
+    QFETCH(QByteArray, unit);
+    QByteArray small;
+    while (small.size() < 64 * 1024)
+        small += unit;
+    const QByteArray large = small.repeated(10);
+    const double smallMs = decodeMs(small);
+    const double largeMs = decodeMs(large);
+    qInfo("%s: 64 KB %.2f ms, 640 KB %.2f ms", QTest::currentDataTag(), smallMs, largeMs);
+    QVERIFY(smallMs >= 0 && largeMs >= 0);
+    QVERIFY2(smallMs < 50, qPrintable(QString::number(smallMs)));
+    // Ten times the text takes about ten times as long; a quadratic decoder takes a hundred.
+    QVERIFY2(largeMs < 30 * qMax(smallMs, 0.2),
+             qPrintable(QStringLiteral("%1 ms, then %2 ms").arg(smallMs).arg(largeMs)));
+}
+
+QTEST_GUILESS_MAIN(TestMaillibHostile)
+#include "tst_maillib_hostile.moc"
