@@ -84,9 +84,10 @@ void Pop3Session::startPhase(Phase phase, qint64 allowedNs, qint32 message) {
 }
 
 int Pop3Session::waitMs(int limit) const {
-    if (m_deadline.isForever())
+    const QDeadlineTimer earliest = qMin(m_deadline, m_checkDeadline);
+    if (earliest.isForever())
         return limit;
-    return int(std::clamp<qint64>(m_deadline.remainingTime(), 1, qMax(1, limit)));
+    return int(std::clamp<qint64>(earliest.remainingTime(), 1, qMax(1, limit)));
 }
 
 qint64 Pop3Session::messageAllowanceNs(qint32 number) const {
@@ -115,6 +116,13 @@ bool Pop3Session::failDeadline() {
         break;
     }
     return fail(QStringLiteral("POP3サーバー「%1」から応答がなくなりました。").arg(m_server));
+}
+
+bool Pop3Session::failCheckDeadline() {
+    m_broken = true;
+    m_socket.abort();
+    return fail(QStringLiteral("POP3サーバー「%1」でのメールの確認が%2秒以内に終わりませんでした。")
+                    .arg(m_server, seconds(m_settings.checkDeadlineMs)));
 }
 
 bool Pop3Session::failConnect() {
@@ -196,6 +204,8 @@ bool Pop3Session::fill(QDeadlineTimer wait) {
     if (m_broken)
         return false;
     // Checked before the bytes at hand too: a server that sends without end always has some.
+    if (m_checkDeadline.hasExpired())
+        return failCheckDeadline();
     if (m_deadline.hasExpired())
         return failDeadline();
     if (m_socket.bytesAvailable() <= 0) {
@@ -207,14 +217,17 @@ bool Pop3Session::fill(QDeadlineTimer wait) {
         };
         if (m_socket.state() != QAbstractSocket::ConnectedState)
             return lost();
-        const bool whole = m_deadline < wait;
-        const QDeadlineTimer deadline = whole ? m_deadline : wait;
+        const bool wholeCheck = m_checkDeadline < m_deadline && m_checkDeadline < wait;
+        const bool whole = !wholeCheck && m_deadline < wait;
+        const QDeadlineTimer deadline = wholeCheck ? m_checkDeadline : whole ? m_deadline : wait;
         if (deadline.hasExpired() ||
             (!m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) &&
              m_socket.bytesAvailable() <= 0)) {
             if (m_socket.state() == QAbstractSocket::ConnectedState &&
                 (deadline.hasExpired() ||
                  m_socket.error() == QAbstractSocket::SocketTimeoutError)) {
+                if (wholeCheck)
+                    return failCheckDeadline();
                 if (whole)
                     return failDeadline();
                 m_broken = true;
@@ -293,6 +306,7 @@ bool Pop3Session::open(const QString& server) {
         return fail(QStringLiteral("POP3サーバーの指定「%1」が正しくありません。").arg(m_server));
     m_server = address->host;
 
+    m_checkDeadline.setRemainingTime(m_settings.checkDeadlineMs);
     startPhase(Phase::Connect, m_settings.connectDeadlineMs * kNsPerMs);
     const QDeadlineTimer deadline(m_settings.connectTimeoutMs);
     m_socket.setPeerVerifyName(address->host);

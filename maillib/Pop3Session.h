@@ -33,6 +33,7 @@ class Pop3Session {
                                        // at minTransferRate for each message LIST gives)
         int messageDeadlineMs = 20000; // a message's reply, plus its LIST size at minTransferRate
         int minTransferRate = 2048;    // bytes per second
+        int checkDeadlineMs = 30 * 60 * 1000; // the whole session, from open to close
         TlsServerMemory* tlsMemory = nullptr; // servers that offered STLS; nullptr: none kept
     };
     // The time a LIST entry earns: a line of two large numbers.
@@ -75,6 +76,7 @@ class Pop3Session {
 
     bool fail(const QString& text);
     bool failDeadline();
+    bool failCheckDeadline();
     // The phase whose deadline now runs, with what it allows in all.
     void startPhase(Phase phase, qint64 allowedNs, qint32 message = 0);
     // ms for a wait of at most limit that also ends by the phase's deadline.
@@ -115,6 +117,7 @@ class Pop3Session {
 
     Phase m_phase = Phase::Connect;
     QDeadlineTimer m_deadline; // of the running phase
+    QDeadlineTimer m_checkDeadline{QDeadlineTimer::Forever}; // of the whole session
     qint64 m_allowedNs = 0;    // what the running phase allows in all
     qint32 m_phaseMessage = 0; // the message whose reply is read
     qint64 m_frontLeftNs = 0;  // of the front reply's allowance, what earlier calls left

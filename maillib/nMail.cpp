@@ -101,6 +101,11 @@ qint32 NMailSetOption(qint32 option, qint32 value) {
             return -1;
         s.minTransferRate = value;
         return 0;
+    case NMailOptionCheckDeadline:
+        if (value < 1)
+            return -1;
+        s.checkDeadlineMs = value;
+        return 0;
     default:
         return -1;
     }

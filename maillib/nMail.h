@@ -25,6 +25,8 @@
 // With the defaults (45 s, 30 s, 20 s, 2048 bytes/s) that is 77 s + N * 20.016 s + the bytes
 // LIST announced / 2048 s, besides the system resolver's own time. A caller that asks for the
 // messages out of order may read a reply it skips; each reply read has its own Tm + S(n) / R.
+// Whatever that sum comes to, the calls fail once the check deadline (30 minutes) has passed
+// since the connect began, so no server holds a check for longer.
 //
 // The count is what LIST backs up: messages 1, 2, 3, ... as LIST gives them, at most STAT's count
 // and 1,000,000. A server that refuses LIST while STAT counts messages fails the login, since
@@ -58,6 +60,8 @@ enum NMailOption : qint32 {
                                     // time at the lowest rate for each message LIST gives
     NMailOptionMessageDeadline = 8, // a message's reply, 20000, plus its LIST size's time
     NMailOptionMinTransferRate = 9, // the lowest rate in bytes per second (1 .. 1 GiB), 2048
+    NMailOptionCheckDeadline = 10,  // ms from connect to close, whatever the above allow;
+                                    // 1800000 (30 minutes)
 };
 
 // The body handed back by NMailPop3GetMail is cut to this many bytes of the message body (decoded

@@ -22,6 +22,7 @@ namespace {
 constexpr int kConnectDeadlineMs = 600;
 constexpr int kLoginDeadlineMs = 600;
 constexpr int kMessageDeadlineMs = 500;
+constexpr int kCheckDeadlineMs = 1500;
 constexpr int kWaitMs = 1000;
 
 QList<QByteArray> messages(const QByteArray& subject = "hello") {
@@ -114,6 +115,7 @@ void TestMaillibHostile::init() {
     QCOMPARE(NMailSetOption(NMailOptionLoginDeadline, kLoginDeadlineMs), 0);
     QCOMPARE(NMailSetOption(NMailOptionMessageDeadline, kMessageDeadlineMs), 0);
     QCOMPARE(NMailSetOption(NMailOptionMinTransferRate, 2048), 0);
+    QCOMPARE(NMailSetOption(NMailOptionCheckDeadline, kCheckDeadlineMs), 0);
 }
 
 void TestMaillibHostile::cleanupTestCase() {
@@ -160,6 +162,12 @@ void TestMaillibHostile::hostileServer_data() {
                                                                 .delayMs = 400}
                                   << false << "connect" << 0 << "秒以内に終わりませんでした"
                                   << kConnectDeadlineMs + slack << 2048 << none;
+    // Every step keeps its own deadline, but all of them together pass the whole check's.
+    QTest::newRow("slow check") << ScriptedPop3Server::Script{.messages = m,
+                                                              .fault = Fault::SlowReplies,
+                                                              .delayMs = 100}
+                                << false << "message" << 12 << "メールの確認が2秒以内"
+                                << kCheckDeadlineMs + slack << 2048 << none;
     QTest::newRow("huge STAT") << ScriptedPop3Server::Script{.messages = m,
                                                              .fault = Fault::HugeStat}
                                << false << "" << 12 << "" << slack << 2048 << none;
