@@ -8,6 +8,7 @@
 #include "MailApi.h"
 #include "MsgBox.h"
 #include "MsgForm.h"
+#include "OptionForm.h"
 #include "SetForm.h"
 #include "SharedSettings.h"
 #include "WindowRegistry.h"
@@ -105,6 +106,9 @@ void CheckMail()
                 runInBackground([&] { mail.close(handle); });
             }
         }
+    } else {
+        // No server is no answer at all, not an empty mailbox: ask for one.
+        win<OptionForm>()->Show();
     }
 
     busy.unset();

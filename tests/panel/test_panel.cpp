@@ -261,11 +261,14 @@ class TestPanel : public QObject {
         QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("0"));
     }
 
-    void noServerNoConnection() {
+    void noServerOpensTheServerDialog() {
         Pop3Server.clear();
+        WindowRegistry::unload<OptionForm>();
         CheckMail();
         QVERIFY(mail.calls.isEmpty());
+        QVERIFY(win<OptionForm>()->isVisible());
         QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("0"));
+        WindowRegistry::unload<OptionForm>();
     }
 
     void hangUpFlagIsReadFromTheBox() {
