@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Shows the whole mail journey on a virtual desktop and leaves numbered screenshots of it: the
 # puppy starts, its panel opens, 受信 checks a local Dovecot holding three messages, the notice
-# reports them and the companion barks. Run as root on Debian 12 from anywhere in the repository.
+# reports them and the companion barks. Run with sudo on Debian 12 from anywhere in the
+# repository: Dovecot needs root; the program itself runs as the user who ran sudo (or nobody).
 #
 # MOKOPON_BUILD_DIR picks the build folder (default: build); MOKOPON_DEMO_NO_BUILD=1 skips the
 # package check and the build and uses what is there.
@@ -181,11 +182,19 @@ chmod 700 "$tmp/runtime"
 printf 'SMTP=\r\nPOP3=127.0.0.1:%s\r\nMAIL=\r\nAPOP=0\r\n' "$port" >"$work/vbmail.ini"
 (umask 077 && printf '[EXEINI]\r\nNAME=demo\r\nNAME2=%s\r\nNAME3=1\r\n' "$password" \
   >"$prog/★MailData/iniIdPass.ini")
+# The desktop program never runs as root: as the user who asked for the demo, else as nobody.
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  runas=${SUDO_USER:-nobody}
+  [ "$runas" != root ] || runas=nobody
+  chown -R "$runas" "$prog" "$work" "$tmp/runtime"
+  as_user=(runuser -u "$runas" --)
+fi
 
 # --- the journey ----------------------------------------------------------------------------
 step "the puppy starts at the pointer"
 xdotool mousemove 300 120
-(cd "$work" && exec env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$tmp/runtime" \
+(cd "$work" && exec "${as_user[@]}" env HOME="$tmp/runtime" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$tmp/runtime" \
   SSL_CERT_FILE="$dc/ca.pem" PULSE_SERVER="unix:$pulse_socket" "$prog/mokopon") &
 pids+=($!)
 wait_for '[ -n "$(visible Form1)" ]' 15 || fail "the puppy did not appear"
