@@ -1,11 +1,10 @@
 #include "ProfileFile.h"
 
 #include "Cp932.h"
+#include "SafeFile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace ProfileFile {
 namespace {
@@ -133,10 +132,11 @@ qsizetype findKey(const QList<Line>& lines, qsizetype sectionLine, const QString
 
 std::optional<QByteArray> readValue(const QString& section, const QString& key,
                                     const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Anything but a readable regular file reads as a missing one.
+    const SafeFile::Contents file = SafeFile::readRegularFile(path);
+    if (file.found != SafeFile::Found::Read)
         return std::nullopt;
-    const QList<Line> lines = parse(file.readAll());
+    const QList<Line> lines = parse(file.bytes);
     const qsizetype s = findSection(lines, trimBlanks(section));
     if (s < 0)
         return std::nullopt;
@@ -300,30 +300,15 @@ WriteStatus writeStrings(const QString& section, const QList<QPair<QString, QStr
         encoded.append({keyName, *keyBytes, *valueBytes});
     }
 
-    QByteArray old;
-    if (info.exists()) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return WriteStatus::Failed;
-        old = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return WriteStatus::Failed;
-    }
-    QList<Line> lines = parse(old);
+    // A file that cannot be read whole is not replaced: its other lines would be lost.
+    const SafeFile::Contents old = SafeFile::readRegularFile(path);
+    if (old.found == SafeFile::Found::Refused)
+        return WriteStatus::Failed;
+    QList<Line> lines = parse(old.bytes);
     for (const Entry& e : encoded)
         setValue(lines, *sectionBytes, sectionName, e.key, e.name, e.value);
-
-    QSaveFile out(path);
-    // Unbuffered, so that a failed write (a full disk) shows here: commit() misses a failure
-    // of its own final flush and would put a cut file in place of the old one.
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return WriteStatus::Failed;
-    if (permissions && !out.setPermissions(*permissions))
-        return WriteStatus::Failed;
-    const QByteArray bytes = serialize(lines);
-    if (out.write(bytes) != bytes.size() || !out.flush() || out.error() != QFileDevice::NoError)
-        return WriteStatus::Failed;
-    return out.commit() ? WriteStatus::Written : WriteStatus::Failed;
+    return SafeFile::replaceFile(path, serialize(lines), permissions) ? WriteStatus::Written
+                                                                      : WriteStatus::Failed;
 }
 
 } // namespace ProfileFile
