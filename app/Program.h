@@ -6,7 +6,8 @@
 namespace Program {
 
 // True when another instance of this program runs for this user. The first call takes a lock
-// that this process holds until it ends; a killed process does not leave it held.
+// that this process holds until it ends; a killed process does not leave it held, and whatever
+// the lock file holds never blocks a start (InstanceLock.h).
 bool anotherInstanceRunning();
 
 // Ends the process at once: no unload handler, no saving, no clean-up.

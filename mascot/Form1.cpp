@@ -17,16 +17,15 @@
 #include <QLineEdit>
 
 Form1::Form1(QWidget* parent)
-    : CharacterWindow(QStringLiteral("Form1"), "ABCCBACB", 1440, 225, parent)
-{
-}
+    : CharacterWindow(QStringLiteral("Form1"), "ABCCBACB", 1440, 225, parent) {}
 
-void Form1::Form_Load()
-{
+void Form1::Form_Load() {
     if (Program::anotherInstanceRunning()) {
         Unload();
         return;
     }
+    // Only the instance that holds the lock may clean up: no save of another one is under way.
+    RemoveSaveLeftovers();
 
     // The companion loads hidden and waits 1 twip off the spot the character has before it moves
     // to the pointer.
@@ -51,13 +50,16 @@ void Form1::Form_Load()
         account->Show();
 }
 
-void Form1::Form_Unload()
-{
+void Form1::Form_Unload() {
     PlayEffectSound(QString(), false, false, false, true);
     NMailEndWinSock();
     Program::endAtOnce();
 }
 
-void Form1::Form_DblClick() { win<Form2>()->Show(); }
+void Form1::Form_DblClick() {
+    win<Form2>()->Show();
+}
 
-void Form1::Timer1_Timer() { runTick(BarkMode == 1); }
+void Form1::Timer1_Timer() {
+    runTick(BarkMode == 1);
+}

@@ -1,19 +1,30 @@
 #include "DataFiles.h"
 
 #include "Program.h"
+#include "SafeFile.h"
 
 #include <QCheckBox>
+#include <QDir>
 
 namespace {
 const QString kSection = QStringLiteral("EXEINI");
 }
 
+QString dataFolderPath() {
+    return Program::folder() + QStringLiteral("/★MailData");
+}
+
 QString accountFilePath() {
-    return Program::folder() + QStringLiteral("/★MailData/iniIdPass.ini");
+    return dataFolderPath() + QStringLiteral("/iniIdPass.ini");
 }
 
 QString hangUpFilePath() {
-    return Program::folder() + QStringLiteral("/★MailData/ini.ini");
+    return dataFolderPath() + QStringLiteral("/ini.ini");
+}
+
+void RemoveSaveLeftovers() {
+    SafeFile::removeLeftovers(dataFolderPath());
+    SafeFile::removeLeftovers(QDir::currentPath());
 }
 
 QString ReadAccountValue(const QString& key) {

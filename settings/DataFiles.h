@@ -9,8 +9,13 @@
 
 class QCheckBox;
 
+QString dataFolderPath();
 QString accountFilePath();
 QString hangUpFilePath();
+
+// Deletes what saves cut short by a crash left behind, beside these files and vbmail.ini in the
+// working folder (see SafeFile.h); quiet, for the start-up.
+void RemoveSaveLeftovers();
 
 // The stored value of one key of the account file (at most 255 cp932 bytes), or "".
 QString ReadAccountValue(const QString& key);

@@ -1,11 +1,11 @@
 #include "ProfileFile.h"
 
 #include "Cp932.h"
+#include "SafeFile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <algorithm>
 
 namespace ProfileFile {
 namespace {
@@ -39,142 +39,153 @@ QString trimBlanks(const QString& text) {
     return text.mid(b, e - b);
 }
 
-enum class Kind { Section, Key, Other };
-
+// A line of the file as offsets into its bytes, so that a file of many short lines costs no
+// more than its bytes: text is [begin, textEnd), the line end ("\r\n", "\n" or none at the end
+// of the file) is [textEnd, next).
 struct Line {
-    QByteArray text; // without the line end
-    QByteArray end;  // "\r\n", "\n" or "" for a last line without one
-    Kind kind = Kind::Other;
-    QString name;          // section or key name, trimmed, decoded
-    QByteArray keyBytes;   // key name as in the file, trimmed
-    QByteArray valueBytes; // value as in the file, trimmed
+    qsizetype begin = 0;
+    qsizetype textEnd = 0;
+    qsizetype next = 0;
 };
 
-Line classify(QByteArray text, QByteArray end) {
-    Line line;
-    line.text = std::move(text);
-    line.end = std::move(end);
+bool nextLine(const QByteArray& bytes, qsizetype& pos, Line& line) {
+    if (pos >= bytes.size())
+        return false;
+    line.begin = pos;
+    const qsizetype lf = bytes.indexOf('\n', pos);
+    if (lf < 0) {
+        line.textEnd = line.next = bytes.size();
+    } else {
+        line.textEnd = lf > pos && bytes.at(lf - 1) == '\r' ? lf - 1 : lf;
+        line.next = lf + 1;
+    }
+    pos = line.next;
+    return true;
+}
+
+enum class Kind { Section, Key, Other };
+
+// What a line is, cheaply; names and values are taken only from the lines that matter.
+Kind kindOf(QByteArrayView text, qsizetype* first) {
     qsizetype i = 0;
-    while (i < line.text.size() && (isBlank(line.text.at(i)) || line.text.at(i) == '\r'))
+    while (i < text.size() && (isBlank(text.at(i)) || text.at(i) == '\r'))
         ++i;
-    if (i == line.text.size())
-        return line;
-    const char first = line.text.at(i);
-    if (first == '[') {
-        // Decoded before looking for ']', which can be the second byte of a cp932 character.
-        const QString rest = Cp932::decode(line.text.mid(i + 1));
-        const qsizetype close = rest.indexOf(u']');
-        line.kind = Kind::Section;
-        line.name = trimBlanks(close < 0 ? rest : rest.left(close));
-        return line;
-    }
-    if (first == ';')
-        return line;
+    *first = i;
+    if (i == text.size() || text.at(i) == ';')
+        return Kind::Other;
+    if (text.at(i) == '[')
+        return Kind::Section;
     // '=' is never the second byte of a cp932 character.
-    const qsizetype eq = line.text.indexOf('=', i);
-    if (eq < 0)
-        return line;
-    line.kind = Kind::Key;
-    line.keyBytes = trimBlanks(line.text.mid(i, eq - i));
-    line.name = Cp932::decode(line.keyBytes);
-    line.valueBytes = trimBlanks(line.text.mid(eq + 1));
+    return text.indexOf('=', i) < 0 ? Kind::Other : Kind::Key;
+}
+
+QString sectionName(QByteArrayView text, qsizetype first) {
+    // Decoded before looking for ']', which can be the second byte of a cp932 character.
+    const QString rest = Cp932::decode(text.sliced(first + 1).toByteArray());
+    const qsizetype close = rest.indexOf(u']');
+    return trimBlanks(close < 0 ? rest : rest.left(close));
+}
+
+QByteArray keyBytes(QByteArrayView text, qsizetype first) {
+    return trimBlanks(text.sliced(first, text.indexOf('=', first) - first).toByteArray());
+}
+
+QByteArray valueBytes(QByteArrayView text) {
+    QByteArray value = trimBlanks(text.sliced(text.indexOf('=') + 1).toByteArray());
     // A CR left over from a CR CR LF end is not part of the value.
-    while (line.valueBytes.endsWith('\r'))
-        line.valueBytes.chop(1);
-    line.valueBytes = trimBlanks(line.valueBytes);
-    return line;
-}
-
-QList<Line> parse(const QByteArray& bytes) {
-    QList<Line> lines;
-    qsizetype pos = 0;
-    while (pos < bytes.size()) {
-        const qsizetype lf = bytes.indexOf('\n', pos);
-        if (lf < 0) {
-            lines.append(classify(bytes.mid(pos), QByteArray()));
-            break;
-        }
-        qsizetype textEnd = lf;
-        if (textEnd > pos && bytes.at(textEnd - 1) == '\r')
-            --textEnd;
-        lines.append(classify(bytes.mid(pos, textEnd - pos), bytes.mid(textEnd, lf + 1 - textEnd)));
-        pos = lf + 1;
-    }
-    return lines;
-}
-
-QByteArray serialize(const QList<Line>& lines) {
-    QByteArray out;
-    for (const Line& l : lines) {
-        out += l.text;
-        out += l.end;
-    }
-    return out;
+    while (value.endsWith('\r'))
+        value.chop(1);
+    return trimBlanks(value);
 }
 
 bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-qsizetype findSection(const QList<Line>& lines, const QString& section) {
-    for (qsizetype i = 0; i < lines.size(); ++i)
-        if (lines[i].kind == Kind::Section && sameName(lines[i].name, section))
-            return i;
-    return -1;
+// Where a section and a key of it stand in a file.
+struct Place {
+    Line section;
+    bool hasSection = false;
+    Line key;
+    bool hasKey = false;
+    Line lastFilled; // the section's last line that is not blank
+};
+
+// Only the first section of the name and the first key of the name within it count.
+Place find(const QByteArray& bytes, const QString& section, const QString& key) {
+    Place place;
+    qsizetype pos = 0;
+    Line line;
+    while (nextLine(bytes, pos, line)) {
+        const QByteArrayView text(bytes.constData() + line.begin, line.textEnd - line.begin);
+        qsizetype first = 0;
+        const Kind kind = kindOf(text, &first);
+        if (!place.hasSection) {
+            if (kind == Kind::Section && sameName(sectionName(text, first), section)) {
+                place.section = place.lastFilled = line;
+                place.hasSection = true;
+            }
+            continue;
+        }
+        if (kind == Kind::Section)
+            break;
+        if (std::any_of(text.begin(), text.end(), [](char c) { return !isBlank(c); }))
+            place.lastFilled = line;
+        if (!place.hasKey && kind == Kind::Key &&
+            sameName(Cp932::decode(keyBytes(text, first)), key)) {
+            place.key = line;
+            place.hasKey = true;
+        }
+    }
+    return place;
 }
 
-// The index of the first key of that name in the section that starts at sectionLine, or -1.
-qsizetype findKey(const QList<Line>& lines, qsizetype sectionLine, const QString& key) {
-    for (qsizetype i = sectionLine + 1; i < lines.size() && lines[i].kind != Kind::Section; ++i)
-        if (lines[i].kind == Kind::Key && sameName(lines[i].name, key))
-            return i;
-    return -1;
+QByteArrayView textOf(const QByteArray& bytes, const Line& line) {
+    return QByteArrayView(bytes.constData() + line.begin, line.textEnd - line.begin);
 }
 
 std::optional<QByteArray> readValue(const QString& section, const QString& key,
                                     const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Anything but a readable regular file reads as a missing one.
+    const SafeFile::Contents file = SafeFile::readRegularFile(path);
+    if (file.found != SafeFile::Found::Read)
         return std::nullopt;
-    const QList<Line> lines = parse(file.readAll());
-    const qsizetype s = findSection(lines, trimBlanks(section));
-    if (s < 0)
+    const Place place = find(file.bytes, trimBlanks(section), trimBlanks(key));
+    if (!place.hasKey)
         return std::nullopt;
-    const qsizetype k = findKey(lines, s, trimBlanks(key));
-    if (k < 0)
-        return std::nullopt;
-    QByteArray value = lines[k].valueBytes;
+    QByteArray value = valueBytes(textOf(file.bytes, place.key));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
         value = value.mid(1, value.size() - 2);
     return value;
 }
 
-void setValue(QList<Line>& lines, const QByteArray& section, const QString& sectionName,
+void setValue(QByteArray& bytes, const QByteArray& section, const QString& sectionName,
               const QByteArray& key, const QString& keyName, const QByteArray& value) {
-    const qsizetype s = findSection(lines, sectionName);
-    if (s < 0) {
-        if (!lines.isEmpty() && lines.back().end.isEmpty())
-            lines.back().end = kCrLf;
-        lines.append(classify('[' + section + ']', kCrLf));
-        lines.append(classify(key + '=' + value, kCrLf));
+    const Place place = find(bytes, sectionName, keyName);
+    if (!place.hasSection) {
+        if (!bytes.isEmpty() && !bytes.endsWith('\n'))
+            bytes += kCrLf;
+        bytes += '[' + section + ']' + kCrLf + key + '=' + value + kCrLf;
         return;
     }
-    const qsizetype k = findKey(lines, s, keyName);
-    if (k >= 0) {
+    if (place.hasKey) {
         // The key keeps the spelling it has in the file.
-        Line& line = lines[k];
-        line = classify(line.keyBytes + '=' + value, line.end.isEmpty() ? kCrLf : line.end);
+        const Line& line = place.key;
+        qsizetype first = 0;
+        kindOf(textOf(bytes, line), &first);
+        const QByteArray end =
+            line.textEnd == line.next ? kCrLf : bytes.mid(line.textEnd, line.next - line.textEnd);
+        bytes.replace(line.begin, line.next - line.begin,
+                      keyBytes(textOf(bytes, line), first) + '=' + value + end);
         return;
     }
     // A new key goes after the last line of the section that is not blank.
-    qsizetype after = s;
-    for (qsizetype i = s + 1; i < lines.size() && lines[i].kind != Kind::Section; ++i)
-        if (!trimBlanks(lines[i].text).isEmpty())
-            after = i;
-    if (lines[after].end.isEmpty())
-        lines[after].end = kCrLf;
-    lines.insert(after + 1, classify(key + '=' + value, kCrLf));
+    const Line& after = place.lastFilled;
+    QByteArray added = key + '=' + value + kCrLf;
+    if (after.textEnd == after.next)
+        added.prepend(kCrLf);
+    bytes.insert(after.next, added);
 }
 
 // RtlCharToInteger: blanks, a sign, an optional 0x / 0o / 0b base prefix, then digits up to the
@@ -300,30 +311,15 @@ WriteStatus writeStrings(const QString& section, const QList<QPair<QString, QStr
         encoded.append({keyName, *keyBytes, *valueBytes});
     }
 
-    QByteArray old;
-    if (info.exists()) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return WriteStatus::Failed;
-        old = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return WriteStatus::Failed;
-    }
-    QList<Line> lines = parse(old);
+    // A file that cannot be read whole is not replaced: its other lines would be lost.
+    const SafeFile::Contents old = SafeFile::readRegularFile(path);
+    if (old.found == SafeFile::Found::Refused)
+        return WriteStatus::Failed;
+    QByteArray bytes = old.bytes;
     for (const Entry& e : encoded)
-        setValue(lines, *sectionBytes, sectionName, e.key, e.name, e.value);
-
-    QSaveFile out(path);
-    // Unbuffered, so that a failed write (a full disk) shows here: commit() misses a failure
-    // of its own final flush and would put a cut file in place of the old one.
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return WriteStatus::Failed;
-    if (permissions && !out.setPermissions(*permissions))
-        return WriteStatus::Failed;
-    const QByteArray bytes = serialize(lines);
-    if (out.write(bytes) != bytes.size() || !out.flush() || out.error() != QFileDevice::NoError)
-        return WriteStatus::Failed;
-    return out.commit() ? WriteStatus::Written : WriteStatus::Failed;
+        setValue(bytes, *sectionBytes, sectionName, e.key, e.name, e.value);
+    return SafeFile::replaceFile(path, bytes, permissions) ? WriteStatus::Written
+                                                           : WriteStatus::Failed;
 }
 
 } // namespace ProfileFile

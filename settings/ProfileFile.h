@@ -10,7 +10,8 @@
 //   and ends the lines it writes with CR LF;
 // - nothing is written, and no file is created, when the file's folder does not exist.
 // Unlike the platform, a write never leaves a half-written file: the new contents are written
-// aside and then renamed over the old file.
+// aside and then renamed over the old file. Only regular files are read or written (SafeFile.h):
+// anything else at the path reads as a missing file, and a write to it fails.
 
 #include <QFileDevice>
 #include <QList>

@@ -2,10 +2,9 @@
 
 #include "Cp932.h"
 #include "ProfileFile.h"
+#include "SafeFile.h"
 #include "SharedSettings.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <QStringList>
 #include <cmath>
 #include <cstdlib>
@@ -126,10 +125,12 @@ qint16 apopFlagFromText(const QString& text) {
 }
 
 void LoadServerSettings() {
-    QFile file(QString::fromLatin1(kServerSettingsFile));
-    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+    // Anything but a readable regular file counts as a missing one.
+    const SafeFile::Contents file =
+        SafeFile::readRegularFile(QString::fromLatin1(kServerSettingsFile));
+    if (file.found != SafeFile::Found::Read)
         return;
-    const QStringList lines = fileLines(Cp932::decode(file.readAll()));
+    const QStringList lines = fileLines(Cp932::decode(file.bytes));
     for (const QString& line : lines) {
         const QStringView head = QStringView(line).left(5);
         const QString value = line.mid(5, kValueLength);
@@ -155,13 +156,7 @@ SaveResult SaveServerSettings() {
     const std::optional<QByteArray> bytes = Cp932::encode(text);
     if (!bytes)
         return SaveResult::Unencodable;
-    QSaveFile file(QString::fromLatin1(kServerSettingsFile));
-    // Unbuffered, so that a failed write (a full disk) shows here: commit() misses a failure
-    // of its own final flush and would put a cut file in place of the old one.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return SaveResult::Failed;
-    if (file.write(*bytes) != bytes->size() || !file.flush() ||
-        file.error() != QFileDevice::NoError)
-        return SaveResult::Failed;
-    return file.commit() ? SaveResult::Saved : SaveResult::Failed;
+    return SafeFile::replaceFile(QString::fromLatin1(kServerSettingsFile), *bytes)
+               ? SaveResult::Saved
+               : SaveResult::Failed;
 }

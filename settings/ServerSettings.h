@@ -5,14 +5,15 @@
 #include <QString>
 #include <QtGlobal>
 
-// Reads vbmail.ini into SmtpServer, Pop3Server, MailAddress and ApopFlag; a missing file leaves
-// them as they are.
+// Reads vbmail.ini into SmtpServer, Pop3Server, MailAddress and ApopFlag; a missing file, or
+// anything but a regular file of at most SafeFile::kSettingsCap bytes, leaves them as they are.
 void LoadServerSettings();
 
 enum class SaveResult { Saved, Unencodable, Failed };
 
 // Writes vbmail.ini from the four settings. The file is replaced whole or not at all: a value
-// that cp932 cannot hold, or a file that cannot be written, leaves the old file untouched.
+// that cp932 cannot hold, or a file that cannot be written (a symbolic link or anything but a
+// regular file counts as one), leaves the old file untouched.
 SaveResult SaveServerSettings();
 
 // The APOP flag for the text after "APOP=", read like the original's number conversion: blanks

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 class TestFolders {
   public:
@@ -38,6 +39,30 @@ class TestFolders {
         QFile f(path);
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(bytes);
+    }
+
+    // Puts something that is not a plain settings file at path: "fifo" (no writer ever comes),
+    // "zero" (a link to /dev/zero), "huge" (100 MB of blank lines), "folder", or "link" (a link to
+    // linkTarget). False when it could not be made.
+    static bool plant(const QString& kind, const QString& path, const QString& linkTarget = {}) {
+        const QByteArray p = QFile::encodeName(path);
+        if (kind == "fifo")
+            return ::mkfifo(p.constData(), 0600) == 0;
+        if (kind == "zero")
+            return QFile::link(QStringLiteral("/dev/zero"), path);
+        if (kind == "huge") {
+            QFile f(path);
+            const QByteArray blankLines(1024 * 1024, '\n');
+            for (int i = 0; i < 100; ++i)
+                if ((!f.isOpen() && !f.open(QIODevice::WriteOnly)) || f.write(blankLines) < 0)
+                    return false;
+            return true;
+        }
+        if (kind == "folder")
+            return QDir().mkdir(path);
+        if (kind == "link")
+            return QFile::link(linkTarget, path);
+        return false;
     }
 
   private:

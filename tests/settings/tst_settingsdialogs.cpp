@@ -16,6 +16,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -77,6 +79,8 @@ class TestSettingsDialogs : public QObject {
     void setFormUnloadWithoutDataFolder();
     void setFormUnloadUnwritable();
     void setFormOpensBothDialogs();
+    void saveNeverGoesThroughLinks_data();
+    void saveNeverGoesThroughLinks();
 
     void screenshots();
 
@@ -494,6 +498,63 @@ void TestSettingsDialogs::setFormOpensBothDialogs() {
     win<IdPassForm>()->IdText->setText(QStringLiteral("typed"));
     QTest::mouseClick(f->Command1, Qt::LeftButton);
     QCOMPARE(win<IdPassForm>()->IdText->text(), QStringLiteral("typed"));
+}
+
+void TestSettingsDialogs::saveNeverGoesThroughLinks_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("kind");
+    for (const char* file : {"vbmail.ini", "iniIdPass.ini", "ini.ini"})
+        for (const char* kind : {"link", "fifo"})
+            QTest::addRow("%s %s", file, kind) << file << kind;
+}
+
+void TestSettingsDialogs::saveNeverGoesThroughLinks() {
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    const QString path =
+        file == "vbmail.ini" ? m_folders->workFile(file) : m_folders->dataFile(file);
+    // A file the user could not otherwise write to stands in for a system file.
+    const QString target = m_folders->workFile("target");
+    const QByteArray targetBytes("[EXEINI]\r\nNUMBER=0\r\nSMTP=x\r\n");
+    TestFolders::write(target, targetBytes);
+    const QFileDevice::Permissions targetPermissions = QFileInfo(target).permissions();
+    QVERIFY(TestFolders::plant(kind, path, target));
+
+    ::alarm(20); // a save that blocks ends the run here rather than at the test's time-out
+    if (file == "vbmail.ini") {
+        OptionForm* f = win<OptionForm>();
+        f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
+        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        QVERIFY(WindowRegistry::isLoaded<OptionForm>());
+    } else if (file == "iniIdPass.ini") {
+        IdPassForm* f = win<IdPassForm>();
+        f->IdText->setText(QStringLiteral("user"));
+        f->PassText->setText(QStringLiteral("secret"));
+        f->Check1->setChecked(true);
+        QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+        QVERIFY(WindowRegistry::isLoaded<IdPassForm>());
+    } else {
+        SetForm* f = win<SetForm>();
+        f->Check1->setChecked(true);
+        QVERIFY(f->Unload());
+    }
+    ::alarm(0);
+
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
+    QVERIFY2(m_shown[0].text.contains(file), qPrintable(m_shown[0].text));
+    QCOMPARE(TestFolders::read(target), targetBytes);
+    QCOMPARE(QFileInfo(target).permissions(), targetPermissions);
+    struct stat st;
+    QCOMPARE(::lstat(QFile::encodeName(path).constData(), &st), 0);
+    QVERIFY(kind == "link" ? S_ISLNK(st.st_mode) : S_ISFIFO(st.st_mode));
+    // No temporary file is left beside it.
+    const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    const bool inWork = file == "vbmail.ini";
+    QCOMPARE(QDir(m_folders->dataFolder()).entryList(all),
+             inWork ? QStringList() : QStringList{file});
+    QCOMPARE(QDir::current().entryList(all),
+             (inWork ? QStringList{"target", "vbmail.ini"} : QStringList{"target"}));
 }
 
 void TestSettingsDialogs::screenshots() {

@@ -4,12 +4,18 @@
 #include "Cp932.h"
 #include "DataFiles.h"
 #include "ProfileFile.h"
+#include "SafeFile.h"
+#include "SaveLoop.h"
 #include "ServerSettings.h"
 #include "SharedSettings.h"
 #include "TestFolders.h"
 
 #include <QFileInfo>
+#include <QProcess>
 #include <QtTest>
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using WS = ProfileFile::WriteStatus;
 
@@ -24,6 +30,21 @@ void resetShared() {
     Pop3Server = QStringLiteral("old-pop3");
     MailAddress = QStringLiteral("old-mail");
     ApopFlag = 7;
+}
+
+// Is there anything at path, a dangling link included?
+bool present(const QString& path) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+QStringList leftoversIn(const QString& folder) {
+    QStringList names;
+    for (const QString& name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden |
+                                                      QDir::System | QDir::NoDotAndDotDot))
+        if (SafeFile::isLeftoverName(name))
+            names.append(name);
+    return names;
 }
 
 } // namespace
@@ -63,6 +84,14 @@ class TestSettingsFiles : public QObject {
     void accountJapaneseIdRoundTrips();
     void accountFileIsOwnerOnly();
     void hangUpFlagFile();
+
+    void hostileFilesReadAsMissing_data();
+    void hostileFilesReadAsMissing();
+    void readCap_data();
+    void readCap();
+    void leftoverCleanup_data();
+    void leftoverCleanup();
+    void killedSavesLeaveOldOrNew();
 };
 
 void TestSettingsFiles::cp932Vectors_data() {
@@ -566,6 +595,171 @@ void TestSettingsFiles::hangUpFlagFile() {
     QCOMPARE(WriteHangUpFlag(false), WS::Written);
     QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNUMBER=0\r\n"));
     QCOMPARE(ReadHangUpFlag(), 0);
+}
+
+void TestSettingsFiles::hostileFilesReadAsMissing_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("value");
+    // The value each reader gives for a missing file, and for the linked file below.
+    const struct {
+        QString file, missing, linked;
+    } files[] = {{"vbmail.ini", "old-pop3", "linked.example.jp"},
+                 {"iniIdPass.ini", "", "linked"},
+                 {"ini.ini", "0", "1"}};
+    for (const auto& f : files) {
+        for (const char* kind : {"fifo", "zero", "huge", "folder"})
+            QTest::addRow("%s %s", qPrintable(f.file), kind) << f.file << kind << f.missing;
+        // A user may keep a settings file elsewhere and link it.
+        QTest::addRow("%s link to a file", qPrintable(f.file)) << f.file << "link" << f.linked;
+    }
+}
+
+void TestSettingsFiles::hostileFilesReadAsMissing() {
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    QFETCH(QString, value);
+    TestFolders folders;
+    const bool server = file == "vbmail.ini";
+    const QString path = server ? folders.workFile(file) : folders.dataFile(file);
+    const QString real = folders.workFile("real.ini");
+    TestFolders::write(real, server                    ? "POP3=linked.example.jp\r\n"
+                             : file == "iniIdPass.ini" ? "[EXEINI]\r\nNAME=linked\r\n"
+                                                       : "[EXEINI]\r\nNUMBER=1\r\n");
+    QVERIFY(TestFolders::plant(kind, path, real));
+
+    ::alarm(20); // a read that blocks ends the run here rather than at the test's time-out
+    QElapsedTimer t;
+    t.start();
+    QString got;
+    if (server) {
+        resetShared();
+        LoadServerSettings();
+        got = Pop3Server;
+    } else if (file == "iniIdPass.ini") {
+        got = ReadAccountValue(QStringLiteral("NAME"));
+    } else {
+        got = QString::number(ReadHangUpFlag());
+    }
+    ::alarm(0);
+    QCOMPARE(got, value);
+    QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
+}
+
+void TestSettingsFiles::readCap_data() {
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("read");
+    QTest::newRow("empty") << qint64(0) << true;
+    QTest::newRow("at the cap") << SafeFile::kSettingsCap << true;
+    QTest::newRow("one byte over") << SafeFile::kSettingsCap + 1 << false;
+}
+
+void TestSettingsFiles::readCap() {
+    QFETCH(qint64, size);
+    QFETCH(bool, read);
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("big.ini"));
+    TestFolders::write(path, QByteArray(size, 'a'));
+    const SafeFile::Contents c = SafeFile::readRegularFile(path);
+    QCOMPARE(c.found, read ? SafeFile::Found::Read : SafeFile::Found::Refused);
+    QCOMPARE(c.bytes.size(), read ? size : 0);
+    QCOMPARE(c.why.contains(QStringLiteral("big.ini")), !read);
+}
+
+void TestSettingsFiles::leftoverCleanup_data() {
+    QTest::addColumn<bool>("inData"); // else the working folder
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind"); // "file" or a kind of TestFolders::plant
+    QTest::addColumn<bool>("byStart"); // else by a save of the account
+    QTest::addColumn<bool>("removed");
+    const QString acc = QStringLiteral(".iniIdPass.ini.mokopon-a1B2c3");
+    QTest::newRow("account leftover") << true << acc << "file" << true << true;
+    QTest::newRow("vbmail.ini leftover") << false << ".vbmail.ini.mokopon-Zz9900"
+                                         << "file" << true << true;
+    QTest::newRow("a link of that name") << true << acc << "link" << true << false;
+    QTest::newRow("a FIFO of that name") << true << acc << "fifo" << true << false;
+    QTest::newRow("a folder of that name") << true << acc << "folder" << true << false;
+    QTest::newRow("no leading dot") << true << acc.mid(1) << "file" << true << false;
+    QTest::newRow("seven random letters") << true << acc + "d"
+                                          << "file" << true << false;
+    QTest::newRow("a backup") << true << "iniIdPass.ini.backup"
+                              << "file" << true << false;
+    QTest::newRow("a save removes its own") << true << acc << "file" << false << true;
+    QTest::newRow("a save leaves another file's") << true << ".ini.ini.mokopon-a1B2c3"
+                                                  << "file" << false << false;
+}
+
+void TestSettingsFiles::leftoverCleanup() {
+    QFETCH(bool, inData);
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(bool, byStart);
+    QFETCH(bool, removed);
+    TestFolders folders;
+    const QByteArray account("[EXEINI]\r\nNAME3=0\r\n");
+    TestFolders::write(accountFilePath(), account);
+    TestFolders::write(folders.workFile("vbmail.ini"), "POP3=p\r\n");
+    const QString elsewhere = folders.workFile("elsewhere");
+    TestFolders::write(elsewhere, "keep");
+    const QString path = (inData ? folders.dataFolder() : QDir::currentPath()) + u'/' + name;
+    if (kind == "file")
+        TestFolders::write(path, "NAME2=secret\r\n");
+    else
+        QVERIFY(TestFolders::plant(kind, path, elsewhere));
+
+    if (byStart)
+        RemoveSaveLeftovers();
+    else
+        QCOMPARE(WriteAccount(false, QString(), QString()), WS::Written);
+    QCOMPARE(present(path), !removed);
+    QCOMPARE(TestFolders::read(elsewhere), QByteArray("keep"));
+    QVERIFY(QFileInfo::exists(folders.workFile("vbmail.ini")));
+    QVERIFY(QFileInfo::exists(accountFilePath()));
+}
+
+void TestSettingsFiles::killedSavesLeaveOldOrNew() {
+    TestFolders folders;
+    const QStringList files{accountFilePath(), hangUpFilePath(), folders.workFile("vbmail.ini")};
+    // What each file holds in either state, made by the same saves in this process.
+    QList<QByteArray> states[2];
+    for (int s : {1, 0}) {
+        QVERIFY(saveState(s));
+        for (const QString& f : files)
+            states[s].append(TestFolders::read(f));
+    }
+    int leftovers = 0;
+    const int rounds = 30;
+    for (int round = 0; round < rounds; ++round) {
+        QProcess child;
+        child.start(QStringLiteral(SAVE_LOOP_BIN), {Program::folder(), QDir::currentPath()});
+        while (!child.canReadLine() && child.waitForReadyRead(10000)) {
+        }
+        QCOMPARE(child.readLine(), QByteArray("saving\n"));
+        // The moment of the kill is what varies between rounds; no state is waited for.
+        QThread::usleep(ulong(round * 1237 % 15000));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(5000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const QByteArray bytes = TestFolders::read(files[i]);
+            QVERIFY2(bytes == states[0][i] || bytes == states[1][i], qPrintable(files[i]));
+        }
+        const QStringList left =
+            leftoversIn(folders.dataFolder()) + leftoversIn(QDir::currentPath());
+        leftovers += left.size();
+        for (const QString& name : left)
+            if (name.startsWith(QStringLiteral(".iniIdPass.ini")))
+                QCOMPARE(int(QFileInfo(folders.dataFolder() + u'/' + name).permissions() & 0x0077),
+                         0);
+        RemoveSaveLeftovers();
+        // Nothing else is left either, whatever its name.
+        const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        QCOMPARE(QDir(folders.dataFolder()).entryList(all),
+                 (QStringList{"ini.ini", "iniIdPass.ini"}));
+        QCOMPARE(QDir::current().entryList(all), QStringList{"vbmail.ini"});
+    }
+    qInfo("%d leftovers after %d kills", leftovers, rounds);
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFiles)

@@ -1,0 +1,28 @@
+#pragma once
+// The single-instance lock: a file in the runtime folder that the kernel keeps locked for the
+// process that took it, and frees when that process ends, however it ends. Whether the lock is
+// held is asked of the kernel, never read from the file, so no contents (empty, garbage, the
+// number of a dead or unrelated process, another host's name) can make a start refuse; a
+// non-regular file at the path (a FIFO, a link) is replaced, a folder makes the lock unavailable.
+
+#include <QString>
+
+class InstanceLock {
+  public:
+    enum class Result {
+        Taken,         // this process holds the lock until it ends (or this object goes)
+        HeldElsewhere, // a running process holds it
+        Unavailable,   // no lock can be made here (no folder, a folder in the way, not ours)
+    };
+
+    explicit InstanceLock(QString path);
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    Result tryLock();
+
+  private:
+    QString m_path;
+    int m_fd = -1;
+};
