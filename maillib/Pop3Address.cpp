@@ -58,6 +58,8 @@ std::optional<Pop3Address> Pop3Address::parse(const QString& setting) {
         // A bare host; more than one colon is an IPv6 address without a port.
         address.host = text;
     }
+    if (address.host.endsWith(u'.'))
+        address.host.chop(1);
     if (!plausibleHost(address.host))
         return std::nullopt;
     return address;

@@ -126,6 +126,8 @@ void TestMaillibDovecot::threeMessages_data() {
     QTest::newRow("host:port, STLS") << "127.0.0.1:" + port << false;
     QTest::newRow("pop3://, STLS") << "pop3://localhost:" + port << false;
     QTest::newRow("pop3s://") << "pop3s://localhost:" + sport << false;
+    // The certificate names "localhost", without the final dot of the full name.
+    QTest::newRow("pop3s://, final dot") << "pop3s://localhost.:" + sport << false;
     QTest::newRow("APOP over STLS") << "pop3://127.0.0.1:" + port << true;
     QTest::newRow("APOP over pop3s") << "pop3s://127.0.0.1:" + sport << true;
 }

@@ -256,6 +256,10 @@ void TestMaillibParser::address_data() {
     QTest::newRow("pop3 port") << "pop3://h:2110/" << true << "h" << 2110 << false;
     QTest::newRow("pop3s") << "POP3S://mail.example.jp" << true << "mail.example.jp" << 995 << true;
     QTest::newRow("pop3s port") << "pop3s://127.0.0.1:2995" << true << "127.0.0.1" << 2995 << true;
+    QTest::newRow("final dot") << "pop.example.jp." << true << "pop.example.jp" << 110 << false;
+    QTest::newRow("final dot, pop3s")
+        << "pop3s://pop.example.jp.:2995" << true << "pop.example.jp" << 2995 << true;
+    QTest::newRow("only a dot") << "." << false << "" << 0 << false;
     QTest::newRow("ipv6") << "::1" << true << "::1" << 110 << false;
     QTest::newRow("ipv6 port") << "[::1]:2110" << true << "::1" << 2110 << false;
     QTest::newRow("empty") << "" << false << "" << 0 << false;
