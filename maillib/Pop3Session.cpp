@@ -614,7 +614,7 @@ void Pop3Session::fillFields(Fields& fields) const {
     fields.subject = m_header.field("Subject").left(kMaxFieldChars);
     fields.date = m_header.field("Date").left(kMaxFieldChars);
     fields.from = m_header.field("From").left(kMaxFieldChars);
-    fields.header = QString::fromUtf8(m_header.raw()).left(kMaxFieldChars);
+    fields.header = m_header.rawText().left(kMaxFieldChars);
 }
 
 void Pop3Session::pauseFront() {

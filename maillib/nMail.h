@@ -86,7 +86,8 @@ qint32 NMailPop3Connect(const QString& server);
 // non-zero is on).
 qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop);
 // Fills subject, date, from (RFC 2047 words decoded) and header (raw, cut to 8191 characters)
-// from message number's header. flag is not used. 0, or -1 on failure.
+// from message number's header. Bytes outside encoded words are UTF-8, or Shift-JIS (code page
+// 932) where they are not valid UTF-8. flag is not used. 0, or -1 on failure.
 qint32 NMailPop3GetMailStatus(qint32 handle, qint32 number, QString& subject, QString& date,
                               QString& from, QString& header, qint32 flag);
 // The size in bytes from the server's LIST (0 when unknown; never negative).
