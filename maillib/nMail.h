@@ -7,7 +7,10 @@
 //
 // Server settings: "host", "host:port", "pop3://host[:port]" (port 110; switches to TLS with STLS
 // whenever the server offers it, before any password is sent) or "pop3s://host[:port]" (TLS from
-// the first byte, port 995). Certificates and host names are checked against the system's trust
+// the first byte, port 995; so is port 995 however it is written). A server that answers in TLS
+// where plain POP3 was expected, or in plain text where TLS was, fails the connect at once with a
+// text that says which to use; a plain connection that gets no greeting at all says that the
+// port may want TLS. Certificates and host names are checked against the system's trust
 // store (OpenSSL's default paths, so SSL_CERT_FILE and SSL_CERT_DIR apply).
 //
 // Call everything from one thread. Each call blocks until done, but every wait on the network is

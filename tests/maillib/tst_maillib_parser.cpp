@@ -256,6 +256,9 @@ void TestMaillibParser::address_data() {
     QTest::newRow("pop3 port") << "pop3://h:2110/" << true << "h" << 2110 << false;
     QTest::newRow("pop3s") << "POP3S://mail.example.jp" << true << "mail.example.jp" << 995 << true;
     QTest::newRow("pop3s port") << "pop3s://127.0.0.1:2995" << true << "127.0.0.1" << 2995 << true;
+    // 995 is the port of POP3 over TLS, however it is written.
+    QTest::newRow("port 995") << "pop.example.jp:995" << true << "pop.example.jp" << 995 << true;
+    QTest::newRow("pop3 port 995") << "pop3://h:995" << true << "h" << 995 << true;
     QTest::newRow("final dot") << "pop.example.jp." << true << "pop.example.jp" << 110 << false;
     QTest::newRow("final dot, pop3s")
         << "pop3s://pop.example.jp.:2995" << true << "pop.example.jp" << 2995 << true;
