@@ -2,6 +2,26 @@
 
 #include <QStringDecoder>
 #include <limits>
+#include <optional>
+
+// Reads raw header bytes: UTF-8 when they are valid UTF-8, otherwise Shift-JIS with the NEC and
+// IBM extensions (ICU's table, which Qt on Debian is built with). Pieces are handed over whole,
+// so the decoder keeps no state between them and one serves a whole header.
+class MailHeader::RawReader {
+  public:
+    QString read(QByteArrayView bytes, bool utf8) {
+        if (utf8)
+            return QString::fromUtf8(bytes);
+        if (!m_cp932)
+            m_cp932.emplace("cp932", QStringConverter::Flag::Stateless);
+        if (!m_cp932->isValid())
+            return QString::fromUtf8(bytes); // a Qt without ICU: the ASCII still reads
+        return m_cp932->decode(bytes);
+    }
+
+  private:
+    std::optional<QStringDecoder> m_cp932;
+};
 
 void MailHeader::clear() {
     m_raw.clear();
@@ -15,6 +35,23 @@ void MailHeader::addLine(QByteArrayView line, bool complete) {
     if (room > 0)
         m_raw.append(line.first(qMin(room, line.size())));
     m_midLine = !complete;
+}
+
+QString MailHeader::rawText() const {
+    QString out;
+    out.reserve(m_raw.size());
+    const QByteArrayView raw(m_raw);
+    RawReader reader;
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype eol = raw.indexOf("\r\n", pos);
+        const QByteArrayView line = raw.sliced(pos, (eol < 0 ? raw.size() : eol) - pos);
+        out += reader.read(line, line.isValidUtf8());
+        if (eol < 0)
+            return out;
+        out += u"\r\n";
+        pos = eol + 2;
+    }
 }
 
 QString MailHeader::field(QByteArrayView name) const {
@@ -138,6 +175,9 @@ bool decodeWord(QByteArrayView text, qsizetype pos, WordFinders& find, QString& 
 } // namespace
 
 QString MailHeader::decodeWords(QByteArrayView value) {
+    const bool utf8 = value.isValidUtf8();
+    RawReader reader;
+    const auto plain = [&](QByteArrayView bytes) { return reader.read(bytes, utf8); };
     QString out;
     qsizetype pos = 0;
     qsizetype plainStart = 0;
@@ -157,11 +197,11 @@ QString MailHeader::decodeWords(QByteArrayView value) {
         const QByteArrayView between = value.sliced(plainStart, start - plainStart);
         // Blanks between two encoded words are not part of the text.
         if (!(lastWasWord && between.trimmed().isEmpty()))
-            out += QString::fromUtf8(between);
+            out += plain(between);
         out += decoded;
         lastWasWord = true;
         pos = plainStart = end;
     }
-    out += QString::fromUtf8(value.sliced(plainStart));
+    out += plain(value.sliced(plainStart));
     return out;
 }

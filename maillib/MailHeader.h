@@ -20,10 +20,18 @@ class MailHeader {
     // The unfolded value of the first field with this name, encoded words decoded.
     QString field(QByteArrayView name) const;
 
-    // RFC 2047: "=?charset?B|Q?text?=" words in an unfolded header value.
+    // The raw header as text. Bytes outside encoded words are UTF-8 when they are valid UTF-8,
+    // otherwise Shift-JIS as Windows writes it (code page 932), which older Japanese mailers put
+    // in headers unencoded; here each line is judged on its own.
+    QString rawText() const;
+
+    // RFC 2047: "=?charset?B|Q?text?=" words in an unfolded header value; the bytes outside
+    // them are read as rawText reads them, judged on the whole value.
     static QString decodeWords(QByteArrayView value);
 
   private:
+    class RawReader;
+
     QByteArray m_raw;
     bool m_midLine = false;
 };

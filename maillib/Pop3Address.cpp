@@ -41,7 +41,7 @@ std::optional<Pop3Address> Pop3Address::parse(const QString& setting) {
             (!url.path().isEmpty() && url.path() != u"/"))
             return std::nullopt;
         address.host = url.host();
-        address.port = address.implicitTls ? 995 : 110;
+        address.port = address.implicitTls ? kPop3sPort : 110;
         if (url.port() != -1) {
             if (url.port() == 0)
                 return std::nullopt;
@@ -58,7 +58,11 @@ std::optional<Pop3Address> Pop3Address::parse(const QString& setting) {
         // A bare host; more than one colon is an IPv6 address without a port.
         address.host = text;
     }
+    if (address.host.endsWith(u'.'))
+        address.host.chop(1);
     if (!plausibleHost(address.host))
         return std::nullopt;
+    if (address.port == kPop3sPort)
+        address.implicitTls = true;
     return address;
 }

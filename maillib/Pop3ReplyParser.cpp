@@ -95,6 +95,12 @@ Pop3ReplyParser::Step Pop3ReplyParser::readData() {
     return Step::Line;
 }
 
+bool Pop3ReplyParser::startsLikeTls(QByteArrayView firstBytes) {
+    // Record types 20..24; no POP3 reply starts with a control character.
+    return firstBytes.size() >= 2 && firstBytes[0] >= 0x14 && firstBytes[0] <= 0x18 &&
+           firstBytes[1] == 0x03;
+}
+
 std::optional<QByteArray> Pop3ReplyParser::greetingTimestamp(QByteArrayView greetingText) {
     const qsizetype open = greetingText.indexOf('<');
     if (open < 0)

@@ -28,6 +28,7 @@ class Pop3ReplyParser {
     void feed(QByteArrayView bytes);
     // Bytes fed but not yet taken.
     qsizetype buffered() const { return m_buffer.size() - m_pos; }
+    QByteArrayView unread() const { return QByteArrayView(m_buffer).sliced(m_pos); }
     void clear();
 
     // The next status line ("+OK ..." or "-ERR ...").
@@ -37,6 +38,10 @@ class Pop3ReplyParser {
     // After Ok or Err: the text after the status word. After Line or Piece: the data.
     // Valid until the next call of feed or read*.
     QByteArrayView text() const { return m_text; }
+
+    // Whether a server's first bytes are a TLS record (an alert or a handshake, version 3.x)
+    // rather than a greeting: a port that wants TLS from the first byte.
+    static bool startsLikeTls(QByteArrayView firstBytes);
 
     // The <...> timestamp of an APOP greeting, or nothing.
     static std::optional<QByteArray> greetingTimestamp(QByteArrayView greetingText);

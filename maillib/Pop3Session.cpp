@@ -50,6 +50,38 @@ void applyTrustStore(QSslSocket& socket) {
     socket.setSslConfiguration(config);
 }
 
+// Why a TLS handshake failed, in words for the user, OpenSSL's own at the end; a null string when
+// a server reached for TLS from the first byte answered in plain text.
+QString handshakeReason(const QString& raw, QAbstractSocket::SocketError error, bool implicit) {
+    const QString why = raw.toLower();
+    const auto has = [&why](const char* text) { return why.contains(QLatin1String(text)); };
+    const QString bracketed = QStringLiteral("(%1)").arg(raw);
+    // OpenSSL's words for bytes that are no TLS record: the server talks plain POP3.
+    if (has("wrong version number") || has("unknown protocol") || has("packet length too long") ||
+        has("record layer failure")) {
+        if (implicit)
+            return QString(); // the caller's own text
+        return QStringLiteral("STLSを受け付けた後も、サーバーが暗号化せずに応答しました。") +
+               bracketed;
+    }
+    if (has("unsupported protocol") || has("protocol version"))
+        return QStringLiteral("サーバーが対応しているTLSの版(バージョン)が古すぎるか、"
+                              "この版と合いません。") +
+               bracketed;
+    if (has("no shared cipher") || has("no cipher") || has("handshake failure") ||
+        has("insufficient security"))
+        return QStringLiteral("サーバーと共通に使える暗号方式がありません。") + bracketed;
+    if (has("too small") || has("too weak"))
+        return QStringLiteral("サーバーの鍵または証明書の署名が弱すぎます。") + bracketed;
+    if (has("unrecognized name"))
+        return QStringLiteral("サーバーがこのサーバー名を知らないと答えました。"
+                              "サーバー名を確かめてください。") +
+               bracketed;
+    if (has("unexpected eof") || error == QAbstractSocket::RemoteHostClosedError)
+        return QStringLiteral("暗号化の手順の途中でサーバーが接続を切りました。") + bracketed;
+    return QStringLiteral("暗号化の手順(TLSハンドシェイク)に失敗しました。") + bracketed;
+}
+
 } // namespace
 
 Pop3Session::Pop3Session(const Settings& settings) : m_settings(settings) {
@@ -152,10 +184,12 @@ bool Pop3Session::failConnect() {
     }
 }
 
-bool Pop3Session::failTls() {
+bool Pop3Session::failTls(bool implicit) {
     if (m_deadline.hasExpired())
         return failDeadline();
     const QList<QSslError> errors = m_socket.sslHandshakeErrors();
+    const QAbstractSocket::SocketError socketError = m_socket.error();
+    const QString socketErrorText = m_socket.errorString();
     m_socket.abort();
     m_broken = true;
     QString reason;
@@ -190,11 +224,20 @@ bool Pop3Session::failTls() {
         break; // the first error that has a clear reason is the one to show
     }
     if (reason.isEmpty()) {
-        if (m_socket.error() == QAbstractSocket::SocketTimeoutError)
+        if (socketError == QAbstractSocket::SocketTimeoutError) {
             reason = QStringLiteral("%1秒以内に応答がありませんでした。")
                          .arg(seconds(m_settings.connectTimeoutMs));
-        else
-            reason = QStringLiteral("(%1)").arg(m_socket.errorString());
+        } else {
+            reason = handshakeReason(socketErrorText, socketError, implicit);
+            if (reason.isNull())
+                return fail(
+                    QStringLiteral("POP3サーバー「%1」のポート%2は暗号化せずに応答しました。"
+                                   "このポートは最初から暗号化して接続するポートではないようです。"
+                                   "「pop3s://」を付けずに、通常のPOP3のポート(110など)を"
+                                   "指定してください。サーバーが対応していれば、暗号化は"
+                                   "STLSで行われます。")
+                        .arg(m_server, QString::number(m_port)));
+        }
     }
     return fail(QStringLiteral("POP3サーバー「%1」と暗号化通信を始められませんでした。%2")
                     .arg(m_server, reason));
@@ -232,6 +275,15 @@ bool Pop3Session::fill(QDeadlineTimer wait) {
                     return failDeadline();
                 m_broken = true;
                 m_socket.abort();
+                // Silence from the first byte on is also what a port that waits for TLS sends.
+                if (m_plainGreeting && m_parser.buffered() == 0)
+                    return fail(QStringLiteral("POP3サーバー「%1」のポート%2から、%3秒待っても"
+                                               "最初の応答がありませんでした。このポートは最初から"
+                                               "暗号化して接続する必要があるのかもしれません。"
+                                               "その場合は、サーバーの指定の先頭に「pop3s://」を"
+                                               "付けてください。")
+                                    .arg(m_server, QString::number(m_port),
+                                         seconds(m_settings.commandTimeoutMs)));
                 return fail(
                     QStringLiteral("POP3サーバー「%1」から応答がなくなりました。").arg(m_server));
             }
@@ -265,6 +317,15 @@ bool Pop3Session::send(const QByteArray& lines) {
 bool Pop3Session::readStatus(Step& step) {
     const QDeadlineTimer deadline(m_settings.commandTimeoutMs);
     for (;;) {
+        if (m_plainGreeting && Pop3ReplyParser::startsLikeTls(m_parser.unread())) {
+            m_broken = true;
+            m_socket.abort();
+            return fail(
+                QStringLiteral("POP3サーバー「%1」のポート%2は暗号化通信(TLS)で応答しました。"
+                               "このポートは最初から暗号化して接続する必要があるようです。"
+                               "サーバーの指定の先頭に「pop3s://」を付けてください。")
+                    .arg(m_server, QString::number(m_port)));
+        }
         step = m_parser.readStatus();
         if (step == Step::Ok || step == Step::Err)
             return true;
@@ -305,6 +366,7 @@ bool Pop3Session::open(const QString& server) {
     if (!address)
         return fail(QStringLiteral("POP3サーバーの指定「%1」が正しくありません。").arg(m_server));
     m_server = address->host;
+    m_port = address->port;
 
     m_checkDeadline.setRemainingTime(m_settings.checkDeadlineMs);
     startPhase(Phase::Connect, m_settings.connectDeadlineMs * kNsPerMs);
@@ -322,10 +384,13 @@ bool Pop3Session::open(const QString& server) {
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (address->implicitTls &&
         !m_socket.waitForEncrypted(waitMs(int(qMax<qint64>(1, deadline.remainingTime())))))
-        return failTls();
+        return failTls(true);
 
     Step step;
-    if (!readStatus(step))
+    m_plainGreeting = !address->implicitTls;
+    const bool greeted = readStatus(step);
+    m_plainGreeting = false;
+    if (!greeted)
         return false;
     if (step != Step::Ok)
         return fail(QStringLiteral("POP3サーバー「%1」が接続を断りました。サーバーの応答: %2")
@@ -392,7 +457,7 @@ bool Pop3Session::startTls() {
     }
     m_socket.startClientEncryption();
     if (!m_socket.waitForEncrypted(waitMs(m_settings.connectTimeoutMs)))
-        return failTls();
+        return failTls(false);
     return true;
 }
 
@@ -614,7 +679,7 @@ void Pop3Session::fillFields(Fields& fields) const {
     fields.subject = m_header.field("Subject").left(kMaxFieldChars);
     fields.date = m_header.field("Date").left(kMaxFieldChars);
     fields.from = m_header.field("From").left(kMaxFieldChars);
-    fields.header = QString::fromUtf8(m_header.raw()).left(kMaxFieldChars);
+    fields.header = m_header.rawText().left(kMaxFieldChars);
 }
 
 void Pop3Session::pauseFront() {

@@ -84,7 +84,8 @@ class Pop3Session {
     qint64 messageAllowanceNs(qint32 number) const;
     void pauseFront();
     bool failConnect();
-    bool failTls();
+    // implicit: TLS from the first byte (else after STLS).
+    bool failTls(bool implicit);
     bool fill(QDeadlineTimer deadline);
     bool send(const QByteArray& line);
     // Reads a status line; false on a failure of the connection (Err is not a failure here).
@@ -108,19 +109,21 @@ class Pop3Session {
     Pop3ReplyParser m_parser;
     QByteArray m_chunk;
     QString m_server;
+    quint16 m_port = 0;
     QString m_error;
     bool m_broken = false;
     bool m_loggedIn = false;
-    bool m_stlsStripped = false; // offered STLS once, but not on this plain connection
+    bool m_stlsStripped = false;  // offered STLS once, but not on this plain connection
+    bool m_plainGreeting = false; // the greeting of a plain connection is awaited
     Pop3ReplyParser::Capabilities m_caps;
     std::optional<QByteArray> m_timestamp;
 
     Phase m_phase = Phase::Connect;
-    QDeadlineTimer m_deadline; // of the running phase
+    QDeadlineTimer m_deadline;                               // of the running phase
     QDeadlineTimer m_checkDeadline{QDeadlineTimer::Forever}; // of the whole session
-    qint64 m_allowedNs = 0;    // what the running phase allows in all
-    qint32 m_phaseMessage = 0; // the message whose reply is read
-    qint64 m_frontLeftNs = 0;  // of the front reply's allowance, what earlier calls left
+    qint64 m_allowedNs = 0;                                  // what the running phase allows in all
+    qint32 m_phaseMessage = 0;                               // the message whose reply is read
+    qint64 m_frontLeftNs = 0; // of the front reply's allowance, what earlier calls left
 
     qint32 m_count = 0;
     QList<quint32> m_sizes;        // LIST sizes of messages 1..m_count

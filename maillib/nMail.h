@@ -7,7 +7,10 @@
 //
 // Server settings: "host", "host:port", "pop3://host[:port]" (port 110; switches to TLS with STLS
 // whenever the server offers it, before any password is sent) or "pop3s://host[:port]" (TLS from
-// the first byte, port 995). Certificates and host names are checked against the system's trust
+// the first byte, port 995; so is port 995 however it is written). A server that answers in TLS
+// where plain POP3 was expected, or in plain text where TLS was, fails the connect at once with a
+// text that says which to use; a plain connection that gets no greeting at all says that the
+// port may want TLS. Certificates and host names are checked against the system's trust
 // store (OpenSSL's default paths, so SSL_CERT_FILE and SSL_CERT_DIR apply).
 //
 // Call everything from one thread. Each call blocks until done, but every wait on the network is
@@ -86,7 +89,8 @@ qint32 NMailPop3Connect(const QString& server);
 // non-zero is on).
 qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop);
 // Fills subject, date, from (RFC 2047 words decoded) and header (raw, cut to 8191 characters)
-// from message number's header. flag is not used. 0, or -1 on failure.
+// from message number's header. Bytes outside encoded words are UTF-8, or Shift-JIS (code page
+// 932) where they are not valid UTF-8. flag is not used. 0, or -1 on failure.
 qint32 NMailPop3GetMailStatus(qint32 handle, qint32 number, QString& subject, QString& date,
                               QString& from, QString& header, qint32 flag);
 // The size in bytes from the server's LIST (0 when unknown; never negative).

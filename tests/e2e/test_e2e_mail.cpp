@@ -151,6 +151,9 @@ class TestE2eMail : public QObject {
     Q_OBJECT
     Desktop d;
     DovecotServer dovecot;
+    // Answers a plain connection with a TLS record, as a port that wants TLS first may.
+    ScriptedPop3Server tlsGreeter{
+        {.messages = {}, .fault = ScriptedPop3Server::Fault::TlsGreeting}};
     PrivateBus bus;
     QDBusConnection fakeBus{QString()};
     QProcess* program = nullptr;
@@ -453,6 +456,13 @@ class TestE2eMail : public QObject {
             << QString() << QStringLiteral("wrong") << true << QStringLiteral("-\\d+");
         QTest::newRow("closed port") << QStringLiteral("127.0.0.1:%1").arg(closedPort())
                                      << QStringLiteral("secret") << true << QStringLiteral("-\\d+");
+        // Dovecot's plain port greets in plain text where TLS was asked for: told at once.
+        QTest::newRow("pop3s on a plain port")
+            << QStringLiteral("pop3s://127.0.0.1:%1").arg(dovecot.pop3Port())
+            << QStringLiteral("secret") << true << QStringLiteral("-\\d+");
+        QTest::newRow("TLS on a plain connection")
+            << QStringLiteral("127.0.0.1:%1").arg(tlsGreeter.port()) << QStringLiteral("secret")
+            << true << QStringLiteral("-\\d+");
     }
 
     void noMailOrFailedCheck() {
@@ -495,6 +505,33 @@ class TestE2eMail : public QObject {
         QCOMPARE(d.findWindows(kCharacter).size(), 1);
         if (server.isEmpty() && !errorBox)
             QCOMPARE(retrievedPerLogout(), QList<int>{0});
+    }
+
+    // Providers publish POP3S as "host:995": the check speaks TLS from the first byte there.
+    void tlsFromTheFirstByteOnPort995() {
+        {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHost, 995))
+                QSKIP(qPrintable(QStringLiteral("127.0.0.1:995 cannot be listened on here (%1)")
+                                     .arg(probe.errorString())));
+        }
+        DovecotServer pop3s({.apop = true, .tls = true, .pop3sPort = 995});
+        QVERIFY2(pop3s.start(), qPrintable(pop3s.errorString()));
+        const QByteArray subject = "=?UTF-8?B?6YCx5pyr44Gu5LqI5a6a?="; // 週末の予定
+        for (int n = 1; n <= 2; ++n)
+            QVERIFY(pop3s.addMessage("alice", sampleMessage(n, subject)));
+        writeSettings(QStringLiteral("127.0.0.1:995"), QStringLiteral("secret"), 0);
+        const QString panel = startAndOpenPanel();
+        QVERIFY2(!panel.isEmpty(), "the panel did not open");
+        QElapsedTimer clock;
+        clock.start();
+        clickReceive(panel);
+        const QString notice = waitFor(kNotice, 20000);
+        QVERIFY2(!notice.isEmpty(), "no notice");
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(d.findWindows(kError).isEmpty());
+        QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("2"));
+        QVERIFY2(pop3s.log().contains(", TLS"), pop3s.log().constData());
     }
 
     // A server that never finishes cannot hold the program: the right click ends it at once.

@@ -165,9 +165,9 @@ bool DovecotServer::start() {
         return false;
     }
     m_pop3Port = freePort();
-    m_pop3sPort = freePort();
+    m_pop3sPort = m_options.pop3sPort ? m_options.pop3sPort : freePort();
     while (m_pop3sPort == m_pop3Port)
-        m_pop3sPort = freePort();
+        m_pop3Port = freePort();
     if (!m_pop3Port || !m_pop3sPort || !writeConfig()) {
         m_error = "cannot write the config";
         return false;

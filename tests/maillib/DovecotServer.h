@@ -12,8 +12,9 @@
 class DovecotServer {
   public:
     struct Options {
-        bool apop = true; // APOP offered (a timestamp in the greeting)
-        bool tls = true;  // STLS on the plain port and a POP3S port; off: plain only
+        bool apop = true;      // APOP offered (a timestamp in the greeting)
+        bool tls = true;       // STLS on the plain port and a POP3S port; off: plain only
+        quint16 pop3sPort = 0; // the POP3S port; 0: a free one
     };
 
     DovecotServer();

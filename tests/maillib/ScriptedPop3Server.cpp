@@ -30,6 +30,8 @@ class ScriptedConnection : public QObject {
             return;
         if (m_script.fault == Fault::NonsenseGreeting)
             send("HELLO, THIS IS NOT POP3\r\n");
+        else if (m_script.fault == Fault::TlsGreeting)
+            send(QByteArray("\x15\x03\x01\x00\x02\x02\x46", 7)); // alert: protocol version
         else
             send("+OK scripted ready" +
                  (m_script.timestamp ? QByteArray(" ") + ScriptedPop3Server::kTimestamp

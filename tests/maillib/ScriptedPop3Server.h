@@ -20,6 +20,7 @@ class ScriptedPop3Server {
         StallInMessage,   // RETR of faultMessage: half the message, then silence
         SilentGreeting,   // never greets
         NonsenseGreeting, // greets with something that is not POP3
+        TlsGreeting,      // greets with a TLS alert record, as a port that wants TLS may
         NonsenseReply,    // RETR of faultMessage is answered with nonsense
         HugeMessage,      // faultMessage claims claimedSize and streams hugeBytes of body
         StlsRefused,      // offers STLS, then refuses it

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTcpServer>
 #include <QTest>
@@ -126,6 +127,8 @@ void TestMaillibDovecot::threeMessages_data() {
     QTest::newRow("host:port, STLS") << "127.0.0.1:" + port << false;
     QTest::newRow("pop3://, STLS") << "pop3://localhost:" + port << false;
     QTest::newRow("pop3s://") << "pop3s://localhost:" + sport << false;
+    // The certificate names "localhost", without the final dot of the full name.
+    QTest::newRow("pop3s://, final dot") << "pop3s://localhost.:" + sport << false;
     QTest::newRow("APOP over STLS") << "pop3://127.0.0.1:" + port << true;
     QTest::newRow("APOP over pop3s") << "pop3s://127.0.0.1:" + sport << true;
 }
@@ -213,6 +216,13 @@ void TestMaillibDovecot::refusedConnect_data() {
     QTest::newRow("STLS, wrong host")
         << QStringLiteral("127.0.0.2:%1").arg(m_tls.pop3Port()) << "127.0.0.2"
         << "ホスト名";
+    // The wrong side of TLS from the first byte, told as such and not as a timeout.
+    QTest::newRow("pop3s, plain port")
+        << QStringLiteral("pop3s://127.0.0.1:%1").arg(m_tls.pop3Port()) << "127.0.0.1"
+        << "暗号化せずに応答しました";
+    QTest::newRow("plain, pop3s port")
+        << QStringLiteral("127.0.0.1:%1").arg(m_tls.pop3sPort()) << "127.0.0.1"
+        << "暗号化して接続する必要がある";
     QTest::newRow("bad setting") << "pop3://host:99999"
                                  << "pop3://host:99999"
                                  << "正しくありません";
@@ -222,6 +232,9 @@ void TestMaillibDovecot::refusedConnect() {
     QFETCH(QString, server);
     QFETCH(QString, named);
     QFETCH(QString, reason);
+    // A port that waits for TLS says nothing; the greeting's wait is what tells.
+    QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, 2000), 0);
+    const auto restore = qScopeGuard([] { NMailSetOption(NMailOptionCommandTimeout, 30000); });
     QElapsedTimer t;
     t.start();
     QCOMPARE(NMailPop3Connect(server), -1);

@@ -256,6 +256,13 @@ void TestMaillibParser::address_data() {
     QTest::newRow("pop3 port") << "pop3://h:2110/" << true << "h" << 2110 << false;
     QTest::newRow("pop3s") << "POP3S://mail.example.jp" << true << "mail.example.jp" << 995 << true;
     QTest::newRow("pop3s port") << "pop3s://127.0.0.1:2995" << true << "127.0.0.1" << 2995 << true;
+    // 995 is the port of POP3 over TLS, however it is written.
+    QTest::newRow("port 995") << "pop.example.jp:995" << true << "pop.example.jp" << 995 << true;
+    QTest::newRow("pop3 port 995") << "pop3://h:995" << true << "h" << 995 << true;
+    QTest::newRow("final dot") << "pop.example.jp." << true << "pop.example.jp" << 110 << false;
+    QTest::newRow("final dot, pop3s")
+        << "pop3s://pop.example.jp.:2995" << true << "pop.example.jp" << 2995 << true;
+    QTest::newRow("only a dot") << "." << false << "" << 0 << false;
     QTest::newRow("ipv6") << "::1" << true << "::1" << 110 << false;
     QTest::newRow("ipv6 port") << "[::1]:2110" << true << "::1" << 2110 << false;
     QTest::newRow("empty") << "" << false << "" << 0 << false;
@@ -298,6 +305,13 @@ void TestMaillibParser::encodedWords_data() {
         << QByteArray("=?x-nonsense?B?5pel?=") << u"=?x-nonsense?B?5pel?="_qs;
     QTest::newRow("unclosed") << QByteArray("=?UTF-8?B?5pel") << u"=?UTF-8?B?5pel"_qs;
     QTest::newRow("iso-2022-jp") << QByteArray("=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=") << u"日本"_qs;
+    QTest::newRow("raw utf-8") << QByteArray("\xe6\x97\xa5\xe6\x9c\xac") << u"日本"_qs;
+    // Not UTF-8: Shift-JIS as Windows writes it, with a second byte of 0x5C and the extensions.
+    QTest::newRow("raw cp932") << QByteArray("\x95\x5c\x8e\xa6\x87\x40\x81\x60\xfa\x40")
+                               << u"表示①～ⅰ"_qs;
+    QTest::newRow("raw cp932 beside a word")
+        << QByteArray("\x93\xfa\x96\x7b =?UTF-8?B?5pel5pys?= \x89\xef\x8b\x63")
+        << u"日本 日本 会議"_qs;
 }
 
 void TestMaillibParser::encodedWords() {
@@ -313,10 +327,14 @@ void TestMaillibParser::headerFields() {
     header.addLine("\t=?UTF-8?B?5pel5pys?= folded", true);
     header.addLine("From: a@b", true);
     header.addLine("Subject: second", true);
+    header.addLine("X-Old: \x93\xfa\x96\x7b", true); // raw cp932 beside UTF-8 lines
+    header.addLine("X-New: \xe6\x97\xa5\xe6\x9c\xac", true);
     QCOMPARE(header.field("Subject"), u"日本日本 folded"_qs);
     QCOMPARE(header.field("From"), u"a@b"_qs);
     QCOMPARE(header.field("Date"), QString());
     QVERIFY(header.raw().startsWith("Received: from x\r\nsubject:"));
+    QVERIFY2(header.rawText().endsWith(u"second\r\nX-Old: 日本\r\nX-New: 日本"),
+             qPrintable(header.rawText()));
 }
 
 void TestMaillibParser::headerIsBounded() {

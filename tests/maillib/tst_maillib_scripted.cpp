@@ -216,10 +216,12 @@ void TestMaillibScripted::brokenServer_data() {
         << Fault::StallInMessage << true << true << 3 << "応答がなくなりました";
     QTest::newRow("stall, one at a time")
         << Fault::StallInMessage << false << true << 3 << "応答がなくなりました";
-    QTest::newRow("silent greeting")
-        << Fault::SilentGreeting << true << false << 0 << "応答がなくなりました";
+    // No greeting at all is also how a port that wants TLS first behaves.
+    QTest::newRow("silent greeting") << Fault::SilentGreeting << true << false << 0 << "pop3s://";
     QTest::newRow("nonsense greeting")
         << Fault::NonsenseGreeting << true << false << 0 << "正しくない応答";
+    QTest::newRow("TLS greeting") << Fault::TlsGreeting << true << false << 0
+                                  << "暗号化通信(TLS)で応答しました";
     // STLS on offer: no way round it to a password in the clear.
     QTest::newRow("STLS refused") << Fault::StlsRefused << true << false << 0 << "暗号化通信";
     QTest::newRow("STLS, reply injected")
