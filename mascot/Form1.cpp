@@ -4,6 +4,7 @@
 #include "Form2.h"
 #include "Form3.h"
 #include "IdPassForm.h"
+#include "KnownTlsServers.h"
 #include "Module1.h"
 #include "Module4.h"
 #include "OptionForm.h"
@@ -42,6 +43,7 @@ void Form1::Form_Load() {
 
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
+    NMailSetTlsServerMemory(&knownTlsServers());
 
     if (Pop3Server.isEmpty())
         win<OptionForm>()->Show();

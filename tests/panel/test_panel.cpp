@@ -6,6 +6,7 @@
 #include "Form2.h"
 #include "Form3.h"
 #include "IdPassForm.h"
+#include "KnownTlsServers.h"
 #include "MailApi.h"
 #include "Module1.h"
 #include "MsgBox.h"
@@ -269,6 +270,28 @@ class TestPanel : public QObject {
         QVERIFY(win<OptionForm>()->isVisible());
         QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("0"));
         WindowRegistry::unload<OptionForm>();
+    }
+
+    // Servers that offered STLS are known after a restart, the newest kMaxServers of them.
+    void knownTlsServersOutliveTheRun() {
+        const QString path = program.path() + QStringLiteral("/★MailData/stls-test.txt");
+        {
+            KnownTlsServers first(path);
+            for (int port = 1; port <= KnownTlsServers::kMaxServers + 1; ++port)
+                first.rememberStls(QStringLiteral("Pop.Example"), quint16(port));
+        }
+        KnownTlsServers later(path);
+        QVERIFY(later.offeredStls(QStringLiteral("pop.example"), 2));
+        QVERIFY(later.offeredStls(QStringLiteral("pop.example"), KnownTlsServers::kMaxServers + 1));
+        QVERIFY(!later.offeredStls(QStringLiteral("pop.example"), 1));
+        QVERIFY(!later.offeredStls(QStringLiteral("pop.example"), 995));
+        QCOMPARE(QFile::permissions(path) & 0x0077, QFileDevice::Permissions());
+        // Without the data folder nothing is written, and the run still remembers.
+        KnownTlsServers nowhere(program.path() + QStringLiteral("/no-folder/stls.txt"));
+        nowhere.rememberStls(QStringLiteral("pop.example"), 110);
+        QVERIFY(nowhere.offeredStls(QStringLiteral("pop.example"), 110));
+        QVERIFY(!QDir(program.path() + QStringLiteral("/no-folder")).exists());
+        QFile::remove(path);
     }
 
     void hangUpFlagIsReadFromTheBox() {
