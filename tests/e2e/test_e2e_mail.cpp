@@ -534,6 +534,23 @@ class TestE2eMail : public QObject {
         QVERIFY2(pop3s.log().contains(", TLS"), pop3s.log().constData());
     }
 
+    // No server set is no answer: the check asks for one, as the first start does.
+    void noServerOpensTheServerDialog() {
+        writeSettings(QString(), QStringLiteral("secret"), 0);
+        const QString panel = startAndOpenPanel();
+        QVERIFY2(!panel.isEmpty(), "the panel did not open");
+        const QString asked = waitFor(QStringLiteral("サーバー"));
+        QVERIFY2(!asked.isEmpty(), "no server dialog at the start");
+        d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), asked});
+        d.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QVERIFY(pumpUntil([&] { return d.findWindows(QStringLiteral("サーバー")).isEmpty(); }, 5000));
+        clickReceive(panel);
+        QVERIFY2(!waitFor(QStringLiteral("サーバー")).isEmpty(), "受信 did not ask for the server");
+        const QString notice = waitFor(kNotice);
+        QVERIFY2(!notice.isEmpty(), "no notice");
+        QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("0"));
+    }
+
     // A server that never finishes cannot hold the program: the right click ends it at once.
     void rightClickEndsTheProgramDuringACheck() {
         ScriptedPop3Server::Script script;

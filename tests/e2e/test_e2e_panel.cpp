@@ -348,6 +348,11 @@ class TestE2ePanel : public QObject {
         // Shown first, then put on the spot.
         QTRY_COMPARE_WITH_TIMEOUT(at(companion), spot, 3000);
         QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(QStringLiteral("Form1")).isEmpty(), 3000);
+        // The companion's hidden sound check boxes answer no access key: repeat (alt+L) would
+        // bark every 0.4 s below.
+        click(spot + kOnFigure);
+        d.xdotool({QStringLiteral("key"), QStringLiteral("alt+l"), QStringLiteral("alt+s"),
+                   QStringLiteral("alt+o")});
 
         // The meeting check runs every second and pauses 1.2 s after each bark.
         const qint64 first = waitForLoud(before, 4000);
@@ -376,6 +381,28 @@ class TestE2ePanel : public QObject {
         // The character stays hidden and the companion where it was put.
         QVERIFY(d.findWindows(QStringLiteral("Form1")).isEmpty());
         QVERIFY(!d.findWindows(QStringLiteral("Form3")).isEmpty());
+    }
+
+    // The panel holds the hidden character above the screen; the companion's screen keeping pulls
+    // it down to the top edge, off the spot, and there it falls silent.
+    void companionPulledOffTheSpotFallsSilent() {
+        QVERIFY(startRecording());
+        QVERIFY(start(300, 250));
+        const QString panel = openPanel();
+        QVERIFY(!panel.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(frameAt(panel), at(character) + QPoint(-7, 200), 3000);
+        const QPoint frame = frameAt(panel);
+        drag(QPoint(frame.x() + 40, (frame.y() + at(panel).y()) / 2), QPoint(0, 60 - frame.y()));
+        QTRY_VERIFY_WITH_TIMEOUT(at(character).y() < 0, 3000);
+        const QString companion = bark(panel);
+        QVERIFY(!companion.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(at(companion).y(), 0, 5000);
+        recordFor(kBarkMs + 500);
+        const qint64 quietFrom = mark();
+        recordFor(4000);
+        const double after = loudest(quietFrom, mark());
+        QVERIFY2(after < kSilent,
+                 qPrintable(QStringLiteral("still barking off the spot: %1").arg(after)));
     }
 
     void closingThePanelParksTheCompanionAndStopsTheSound() {
