@@ -3,6 +3,7 @@
 #include "Twips.h"
 
 #include <QCloseEvent>
+#include <algorithm>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
@@ -42,17 +43,28 @@ void VbForm::placeNative()
     if (pos() != target || nativePosition() != target) {
         m_placedAt = target;
         move(target);
+        // Qt has announced it at once; the window system reports it when it has carried it out.
+        m_unreported.push_back(target);
+        if (m_unreported.size() > 64)
+            m_unreported.pop_front();
     }
 }
 
 void VbForm::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
-    // Our own moves are announced before the window system has carried them out.
+    // Our own moves are announced before the window system has carried them out, and reported
+    // again once it has.
+    const auto own = std::find(m_unreported.begin(), m_unreported.end(), pos());
+    if (own != m_unreported.end()) {
+        m_unreported.erase(m_unreported.begin(), own + 1);
+        return;
+    }
     if (pos() == m_placedAt)
         return;
     // Anything else came from outside (a drag); the twips follow the pixels.
     m_placedAt = QPoint(INT_MIN, INT_MIN);
+    m_unreported.clear();
     const QPoint now = nativePosition();
     if (now.x() != Twips::toPixelsX(m_left))
         m_left = float(now.x()) * Twips::perPixelX();

@@ -7,6 +7,7 @@
 // manager (a drag) is read back as pixels times twips per pixel.
 
 #include <QWidget>
+#include <deque>
 #include <climits>
 #include <functional>
 
@@ -59,6 +60,9 @@ private:
     void centreOnceFramed();
 
     QPoint m_placedAt{INT_MIN, INT_MIN};
+    // Own placements the window system has not reported back yet, oldest first: during a drag its
+    // reports trail the placements, and an old one must not count as a move from outside.
+    std::deque<QPoint> m_unreported;
     float m_left = 0;
     float m_top = 0;
     float m_width = 0;
