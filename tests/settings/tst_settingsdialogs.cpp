@@ -6,6 +6,7 @@
 #include "IdPassForm.h"
 #include "MsgBox.h"
 #include "OptionForm.h"
+#include "ServerSettings.h"
 #include "SetForm.h"
 #include "SharedSettings.h"
 #include "TestFolders.h"
@@ -69,6 +70,8 @@ class TestSettingsDialogs : public QObject {
     void optionGreyedBoxLeavesGrey();
     void optionUnencodable();
     void optionUnwritable();
+    void optionAfterFailedSave_data();
+    void optionAfterFailedSave();
 
     void setFormLoad_data();
     void setFormLoad();
@@ -392,6 +395,63 @@ void TestSettingsDialogs::optionUnwritable() {
     QVERIFY(WindowRegistry::isLoaded<OptionForm>());
     QCOMPARE(f->Pop3Text->text(), QStringLiteral("pop.example.jp"));
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), before);
+}
+
+void TestSettingsDialogs::optionAfterFailedSave_data() {
+    QTest::addColumn<QString>("then"); // how the dialog is left after the failed 設定
+    QTest::addColumn<bool>("newInUse");
+    QTest::newRow("中止") << "cancel" << false;
+    QTest::newRow("Esc") << "escape" << false;
+    QTest::newRow("close box") << "close" << false;
+    QTest::newRow("設定 again once it can be saved") << "save" << true;
+}
+
+void TestSettingsDialogs::optionAfterFailedSave() {
+    QFETCH(QString, then);
+    QFETCH(bool, newInUse);
+    const QString path = m_folders->workFile("vbmail.ini");
+    const QByteArray before("SMTP=old-smtp\r\nPOP3=old-pop3\r\nMAIL=old-mail\r\nAPOP=0\r\n");
+    TestFolders::write(path, before);
+    LoadServerSettings();
+    const QStringList oldValues{"old-smtp", "old-pop3", "old-mail", "0"};
+    const QStringList newValues{"new-smtp", "new-pop3", "new-mail", "1"};
+    auto inUse = [] {
+        return QStringList{SmtpServer, Pop3Server, MailAddress, QString::number(ApopFlag)};
+    };
+
+    OptionForm* f = win<OptionForm>();
+    f->SmtpText->setText(newValues[0]);
+    f->Pop3Text->setText(newValues[1]);
+    f->MailText->setText(newValues[2]);
+    f->ApopCheck->setChecked(true);
+    {
+        FullDisk full;
+        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+    }
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown[0].text,
+             QStringLiteral("サーバーの設定を保存できませんでした。\n%1 に書き込めません。\n"
+                            "フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。")
+                 .arg(path));
+    QVERIFY(WindowRegistry::isLoaded<OptionForm>());
+    QCOMPARE(inUse(), oldValues);
+
+    if (then == "cancel")
+        QTest::mouseClick(f->CancelCommand, Qt::LeftButton);
+    else if (then == "escape")
+        QTest::keyClick(f->Pop3Text, Qt::Key_Escape);
+    else if (then == "close")
+        f->close();
+    else
+        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+    QVERIFY(!WindowRegistry::isLoaded<OptionForm>());
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(inUse(), newInUse ? newValues : oldValues);
+    QCOMPARE(TestFolders::read(path),
+             newInUse ? QByteArray("SMTP=new-smtp\r\nPOP3=new-pop3\r\nMAIL=new-mail\r\nAPOP=1\r\n")
+                      : before);
+    // The dialog opens again with the values in use.
+    QCOMPARE(win<OptionForm>()->Pop3Text->text(), inUse()[1]);
 }
 
 void TestSettingsDialogs::setFormLoad_data() {
