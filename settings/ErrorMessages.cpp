@@ -21,6 +21,13 @@ QString notWritten(const QString& what, const QString& path) {
         .arg(what, QDir::toNativeSeparators(path));
 }
 
+QString choiceNotRecorded(const QString& path) {
+    return QStringLiteral("IDとパスワードを「保存しない」という選択を記録できませんでした。\n"
+                          "%1 に書き込めません。\n"
+                          "フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。")
+        .arg(QDir::toNativeSeparators(path));
+}
+
 void show(const QString& text) {
     MsgBox(text, MsgBoxStyle::Critical | MsgBoxStyle::OkOnly, QStringLiteral("エラー"));
 }

@@ -58,6 +58,7 @@ class TestSettingsDialogs : public QObject {
     void idPassKeys_data();
     void idPassKeys();
     void idPassUnencodable();
+    void idPassUnwritable_data();
     void idPassUnwritable();
     void idPassMissingDataFolder();
 
@@ -221,22 +222,49 @@ void TestSettingsDialogs::idPassUnencodable() {
     QCOMPARE(UserId, QString());
 }
 
+void TestSettingsDialogs::idPassUnwritable_data() {
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<QString>("text"); // %1: the account file
+    QTest::addColumn<bool>("stillOpen");
+    const QString check =
+        QStringLiteral("フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。");
+    QTest::newRow("box ticked: open to try again")
+        << true
+        << QStringLiteral("IDとパスワードを保存できませんでした。\n%1 に書き込めません。\n") + check
+        << true;
+    // Only NAME3=0 is written: its loss does not hold the typed account back.
+    QTest::newRow("box clear: closes, the choice named")
+        << false
+        << QStringLiteral("IDとパスワードを「保存しない」という選択を記録できませんでした。\n"
+                          "%1 に書き込めません。\n") +
+               check
+        << false;
+}
+
 void TestSettingsDialogs::idPassUnwritable() {
+    QFETCH(bool, save);
+    QFETCH(QString, text);
+    QFETCH(bool, stillOpen);
     const QString path = m_folders->dataFile("iniIdPass.ini");
     const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
     TestFolders::write(path, before);
     IdPassForm* f = win<IdPassForm>();
     f->IdText->setText(QStringLiteral("a new and longer user id"));
-    f->Check1->setChecked(true);
+    f->PassText->setText(QStringLiteral("newpw"));
+    f->Check1->setChecked(save);
     {
         FullDisk full;
         QTest::mouseClick(f->OKCommand, Qt::LeftButton);
     }
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
-    QVERIFY(m_shown[0].text.contains(QStringLiteral("保存できませんでした")));
-    QVERIFY(WindowRegistry::isLoaded<IdPassForm>());
-    QCOMPARE(f->IdText->text(), QStringLiteral("a new and longer user id"));
+    QVERIFY(m_shown[0].style & MsgBoxStyle::Critical);
+    QCOMPARE(m_shown[0].text, text.arg(path));
+    QCOMPARE(WindowRegistry::isLoaded<IdPassForm>(), stillOpen);
+    if (stillOpen)
+        QCOMPARE(f->IdText->text(), QStringLiteral("a new and longer user id"));
+    QCOMPARE(UserId, QStringLiteral("a new and longer user id"));
+    QCOMPARE(UserPass, QStringLiteral("newpw"));
     QCOMPARE(TestFolders::read(path), before);
 }
 
