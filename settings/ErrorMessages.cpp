@@ -28,6 +28,12 @@ QString choiceNotRecorded(const QString& path) {
         .arg(QDir::toNativeSeparators(path));
 }
 
+QString dataFolderMissing(const QString& what, const QString& folder) {
+    return QStringLiteral("%1を保存できませんでした。\nデータフォルダー %2 がありません。\n"
+                          "このフォルダーを作ってから、もう一度保存してください。")
+        .arg(what, QDir::toNativeSeparators(folder));
+}
+
 void show(const QString& text) {
     MsgBox(text, MsgBoxStyle::Critical | MsgBoxStyle::OkOnly, QStringLiteral("エラー"));
 }

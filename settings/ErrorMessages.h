@@ -16,6 +16,9 @@ QString notWritten(const QString& what, const QString& path);
 // account file at path.
 QString choiceNotRecorded(const QString& path);
 
+// Settings the user asked to save, which cannot be stored because the data folder is missing.
+QString dataFolderMissing(const QString& what, const QString& folder);
+
 // Shows text in a critical message box titled "エラー".
 void show(const QString& text);
 

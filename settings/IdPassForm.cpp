@@ -93,7 +93,11 @@ void IdPassForm::OKCommand_Click() {
     case ProfileFile::WriteStatus::Unencodable:
         break;
     case ProfileFile::WriteStatus::FolderMissing:
-        // A missing data folder stores nothing and says nothing; the next check asks again.
+        // Nothing is stored, and the next check asks again; only a save the user asked for is
+        // worth a word.
+        if (save)
+            ErrorMessages::show(ErrorMessages::dataFolderMissing(QStringLiteral("IDとパスワード"),
+                                                                 dataFolderPath()));
         break;
     case ProfileFile::WriteStatus::Failed:
         if (save) {

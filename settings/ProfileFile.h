@@ -24,7 +24,7 @@ namespace ProfileFile {
 
 enum class WriteStatus {
     Written,
-    FolderMissing, // quiet: the data folder is expected to exist and is never created
+    FolderMissing, // the data folder is expected to exist and is never created
     Unencodable,   // a name or value cannot be stored (see canStore); nothing written
     Failed,        // the file could not be read or replaced; the old file is untouched
 };

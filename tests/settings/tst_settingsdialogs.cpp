@@ -60,6 +60,7 @@ class TestSettingsDialogs : public QObject {
     void idPassUnencodable();
     void idPassUnwritable_data();
     void idPassUnwritable();
+    void idPassMissingDataFolder_data();
     void idPassMissingDataFolder();
 
     void optionLoad_data();
@@ -268,16 +269,35 @@ void TestSettingsDialogs::idPassUnwritable() {
     QCOMPARE(TestFolders::read(path), before);
 }
 
+void TestSettingsDialogs::idPassMissingDataFolder_data() {
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<QString>("text"); // %1: the data folder; empty: no box
+    QTest::newRow("box clear: quiet") << false << QString();
+    QTest::newRow("box ticked: the missing folder named")
+        << true
+        << QStringLiteral(
+               "IDとパスワードを保存できませんでした。\nデータフォルダー %1 がありません。\n"
+               "このフォルダーを作ってから、もう一度保存してください。");
+}
+
 void TestSettingsDialogs::idPassMissingDataFolder() {
+    QFETCH(bool, save);
+    QFETCH(QString, text);
     useFolders(false);
     IdPassForm* f = win<IdPassForm>();
     f->IdText->setText(QStringLiteral("u"));
-    f->Check1->setChecked(true);
+    f->PassText->setText(QStringLiteral("p"));
+    f->Check1->setChecked(save);
     QTest::mouseClick(f->OKCommand, Qt::LeftButton);
-    QVERIFY(m_shown.isEmpty());
+    QCOMPARE(m_shown.size(), text.isEmpty() ? 0 : 1);
+    if (!text.isEmpty()) {
+        QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
+        QCOMPARE(m_shown[0].text, text.arg(m_folders->dataFolder()));
+    }
     QVERIFY(!WindowRegistry::isLoaded<IdPassForm>());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
     QCOMPARE(UserId, QStringLiteral("u"));
+    QCOMPARE(UserPass, QStringLiteral("p"));
 }
 
 void TestSettingsDialogs::optionLoad_data() {
