@@ -1,7 +1,8 @@
 #pragma once
 // The two INI files in the data folder ★MailData of the program folder: the account file
 // (section EXEINI, keys NAME, NAME2, NAME3) and the hang-up setting file (EXEINI, NUMBER).
-// The data folder is never created: writes into a missing folder store nothing, quietly.
+// The data folder is never created: writes into a missing folder store nothing, and say so only
+// for a save the user asked for (the account dialog's OK with the save box ticked).
 
 #include "ProfileFile.h"
 

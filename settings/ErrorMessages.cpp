@@ -21,6 +21,19 @@ QString notWritten(const QString& what, const QString& path) {
         .arg(what, QDir::toNativeSeparators(path));
 }
 
+QString choiceNotRecorded(const QString& path) {
+    return QStringLiteral("IDとパスワードを「保存しない」という選択を記録できませんでした。\n"
+                          "%1 に書き込めません。\n"
+                          "フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。")
+        .arg(QDir::toNativeSeparators(path));
+}
+
+QString dataFolderMissing(const QString& what, const QString& folder) {
+    return QStringLiteral("%1を保存できませんでした。\nデータフォルダー %2 がありません。\n"
+                          "このフォルダーを作ってから、もう一度保存してください。")
+        .arg(what, QDir::toNativeSeparators(folder));
+}
+
 void show(const QString& text) {
     MsgBox(text, MsgBoxStyle::Critical | MsgBoxStyle::OkOnly, QStringLiteral("エラー"));
 }

@@ -12,6 +12,13 @@ QString unencodable(const QStringList& fieldNames);
 // A settings file that could not be written; what names the settings, path the file.
 QString notWritten(const QString& what, const QString& path);
 
+// The account dialog's "don't save" choice (the save box clear) that could not be written to the
+// account file at path.
+QString choiceNotRecorded(const QString& path);
+
+// Settings the user asked to save, which cannot be stored because the data folder is missing.
+QString dataFolderMissing(const QString& what, const QString& folder);
+
 // Shows text in a critical message box titled "エラー".
 void show(const QString& text);
 

@@ -88,11 +88,27 @@ void IdPassForm::OKCommand_Click() {
     }
     UserId = IdText->text();
     UserPass = PassText->text();
-    // A missing data folder stores nothing and says nothing; the next check asks again.
-    if (WriteAccount(save, IdText->text(), PassText->text()) == ProfileFile::WriteStatus::Failed) {
-        ErrorMessages::show(
-            ErrorMessages::notWritten(QStringLiteral("IDとパスワード"), accountFilePath()));
-        return;
+    switch (WriteAccount(save, IdText->text(), PassText->text())) {
+    case ProfileFile::WriteStatus::Written:
+    case ProfileFile::WriteStatus::Unencodable:
+        break;
+    case ProfileFile::WriteStatus::FolderMissing:
+        // Nothing is stored, and the next check asks again; only a save the user asked for is
+        // worth a word.
+        if (save)
+            ErrorMessages::show(ErrorMessages::dataFolderMissing(QStringLiteral("IDとパスワード"),
+                                                                 dataFolderPath()));
+        break;
+    case ProfileFile::WriteStatus::Failed:
+        if (save) {
+            // The dialog stays open to try again.
+            ErrorMessages::show(
+                ErrorMessages::notWritten(QStringLiteral("IDとパスワード"), accountFilePath()));
+            return;
+        }
+        // Only the "don't save" choice was lost: nothing holds the dialog open.
+        ErrorMessages::show(ErrorMessages::choiceNotRecorded(accountFilePath()));
+        break;
     }
     Unload();
 }

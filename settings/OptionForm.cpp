@@ -110,6 +110,12 @@ void OptionForm::OkCommand_Click() {
         ErrorMessages::show(ErrorMessages::unencodable(bad));
         return;
     }
+    // The new values are in use only once they are saved, so that 中止 after a failed save
+    // leaves those of before.
+    const QString oldSmtp = SmtpServer;
+    const QString oldPop3 = Pop3Server;
+    const QString oldMail = MailAddress;
+    const qint16 oldApop = ApopFlag;
     SmtpServer = SmtpText->text();
     Pop3Server = Pop3Text->text();
     MailAddress = MailText->text();
@@ -125,7 +131,11 @@ void OptionForm::OkCommand_Click() {
         break;
     }
     if (SaveServerSettings() != SaveResult::Saved) {
-        // The settings are in use for this run; the dialog stays open to try again.
+        SmtpServer = oldSmtp;
+        Pop3Server = oldPop3;
+        MailAddress = oldMail;
+        ApopFlag = oldApop;
+        // The dialog stays open, with what was typed, to try again.
         ErrorMessages::show(ErrorMessages::notWritten(
             QStringLiteral("サーバーの設定"),
             QDir::current().absoluteFilePath(QString::fromLatin1(kServerSettingsFile))));

@@ -40,24 +40,30 @@ QString trimBlanks(const QString& text) {
 }
 
 // A line of the file as offsets into its bytes, so that a file of many short lines costs no
-// more than its bytes: text is [begin, textEnd), the line end ("\r\n", "\n" or none at the end
-// of the file) is [textEnd, next).
+// more than its bytes: text is [begin, textEnd), the line end ("\r\n", "\n", "\r" or none at
+// the end of the file) is [textEnd, next).
 struct Line {
     qsizetype begin = 0;
     qsizetype textEnd = 0;
     qsizetype next = 0;
 };
 
+// CR LF, LF and a lone CR each end a line, as in files written or edited on Windows. Neither
+// byte is ever the second byte of a cp932 character.
 bool nextLine(const QByteArray& bytes, qsizetype& pos, Line& line) {
-    if (pos >= bytes.size())
+    const qsizetype size = bytes.size();
+    if (pos >= size)
         return false;
+    const char* data = bytes.constData();
     line.begin = pos;
-    const qsizetype lf = bytes.indexOf('\n', pos);
-    if (lf < 0) {
-        line.textEnd = line.next = bytes.size();
-    } else {
-        line.textEnd = lf > pos && bytes.at(lf - 1) == '\r' ? lf - 1 : lf;
-        line.next = lf + 1;
+    const char* end =
+        std::find_if(data + pos, data + size, [](char c) { return c == '\r' || c == '\n'; });
+    line.textEnd = end - data;
+    line.next = line.textEnd;
+    if (line.next < size) {
+        const bool crLf =
+            data[line.next] == '\r' && line.next + 1 < size && data[line.next + 1] == '\n';
+        line.next += crLf ? 2 : 1;
     }
     pos = line.next;
     return true;
@@ -68,7 +74,7 @@ enum class Kind { Section, Key, Other };
 // What a line is, cheaply; names and values are taken only from the lines that matter.
 Kind kindOf(QByteArrayView text, qsizetype* first) {
     qsizetype i = 0;
-    while (i < text.size() && (isBlank(text.at(i)) || text.at(i) == '\r'))
+    while (i < text.size() && isBlank(text.at(i)))
         ++i;
     *first = i;
     if (i == text.size() || text.at(i) == ';')
@@ -91,11 +97,7 @@ QByteArray keyBytes(QByteArrayView text, qsizetype first) {
 }
 
 QByteArray valueBytes(QByteArrayView text) {
-    QByteArray value = trimBlanks(text.sliced(text.indexOf('=') + 1).toByteArray());
-    // A CR left over from a CR CR LF end is not part of the value.
-    while (value.endsWith('\r'))
-        value.chop(1);
-    return trimBlanks(value);
+    return trimBlanks(text.sliced(text.indexOf('=') + 1).toByteArray());
 }
 
 bool sameName(const QString& a, const QString& b) {
@@ -164,7 +166,7 @@ void setValue(QByteArray& bytes, const QByteArray& section, const QString& secti
               const QByteArray& key, const QString& keyName, const QByteArray& value) {
     const Place place = find(bytes, sectionName, keyName);
     if (!place.hasSection) {
-        if (!bytes.isEmpty() && !bytes.endsWith('\n'))
+        if (!bytes.isEmpty() && !bytes.endsWith('\n') && !bytes.endsWith('\r'))
             bytes += kCrLf;
         bytes += '[' + section + ']' + kCrLf + key + '=' + value + kCrLf;
         return;

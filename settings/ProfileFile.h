@@ -1,6 +1,7 @@
 #pragma once
 // The two INI files, read and written by the rules of the Windows profile functions, so that files
 // written by the original program and by this one read the same:
+// - CR LF, LF and a lone CR each end a line;
 // - section and key names match without regard to case; only the first section of a name and the
 //   first key of a name within it count, for reading and for writing;
 // - a value read loses the blanks around it and one pair of enclosing quotes, and is cut to the
@@ -23,7 +24,7 @@ namespace ProfileFile {
 
 enum class WriteStatus {
     Written,
-    FolderMissing, // quiet: the data folder is expected to exist and is never created
+    FolderMissing, // the data folder is expected to exist and is never created
     Unencodable,   // a name or value cannot be stored (see canStore); nothing written
     Failed,        // the file could not be read or replaced; the old file is untouched
 };

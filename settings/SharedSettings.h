@@ -11,7 +11,8 @@
 #include <QString>
 #include <QtGlobal>
 
-// The server settings, filled by LoadServerSettings and OptionForm's 設定.
+// The server settings, filled by LoadServerSettings and by OptionForm's 設定 once it has saved
+// them.
 extern QString Pop3Server;
 extern QString SmtpServer;
 extern QString MailAddress;

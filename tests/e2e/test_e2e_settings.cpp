@@ -1,6 +1,7 @@
 // The real program on a private X desktop: the first start asks for the server and the account,
 // what the user types there lands in the settings files, later starts read it back, and the
-// settings dialog opens from the panel. Screenshots of the three dialogs go to the shots folder.
+// settings dialog opens from the panel, and saves that fail say so and leave the values in use as
+// they should be. Screenshots of the three dialogs and the error boxes go to the shots folder.
 //
 // The functions run in order and share the program folder: the later starts read the files the
 // first one wrote.
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTcpServer>
 #include <QTest>
 #include <QThread>
 #include <sys/stat.h>
@@ -22,6 +24,7 @@ const QString kServerTitle = QStringLiteral("サーバー");
 const QString kAccountTitle = QStringLiteral("ID,PASS");
 const QString kSettingsTitle = QStringLiteral("設定");
 const QString kCharacterTitle = QStringLiteral("Form1");
+const QString kErrorTitle = QStringLiteral("エラー");
 const QString kPanelTitle = QStringLiteral("モコポン");
 const QString kTmpShots = QStringLiteral("/tmp/e2e-settings-shots");
 
@@ -48,6 +51,11 @@ QRect pxRect(float l, float t, float w, float h) {
 QByteArray fileBytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 bool isBlue(QRgb c) {
@@ -135,15 +143,53 @@ class TestE2eSettings : public QObject {
     // Fills the account dialog from the keyboard alone: it opens with the focus on the save box,
     // and Shift+Tab goes back through the id and password boxes. (A click right after typing
     // Japanese can reach the program before the last keys, while xdotool puts its keymap back.)
-    void fillAccount(const QString& window, const QString& user, const QString& password) const {
+    // Without tick the save box stays clear and the focus stays in the password box.
+    void fillAccount(const QString& window, const QString& user, const QString& password,
+                     bool tick = true) const {
         activate(window);
         key(QStringLiteral("shift+Tab"));
         type(user);
         key(QStringLiteral("shift+Tab"));
         type(password);
+        if (!tick)
+            return;
         key(QStringLiteral("Tab"));
         key(QStringLiteral("Tab"));
         key(QStringLiteral("space"));
+    }
+
+    // Starts the program and opens the panel with a double click on the character.
+    QString startAndOpenPanel() {
+        start();
+        const QString character = d.waitForWindow(kCharacterTitle);
+        if (character.isEmpty())
+            return {};
+        const QPoint on = d.info(character).geometry.topLeft() + kOnFigure;
+        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y()),
+                   QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+                   QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
+        return d.waitForWindow(kPanelTitle);
+    }
+
+    // Shoots the error box, answers it with Enter and waits until it has gone.
+    void shootAndCloseErrorBox(const QString& name) {
+        const QString box = d.waitForWindow(kErrorTitle);
+        QVERIFY2(!box.isEmpty(), qPrintable(QStringLiteral("no error box for ") + name));
+        QThread::msleep(300); // drawn, not only mapped
+        shoot(box, name);
+        activate(box);
+        key(QStringLiteral("Return"));
+        QVERIFY2(waitGone(kErrorTitle), "Enter did not close the error box");
+    }
+
+    // The index of the server the next connection reaches, or -1 when none comes in time.
+    static int connectionTo(const QList<QTcpServer*>& servers, int timeoutMs = 10000) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired())
+            for (int i = 0; i < servers.size(); ++i)
+                if (servers[i]->waitForNewConnection(50))
+                    return i;
+        return -1;
     }
 
     // Saves the window, frame included, to the shots folders; returns its client area alone.
@@ -300,14 +346,7 @@ class TestE2eSettings : public QObject {
     }
 
     void settingsDialogFromThePanel() {
-        start();
-        const QString character = d.waitForWindow(kCharacterTitle);
-        QVERIFY(!character.isEmpty());
-        const QPoint on = d.info(character).geometry.topLeft() + kOnFigure;
-        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y()),
-                   QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
-                   QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
-        const QString panel = d.waitForWindow(kPanelTitle);
+        const QString panel = startAndOpenPanel();
         QVERIFY2(!panel.isEmpty(), "the double click did not open the panel");
         // The panel's 設定 button (its title changes while the pointer is over a button).
         clickControl(panel, 1200, 0, 615, 255);
@@ -337,6 +376,98 @@ class TestE2eSettings : public QObject {
         QVERIFY(countPixels(shot, popServer, isDark) > 20);
     }
 
+    // 設定 in the server dialog, then a check from the panel: which server does it reach? A
+    // vbmail.ini that cannot be written is a link to the file (read through, never written
+    // through, whoever runs the program: root ignores a read-only folder, not this).
+    void serverInUseAfterASave_data() {
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("save fails, then 中止: the server of before") << false;
+        QTest::newRow("saved: the typed server") << true;
+    }
+
+    void serverInUseAfterASave() {
+        QFETCH(bool, writable);
+        QTcpServer before;
+        QTcpServer typed;
+        QVERIFY(before.listen(QHostAddress::LocalHost) && typed.listen(QHostAddress::LocalHost));
+        const QString address = QStringLiteral("127.0.0.1:%1");
+        auto settings = [&](const QTcpServer& s) {
+            return "SMTP=\r\nPOP3=" + address.arg(s.serverPort()).toLatin1() +
+                   "\r\nMAIL=\r\nAPOP=0\r\n";
+        };
+        const QString file = d.work() + QStringLiteral("/vbmail.ini");
+        const QString linked = d.work() + QStringLiteral("/linked-vbmail.ini");
+        const QByteArray kept = fileBytes(file);
+        auto restore = qScopeGuard([&] {
+            QFile::remove(file);
+            QFile::remove(linked);
+            writeFile(file, kept);
+        });
+        QVERIFY(QFile::remove(file));
+        if (writable)
+            QVERIFY(writeFile(file, settings(before)));
+        else
+            QVERIFY(writeFile(linked, settings(before)) && QFile::link(linked, file));
+
+        const QString panel = startAndOpenPanel();
+        QVERIFY2(!panel.isEmpty(), "the panel did not open");
+        clickControl(panel, 1200, 0, 615, 255); // 設定
+        const QString dialog = d.waitForWindow(kSettingsTitle);
+        QVERIFY2(!dialog.isEmpty(), "no settings dialog");
+        clickControl(dialog, 1560, 120, 1455, 375); // POPサーバー
+        const QString server = d.waitForWindow(kServerTitle);
+        QVERIFY2(!server.isEmpty(), "no server dialog");
+        activate(server);
+        key(QStringLiteral("alt+p"));
+        key(QStringLiteral("ctrl+a"));
+        type(address.arg(typed.serverPort()));
+        clickControl(server, 660, 2520, 972, 372); // 設定
+        if (!writable) {
+            shootAndCloseErrorBox(QStringLiteral("error-server-not-saved.png"));
+            if (QTest::currentTestFailed())
+                return;
+            QVERIFY2(!d.findWindows(kServerTitle).isEmpty(), "the failed save closed the dialog");
+            clickControl(server, 1860, 2520, 912, 372); // 中止
+        }
+        QVERIFY2(waitGone(kServerTitle), "the server dialog did not close");
+        QVERIFY(d.findWindows(kErrorTitle).isEmpty());
+        QCOMPARE(fileBytes(writable ? file : linked), settings(writable ? typed : before));
+
+        clickControl(panel, 720, 0, 495, 255); // 受信
+        QCOMPARE(connectionTo({&before, &typed}), writable ? 1 : 0);
+    }
+
+    // With the save box clear, OK records only NAME3=0. When the account file cannot be written
+    // (a link to it, as above), a box says that this choice was not recorded and OK still
+    // closes the dialog.
+    void accountChoiceThatCannotBeRecorded() {
+        const QString linked = d.work() + QStringLiteral("/linked-account.ini");
+        const QByteArray kept = fileBytes(accountFile());
+        auto restore = qScopeGuard([&] {
+            QFile::remove(accountFile());
+            QFile::remove(linked);
+            writeFile(accountFile(), kept);
+            QFile::setPermissions(accountFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        });
+        // No id stored: the start asks for the account.
+        const QByteArray noAccount("[EXEINI]\r\nNAME3=1\r\n");
+        QVERIFY(writeFile(linked, noAccount));
+        QFile::remove(accountFile());
+        QVERIFY(QFile::link(linked, accountFile()));
+
+        start();
+        const QString account = d.waitForWindow(kAccountTitle);
+        QVERIFY2(!account.isEmpty(), "the account dialog did not open");
+        fillAccount(account, QStringLiteral("hanako"), kPassword, false);
+        key(QStringLiteral("Return"));
+        shootAndCloseErrorBox(QStringLiteral("error-account-choice-not-recorded.png"));
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY2(waitGone(kAccountTitle), "OK did not close the account dialog");
+        QCOMPARE(fileBytes(linked), noAccount);
+        QVERIFY(QFileInfo(accountFile()).isSymLink());
+    }
+
     // Last: it takes the data folder away and puts it back.
     void missingDataFolderStoresNothingAndAsksAgain() {
         const QString away = dataFolder() + QStringLiteral(".away");
@@ -347,20 +478,30 @@ class TestE2eSettings : public QObject {
         });
         QVERIFY(QFile::exists(d.work() + QStringLiteral("/vbmail.ini")));
 
-        for (int round = 0; round < 2; ++round) {
+        // A save asked for (the box ticked) says that the folder is missing; OK with the box
+        // clear stays quiet. Neither makes the folder, and each next start asks again.
+        for (int round = 0; round < 3; ++round) {
             start();
             const QString account = d.waitForWindow(kAccountTitle);
             QVERIFY2(!account.isEmpty(),
                      round ? "the next start did not ask again" : "no account dialog");
             QVERIFY(d.findWindows(kServerTitle).isEmpty());
-            if (round == 1)
+            if (round == 2)
                 break;
-            fillAccount(account, QStringLiteral("hanako"), kPassword);
+            const bool tick = round == 0;
+            fillAccount(account, QStringLiteral("hanako"), kPassword, tick);
             key(QStringLiteral("Return"));
+            if (tick) {
+                shootAndCloseErrorBox(QStringLiteral("error-account-no-data-folder.png"));
+                if (QTest::currentTestFailed())
+                    return;
+            }
             QVERIFY2(waitGone(kAccountTitle), "Enter did not close the account dialog");
-            // Quiet: no message box, and the folder is not made.
-            QThread::msleep(1000);
-            QVERIFY(d.findWindows(QStringLiteral("エラー")).isEmpty());
+            if (!tick) {
+                // Quiet: no message box.
+                QThread::msleep(1000);
+                QVERIFY(d.findWindows(kErrorTitle).isEmpty());
+            }
             QVERIFY(!QFileInfo::exists(dataFolder()));
             cleanup();
         }

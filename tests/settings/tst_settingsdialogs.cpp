@@ -6,6 +6,7 @@
 #include "IdPassForm.h"
 #include "MsgBox.h"
 #include "OptionForm.h"
+#include "ServerSettings.h"
 #include "SetForm.h"
 #include "SharedSettings.h"
 #include "TestFolders.h"
@@ -57,7 +58,9 @@ class TestSettingsDialogs : public QObject {
     void idPassKeys_data();
     void idPassKeys();
     void idPassUnencodable();
+    void idPassUnwritable_data();
     void idPassUnwritable();
+    void idPassMissingDataFolder_data();
     void idPassMissingDataFolder();
 
     void optionLoad_data();
@@ -69,6 +72,8 @@ class TestSettingsDialogs : public QObject {
     void optionGreyedBoxLeavesGrey();
     void optionUnencodable();
     void optionUnwritable();
+    void optionAfterFailedSave_data();
+    void optionAfterFailedSave();
 
     void setFormLoad_data();
     void setFormLoad();
@@ -218,35 +223,81 @@ void TestSettingsDialogs::idPassUnencodable() {
     QCOMPARE(UserId, QString());
 }
 
+void TestSettingsDialogs::idPassUnwritable_data() {
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<QString>("text"); // %1: the account file
+    QTest::addColumn<bool>("stillOpen");
+    const QString check =
+        QStringLiteral("フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。");
+    QTest::newRow("box ticked: open to try again")
+        << true
+        << QStringLiteral("IDとパスワードを保存できませんでした。\n%1 に書き込めません。\n") + check
+        << true;
+    // Only NAME3=0 is written: its loss does not hold the typed account back.
+    QTest::newRow("box clear: closes, the choice named")
+        << false
+        << QStringLiteral("IDとパスワードを「保存しない」という選択を記録できませんでした。\n"
+                          "%1 に書き込めません。\n") +
+               check
+        << false;
+}
+
 void TestSettingsDialogs::idPassUnwritable() {
+    QFETCH(bool, save);
+    QFETCH(QString, text);
+    QFETCH(bool, stillOpen);
     const QString path = m_folders->dataFile("iniIdPass.ini");
     const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
     TestFolders::write(path, before);
     IdPassForm* f = win<IdPassForm>();
     f->IdText->setText(QStringLiteral("a new and longer user id"));
-    f->Check1->setChecked(true);
+    f->PassText->setText(QStringLiteral("newpw"));
+    f->Check1->setChecked(save);
     {
         FullDisk full;
         QTest::mouseClick(f->OKCommand, Qt::LeftButton);
     }
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
-    QVERIFY(m_shown[0].text.contains(QStringLiteral("保存できませんでした")));
-    QVERIFY(WindowRegistry::isLoaded<IdPassForm>());
-    QCOMPARE(f->IdText->text(), QStringLiteral("a new and longer user id"));
+    QVERIFY(m_shown[0].style & MsgBoxStyle::Critical);
+    QCOMPARE(m_shown[0].text, text.arg(path));
+    QCOMPARE(WindowRegistry::isLoaded<IdPassForm>(), stillOpen);
+    if (stillOpen)
+        QCOMPARE(f->IdText->text(), QStringLiteral("a new and longer user id"));
+    QCOMPARE(UserId, QStringLiteral("a new and longer user id"));
+    QCOMPARE(UserPass, QStringLiteral("newpw"));
     QCOMPARE(TestFolders::read(path), before);
 }
 
+void TestSettingsDialogs::idPassMissingDataFolder_data() {
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<QString>("text"); // %1: the data folder; empty: no box
+    QTest::newRow("box clear: quiet") << false << QString();
+    QTest::newRow("box ticked: the missing folder named")
+        << true
+        << QStringLiteral(
+               "IDとパスワードを保存できませんでした。\nデータフォルダー %1 がありません。\n"
+               "このフォルダーを作ってから、もう一度保存してください。");
+}
+
 void TestSettingsDialogs::idPassMissingDataFolder() {
+    QFETCH(bool, save);
+    QFETCH(QString, text);
     useFolders(false);
     IdPassForm* f = win<IdPassForm>();
     f->IdText->setText(QStringLiteral("u"));
-    f->Check1->setChecked(true);
+    f->PassText->setText(QStringLiteral("p"));
+    f->Check1->setChecked(save);
     QTest::mouseClick(f->OKCommand, Qt::LeftButton);
-    QVERIFY(m_shown.isEmpty());
+    QCOMPARE(m_shown.size(), text.isEmpty() ? 0 : 1);
+    if (!text.isEmpty()) {
+        QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
+        QCOMPARE(m_shown[0].text, text.arg(m_folders->dataFolder()));
+    }
     QVERIFY(!WindowRegistry::isLoaded<IdPassForm>());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
     QCOMPARE(UserId, QStringLiteral("u"));
+    QCOMPARE(UserPass, QStringLiteral("p"));
 }
 
 void TestSettingsDialogs::optionLoad_data() {
@@ -392,6 +443,63 @@ void TestSettingsDialogs::optionUnwritable() {
     QVERIFY(WindowRegistry::isLoaded<OptionForm>());
     QCOMPARE(f->Pop3Text->text(), QStringLiteral("pop.example.jp"));
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), before);
+}
+
+void TestSettingsDialogs::optionAfterFailedSave_data() {
+    QTest::addColumn<QString>("then"); // how the dialog is left after the failed 設定
+    QTest::addColumn<bool>("newInUse");
+    QTest::newRow("中止") << "cancel" << false;
+    QTest::newRow("Esc") << "escape" << false;
+    QTest::newRow("close box") << "close" << false;
+    QTest::newRow("設定 again once it can be saved") << "save" << true;
+}
+
+void TestSettingsDialogs::optionAfterFailedSave() {
+    QFETCH(QString, then);
+    QFETCH(bool, newInUse);
+    const QString path = m_folders->workFile("vbmail.ini");
+    const QByteArray before("SMTP=old-smtp\r\nPOP3=old-pop3\r\nMAIL=old-mail\r\nAPOP=0\r\n");
+    TestFolders::write(path, before);
+    LoadServerSettings();
+    const QStringList oldValues{"old-smtp", "old-pop3", "old-mail", "0"};
+    const QStringList newValues{"new-smtp", "new-pop3", "new-mail", "1"};
+    auto inUse = [] {
+        return QStringList{SmtpServer, Pop3Server, MailAddress, QString::number(ApopFlag)};
+    };
+
+    OptionForm* f = win<OptionForm>();
+    f->SmtpText->setText(newValues[0]);
+    f->Pop3Text->setText(newValues[1]);
+    f->MailText->setText(newValues[2]);
+    f->ApopCheck->setChecked(true);
+    {
+        FullDisk full;
+        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+    }
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(m_shown[0].text,
+             QStringLiteral("サーバーの設定を保存できませんでした。\n%1 に書き込めません。\n"
+                            "フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。")
+                 .arg(path));
+    QVERIFY(WindowRegistry::isLoaded<OptionForm>());
+    QCOMPARE(inUse(), oldValues);
+
+    if (then == "cancel")
+        QTest::mouseClick(f->CancelCommand, Qt::LeftButton);
+    else if (then == "escape")
+        QTest::keyClick(f->Pop3Text, Qt::Key_Escape);
+    else if (then == "close")
+        f->close();
+    else
+        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+    QVERIFY(!WindowRegistry::isLoaded<OptionForm>());
+    QCOMPARE(m_shown.size(), 1);
+    QCOMPARE(inUse(), newInUse ? newValues : oldValues);
+    QCOMPARE(TestFolders::read(path),
+             newInUse ? QByteArray("SMTP=new-smtp\r\nPOP3=new-pop3\r\nMAIL=new-mail\r\nAPOP=1\r\n")
+                      : before);
+    // The dialog opens again with the values in use.
+    QCOMPARE(win<OptionForm>()->Pop3Text->text(), inUse()[1]);
 }
 
 void TestSettingsDialogs::setFormLoad_data() {

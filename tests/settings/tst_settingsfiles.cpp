@@ -181,6 +181,11 @@ void TestSettingsFiles::profileRead_data() {
     QTest::newRow("missing section") << QByteArray("NAME=x\r\n") << S << K << "";
     QTest::newRow("unix line ends") << QByteArray("[EXEINI]\nNAME=x\nNAME2=y\n") << S << K << "x";
     QTest::newRow("no line end at the end") << QByteArray("[EXEINI]\r\nNAME=x") << S << K << "x";
+    QTest::newRow("lone CR line ends")
+        << QByteArray("[EXEINI]\rNAME=a\rNAME2=b\r") << S << K << "a";
+    QTest::newRow("mixed line ends")
+        << QByteArray("[OTHER]\rNAME=x\n[EXEINI]\r\nNAME3=1\rNAME=a\nNAME2=b") << S << K << "a";
+    QTest::newRow("CR CR LF") << QByteArray("[EXEINI]\r\nNAME=a\r\r\nNAME2=b\r\n") << S << K << "a";
     QTest::newRow("Japanese") << "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田★表")) + "\r\n"
                               << S << K << QStringLiteral("山田★表");
     QTest::newRow("invalid bytes")
@@ -277,6 +282,17 @@ void TestSettingsFiles::profileWrite_data() {
     QTest::newRow("unix line ends kept")
         << QByteArray("[EXEINI]\nNUMBER=0\nX=1\n") << S << QStringList{"NUMBER", "1"}
         << QByteArray("[EXEINI]\nNUMBER=1\nX=1\n");
+    QTest::newRow("lone CR: value replaced in place, other bytes kept")
+        << QByteArray("[EXEINI]\rNAME=a\rNAME2=b\r\r[B]\ry=2") << S
+        << QStringList{"NAME2", "c", "NAME3", "1"}
+        << QByteArray("[EXEINI]\rNAME=a\rNAME2=c\rNAME3=1\r\n\r[B]\ry=2");
+    QTest::newRow("mixed line ends: no second copy of a key")
+        << QByteArray("[EXEINI]\r\nNAME=a\rNAME2=b\nNAME3=0\r\n") << S
+        << QStringList{"NAME2", "c", "NAME3", "1"}
+        << QByteArray("[EXEINI]\r\nNAME=a\rNAME2=c\nNAME3=1\r\n");
+    QTest::newRow("new section after a lone CR")
+        << QByteArray("[A]\rx=1\r") << S << QStringList{"NUMBER", "0"}
+        << QByteArray("[A]\rx=1\r[EXEINI]\r\nNUMBER=0\r\n");
     QTest::newRow("values as given") << QByteArray("-") << S << QStringList{" NAME ", " a b "}
                                      << QByteArray("[EXEINI]\r\nNAME= a b \r\n");
     QTest::newRow("Japanese value")
@@ -479,6 +495,12 @@ void TestSettingsFiles::serverLoad_data() {
     QTest::newRow("unix line ends") << QByteArray("SMTP=s\nPOP3=p\nMAIL=m\nAPOP=1\n") << "s"
                                     << "p"
                                     << "m" << 1;
+    QTest::newRow("lone CR line ends") << QByteArray("SMTP=s\rPOP3=p\rMAIL=m\rAPOP=1\r") << "s"
+                                       << "p"
+                                       << "m" << 1;
+    QTest::newRow("mixed line ends") << QByteArray("SMTP=s\r\nPOP3=p\rMAIL=m\nAPOP=1") << "s"
+                                     << "p"
+                                     << "m" << 1;
     QTest::newRow("no line end at the end") << QByteArray("POP3=p") << "old-smtp"
                                             << "p"
                                             << "old-mail" << 7;
