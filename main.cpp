@@ -1,9 +1,53 @@
-// The desktop puppy that checks POP3 mail.
+// The desktop puppy that checks POP3 mail. This file wires the windows together and holds the
+// program's start-up steps, in their order.
 
-#include "Form1.h"
+#include "DataFiles.h"
+#include "StartupCharacter.h"
+#include "ControlPanel.h"
+#include "AccountDialog.h"
+#include "KnownTlsServers.h"
+#include "ServerDialog.h"
+#include "Program.h"
+#include "ServerSettings.h"
+#include "SettingsDialog.h"
+#include "SharedSettings.h"
 #include "WindowRegistry.h"
+#include "nMail.h"
 
 #include <QApplication>
+#include <QLineEdit>
+
+namespace {
+
+// First of all: one instance, and what an earlier one's crash left behind.
+bool claimThisDesktop()
+{
+    if (Program::anotherInstanceRunning())
+        return false;
+    // Only the instance that holds the lock may clean up: no save of another one is under way.
+    RemoveSaveLeftovers();
+    return true;
+}
+
+// Settings, the mail library, and on a first start the dialogs that ask for what is missing.
+void afterCharacterPlaced()
+{
+    // The hang-up flag lives in the settings dialog's check box, which this loads hidden.
+    ApplyHangUpFlagTo(win<SettingsDialog>()->Check1);
+    LoadServerSettings();
+
+    NMailInitializeWinSock();
+    NMailSetOption(1, 8192);
+    NMailSetTlsServerMemory(&knownTlsServers());
+
+    if (Pop3Server.isEmpty())
+        win<ServerDialog>()->Show();
+    AccountDialog* account = win<AccountDialog>();
+    if (account->IdText->text().isEmpty() || account->PassText->text().isEmpty())
+        account->Show();
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -16,6 +60,9 @@ int main(int argc, char* argv[])
     // The program ends on its own terms, never because a window closed.
     app.setQuitOnLastWindowClosed(false);
 
-    win<Form1>()->Show();
+    StartupCharacter::setStartupSteps({claimThisDesktop, afterCharacterPlaced});
+    StartupCharacter* character = win<StartupCharacter>();
+    QObject::connect(character, &StartupCharacter::doubleClicked, character, [] { win<ControlPanel>()->Show(); });
+    character->Show();
     return app.exec();
 }

@@ -6,7 +6,7 @@
 // it again. The instance is known before its load handler runs, so a load handler that touches its
 // own window gets itself rather than a second copy.
 
-#include "VbForm.h"
+#include "ProgramWindow.h"
 
 #include <type_traits>
 
@@ -25,7 +25,7 @@ template <class T> bool isLoaded() { return slot<T>() != nullptr; }
 
 template <class T> T* get()
 {
-    static_assert(std::is_base_of_v<VbForm, T>);
+    static_assert(std::is_base_of_v<ProgramWindow, T>);
     T*& s = slot<T>();
     if (!s) {
         T* w = new T();

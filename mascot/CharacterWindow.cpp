@@ -1,8 +1,8 @@
 #include "CharacterWindow.h"
 
-#include "Module4.h"
+#include "EffectSound.h"
 #include "MsgBox.h"
-#include "Module1.h"
+#include "ProgramState.h"
 #include "Program.h"
 #include "TaskbarHint.h"
 #include "Tick.h"
@@ -38,7 +38,7 @@ QImage framePicture(char letter)
 
 CharacterWindow::CharacterWindow(const QString& title, const char* images, float designWidth,
                                  float designHeight, QWidget* parent)
-    : VbForm(parent)
+    : ProgramWindow(parent)
 {
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
     setWindowTitle(title);
@@ -62,7 +62,7 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
         box->hide();
     }
     Command2->setGeometry(200, 60, 80, 24);
-    connect(Command2, &QPushButton::clicked, this, &CharacterWindow::Command2_Click);
+    connect(Command2, &QPushButton::clicked, this, &CharacterWindow::playSound);
 
     // Created centred with the design-time size; the load sizes and places it.
     setWidth(designWidth);
@@ -71,7 +71,7 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(2000);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    connect(Timer1, &QTimer::timeout, this, [this] { tick(); });
     Timer1->start();
 }
 
@@ -145,14 +145,14 @@ void CharacterWindow::Form_MouseDown(int button)
         Program::endAtOnce();
 }
 
-void CharacterWindow::Command2_Click()
+void CharacterWindow::playSound()
 {
-    PlayEffectSound(QString(), false, false, false, true);
+    EffectSound::stop();
     const qint32 result =
-        PlayEffectSound(Program::folder() + QStringLiteral("/Sound/Kouka.wav"),
+        EffectSound::play(Program::folder() + QStringLiteral("/Sound/Kouka.wav"),
                         ChkSynchro->isChecked(), ChkLoop->isChecked(), ChkOnMem->isChecked(), false);
     if (result != 0)
-        MsgBox(EffectSoundMessage(result), MsgBoxStyle::Critical, QStringLiteral("エラー"));
+        MsgBox(EffectSound::message(result), MsgBoxStyle::Critical, QStringLiteral("エラー"));
 }
 
 QPoint CharacterWindow::nativePosition() const
@@ -163,7 +163,7 @@ QPoint CharacterWindow::nativePosition() const
 
 void CharacterWindow::showEvent(QShowEvent* event)
 {
-    VbForm::showEvent(event);
+    ProgramWindow::showEvent(event);
     // After the map request has gone out; the window manager drops the hint at every hide.
     QTimer::singleShot(0, this, [this] { keepOutOfTaskbar(this); });
 }

@@ -6,7 +6,7 @@
 // gives the window that frame's picture and outline.
 
 #include "Outline.h"
-#include "VbForm.h"
+#include "ProgramWindow.h"
 
 #include <QImage>
 #include <QRegion>
@@ -16,7 +16,7 @@ class QCheckBox;
 class QPushButton;
 class QTimer;
 
-class CharacterWindow : public VbForm {
+class CharacterWindow : public ProgramWindow {
     Q_OBJECT
 public:
     // images: the picture of each of the eight frames, as letters A..G of the artwork.
@@ -41,8 +41,8 @@ public:
     // Button: 1 left, 2 right, 4 middle.
     void Form_MouseDown(int button);
     virtual void Form_DblClick() {}
-    void Command2_Click();
-    virtual void Timer1_Timer() = 0;
+    void playSound();
+    virtual void tick() = 0;
 
     // The frame picture the window shows now.
     const QImage& shownPicture() const { return m_shown; }

@@ -3,13 +3,13 @@
 #include "BackgroundWork.h"
 #include "CutAtNul.h"
 #include "DataFiles.h"
-#include "Form2.h"
-#include "IdPassForm.h"
+#include "ControlPanel.h"
+#include "AccountDialog.h"
 #include "MailApi.h"
 #include "MsgBox.h"
-#include "MsgForm.h"
-#include "OptionForm.h"
-#include "SetForm.h"
+#include "NewMailNotice.h"
+#include "ServerDialog.h"
+#include "SettingsDialog.h"
 #include "SharedSettings.h"
 #include "WindowRegistry.h"
 
@@ -50,7 +50,7 @@ void showError(BusyPointer& busy, const QString& text, int style)
 
 } // namespace
 
-void CheckMail()
+void checkMail()
 {
     // The window thread runs its events while the library waits; a second check must not nest.
     static bool running = false;
@@ -79,7 +79,7 @@ void CheckMail()
         } else {
             const QString id = ReadAccountValue(QStringLiteral("NAME"));
             const QString pass = ReadAccountValue(QStringLiteral("NAME2"));
-            IdPassForm* account = win<IdPassForm>();
+            AccountDialog* account = win<AccountDialog>();
             account->IdText->setText(id);
             account->PassText->setText(pass);
             UserId = id;
@@ -108,21 +108,21 @@ void CheckMail()
         }
     } else {
         // No server is no answer at all, not an empty mailbox: ask for one.
-        win<OptionForm>()->Show();
+        win<ServerDialog>()->Show();
     }
 
     busy.unset();
-    MsgForm* notice = win<MsgForm>();
+    NewMailNotice* notice = win<NewMailNotice>();
     notice->Show();
     notice->Text2->setText(QString::number(count));
     if (count < 1) {
         notice->Text1->setText(QStringLiteral("新着メールはありませんでした。"));
     } else {
         notice->Text1->setText(QStringLiteral("新着メールが有ります。"));
-        win<Form2>()->Command1_Click();
+        win<ControlPanel>()->bark();
     }
 
-    if (win<SetForm>()->Check1->isChecked())
-        win<Form2>()->Command5_Click();
+    if (win<SettingsDialog>()->Check1->isChecked())
+        win<ControlPanel>()->hangUp();
     running = false;
 }

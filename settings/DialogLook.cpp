@@ -2,7 +2,7 @@
 
 #include "ColourButtonStyle.h"
 #include "Twips.h"
-#include "VbForm.h"
+#include "ProgramWindow.h"
 
 #include <QEvent>
 #include <QFile>
@@ -12,7 +12,7 @@
 
 namespace DialogLook {
 
-void setUpDialog(VbForm* form, const QString& caption, float clientWidth, float clientHeight) {
+void setUpDialog(ProgramWindow* form, const QString& caption, float clientWidth, float clientHeight) {
     form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     form->setWindowTitle(caption);

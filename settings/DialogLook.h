@@ -6,18 +6,18 @@
 #include <QtGlobal>
 
 class QWidget;
-class VbForm;
+class ProgramWindow;
 
 namespace DialogLook {
 
 // Caption, border, icon and the fixed client size in twips.
-void setUpDialog(VbForm* form, const QString& caption, float clientWidth, float clientHeight);
+void setUpDialog(ProgramWindow* form, const QString& caption, float clientWidth, float clientHeight);
 
 // Puts a control at its rectangle in twips, relative to the client area.
 void place(QWidget* control, float left, float top, float width, float height);
 
 // Widens and heightens a label or a captioned check box to what its text needs in the font at
-// hand (the CJK fonts here are taller and wider than the original's), never beyond the client
+// hand (the CJK fonts here are taller and wider than the Windows version's), never beyond the client
 // area, so that no caption is cut off.
 void fitText(QWidget* control);
 

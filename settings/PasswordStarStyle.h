@@ -1,5 +1,5 @@
 #pragma once
-// Password boxes show one "*" per character, as the original dialogs did, instead of the style's
+// Password boxes show one "*" per character, as the Windows version's dialogs do, instead of the style's
 // dot.
 
 #include <QProxyStyle>

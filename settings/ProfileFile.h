@@ -1,6 +1,6 @@
 #pragma once
 // The two INI files, read and written by the rules of the Windows profile functions, so that files
-// written by the original program and by this one read the same:
+// written by the Windows version and by this one read the same:
 // - CR LF, LF and a lone CR each end a line;
 // - section and key names match without regard to case; only the first section of a name and the
 //   first key of a name within it count, for reading and for writing;

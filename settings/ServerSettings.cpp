@@ -14,7 +14,7 @@ namespace {
 
 constexpr qsizetype kValueLength = 100;
 
-// The text of the file split into lines. CR LF and a lone CR end a line as in the original; a
+// The text of the file split into lines. CR LF and a lone CR end a line as on Windows; a
 // lone LF does too, so that a file edited with a Unix editor still reads line by line.
 QStringList fileLines(const QString& text) {
     QStringList lines;
@@ -34,7 +34,7 @@ QStringList fileLines(const QString& text) {
 }
 
 qint16 flagFromNumber(double value) {
-    // Halves go to the even neighbour, as the original's conversion to a 16-bit integer did.
+    // Halves go to the even neighbour, as the Windows version's conversion to a 16-bit integer does.
     const double r = std::nearbyint(value);
     if (r == 0)
         return 0;

@@ -3,15 +3,15 @@
 // dialogs.
 //
 // Data flow: the start-up reads vbmail.ini (working directory) into the shared server settings
-// below and the hang-up flag (★MailData/ini.ini) into SetForm's check box; the account
-// (★MailData/iniIdPass.ini) is read by IdPassForm's load and by every mail check. OptionForm
-// writes the server settings back, IdPassForm the account, SetForm's unload the hang-up flag.
-// All three files are cp932 with CR LF line ends, as the original Windows program wrote them.
+// below and the hang-up flag (★MailData/ini.ini) into SettingsDialog's check box; the account
+// (★MailData/iniIdPass.ini) is read by AccountDialog's load and by every mail check. ServerDialog
+// writes the server settings back, AccountDialog the account, SettingsDialog's unload the hang-up flag.
+// All three files are cp932 with CR LF line ends, as the Windows version writes them.
 
 #include <QString>
 #include <QtGlobal>
 
-// The server settings, filled by LoadServerSettings and by OptionForm's 設定 once it has saved
+// The server settings, filled by LoadServerSettings and by ServerDialog's 設定 once it has saved
 // them.
 extern QString Pop3Server;
 extern QString SmtpServer;
@@ -19,6 +19,6 @@ extern QString MailAddress;
 // 0: plain login; any other value: APOP.
 extern qint16 ApopFlag;
 
-// The account of the current mail check, set by the check and by IdPassForm's OK.
+// The account of the current mail check, set by the check and by AccountDialog's OK.
 extern QString UserId;
 extern QString UserPass;

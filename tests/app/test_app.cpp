@@ -1,7 +1,7 @@
 // The wait, twips rounding and the window registry's load/unload rules.
 
 #include "Twips.h"
-#include "VbForm.h"
+#include "ProgramWindow.h"
 #include "Wait.h"
 #include "WindowRegistry.h"
 
@@ -40,9 +40,9 @@ public:
 int loads = 0;
 int unloads = 0;
 
-class ProbeForm : public VbForm {
+class ProbeForm : public ProgramWindow {
 public:
-    explicit ProbeForm(QWidget* parent = nullptr) : VbForm(parent) {}
+    explicit ProbeForm(QWidget* parent = nullptr) : ProgramWindow(parent) {}
     void Form_Load() override
     {
         ++loads;
@@ -55,9 +55,9 @@ public:
     bool refuse = false;
 };
 
-class SelfUnloadingForm : public VbForm {
+class SelfUnloadingForm : public ProgramWindow {
 public:
-    explicit SelfUnloadingForm(QWidget* parent = nullptr) : VbForm(parent) {}
+    explicit SelfUnloadingForm(QWidget* parent = nullptr) : ProgramWindow(parent) {}
     void Form_Load() override { Unload(); }
 };
 

@@ -1,10 +1,10 @@
 // The companion's meeting check: it barks only while it stands exactly on the startup character's
 // spot, and a tick that comes while it waits after a bark is skipped.
 
-#include "Form1.h"
-#include "Form2.h"
-#include "Form3.h"
-#include "Module4.h"
+#include "StartupCharacter.h"
+#include "ControlPanel.h"
+#include "Companion.h"
+#include "EffectSound.h"
 #include "MsgBox.h"
 #include "Program.h"
 #include "Twips.h"
@@ -27,8 +27,8 @@ class TestCompanion : public QObject {
     // With no sound server every bark fails with the output's refusal, and its error box is how
     // the test counts barks.
     int barks = 0;
-    Form1* character = nullptr;
-    Form3* companion = nullptr;
+    StartupCharacter* character = nullptr;
+    Companion* companion = nullptr;
 
 private slots:
     void initTestCase()
@@ -50,12 +50,12 @@ private slots:
         account.write("[EXEINI]\r\nNAME=u\r\nNAME2=p\r\n");
         account.close();
         setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
-            if (text == EffectSoundMessage(4) && style == 16 && title == QStringLiteral("エラー"))
+            if (text == EffectSound::message(4) && style == 16 && title == QStringLiteral("エラー"))
                 ++barks;
             return 1;
         });
-        character = win<Form1>();
-        companion = win<Form3>();
+        character = win<StartupCharacter>();
+        companion = win<Companion>();
         // The timers would bark on their own; the test drives the ticks itself.
         character->Timer1->stop();
         companion->Timer1->stop();
@@ -74,11 +74,11 @@ private slots:
         companion->setLeft(3001);
         companion->setTop(3001);
         barks = 0;
-        companion->Timer2_Timer();
+        companion->meetCharacter();
         QCOMPARE(barks, 0);
         // One axis equal is not enough.
         companion->setLeft(3000);
-        companion->Timer2_Timer();
+        companion->meetCharacter();
         QCOMPARE(barks, 0);
     }
 
@@ -91,7 +91,7 @@ private slots:
         barks = 0;
         QElapsedTimer t;
         t.start();
-        companion->Timer2_Timer();
+        companion->meetCharacter();
         QCOMPARE(barks, 1);
         QVERIFY2(t.elapsed() > 1200, qPrintable(QString::number(t.elapsed())));
     }
@@ -106,9 +106,9 @@ private slots:
         bool sawWait = false;
         QTimer::singleShot(300, this, [&] {
             sawWait = companion->inMeetingWait();
-            companion->Timer2_Timer();
+            companion->meetCharacter();
         });
-        companion->Timer2_Timer();
+        companion->meetCharacter();
         QVERIFY(sawWait);
         QCOMPARE(barks, 1);
         QVERIFY(!companion->inMeetingWait());
@@ -125,13 +125,13 @@ private slots:
         companion->setLeft(cornerLeft + 1);
         companion->setTop(cornerTop + 1);
         barks = 0;
-        companion->Timer2_Timer();
+        companion->meetCharacter();
         QCOMPARE(barks, 0);
         // The companion's own tick pulls it back into the corner, onto the character's spot.
-        companion->Timer1_Timer();
+        companion->tick();
         QCOMPARE(companion->Left(), cornerLeft);
         QCOMPARE(companion->Top(), cornerTop);
-        companion->Timer2_Timer();
+        companion->meetCharacter();
         QCOMPARE(barks, 1);
     }
 
@@ -139,16 +139,16 @@ private slots:
     // it onto the screen, off the spot, and the character's own tick must not meet it there.
     void heldAboveTheScreenTheCharacterIsNeverMet()
     {
-        Form2* panel = win<Form2>();
+        ControlPanel* panel = win<ControlPanel>();
         panel->setTop(150);
-        panel->Timer1_Timer();
+        panel->holdCharacter();
         QVERIFY(character->Top() < 0);
-        panel->Command1_Click();
+        panel->bark();
         barks = 0;
-        companion->Timer1_Timer();
+        companion->tick();
         QCOMPARE(companion->Top(), 0.0f);
-        character->Timer1_Timer();
-        companion->Timer2_Timer();
+        character->tick();
+        companion->meetCharacter();
         QCOMPARE(barks, 0);
         QVERIFY(character->Top() < 0);
         QVERIFY(panel->Unload());
@@ -180,7 +180,7 @@ private slots:
         companion->kiHenkou = 0;
         QList<int> seen;
         for (int i = 0; i < 8; ++i) {
-            companion->Timer1_Timer();
+            companion->tick();
             seen << companion->kiHenkou;
         }
         QCOMPARE(seen, (QList<int>{1, 2, 3, 4, 5, 6, 7, 1}));

@@ -2,18 +2,18 @@
 // scripted fake and message boxes answered by the test.
 
 #include "CheckMail.h"
-#include "Form1.h"
-#include "Form2.h"
-#include "Form3.h"
-#include "IdPassForm.h"
+#include "StartupCharacter.h"
+#include "ControlPanel.h"
+#include "Companion.h"
+#include "AccountDialog.h"
 #include "KnownTlsServers.h"
 #include "MailApi.h"
-#include "Module1.h"
+#include "ProgramState.h"
 #include "MsgBox.h"
-#include "MsgForm.h"
-#include "OptionForm.h"
+#include "NewMailNotice.h"
+#include "ServerDialog.h"
 #include "Program.h"
-#include "SetForm.h"
+#include "SettingsDialog.h"
 #include "SharedSettings.h"
 #include "WindowRegistry.h"
 
@@ -103,9 +103,9 @@ class TestPanel : public QObject {
             return answer;
         });
         setMailApi(&mail);
-        Form1* character = win<Form1>();
+        StartupCharacter* character = win<StartupCharacter>();
         character->Show();
-        QVERIFY(!WindowRegistry::isLoaded<OptionForm>() || !win<OptionForm>()->isVisible());
+        QVERIFY(!WindowRegistry::isLoaded<ServerDialog>() || !win<ServerDialog>()->isVisible());
     }
 
     void init() {
@@ -118,17 +118,17 @@ class TestPanel : public QObject {
     }
 
     void cleanup() {
-        WindowRegistry::unload<Form2>();
-        WindowRegistry::unload<MsgForm>();
-        WindowRegistry::unload<IdPassForm>();
+        WindowRegistry::unload<ControlPanel>();
+        WindowRegistry::unload<NewMailNotice>();
+        WindowRegistry::unload<AccountDialog>();
         BarkMode = 0;
     }
 
     void panelOpensBelowTheCharacterAndPinsIt() {
-        Form1* character = win<Form1>();
+        StartupCharacter* character = win<StartupCharacter>();
         character->setLeft(3000);
         character->setTop(4500);
-        Form2* panel = win<Form2>();
+        ControlPanel* panel = win<ControlPanel>();
         QCOMPARE(panel->Top(), 7500.f);
         QCOMPARE(panel->Left(), 2900.f);
         QVERIFY(panel->isVisible());
@@ -137,7 +137,7 @@ class TestPanel : public QObject {
 
         panel->setLeft(4000);
         panel->setTop(9000);
-        panel->Timer1_Timer();
+        panel->holdCharacter();
         QCOMPARE(character->Left(), 4100.f);
         QCOMPARE(character->Top(), 6000.f);
         // A character dragged away is put back by the next tick.
@@ -146,7 +146,7 @@ class TestPanel : public QObject {
     }
 
     void hoverCaptionsStay() {
-        Form2* panel = win<Form2>();
+        ControlPanel* panel = win<ControlPanel>();
         QCOMPARE(panel->windowTitle(), QStringLiteral("モコポン"));
         QTest::mouseMove(panel->Command2);
         QCoreApplication::sendEvent(panel->Command2, new QEvent(QEvent::Enter));
@@ -158,10 +158,10 @@ class TestPanel : public QObject {
     }
 
     void barkThenClosePanel() {
-        Form1* character = win<Form1>();
-        Form3* companion = win<Form3>();
-        Form2* panel = win<Form2>();
-        panel->Command1_Click();
+        StartupCharacter* character = win<StartupCharacter>();
+        Companion* companion = win<Companion>();
+        ControlPanel* panel = win<ControlPanel>();
+        panel->bark();
         QVERIFY(companion->isVisible());
         QVERIFY(!character->isVisible());
         QCOMPARE(companion->Left(), character->Left());
@@ -169,7 +169,7 @@ class TestPanel : public QObject {
         QCOMPARE(BarkMode, qint16(1));
 
         panel->close();
-        QVERIFY(!WindowRegistry::isLoaded<Form2>());
+        QVERIFY(!WindowRegistry::isLoaded<ControlPanel>());
         QVERIFY(!companion->isVisible());
         QVERIFY(character->isVisible());
         QCOMPARE(companion->Left(), character->Left() + 1);
@@ -181,7 +181,7 @@ class TestPanel : public QObject {
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
         answer = MsgBoxResult::No;
-        win<Form2>()->Command4_Click();
+        win<ControlPanel>()->offerHomePage();
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QStringLiteral("確認"));
         QCOMPARE(boxes[0].style, 36);
@@ -189,7 +189,7 @@ class TestPanel : public QObject {
                  QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"));
         QVERIFY(recorder.urls.isEmpty());
         answer = MsgBoxResult::Yes;
-        win<Form2>()->Command4_Click();
+        win<ControlPanel>()->offerHomePage();
         QCOMPARE(recorder.urls.size(), 1);
         QCOMPARE(recorder.urls[0].toLocalFile(), program.path() + QStringLiteral("/hp/index.html"));
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
@@ -197,24 +197,24 @@ class TestPanel : public QObject {
 
     void checkWithMail() {
         mail.count = 3;
-        win<Form2>();
-        CheckMail();
+        win<ControlPanel>();
+        checkMail();
         QCOMPARE(mail.calls, (QStringList{"connect pop.example", "auth 7 user secret 0", "status 1",
                                           "size 1", "mail 1", "status 2", "size 2", "mail 2",
                                           "status 3", "size 3", "mail 3", "close 7"}));
-        MsgForm* notice = win<MsgForm>();
+        NewMailNotice* notice = win<NewMailNotice>();
         QVERIFY(notice->isVisible());
         QCOMPARE(notice->Text2->text(), QStringLiteral("3"));
         QCOMPARE(notice->Text1->text(), QStringLiteral("新着メールが有ります。"));
         QCOMPARE(BarkMode, qint16(1));
-        QVERIFY(win<Form3>()->isVisible());
-        QCOMPARE(win<Form3>()->Left(), win<Form1>()->Left());
+        QVERIFY(win<Companion>()->isVisible());
+        QCOMPARE(win<Companion>()->Left(), win<StartupCharacter>()->Left());
         QVERIFY(boxes.isEmpty());
 
         // A second check reuses the open notice.
         mail.count = 0;
-        CheckMail();
-        QCOMPARE(win<MsgForm>(), notice);
+        checkMail();
+        QCOMPARE(win<NewMailNotice>(), notice);
         QCOMPARE(notice->Text2->text(), QStringLiteral("0"));
         QCOMPARE(notice->Text1->text(), QStringLiteral("新着メールはありませんでした。"));
         // Closing the notice ends bark mode.
@@ -225,51 +225,51 @@ class TestPanel : public QObject {
 
     void apopFlagAnyNonZero() {
         ApopFlag = 2;
-        CheckMail();
+        checkMail();
         QCOMPARE(mail.calls.value(1), QStringLiteral("auth 7 user secret -1"));
     }
 
     void failedLoginShowsTheLibraryText() {
         mail.count = -3;
         mail.failure = QStringLiteral("認証に失敗しました") + QChar(0) + QStringLiteral("junk");
-        CheckMail();
+        checkMail();
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].text, QStringLiteral("認証に失敗しました"));
         QCOMPARE(boxes[0].style, 0);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
-        QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("-3"));
-        QCOMPARE(win<MsgForm>()->Text1->text(), QStringLiteral("新着メールはありませんでした。"));
+        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("-3"));
+        QCOMPARE(win<NewMailNotice>()->Text1->text(), QStringLiteral("新着メールはありませんでした。"));
         QCOMPARE(mail.calls.last(), QStringLiteral("close 7"));
     }
 
     void unreachableServerIsAnErrorNotAnEmptyMailbox() {
         mail.handle = -1;
         mail.failure = QStringLiteral("サーバー pop.example に接続できませんでした。");
-        CheckMail();
+        checkMail();
         QCOMPARE(mail.calls, QStringList{"connect pop.example"});
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
         QVERIFY(boxes[0].text.contains(QStringLiteral("pop.example")));
-        QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("-1"));
+        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("-1"));
     }
 
     void incompleteAccountOpensTheDialog() {
         writeAccount("user", "");
-        CheckMail();
+        checkMail();
         QCOMPARE(mail.calls, (QStringList{"connect pop.example", "close 7"}));
-        QVERIFY(win<IdPassForm>()->isVisible());
-        QCOMPARE(win<IdPassForm>()->IdText->text(), QStringLiteral("user"));
-        QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("0"));
+        QVERIFY(win<AccountDialog>()->isVisible());
+        QCOMPARE(win<AccountDialog>()->IdText->text(), QStringLiteral("user"));
+        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("0"));
     }
 
     void noServerOpensTheServerDialog() {
         Pop3Server.clear();
-        WindowRegistry::unload<OptionForm>();
-        CheckMail();
+        WindowRegistry::unload<ServerDialog>();
+        checkMail();
         QVERIFY(mail.calls.isEmpty());
-        QVERIFY(win<OptionForm>()->isVisible());
-        QCOMPARE(win<MsgForm>()->Text2->text(), QStringLiteral("0"));
-        WindowRegistry::unload<OptionForm>();
+        QVERIFY(win<ServerDialog>()->isVisible());
+        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("0"));
+        WindowRegistry::unload<ServerDialog>();
     }
 
     // Servers that offered STLS are known after a restart, the newest kMaxServers of them.
@@ -296,10 +296,10 @@ class TestPanel : public QObject {
 
     void hangUpFlagIsReadFromTheBox() {
         // The flag loads the settings dialog hidden again when a check needs it.
-        WindowRegistry::unload<SetForm>();
-        CheckMail();
-        QVERIFY(WindowRegistry::isLoaded<SetForm>());
-        QVERIFY(!win<SetForm>()->isVisible());
+        WindowRegistry::unload<SettingsDialog>();
+        checkMail();
+        QVERIFY(WindowRegistry::isLoaded<SettingsDialog>());
+        QVERIFY(!win<SettingsDialog>()->isVisible());
     }
 };
 

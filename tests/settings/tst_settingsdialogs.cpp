@@ -3,11 +3,11 @@
 
 #include "Cp932.h"
 #include "DataFiles.h"
-#include "IdPassForm.h"
+#include "AccountDialog.h"
 #include "MsgBox.h"
-#include "OptionForm.h"
+#include "ServerDialog.h"
 #include "ServerSettings.h"
-#include "SetForm.h"
+#include "SettingsDialog.h"
 #include "SharedSettings.h"
 #include "TestFolders.h"
 #include "WindowRegistry.h"
@@ -121,22 +121,22 @@ void TestSettingsDialogs::useFolders(bool withDataFolder) {
 }
 
 void TestSettingsDialogs::unloadAll() {
-    WindowRegistry::unload<IdPassForm>();
-    WindowRegistry::unload<OptionForm>();
-    WindowRegistry::unload<SetForm>();
+    WindowRegistry::unload<AccountDialog>();
+    WindowRegistry::unload<ServerDialog>();
+    WindowRegistry::unload<SettingsDialog>();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void TestSettingsDialogs::tabOrders() {
-    IdPassForm* a = win<IdPassForm>();
+    AccountDialog* a = win<AccountDialog>();
     QCOMPARE(a->focusWidget(), a->Check1);
     QCOMPARE(tabChain(a->Check1),
              (QList<QWidget*>{a->Check1, a->CancelCommand, a->OKCommand, a->PassText, a->IdText}));
-    OptionForm* o = win<OptionForm>();
+    ServerDialog* o = win<ServerDialog>();
     QCOMPARE(o->focusWidget(), o->MailText);
     QCOMPARE(tabChain(o->MailText), (QList<QWidget*>{o->MailText, o->CancelCommand, o->OkCommand,
                                                      o->ApopCheck, o->Pop3Text, o->SmtpText}));
-    SetForm* s = win<SetForm>();
+    SettingsDialog* s = win<SettingsDialog>();
     QCOMPARE(s->focusWidget(), s->Check1);
     QCOMPARE(tabChain(s->Check1), (QList<QWidget*>{s->Check1, s->Command1, s->Command2}));
     // Access keys of the server labels lead to their boxes.
@@ -147,7 +147,7 @@ void TestSettingsDialogs::idPassLoad() {
     TestFolders::write(m_folders->dataFile("iniIdPass.ini"),
                        "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田")) +
                            "\r\nNAME2=secret\r\nNAME3=1\r\n");
-    IdPassForm* f = win<IdPassForm>();
+    AccountDialog* f = win<AccountDialog>();
     QVERIFY(!f->isVisible());
     QCOMPARE(f->IdText->text(), QStringLiteral("山田"));
     QCOMPARE(f->PassText->text(), QStringLiteral("secret"));
@@ -189,7 +189,7 @@ void TestSettingsDialogs::idPassKeys() {
     const QString path = m_folders->dataFile("iniIdPass.ini");
     TestFolders::write(path, "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
 
-    IdPassForm* f = win<IdPassForm>();
+    AccountDialog* f = win<AccountDialog>();
     f->Show();
     f->IdText->setText(QStringLiteral("new"));
     f->PassText->setText(QStringLiteral("newpw"));
@@ -199,7 +199,7 @@ void TestSettingsDialogs::idPassKeys() {
     w->setFocus();
     QTest::keyClick(w, Qt::Key(key));
 
-    QVERIFY(!WindowRegistry::isLoaded<IdPassForm>());
+    QVERIFY(!WindowRegistry::isLoaded<AccountDialog>());
     QCOMPARE(TestFolders::read(path), file);
     QCOMPARE(UserId, userId);
     QVERIFY(m_shown.isEmpty());
@@ -207,7 +207,7 @@ void TestSettingsDialogs::idPassKeys() {
 
 void TestSettingsDialogs::idPassUnencodable() {
     const QString path = m_folders->dataFile("iniIdPass.ini");
-    IdPassForm* f = win<IdPassForm>();
+    AccountDialog* f = win<AccountDialog>();
     f->IdText->setText(QStringLiteral("user😀"));
     f->PassText->setText(QStringLiteral("pw"));
     f->Check1->setChecked(true);
@@ -218,7 +218,7 @@ void TestSettingsDialogs::idPassUnencodable() {
     QVERIFY(m_shown[0].style & MsgBoxStyle::Critical);
     QVERIFY2(m_shown[0].text.contains(QStringLiteral("「ID」")), qPrintable(m_shown[0].text));
     QVERIFY(!m_shown[0].text.contains(QStringLiteral("Password")));
-    QVERIFY(WindowRegistry::isLoaded<IdPassForm>());
+    QVERIFY(WindowRegistry::isLoaded<AccountDialog>());
     QVERIFY(!QFile::exists(path));
     QCOMPARE(UserId, QString());
 }
@@ -249,7 +249,7 @@ void TestSettingsDialogs::idPassUnwritable() {
     const QString path = m_folders->dataFile("iniIdPass.ini");
     const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
     TestFolders::write(path, before);
-    IdPassForm* f = win<IdPassForm>();
+    AccountDialog* f = win<AccountDialog>();
     f->IdText->setText(QStringLiteral("a new and longer user id"));
     f->PassText->setText(QStringLiteral("newpw"));
     f->Check1->setChecked(save);
@@ -261,7 +261,7 @@ void TestSettingsDialogs::idPassUnwritable() {
     QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
     QVERIFY(m_shown[0].style & MsgBoxStyle::Critical);
     QCOMPARE(m_shown[0].text, text.arg(path));
-    QCOMPARE(WindowRegistry::isLoaded<IdPassForm>(), stillOpen);
+    QCOMPARE(WindowRegistry::isLoaded<AccountDialog>(), stillOpen);
     if (stillOpen)
         QCOMPARE(f->IdText->text(), QStringLiteral("a new and longer user id"));
     QCOMPARE(UserId, QStringLiteral("a new and longer user id"));
@@ -284,7 +284,7 @@ void TestSettingsDialogs::idPassMissingDataFolder() {
     QFETCH(bool, save);
     QFETCH(QString, text);
     useFolders(false);
-    IdPassForm* f = win<IdPassForm>();
+    AccountDialog* f = win<AccountDialog>();
     f->IdText->setText(QStringLiteral("u"));
     f->PassText->setText(QStringLiteral("p"));
     f->Check1->setChecked(save);
@@ -294,7 +294,7 @@ void TestSettingsDialogs::idPassMissingDataFolder() {
         QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
         QCOMPARE(m_shown[0].text, text.arg(m_folders->dataFolder()));
     }
-    QVERIFY(!WindowRegistry::isLoaded<IdPassForm>());
+    QVERIFY(!WindowRegistry::isLoaded<AccountDialog>());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
     QCOMPARE(UserId, QStringLiteral("u"));
     QCOMPARE(UserPass, QStringLiteral("p"));
@@ -317,7 +317,7 @@ void TestSettingsDialogs::optionLoad() {
     Pop3Server = QStringLiteral("pop.example.jp");
     MailAddress = QStringLiteral("me@example.jp");
     ApopFlag = qint16(flag);
-    OptionForm* f = win<OptionForm>();
+    ServerDialog* f = win<ServerDialog>();
     QVERIFY(f->isVisible());
     QVERIFY(f->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(f->windowTitle(), QStringLiteral("サーバー"));
@@ -346,13 +346,13 @@ void TestSettingsDialogs::optionKeys() {
     QFETCH(int, key);
     QFETCH(bool, stillOpen);
     QFETCH(bool, saved);
-    OptionForm* f = win<OptionForm>();
+    ServerDialog* f = win<ServerDialog>();
     f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
     QWidget* w = f->findChild<QWidget*>(target);
     QVERIFY(w);
     w->setFocus();
     QTest::keyClick(w, Qt::Key(key));
-    QCOMPARE(WindowRegistry::isLoaded<OptionForm>(), stillOpen);
+    QCOMPARE(WindowRegistry::isLoaded<ServerDialog>(), stillOpen);
     QCOMPARE(QFile::exists(m_folders->workFile("vbmail.ini")), saved);
     QCOMPARE(Pop3Server, saved ? QStringLiteral("pop.example.jp") : QString());
 }
@@ -384,7 +384,7 @@ void TestSettingsDialogs::optionSave() {
     QFETCH(int, boxState);
     QFETCH(QByteArray, file);
     ApopFlag = qint16(flagBefore);
-    OptionForm* f = win<OptionForm>();
+    ServerDialog* f = win<ServerDialog>();
     f->SmtpText->setText(fields[0]);
     f->Pop3Text->setText(fields[1]);
     f->MailText->setText(fields[2]);
@@ -392,7 +392,7 @@ void TestSettingsDialogs::optionSave() {
         f->ApopCheck->setCheckState(Qt::CheckState(boxState));
     QTest::mouseClick(f->OkCommand, Qt::LeftButton);
     QVERIFY(m_shown.isEmpty());
-    QVERIFY(!WindowRegistry::isLoaded<OptionForm>());
+    QVERIFY(!WindowRegistry::isLoaded<ServerDialog>());
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), file);
     QCOMPARE(SmtpServer, fields[0]);
     QCOMPARE(Pop3Server, fields[1]);
@@ -401,7 +401,7 @@ void TestSettingsDialogs::optionSave() {
 
 void TestSettingsDialogs::optionGreyedBoxLeavesGrey() {
     ApopFlag = 2;
-    OptionForm* f = win<OptionForm>();
+    ServerDialog* f = win<ServerDialog>();
     QList<Qt::CheckState> states;
     for (int i = 0; i < 3; ++i) {
         QTest::mouseClick(f->ApopCheck, Qt::LeftButton, {}, QPoint(6, f->ApopCheck->height() / 2));
@@ -411,7 +411,7 @@ void TestSettingsDialogs::optionGreyedBoxLeavesGrey() {
 }
 
 void TestSettingsDialogs::optionUnencodable() {
-    OptionForm* f = win<OptionForm>();
+    ServerDialog* f = win<ServerDialog>();
     f->SmtpText->setText(QStringLiteral("smtp.example.jp"));
     f->Pop3Text->setText(QStringLiteral("pop🐶.example.jp"));
     f->MailText->setText(QStringLiteral("me©example.jp"));
@@ -422,7 +422,7 @@ void TestSettingsDialogs::optionUnencodable() {
              qPrintable(m_shown[0].text));
     QVERIFY(m_shown[0].text.contains(QStringLiteral("「メールアドレス」")));
     QVERIFY(!m_shown[0].text.contains(QStringLiteral("SMTP")));
-    QVERIFY(WindowRegistry::isLoaded<OptionForm>());
+    QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
     QVERIFY(!QFile::exists(m_folders->workFile("vbmail.ini")));
     QCOMPARE(Pop3Server, QString());
     QCOMPARE(SmtpServer, QString());
@@ -431,7 +431,7 @@ void TestSettingsDialogs::optionUnencodable() {
 void TestSettingsDialogs::optionUnwritable() {
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(m_folders->workFile("vbmail.ini"), before);
-    OptionForm* f = win<OptionForm>();
+    ServerDialog* f = win<ServerDialog>();
     f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
     {
         FullDisk full;
@@ -440,7 +440,7 @@ void TestSettingsDialogs::optionUnwritable() {
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
     QVERIFY(m_shown[0].text.contains(QStringLiteral("vbmail.ini")));
-    QVERIFY(WindowRegistry::isLoaded<OptionForm>());
+    QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
     QCOMPARE(f->Pop3Text->text(), QStringLiteral("pop.example.jp"));
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), before);
 }
@@ -467,7 +467,7 @@ void TestSettingsDialogs::optionAfterFailedSave() {
         return QStringList{SmtpServer, Pop3Server, MailAddress, QString::number(ApopFlag)};
     };
 
-    OptionForm* f = win<OptionForm>();
+    ServerDialog* f = win<ServerDialog>();
     f->SmtpText->setText(newValues[0]);
     f->Pop3Text->setText(newValues[1]);
     f->MailText->setText(newValues[2]);
@@ -481,7 +481,7 @@ void TestSettingsDialogs::optionAfterFailedSave() {
              QStringLiteral("サーバーの設定を保存できませんでした。\n%1 に書き込めません。\n"
                             "フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。")
                  .arg(path));
-    QVERIFY(WindowRegistry::isLoaded<OptionForm>());
+    QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
     QCOMPARE(inUse(), oldValues);
 
     if (then == "cancel")
@@ -492,14 +492,14 @@ void TestSettingsDialogs::optionAfterFailedSave() {
         f->close();
     else
         QTest::mouseClick(f->OkCommand, Qt::LeftButton);
-    QVERIFY(!WindowRegistry::isLoaded<OptionForm>());
+    QVERIFY(!WindowRegistry::isLoaded<ServerDialog>());
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(inUse(), newInUse ? newValues : oldValues);
     QCOMPARE(TestFolders::read(path),
              newInUse ? QByteArray("SMTP=new-smtp\r\nPOP3=new-pop3\r\nMAIL=new-mail\r\nAPOP=1\r\n")
                       : before);
     // The dialog opens again with the values in use.
-    QCOMPARE(win<OptionForm>()->Pop3Text->text(), inUse()[1]);
+    QCOMPARE(win<ServerDialog>()->Pop3Text->text(), inUse()[1]);
 }
 
 void TestSettingsDialogs::setFormLoad_data() {
@@ -516,7 +516,7 @@ void TestSettingsDialogs::setFormLoad() {
     QFETCH(bool, ticked);
     if (!file.isEmpty())
         TestFolders::write(m_folders->dataFile("ini.ini"), file);
-    SetForm* f = win<SetForm>();
+    SettingsDialog* f = win<SettingsDialog>();
     QVERIFY(!f->isVisible());
     QCOMPARE(f->windowTitle(), QStringLiteral("設定"));
     QCOMPARE(f->Check1->isChecked(), ticked);
@@ -556,29 +556,29 @@ void TestSettingsDialogs::setFormUnloadStores() {
     QFETCH(bool, ticked);
     QFETCH(QByteArray, file);
     TestFolders::write(m_folders->dataFile("ini.ini"), "[EXEINI]\r\nNUMBER=2\r\n");
-    SetForm* f = win<SetForm>();
+    SettingsDialog* f = win<SettingsDialog>();
     f->Show();
     f->Check1->setChecked(ticked);
     QVERIFY(!f->close()); // the close box: the window unloads itself
-    QVERIFY(!WindowRegistry::isLoaded<SetForm>());
+    QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
     QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), file);
     QVERIFY(m_shown.isEmpty());
 }
 
 void TestSettingsDialogs::setFormUnloadWithoutDataFolder() {
     useFolders(false);
-    SetForm* f = win<SetForm>();
+    SettingsDialog* f = win<SettingsDialog>();
     f->Check1->setChecked(true);
     QVERIFY(f->Unload());
     QVERIFY(m_shown.isEmpty());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
-    QCOMPARE(win<SetForm>()->Check1->isChecked(), false);
+    QCOMPARE(win<SettingsDialog>()->Check1->isChecked(), false);
 }
 
 void TestSettingsDialogs::setFormUnloadUnwritable() {
     const QByteArray before("[EXEINI]\r\nNUMBER=0\r\n");
     TestFolders::write(m_folders->dataFile("ini.ini"), before);
-    SetForm* f = win<SetForm>();
+    SettingsDialog* f = win<SettingsDialog>();
     f->Check1->setChecked(true);
     {
         FullDisk full;
@@ -587,25 +587,25 @@ void TestSettingsDialogs::setFormUnloadUnwritable() {
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
     QVERIFY(m_shown[0].text.contains(QStringLiteral("ini.ini")));
-    QVERIFY(!WindowRegistry::isLoaded<SetForm>());
+    QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
     QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), before);
 }
 
 void TestSettingsDialogs::setFormOpensBothDialogs() {
     TestFolders::write(m_folders->dataFile("iniIdPass.ini"), "[EXEINI]\r\nNAME=stored\r\n");
-    SetForm* f = win<SetForm>();
+    SettingsDialog* f = win<SettingsDialog>();
     f->Show();
     QTest::mouseClick(f->Command1, Qt::LeftButton);
     QTest::mouseClick(f->Command2, Qt::LeftButton);
-    QVERIFY(win<IdPassForm>()->isVisible());
-    QCOMPARE(win<IdPassForm>()->IdText->text(), QStringLiteral("stored"));
-    QVERIFY(win<OptionForm>()->isVisible());
+    QVERIFY(win<AccountDialog>()->isVisible());
+    QCOMPARE(win<AccountDialog>()->IdText->text(), QStringLiteral("stored"));
+    QVERIFY(win<ServerDialog>()->isVisible());
     QVERIFY(f->isVisible());
 
     // A second press keeps what was typed: the dialog is not loaded again.
-    win<IdPassForm>()->IdText->setText(QStringLiteral("typed"));
+    win<AccountDialog>()->IdText->setText(QStringLiteral("typed"));
     QTest::mouseClick(f->Command1, Qt::LeftButton);
-    QCOMPARE(win<IdPassForm>()->IdText->text(), QStringLiteral("typed"));
+    QCOMPARE(win<AccountDialog>()->IdText->text(), QStringLiteral("typed"));
 }
 
 void TestSettingsDialogs::saveNeverGoesThroughLinks_data() {
@@ -630,19 +630,19 @@ void TestSettingsDialogs::saveNeverGoesThroughLinks() {
 
     ::alarm(20); // a save that blocks ends the run here rather than at the test's time-out
     if (file == "vbmail.ini") {
-        OptionForm* f = win<OptionForm>();
+        ServerDialog* f = win<ServerDialog>();
         f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
         QTest::mouseClick(f->OkCommand, Qt::LeftButton);
-        QVERIFY(WindowRegistry::isLoaded<OptionForm>());
+        QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
     } else if (file == "iniIdPass.ini") {
-        IdPassForm* f = win<IdPassForm>();
+        AccountDialog* f = win<AccountDialog>();
         f->IdText->setText(QStringLiteral("user"));
         f->PassText->setText(QStringLiteral("secret"));
         f->Check1->setChecked(true);
         QTest::mouseClick(f->OKCommand, Qt::LeftButton);
-        QVERIFY(WindowRegistry::isLoaded<IdPassForm>());
+        QVERIFY(WindowRegistry::isLoaded<AccountDialog>());
     } else {
-        SetForm* f = win<SetForm>();
+        SettingsDialog* f = win<SettingsDialog>();
         f->Check1->setChecked(true);
         QVERIFY(f->Unload());
     }
@@ -678,9 +678,9 @@ void TestSettingsDialogs::screenshots() {
     Pop3Server = QStringLiteral("pop.example.jp");
     MailAddress = QStringLiteral("taro@example.jp");
     ApopFlag = 1;
-    QList<QPair<QString, QWidget*>> forms{{"IdPassForm", win<IdPassForm>()},
-                                          {"OptionForm", win<OptionForm>()},
-                                          {"SetForm", win<SetForm>()}};
+    QList<QPair<QString, QWidget*>> forms{{"AccountDialog", win<AccountDialog>()},
+                                          {"ServerDialog", win<ServerDialog>()},
+                                          {"SettingsDialog", win<SettingsDialog>()}};
     for (const auto& [name, form] : forms) {
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form));

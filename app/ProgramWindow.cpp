@@ -1,4 +1,4 @@
-#include "VbForm.h"
+#include "ProgramWindow.h"
 
 #include "Twips.h"
 
@@ -8,36 +8,36 @@
 #include <QScreen>
 #include <QTimer>
 
-VbForm::VbForm(QWidget* parent) : QWidget(parent)
+ProgramWindow::ProgramWindow(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
-void VbForm::setLeft(float twips)
+void ProgramWindow::setLeft(float twips)
 {
     m_left = twips;
     placeNative();
 }
 
-void VbForm::setTop(float twips)
+void ProgramWindow::setTop(float twips)
 {
     m_top = twips;
     placeNative();
 }
 
-void VbForm::setWidth(float twips)
+void ProgramWindow::setWidth(float twips)
 {
     m_width = twips;
     resize(Twips::toPixelsX(m_width), height());
 }
 
-void VbForm::setHeight(float twips)
+void ProgramWindow::setHeight(float twips)
 {
     m_height = twips;
     resize(width(), Twips::toPixelsY(m_height));
 }
 
-void VbForm::placeNative()
+void ProgramWindow::placeNative()
 {
     const QPoint target(Twips::toPixelsX(m_left), Twips::toPixelsY(m_top));
     if (pos() != target || nativePosition() != target) {
@@ -50,7 +50,7 @@ void VbForm::placeNative()
     }
 }
 
-void VbForm::moveEvent(QMoveEvent* event)
+void ProgramWindow::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
     // Our own moves are announced before the window system has carried them out, and reported
@@ -72,7 +72,7 @@ void VbForm::moveEvent(QMoveEvent* event)
         m_top = float(now.y()) * Twips::perPixelY();
 }
 
-void VbForm::Show()
+void ProgramWindow::Show()
 {
     if (isVisible()) {
         // A minimised window counts as visible; showing it brings it back.
@@ -85,9 +85,9 @@ void VbForm::Show()
     show();
 }
 
-void VbForm::Hide() { hide(); }
+void ProgramWindow::Hide() { hide(); }
 
-void VbForm::makeTopmost(bool showWindow)
+void ProgramWindow::makeTopmost(bool showWindow)
 {
     if (!(windowFlags() & Qt::WindowStaysOnTopHint)) {
         const bool wasVisible = isVisible();
@@ -101,13 +101,13 @@ void VbForm::makeTopmost(bool showWindow)
     raise();
 }
 
-void VbForm::centreOnScreen()
+void ProgramWindow::centreOnScreen()
 {
     m_centreWhenFramed = !isWindow() || windowFlags() & Qt::FramelessWindowHint ? 0 : 20;
     placeCentred();
 }
 
-void VbForm::placeCentred()
+void ProgramWindow::placeCentred()
 {
     const QScreen* s = QGuiApplication::primaryScreen();
     if (!s)
@@ -120,14 +120,14 @@ void VbForm::placeCentred()
     setTop(float(topLeft.y()) * Twips::perPixelY());
 }
 
-void VbForm::showEvent(QShowEvent* event)
+void ProgramWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (m_centreWhenFramed > 0)
-        QTimer::singleShot(0, this, &VbForm::centreOnceFramed);
+        QTimer::singleShot(0, this, &ProgramWindow::centreOnceFramed);
 }
 
-void VbForm::centreOnceFramed()
+void ProgramWindow::centreOnceFramed()
 {
     // The window manager's frame is known only once the window is on the screen; centre the whole
     // window then, unless the user has moved it meanwhile.
@@ -135,7 +135,7 @@ void VbForm::centreOnceFramed()
         return;
     if (frameGeometry().size() == size()) {
         --m_centreWhenFramed;
-        QTimer::singleShot(25, this, &VbForm::centreOnceFramed);
+        QTimer::singleShot(25, this, &ProgramWindow::centreOnceFramed);
         return;
     }
     m_centreWhenFramed = 0;
@@ -143,7 +143,7 @@ void VbForm::centreOnceFramed()
         placeCentred();
 }
 
-bool VbForm::Unload()
+bool ProgramWindow::Unload()
 {
     if (m_unloading)
         return true;
@@ -158,7 +158,7 @@ bool VbForm::Unload()
     return true;
 }
 
-void VbForm::closeEvent(QCloseEvent* event)
+void ProgramWindow::closeEvent(QCloseEvent* event)
 {
     // The close box and the system's close command unload the window.
     event->ignore();

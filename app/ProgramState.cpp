@@ -1,4 +1,4 @@
-#include "Module1.h"
+#include "ProgramState.h"
 
 qint16 BarkMode = 0;
 PointApi CursorPos;

@@ -2,14 +2,14 @@
 // The new-mail notice: a line of text and the number of messages, centred and always on top.
 // Closing it ends bark mode and silences the sound; it leaves the companion where it stands.
 
-#include "VbForm.h"
+#include "ProgramWindow.h"
 
 class QLineEdit;
 
-class MsgForm : public VbForm {
+class NewMailNotice : public ProgramWindow {
     Q_OBJECT
 public:
-    explicit MsgForm(QWidget* parent = nullptr);
+    explicit NewMailNotice(QWidget* parent = nullptr);
 
     QLineEdit* Text1 = nullptr; // the result message
     QLineEdit* Text2 = nullptr; // the count

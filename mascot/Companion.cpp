@@ -1,45 +1,45 @@
-#include "Form3.h"
+#include "Companion.h"
 
-#include "Form1.h"
-#include "Module4.h"
+#include "StartupCharacter.h"
+#include "EffectSound.h"
 #include "Program.h"
 #include "WindowRegistry.h"
 #include "nMail.h"
 
 #include <QTimer>
 
-Form3::Form3(QWidget* parent)
+Companion::Companion(QWidget* parent)
     : CharacterWindow(QStringLiteral("Form3"), "DEFGDEGF", 2400, 300, parent)
 {
     Timer2 = new QTimer(this);
     Timer2->setInterval(1000);
-    connect(Timer2, &QTimer::timeout, this, &Form3::Timer2_Timer);
+    connect(Timer2, &QTimer::timeout, this, &Companion::meetCharacter);
     Timer2->start();
 }
 
-void Form3::Form_Load() { loadCharacter(); }
+void Companion::Form_Load() { loadCharacter(); }
 
-void Form3::Timer1_Timer() { runTick(false); }
+void Companion::tick() { runTick(false); }
 
-void Form3::Timer2_Timer()
+void Companion::meetCharacter()
 {
     // The wait below lasts longer than the interval; never nest.
     if (m_inMeeting)
         return;
-    Form1* f1 = win<Form1>();
+    StartupCharacter* f1 = win<StartupCharacter>();
     if (Left() == f1->Left() && Top() == f1->Top()) {
         m_inMeeting = true;
-        Command2_Click();
+        playSound();
         const qint32 pause = 1200;
         Wait(pause);
         m_inMeeting = false;
     }
 }
 
-void Form3::Form_Unload()
+void Companion::Form_Unload()
 {
-    win<Form1>()->Show();
-    PlayEffectSound(QString(), false, false, false, true);
+    win<StartupCharacter>()->Show();
+    EffectSound::stop();
     NMailEndWinSock();
     Program::endAtOnce();
 }

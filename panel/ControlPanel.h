@@ -2,15 +2,15 @@
 // The control panel: a thin always-on-top bar of buttons under the startup character, which it
 // holds at a fixed offset above itself while it is open.
 
-#include "VbForm.h"
+#include "ProgramWindow.h"
 
 class QPushButton;
 class QTimer;
 
-class Form2 : public VbForm {
+class ControlPanel : public ProgramWindow {
     Q_OBJECT
 public:
-    explicit Form2(QWidget* parent = nullptr);
+    explicit ControlPanel(QWidget* parent = nullptr);
 
     QPushButton* Command1 = nullptr; // 吠える
     QPushButton* Command2 = nullptr; // 受信
@@ -22,12 +22,12 @@ public:
     void Form_Load() override;
     bool Form_QueryUnload() override;
     void Form_Unload() override;
-    void Timer1_Timer();
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
-    void Command4_Click();
-    void Command5_Click();
+    void holdCharacter();
+    void bark();
+    void checkMail();
+    void openSettings();
+    void offerHomePage();
+    void hangUp();
 
     // The offsets that pin the character: it stands 3000 twips above and 100 right of the panel.
     static constexpr float kCharacterAbove = 3000;

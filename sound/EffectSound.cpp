@@ -1,7 +1,7 @@
-#include "Module4.h"
+#include "EffectSound.h"
 
-#include "sound/EffectSoundPlayer.h"
-#include "sound/QtSoundOutput.h"
+#include "EffectSoundPlayer.h"
+#include "QtSoundOutput.h"
 
 #include <QCoreApplication>
 
@@ -22,11 +22,18 @@ EffectSoundPlayer& player() {
 
 } // namespace
 
-qint32 PlayEffectSound(const QString& path, bool synchronous, bool loop, bool fromMemory,
-                       bool stopFirst) {
+namespace EffectSound {
+
+qint32 play(const QString& path, bool synchronous, bool loop, bool fromMemory, bool stopFirst) {
     return player().play(path, synchronous, loop, fromMemory, stopFirst);
 }
 
-QString EffectSoundMessage(qint32 code) {
+void stop() {
+    player().play(QString(), false, false, false, true);
+}
+
+QString message(qint32 code) {
     return EffectSoundPlayer::message(code);
 }
+
+} // namespace EffectSound

@@ -1,10 +1,10 @@
-#include "SetForm.h"
+#include "SettingsDialog.h"
 
 #include "DataFiles.h"
 #include "DialogLook.h"
 #include "ErrorMessages.h"
-#include "IdPassForm.h"
-#include "OptionForm.h"
+#include "AccountDialog.h"
+#include "ServerDialog.h"
 #include "Twips.h"
 #include "WindowRegistry.h"
 
@@ -15,7 +15,7 @@
 
 using DialogLook::place;
 
-SetForm::SetForm(QWidget* parent) : VbForm(parent) {
+SettingsDialog::SettingsDialog(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("設定"), 3120, 1065);
     centreOnScreen();
 
@@ -42,35 +42,35 @@ SetForm::SetForm(QWidget* parent) : VbForm(parent) {
     DialogLook::setTextColour(Label1, 0x00FF0000);
     DialogLook::fitText(Label1);
 
-    connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
+    connect(Command1, &QPushButton::clicked, this, &SettingsDialog::editAccount);
+    connect(Command2, &QPushButton::clicked, this, &SettingsDialog::editServer);
 
     setTabOrder(Check1, Command1);
     setTabOrder(Command1, Command2);
     Check1->setFocus();
 }
 
-void SetForm::Form_Load() {
+void SettingsDialog::Form_Load() {
     ApplyHangUpFlagTo(Check1);
 }
 
-void SetForm::Form_Unload() {
+void SettingsDialog::Form_Unload() {
     // The unload goes on whatever happens: the dialog has no other way to close.
     if (WriteHangUpFlag(Check1->checkState() == Qt::Checked) == ProfileFile::WriteStatus::Failed)
         ErrorMessages::show(
             ErrorMessages::notWritten(QStringLiteral("切断の設定"), hangUpFilePath()));
 }
 
-void SetForm::Command1_Click() {
-    win<IdPassForm>()->Show();
+void SettingsDialog::editAccount() {
+    win<AccountDialog>()->Show();
 }
 
-void SetForm::Command2_Click() {
-    win<OptionForm>()->Show();
+void SettingsDialog::editServer() {
+    win<ServerDialog>()->Show();
 }
 
-void SetForm::paintEvent(QPaintEvent* event) {
-    VbForm::paintEvent(event);
+void SettingsDialog::paintEvent(QPaintEvent* event) {
+    ProgramWindow::paintEvent(event);
     // Line1: a blue rule across the whole dialog.
     QPainter p(this);
     p.setPen(QPen(Twips::oleColor(0x00FF0000), 1));

@@ -11,10 +11,10 @@
 #include <climits>
 #include <functional>
 
-class VbForm : public QWidget {
+class ProgramWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit VbForm(QWidget* parent = nullptr);
+    explicit ProgramWindow(QWidget* parent = nullptr);
 
     float Left() const { return m_left; }
     float Top() const { return m_top; }

@@ -1,7 +1,7 @@
 // The effect sound through the real output: a PulseAudio server of the test's own with a null
 // sink, whose monitor is recorded to hear what came out.
 
-#include "Module4.h"
+#include "EffectSound.h"
 #include "WavFixture.h"
 
 #include <QElapsedTimer>
@@ -97,7 +97,7 @@ void TestEffectSoundPulse::initTestCase() {
 }
 
 void TestEffectSoundPulse::cleanupTestCase() {
-    PlayEffectSound(QString(), false, false, false, true);
+    EffectSound::stop();
     m_server.terminate();
     if (!m_server.waitForFinished(5000))
         m_server.kill();
@@ -117,7 +117,7 @@ void TestEffectSoundPulse::init() {
 }
 
 void TestEffectSoundPulse::cleanup() {
-    PlayEffectSound(QString(), false, false, false, true);
+    EffectSound::stop();
     m_recorder.terminate();
     if (!m_recorder.waitForFinished(5000))
         m_recorder.kill();
@@ -141,10 +141,10 @@ double TestEffectSoundPulse::rms(qint64 from, qint64 to) const {
 
 void TestEffectSoundPulse::loopPlaysUntilStopped() {
     const qint64 start = mark();
-    QCOMPARE(PlayEffectSound(m_tone, false, true, false, false), 0);
+    QCOMPARE(EffectSound::play(m_tone, false, true, false, false), 0);
     QTest::qWait(1500); // well past the 400 ms of the sound
     const qint64 stop = mark();
-    PlayEffectSound(QString(), false, false, false, true);
+    EffectSound::stop();
     QTest::qWait(700);
     const qint64 end = mark();
 
@@ -161,7 +161,7 @@ void TestEffectSoundPulse::synchronousReturnsWhenTheSoundHasEnded() {
     const qint64 start = mark();
     QElapsedTimer t;
     t.start();
-    QCOMPARE(PlayEffectSound(path, true, false, false, false), 0);
+    QCOMPARE(EffectSound::play(path, true, false, false, false), 0);
     const qint64 took = t.elapsed();
     QVERIFY2(took >= 650 && took < 700 + 2000, qPrintable(QString::number(took)));
     QTest::qWait(500);
@@ -170,30 +170,30 @@ void TestEffectSoundPulse::synchronousReturnsWhenTheSoundHasEnded() {
     QVERIFY(rms(start + ms(200), start + ms(550)) > Loud);
     QVERIFY(rms(end - ms(200), end) < Silent);
     // Ended, not merely returned: a new sound needs no stop request.
-    QCOMPARE(PlayEffectSound(m_tone, false, false, false, false), 0);
+    QCOMPARE(EffectSound::play(m_tone, false, false, false, false), 0);
 }
 
 void TestEffectSoundPulse::secondPlayWhilePlayingIsRefused() {
-    QCOMPARE(PlayEffectSound(m_tone, false, true, false, false), 0);
+    QCOMPARE(EffectSound::play(m_tone, false, true, false, false), 0);
     QTest::qWait(100);
-    QCOMPARE(PlayEffectSound(m_tone, false, false, false, false), 4);
-    QCOMPARE(PlayEffectSound(m_tone, false, false, true, false), 4);
+    QCOMPARE(EffectSound::play(m_tone, false, false, false, false), 4);
+    QCOMPARE(EffectSound::play(m_tone, false, false, true, false), 4);
     // The stop request that the program's callers send first.
-    QCOMPARE(PlayEffectSound(m_tone, false, false, false, true), 0);
+    QCOMPARE(EffectSound::play(m_tone, false, false, false, true), 0);
 }
 
 void TestEffectSoundPulse::quickStopAndPlayKeepsWorking() {
     // A barking companion sends a stop request and a new sound again and again; stale reports of
     // an earlier stream must not end or confuse the current one.
     for (int i = 0; i < 30; ++i) {
-        QCOMPARE(PlayEffectSound(m_tone, false, i % 2 == 0, i % 3 == 0, true), 0);
+        QCOMPARE(EffectSound::play(m_tone, false, i % 2 == 0, i % 3 == 0, true), 0);
         QTest::qWait(i % 5 * 10);
     }
     const qint64 start = mark();
-    QCOMPARE(PlayEffectSound(m_tone, false, true, false, true), 0);
+    QCOMPARE(EffectSound::play(m_tone, false, true, false, true), 0);
     QTest::qWait(800);
     const qint64 stop = mark();
-    PlayEffectSound(QString(), false, false, false, true);
+    EffectSound::stop();
     QTest::qWait(500);
     QVERIFY(rms(start + ms(250), stop - ms(50)) > Loud);
     QVERIFY(rms(stop + ms(250), mark()) < Silent);
@@ -205,7 +205,7 @@ void TestEffectSoundPulse::serverGoneIsAnError() {
     QTest::qWait(300);
     QElapsedTimer t;
     t.start();
-    QCOMPARE(PlayEffectSound(m_tone, false, false, false, false), 4);
+    QCOMPARE(EffectSound::play(m_tone, false, false, false, false), 4);
     QVERIFY(t.elapsed() < 5000);
 }
 

@@ -1,15 +1,15 @@
-#include "Form2.h"
+#include "ControlPanel.h"
 
 #include "CheckMail.h"
 #include "DialUp.h"
 #include "DialogLook.h"
-#include "Form1.h"
-#include "Form3.h"
+#include "StartupCharacter.h"
+#include "Companion.h"
 #include "HomePage.h"
-#include "Module1.h"
-#include "Module4.h"
+#include "ProgramState.h"
+#include "EffectSound.h"
 #include "MsgBox.h"
-#include "SetForm.h"
+#include "SettingsDialog.h"
 #include "WindowRegistry.h"
 
 #include <QEvent>
@@ -31,7 +31,7 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, float l, float 
 
 } // namespace
 
-Form2::Form2(QWidget* parent) : VbForm(parent)
+ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent)
 {
     DialogLook::setUpDialog(this, QStringLiteral("モコポン"), 2370, 225);
 
@@ -40,7 +40,7 @@ Form2::Form2(QWidget* parent) : VbForm(parent)
     Command3 = makeButton(this, QStringLiteral("設定"), 1200, 0, 615, 255, 0x00FF8080);
     Command4 = makeButton(this, QStringLiteral("HP"), 1800, 0, 600, 255, 0x0080FF80);
     Command5 = makeButton(this, QStringLiteral("切断"), 120, 480, 1095, 375, 0);
-    // 受信 is drawn over 設定's first pixel, as on the original bar.
+    // 受信 is drawn over 設定's first pixel, as on the Windows version's bar.
     Command2->raise();
     for (QPushButton* b : {Command2, Command3, Command4})
         b->installEventFilter(this);
@@ -50,50 +50,50 @@ Form2::Form2(QWidget* parent) : VbForm(parent)
     setTabOrder(Command4, Command5);
     setTabOrder(Command5, Command1);
 
-    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &Form2::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form2::Command4_Click);
-    connect(Command5, &QPushButton::clicked, this, &Form2::Command5_Click);
+    connect(Command1, &QPushButton::clicked, this, &ControlPanel::bark);
+    connect(Command2, &QPushButton::clicked, this, &ControlPanel::checkMail);
+    connect(Command3, &QPushButton::clicked, this, &ControlPanel::openSettings);
+    connect(Command4, &QPushButton::clicked, this, &ControlPanel::offerHomePage);
+    connect(Command5, &QPushButton::clicked, this, &ControlPanel::hangUp);
 
     // The panel's own moves pin the character at once (moveEvent); this timer only brings back a
     // character dragged away from its place, without the cost of a 1 ms poll.
     Timer1 = new QTimer(this);
     Timer1->setInterval(50);
-    connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Timer);
+    connect(Timer1, &QTimer::timeout, this, &ControlPanel::holdCharacter);
 }
 
-void Form2::Form_Load()
+void ControlPanel::Form_Load()
 {
-    Form1* character = win<Form1>();
+    StartupCharacter* character = win<StartupCharacter>();
     setTop(character->Top() + kCharacterAbove);
     setLeft(character->Left() - kCharacterRight);
     makeTopmost(true);
     // Held at once when its own screen keeping moves it, so the companion never meets it there.
     connect(character, &CharacterWindow::ticked, this, [this] {
         if (Timer1->isActive())
-            Timer1_Timer();
+            holdCharacter();
     });
     // 受信 comes first in the tab order, so the panel opens with the focus on it.
     Command2->setFocus();
     Timer1->start();
 }
 
-void Form2::Timer1_Timer()
+void ControlPanel::holdCharacter()
 {
-    Form1* character = win<Form1>();
+    StartupCharacter* character = win<StartupCharacter>();
     character->setTop(Top() - kCharacterAbove);
     character->setLeft(Left() + kCharacterRight);
 }
 
-void Form2::moveEvent(QMoveEvent* event)
+void ControlPanel::moveEvent(QMoveEvent* event)
 {
-    VbForm::moveEvent(event);
+    ProgramWindow::moveEvent(event);
     if (Timer1->isActive())
-        Timer1_Timer();
+        holdCharacter();
 }
 
-bool Form2::eventFilter(QObject* watched, QEvent* event)
+bool ControlPanel::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
         if (watched == Command2)
@@ -103,13 +103,13 @@ bool Form2::eventFilter(QObject* watched, QEvent* event)
         else if (watched == Command4)
             setWindowTitle(QStringLiteral("作者のHP"));
     }
-    return VbForm::eventFilter(watched, event);
+    return ProgramWindow::eventFilter(watched, event);
 }
 
-void Form2::Command1_Click()
+void ControlPanel::bark()
 {
-    Form3* companion = win<Form3>();
-    Form1* character = win<Form1>();
+    Companion* companion = win<Companion>();
+    StartupCharacter* character = win<StartupCharacter>();
     companion->Show();
     character->Hide();
     companion->setLeft(character->Left());
@@ -117,11 +117,11 @@ void Form2::Command1_Click()
     BarkMode = 1;
 }
 
-void Form2::Command2_Click() { CheckMail(); }
+void ControlPanel::checkMail() { ::checkMail(); }
 
-void Form2::Command3_Click() { win<SetForm>()->Show(); }
+void ControlPanel::openSettings() { win<SettingsDialog>()->Show(); }
 
-void Form2::Command4_Click()
+void ControlPanel::offerHomePage()
 {
     const int answer = MsgBox(QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"),
                               MsgBoxStyle::YesNo | MsgBoxStyle::Question, QStringLiteral("確認"));
@@ -129,23 +129,23 @@ void Form2::Command4_Click()
         OpenHomePage();
 }
 
-void Form2::Command5_Click() { HangUpDialUpConnections(); }
+void ControlPanel::hangUp() { HangUpDialUpConnections(); }
 
-bool Form2::Form_QueryUnload()
+bool ControlPanel::Form_QueryUnload()
 {
-    PlayEffectSound(QString(), false, false, false, true);
+    EffectSound::stop();
     return true;
 }
 
-void Form2::Form_Unload()
+void ControlPanel::Form_Unload()
 {
     Timer1->stop();
-    Form3* companion = win<Form3>();
-    Form1* character = win<Form1>();
+    Companion* companion = win<Companion>();
+    StartupCharacter* character = win<StartupCharacter>();
     companion->Hide();
     companion->setLeft(character->Left() + 1);
     companion->setTop(character->Top() + 1);
     character->Show();
     BarkMode = 0;
-    PlayEffectSound(QString(), false, false, false, true);
+    EffectSound::stop();
 }

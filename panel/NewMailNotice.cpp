@@ -1,14 +1,14 @@
-#include "MsgForm.h"
+#include "NewMailNotice.h"
 
 #include "DialogLook.h"
-#include "Module1.h"
-#include "Module4.h"
+#include "ProgramState.h"
+#include "EffectSound.h"
 #include "Twips.h"
 
 #include <QLineEdit>
 #include <QPalette>
 
-MsgForm::MsgForm(QWidget* parent) : VbForm(parent)
+NewMailNotice::NewMailNotice(QWidget* parent) : ProgramWindow(parent)
 {
     DialogLook::setUpDialog(this, QStringLiteral("新着お知らせ"), 3630, 270);
 
@@ -29,14 +29,14 @@ MsgForm::MsgForm(QWidget* parent) : VbForm(parent)
     setTabOrder(Text1, Text2);
 }
 
-void MsgForm::Form_Load()
+void NewMailNotice::Form_Load()
 {
     centreOnScreen();
     makeTopmost(true);
 }
 
-void MsgForm::Form_Unload()
+void NewMailNotice::Form_Unload()
 {
     BarkMode = 0;
-    PlayEffectSound(QString(), false, false, false, true);
+    EffectSound::stop();
 }

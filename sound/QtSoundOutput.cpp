@@ -13,7 +13,7 @@ QtSoundOutput::~QtSoundOutput() {
 }
 
 bool QtSoundOutput::start(std::unique_ptr<SndFile> sound, bool loop) {
-    // With no output device there is nothing to play on; the original platform's sound call
+    // With no output device there is nothing to play on; the Windows sound call
     // fails in that case, and so do we (the caller reports it as the output's error).
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull())

@@ -2,17 +2,17 @@
 // The server options dialog: SMTP server, POP3 server, mail address and APOP, written to
 // vbmail.ini by 設定. Topmost and centred; Enter does not press 設定, Esc presses 中止.
 
-#include "VbForm.h"
+#include "ProgramWindow.h"
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class OptionForm : public VbForm {
+class ServerDialog : public ProgramWindow {
     Q_OBJECT
   public:
-    explicit OptionForm(QWidget* parent = nullptr);
+    explicit ServerDialog(QWidget* parent = nullptr);
 
     void Form_Load() override;
     void OkCommand_Click();

@@ -1,4 +1,4 @@
-#include "OptionForm.h"
+#include "ServerDialog.h"
 
 #include "DialogLook.h"
 #include "ErrorMessages.h"
@@ -19,7 +19,7 @@ namespace {
 constexpr quint32 kBlue = 0x00FF0000;
 }
 
-OptionForm::OptionForm(QWidget* parent) : VbForm(parent) {
+ServerDialog::ServerDialog(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("サーバー"), 2910, 2970);
 
     Label1 = new QLabel(QStringLiteral("SMTPサーバー名(&S)"), this);
@@ -72,8 +72,8 @@ OptionForm::OptionForm(QWidget* parent) : VbForm(parent) {
     OkCommand->setAutoDefault(true);
     CancelCommand->setAutoDefault(true);
 
-    connect(OkCommand, &QPushButton::clicked, this, &OptionForm::OkCommand_Click);
-    connect(CancelCommand, &QPushButton::clicked, this, &OptionForm::CancelCommand_Click);
+    connect(OkCommand, &QPushButton::clicked, this, &ServerDialog::OkCommand_Click);
+    connect(CancelCommand, &QPushButton::clicked, this, &ServerDialog::CancelCommand_Click);
 
     setTabOrder(MailText, CancelCommand);
     setTabOrder(CancelCommand, OkCommand);
@@ -83,7 +83,7 @@ OptionForm::OptionForm(QWidget* parent) : VbForm(parent) {
     MailText->setFocus();
 }
 
-void OptionForm::Form_Load() {
+void ServerDialog::Form_Load() {
     centreOnScreen();
     makeTopmost(true);
     SmtpText->setText(SmtpServer);
@@ -98,7 +98,7 @@ void OptionForm::Form_Load() {
     }
 }
 
-void OptionForm::OkCommand_Click() {
+void ServerDialog::OkCommand_Click() {
     QStringList bad;
     if (!ProfileFile::canStore(SmtpText->text()))
         bad.append(QStringLiteral("SMTPサーバー名"));
@@ -144,14 +144,14 @@ void OptionForm::OkCommand_Click() {
     Unload();
 }
 
-void OptionForm::CancelCommand_Click() {
+void ServerDialog::CancelCommand_Click() {
     Unload();
 }
 
-void OptionForm::keyPressEvent(QKeyEvent* event) {
+void ServerDialog::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         CancelCommand->click();
         return;
     }
-    VbForm::keyPressEvent(event);
+    ProgramWindow::keyPressEvent(event);
 }

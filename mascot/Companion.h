@@ -4,17 +4,17 @@
 
 #include "CharacterWindow.h"
 
-class Form3 : public CharacterWindow {
+class Companion : public CharacterWindow {
     Q_OBJECT
 public:
-    explicit Form3(QWidget* parent = nullptr);
+    explicit Companion(QWidget* parent = nullptr);
 
     QTimer* Timer2 = nullptr;
 
     void Form_Load() override;
     void Form_Unload() override;
-    void Timer1_Timer() override;
-    void Timer2_Timer();
+    void tick() override;
+    void meetCharacter();
 
     // True while a meeting check waits; a tick that comes meanwhile is skipped.
     bool inMeetingWait() const { return m_inMeeting; }

@@ -2,17 +2,17 @@
 // The account dialog: POP3 user id and password, stored in the account file when the save box is
 // ticked. Modeless; Enter presses OK, Esc presses Cancel.
 
-#include "VbForm.h"
+#include "ProgramWindow.h"
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class IdPassForm : public VbForm {
+class AccountDialog : public ProgramWindow {
     Q_OBJECT
   public:
-    explicit IdPassForm(QWidget* parent = nullptr);
+    explicit AccountDialog(QWidget* parent = nullptr);
 
     void Form_Load() override;
     void OKCommand_Click();

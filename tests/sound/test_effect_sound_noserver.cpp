@@ -1,7 +1,7 @@
 // With no sound server to reach there is no output device: the effect sound reports the output's
 // error at once instead of playing nothing silently or waiting.
 
-#include "Module4.h"
+#include "EffectSound.h"
 #include "WavFixture.h"
 
 #include <QElapsedTimer>
@@ -43,8 +43,8 @@ void TestEffectSoundNoServer::playFails() {
     QFETCH(bool, fromMemory);
     QElapsedTimer t;
     t.start();
-    PlayEffectSound(QString(), false, false, false, true);
-    QCOMPARE(PlayEffectSound(m_dir.filePath(QStringLiteral("tone.wav")), synchronous, false,
+    EffectSound::stop();
+    QCOMPARE(EffectSound::play(m_dir.filePath(QStringLiteral("tone.wav")), synchronous, false,
                              fromMemory, false),
              4);
     QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));

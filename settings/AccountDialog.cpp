@@ -1,4 +1,4 @@
-#include "IdPassForm.h"
+#include "AccountDialog.h"
 
 #include "DataFiles.h"
 #include "DialogLook.h"
@@ -15,7 +15,7 @@
 
 using DialogLook::place;
 
-IdPassForm::IdPassForm(QWidget* parent) : VbForm(parent) {
+AccountDialog::AccountDialog(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("ID,PASS"), 2850, 1770);
 
     Label1 = new QLabel(QStringLiteral("ID"), this);
@@ -58,8 +58,8 @@ IdPassForm::IdPassForm(QWidget* parent) : VbForm(parent) {
     OKCommand->setAutoDefault(true);
     CancelCommand->setAutoDefault(true);
 
-    connect(OKCommand, &QPushButton::clicked, this, &IdPassForm::OKCommand_Click);
-    connect(CancelCommand, &QPushButton::clicked, this, &IdPassForm::CancelCommand_Click);
+    connect(OKCommand, &QPushButton::clicked, this, &AccountDialog::OKCommand_Click);
+    connect(CancelCommand, &QPushButton::clicked, this, &AccountDialog::CancelCommand_Click);
 
     setTabOrder(Check1, CancelCommand);
     setTabOrder(CancelCommand, OKCommand);
@@ -68,12 +68,12 @@ IdPassForm::IdPassForm(QWidget* parent) : VbForm(parent) {
     Check1->setFocus();
 }
 
-void IdPassForm::Form_Load() {
+void AccountDialog::Form_Load() {
     IdText->setText(ReadAccountValue(QStringLiteral("NAME")));
     PassText->setText(ReadAccountValue(QStringLiteral("NAME2")));
 }
 
-void IdPassForm::OKCommand_Click() {
+void AccountDialog::OKCommand_Click() {
     const bool save = Check1->checkState() == Qt::Checked;
     if (save) {
         QStringList bad;
@@ -113,11 +113,11 @@ void IdPassForm::OKCommand_Click() {
     Unload();
 }
 
-void IdPassForm::CancelCommand_Click() {
+void AccountDialog::CancelCommand_Click() {
     Unload();
 }
 
-void IdPassForm::keyPressEvent(QKeyEvent* event) {
+void AccountDialog::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -131,5 +131,5 @@ void IdPassForm::keyPressEvent(QKeyEvent* event) {
     default:
         break;
     }
-    VbForm::keyPressEvent(event);
+    ProgramWindow::keyPressEvent(event);
 }

@@ -2,21 +2,21 @@
 // The settings dialog: leads to the account and server dialogs and holds the hang-up flag in
 // Check1, which is the flag's only place in memory; its unload stores the flag.
 
-#include "VbForm.h"
+#include "ProgramWindow.h"
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
 
-class SetForm : public VbForm {
+class SettingsDialog : public ProgramWindow {
     Q_OBJECT
   public:
-    explicit SetForm(QWidget* parent = nullptr);
+    explicit SettingsDialog(QWidget* parent = nullptr);
 
     void Form_Load() override;
     void Form_Unload() override;
-    void Command1_Click();
-    void Command2_Click();
+    void editAccount();
+    void editServer();
 
     QPushButton* Command1;
     QPushButton* Command2;

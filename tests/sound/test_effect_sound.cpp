@@ -1,9 +1,9 @@
 // The effect sound's rules over a fake output, the WAV decoding and the message texts.
 
-#include "Module4.h"
+#include "EffectSound.h"
 #include "WavFixture.h"
-#include "sound/EffectSoundPlayer.h"
-#include "sound/PcmSource.h"
+#include "EffectSoundPlayer.h"
+#include "PcmSource.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -294,7 +294,7 @@ void TestEffectSound::messages_data() {
 void TestEffectSound::messages() {
     QFETCH(int, code);
     QFETCH(QString, text);
-    QCOMPARE(EffectSoundMessage(code), text);
+    QCOMPARE(EffectSound::message(code), text);
 }
 
 QTEST_GUILESS_MAIN(TestEffectSound)

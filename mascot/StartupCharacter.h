@@ -1,0 +1,29 @@
+#pragma once
+// The startup character: the program's first window. The program's start-up steps run around
+// its load (main.cpp sets them); its unload is the orderly end.
+
+#include "CharacterWindow.h"
+
+#include <functional>
+
+class StartupCharacter : public CharacterWindow {
+    Q_OBJECT
+public:
+    // The program's steps at the start of the load (false: another instance runs, and the
+    // program ends quietly) and once the characters have their places.
+    struct StartupSteps {
+        std::function<bool()> first;
+        std::function<void()> afterPlacing;
+    };
+    static void setStartupSteps(StartupSteps steps);
+
+    explicit StartupCharacter(QWidget* parent = nullptr);
+
+    void Form_Load() override;
+    void Form_Unload() override;
+    void Form_DblClick() override;
+    void tick() override;
+
+signals:
+    void doubleClicked();
+};
