@@ -1,16 +1,16 @@
 // The desktop puppy that checks POP3 mail. This file wires the windows together and holds the
 // program's start-up steps, in their order.
 
-#include "DataFiles.h"
-#include "StartupCharacter.h"
-#include "ControlPanel.h"
 #include "AccountDialog.h"
+#include "ControlPanel.h"
+#include "DataFiles.h"
 #include "KnownTlsServers.h"
-#include "ServerDialog.h"
 #include "Program.h"
+#include "ServerDialog.h"
 #include "ServerSettings.h"
 #include "SettingsDialog.h"
 #include "SharedSettings.h"
+#include "StartupCharacter.h"
 #include "WindowRegistry.h"
 #include "nMail.h"
 
@@ -20,8 +20,7 @@
 namespace {
 
 // First of all: one instance, and what an earlier one's crash left behind.
-bool claimThisDesktop()
-{
+bool claimThisDesktop() {
     if (Program::anotherInstanceRunning())
         return false;
     // Only the instance that holds the lock may clean up: no save of another one is under way.
@@ -30,8 +29,7 @@ bool claimThisDesktop()
 }
 
 // Settings, the mail library, and on a first start the dialogs that ask for what is missing.
-void afterCharacterPlaced()
-{
+void afterCharacterPlaced() {
     // The hang-up flag lives in the settings dialog's check box, which this loads hidden.
     ApplyHangUpFlagTo(win<SettingsDialog>()->Check1);
     LoadServerSettings();
@@ -49,10 +47,10 @@ void afterCharacterPlaced()
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     // Wayland lets no client place its windows or read the pointer; run through XWayland there.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
 
     QApplication app(argc, argv);
@@ -62,7 +60,8 @@ int main(int argc, char* argv[])
 
     StartupCharacter::setStartupSteps({claimThisDesktop, afterCharacterPlaced});
     StartupCharacter* character = win<StartupCharacter>();
-    QObject::connect(character, &StartupCharacter::doubleClicked, character, [] { win<ControlPanel>()->Show(); });
+    QObject::connect(character, &StartupCharacter::doubleClicked, character,
+                     [] { win<ControlPanel>()->Show(); });
     character->Show();
     return app.exec();
 }

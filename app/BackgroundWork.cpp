@@ -11,9 +11,8 @@ namespace {
 // Drops the user's input while the background work runs, except the right button, which ends
 // the program on a character and does nothing anywhere else.
 class InputGate final : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
+  public:
+    bool eventFilter(QObject*, QEvent* event) override {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -33,8 +32,7 @@ public:
     }
 };
 
-QObject* backgroundContext()
-{
+QObject* backgroundContext() {
     // Never stopped: the program ends with its process, and a running QThread must not be
     // destroyed, so both are left to the end of the process.
     static QObject* context = [] {
@@ -50,8 +48,7 @@ QObject* backgroundContext()
 
 } // namespace
 
-void runInBackground(const std::function<void()>& work)
-{
+void runInBackground(const std::function<void()>& work) {
     QEventLoop loop;
     InputGate gate;
     QCoreApplication::instance()->installEventFilter(&gate);

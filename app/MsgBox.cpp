@@ -6,23 +6,31 @@
 
 namespace {
 
-MsgBoxHandler& handler()
-{
+MsgBoxHandler& handler() {
     static MsgBoxHandler h;
     return h;
 }
 
-int showReal(const QString& text, int style, const QString& title)
-{
+int showReal(const QString& text, int style, const QString& title) {
     QMessageBox box;
     box.setWindowTitle(title);
     box.setText(text);
     switch (style & 0x70) {
-    case MsgBoxStyle::Critical: box.setIcon(QMessageBox::Critical); break;
-    case MsgBoxStyle::Question: box.setIcon(QMessageBox::Question); break;
-    case MsgBoxStyle::Exclamation: box.setIcon(QMessageBox::Warning); break;
-    case MsgBoxStyle::Information: box.setIcon(QMessageBox::Information); break;
-    default: box.setIcon(QMessageBox::NoIcon); break;
+    case MsgBoxStyle::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MsgBoxStyle::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MsgBoxStyle::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MsgBoxStyle::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
     }
     // Message boxes of this program stay above its always-on-top windows.
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -40,11 +48,12 @@ int showReal(const QString& text, int style, const QString& title)
 
 } // namespace
 
-int MsgBox(const QString& text, int style, const QString& title)
-{
+int MsgBox(const QString& text, int style, const QString& title) {
     if (handler())
         return handler()(text, style, title);
     return showReal(text, style, title);
 }
 
-void setMsgBoxHandler(MsgBoxHandler h) { handler() = std::move(h); }
+void setMsgBoxHandler(MsgBoxHandler h) {
+    handler() = std::move(h);
+}

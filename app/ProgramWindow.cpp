@@ -3,42 +3,36 @@
 #include "Twips.h"
 
 #include <QCloseEvent>
-#include <algorithm>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
-ProgramWindow::ProgramWindow(QWidget* parent) : QWidget(parent)
-{
+ProgramWindow::ProgramWindow(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
-void ProgramWindow::setLeft(float twips)
-{
+void ProgramWindow::setLeft(float twips) {
     m_left = twips;
     placeNative();
 }
 
-void ProgramWindow::setTop(float twips)
-{
+void ProgramWindow::setTop(float twips) {
     m_top = twips;
     placeNative();
 }
 
-void ProgramWindow::setWidth(float twips)
-{
+void ProgramWindow::setWidth(float twips) {
     m_width = twips;
     resize(Twips::toPixelsX(m_width), height());
 }
 
-void ProgramWindow::setHeight(float twips)
-{
+void ProgramWindow::setHeight(float twips) {
     m_height = twips;
     resize(width(), Twips::toPixelsY(m_height));
 }
 
-void ProgramWindow::placeNative()
-{
+void ProgramWindow::placeNative() {
     const QPoint target(Twips::toPixelsX(m_left), Twips::toPixelsY(m_top));
     if (pos() != target || nativePosition() != target) {
         m_placedAt = target;
@@ -50,8 +44,7 @@ void ProgramWindow::placeNative()
     }
 }
 
-void ProgramWindow::moveEvent(QMoveEvent* event)
-{
+void ProgramWindow::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     // Our own moves are announced before the window system has carried them out, and reported
     // again once it has.
@@ -72,8 +65,7 @@ void ProgramWindow::moveEvent(QMoveEvent* event)
         m_top = float(now.y()) * Twips::perPixelY();
 }
 
-void ProgramWindow::Show()
-{
+void ProgramWindow::Show() {
     if (isVisible()) {
         // A minimised window counts as visible; showing it brings it back.
         if (isMinimized())
@@ -85,10 +77,11 @@ void ProgramWindow::Show()
     show();
 }
 
-void ProgramWindow::Hide() { hide(); }
+void ProgramWindow::Hide() {
+    hide();
+}
 
-void ProgramWindow::makeTopmost(bool showWindow)
-{
+void ProgramWindow::makeTopmost(bool showWindow) {
     if (!(windowFlags() & Qt::WindowStaysOnTopHint)) {
         const bool wasVisible = isVisible();
         setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -101,14 +94,12 @@ void ProgramWindow::makeTopmost(bool showWindow)
     raise();
 }
 
-void ProgramWindow::centreOnScreen()
-{
+void ProgramWindow::centreOnScreen() {
     m_centreWhenFramed = !isWindow() || windowFlags() & Qt::FramelessWindowHint ? 0 : 20;
     placeCentred();
 }
 
-void ProgramWindow::placeCentred()
-{
+void ProgramWindow::placeCentred() {
     const QScreen* s = QGuiApplication::primaryScreen();
     if (!s)
         return;
@@ -120,15 +111,13 @@ void ProgramWindow::placeCentred()
     setTop(float(topLeft.y()) * Twips::perPixelY());
 }
 
-void ProgramWindow::showEvent(QShowEvent* event)
-{
+void ProgramWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (m_centreWhenFramed > 0)
         QTimer::singleShot(0, this, &ProgramWindow::centreOnceFramed);
 }
 
-void ProgramWindow::centreOnceFramed()
-{
+void ProgramWindow::centreOnceFramed() {
     // The window manager's frame is known only once the window is on the screen; centre the whole
     // window then, unless the user has moved it meanwhile.
     if (m_centreWhenFramed <= 0 || !isVisible())
@@ -143,8 +132,7 @@ void ProgramWindow::centreOnceFramed()
         placeCentred();
 }
 
-bool ProgramWindow::Unload()
-{
+bool ProgramWindow::Unload() {
     if (m_unloading)
         return true;
     if (!Form_QueryUnload())
@@ -158,8 +146,7 @@ bool ProgramWindow::Unload()
     return true;
 }
 
-void ProgramWindow::closeEvent(QCloseEvent* event)
-{
+void ProgramWindow::closeEvent(QCloseEvent* event) {
     // The close box and the system's close command unload the window.
     event->ignore();
     if (!m_unloading)

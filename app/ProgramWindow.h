@@ -7,13 +7,13 @@
 // manager (a drag) is read back as pixels times twips per pixel.
 
 #include <QWidget>
-#include <deque>
 #include <climits>
+#include <deque>
 #include <functional>
 
 class ProgramWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit ProgramWindow(QWidget* parent = nullptr);
 
     float Left() const { return m_left; }
@@ -46,7 +46,7 @@ public:
     // Set by the registry: forgets the global instance when the window is unloaded.
     void setForget(std::function<void()> forget) { m_forget = std::move(forget); }
 
-protected:
+  protected:
     // Where the window really stands. Some window managers report a wrong place in their
     // notifications; a window that can ask the display system does so here.
     virtual QPoint nativePosition() const { return pos(); }
@@ -54,7 +54,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
-private:
+  private:
     void placeNative();
     void placeCentred();
     void centreOnceFramed();

@@ -9,15 +9,13 @@
 namespace Twips {
 namespace {
 
-float dpiX()
-{
+float dpiX() {
     const QScreen* s = QGuiApplication::primaryScreen();
     const qreal dpi = s ? s->logicalDotsPerInchX() : 96.0;
     return dpi > 0 ? float(dpi) : 96.0f;
 }
 
-float dpiY()
-{
+float dpiY() {
     const QScreen* s = QGuiApplication::primaryScreen();
     const qreal dpi = s ? s->logicalDotsPerInchY() : 96.0;
     return dpi > 0 ? float(dpi) : 96.0f;
@@ -25,11 +23,14 @@ float dpiY()
 
 } // namespace
 
-float perPixelX() { return 1440.0f / dpiX(); }
-float perPixelY() { return 1440.0f / dpiY(); }
+float perPixelX() {
+    return 1440.0f / dpiX();
+}
+float perPixelY() {
+    return 1440.0f / dpiY();
+}
 
-qint32 roundHalfEven(double value)
-{
+qint32 roundHalfEven(double value) {
     if (std::isnan(value))
         return 0;
     // The default rounding mode rounds halves to even; make sure nobody changed it.
@@ -44,28 +45,28 @@ qint32 roundHalfEven(double value)
     return qint32(r);
 }
 
-int toPixelsX(float twips) { return roundHalfEven(double(twips) / perPixelX()); }
-int toPixelsY(float twips) { return roundHalfEven(double(twips) / perPixelY()); }
+int toPixelsX(float twips) {
+    return roundHalfEven(double(twips) / perPixelX());
+}
+int toPixelsY(float twips) {
+    return roundHalfEven(double(twips) / perPixelY());
+}
 
-QRect rect(float left, float top, float width, float height)
-{
+QRect rect(float left, float top, float width, float height) {
     return QRect(toPixelsX(left), toPixelsY(top), toPixelsX(width), toPixelsY(height));
 }
 
-float screenWidth()
-{
+float screenWidth() {
     const QScreen* s = QGuiApplication::primaryScreen();
     return s ? float(s->geometry().width()) * perPixelX() : 0.0f;
 }
 
-float screenHeight()
-{
+float screenHeight() {
     const QScreen* s = QGuiApplication::primaryScreen();
     return s ? float(s->geometry().height()) * perPixelY() : 0.0f;
 }
 
-QColor oleColor(quint32 bgr)
-{
+QColor oleColor(quint32 bgr) {
     return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
 }
 

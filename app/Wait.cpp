@@ -9,19 +9,17 @@
 namespace {
 
 class SteadyClock final : public MsClock {
-public:
-    quint32 now() override
-    {
+  public:
+    quint32 now() override {
         using namespace std::chrono;
         return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
     }
 };
 
 class QtPump final : public EventPump {
-public:
+  public:
     void processPending() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-    void idleFor(qint64 ms) override
-    {
+    void idleFor(qint64 ms) override {
         QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);
@@ -34,20 +32,17 @@ public:
 
 } // namespace
 
-MsClock& systemClock()
-{
+MsClock& systemClock() {
     static SteadyClock clock;
     return clock;
 }
 
-EventPump& qtEventPump()
-{
+EventPump& qtEventPump() {
     static QtPump pump;
     return pump;
 }
 
-void waitMs(const qint32& WaitTime, MsClock& clock, EventPump& pump)
-{
+void waitMs(const qint32& WaitTime, MsClock& clock, EventPump& pump) {
     const quint32 start = clock.now();
     pump.processPending();
     for (;;) {
@@ -58,4 +53,6 @@ void waitMs(const qint32& WaitTime, MsClock& clock, EventPump& pump)
     }
 }
 
-void Wait(const qint32& WaitTime) { waitMs(WaitTime, systemClock(), qtEventPump()); }
+void Wait(const qint32& WaitTime) {
+    waitMs(WaitTime, systemClock(), qtEventPump());
+}

@@ -6,14 +6,14 @@
 #include <QtGlobal>
 
 class MsClock {
-public:
+  public:
     virtual ~MsClock() = default;
     // Milliseconds on a clock that wraps at 2^32.
     virtual quint32 now() = 0;
 };
 
 class EventPump {
-public:
+  public:
     virtual ~EventPump() = default;
     // Handle every pending message once.
     virtual void processPending() = 0;

@@ -12,19 +12,21 @@
 
 namespace WindowRegistry {
 
-template <class T> T*& slot()
-{
+template <class T> T*& slot() {
     static T* instance = nullptr;
     return instance;
 }
 
 // The window if it is loaded, without loading it.
-template <class T> T* loaded() { return slot<T>(); }
+template <class T> T* loaded() {
+    return slot<T>();
+}
 
-template <class T> bool isLoaded() { return slot<T>() != nullptr; }
+template <class T> bool isLoaded() {
+    return slot<T>() != nullptr;
+}
 
-template <class T> T* get()
-{
+template <class T> T* get() {
     static_assert(std::is_base_of_v<ProgramWindow, T>);
     T*& s = slot<T>();
     if (!s) {
@@ -41,12 +43,13 @@ template <class T> T* get()
     return s;
 }
 
-template <class T> bool unload()
-{
+template <class T> bool unload() {
     T* s = slot<T>();
     return s ? s->Unload() : true;
 }
 
 } // namespace WindowRegistry
 
-template <class T> T* win() { return WindowRegistry::get<T>(); }
+template <class T> T* win() {
+    return WindowRegistry::get<T>();
+}

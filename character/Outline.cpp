@@ -1,14 +1,12 @@
 #include "Outline.h"
 
-qint64 pictureColour(const QImage& picture, int x, int y)
-{
+qint64 pictureColour(const QImage& picture, int x, int y) {
     if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height())
         return -1;
     return qint64(picture.pixel(x, y) & 0xFFFFFF);
 }
 
-FrameRegionSlot buildOutline(const QImage& picture)
-{
+FrameRegionSlot buildOutline(const QImage& picture) {
     const QImage img = picture.format() == QImage::Format_RGB32
                            ? picture
                            : picture.convertToFormat(QImage::Format_RGB32);
@@ -48,8 +46,7 @@ FrameRegionSlot buildOutline(const QImage& picture)
     return slot;
 }
 
-QRegion regionFromSlot(const FrameRegionSlot& slot)
-{
+QRegion regionFromSlot(const FrameRegionSlot& slot) {
     QRegion region;
     if (!slot.rects.empty())
         region.setRects(slot.rects.data(), int(slot.rects.size()));

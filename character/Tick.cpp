@@ -2,8 +2,7 @@
 
 #include "Twips.h"
 
-void keepOnScreen(const TickInput& in, qint32& left, qint32& top)
-{
+void keepOnScreen(const TickInput& in, qint32& left, qint32& top) {
     qint32 l = Twips::roundHalfEven(in.left);
     qint32 t = Twips::roundHalfEven(in.top);
     if (l < 0)
@@ -19,8 +18,7 @@ void keepOnScreen(const TickInput& in, qint32& left, qint32& top)
     top = t;
 }
 
-int nextFrame(qint16& kiHenkou, bool holdFrameZero)
-{
+int nextFrame(qint16& kiHenkou, bool holdFrameZero) {
     if (holdFrameZero)
         return 0;
     if (kiHenkou >= 7)
@@ -29,8 +27,7 @@ int nextFrame(qint16& kiHenkou, bool holdFrameZero)
     return kiHenkou;
 }
 
-TickResult animationTick(const TickInput& in, qint16& kiHenkou, bool holdFrameZero)
-{
+TickResult animationTick(const TickInput& in, qint16& kiHenkou, bool holdFrameZero) {
     TickResult r;
     keepOnScreen(in, r.left, r.top);
     r.frame = nextFrame(kiHenkou, holdFrameZero);

@@ -2,8 +2,8 @@
 
 #include "EffectSound.h"
 #include "MsgBox.h"
-#include "ProgramState.h"
 #include "Program.h"
+#include "ProgramState.h"
 #include "TaskbarHint.h"
 #include "Tick.h"
 #include "Twips.h"
@@ -11,19 +11,18 @@
 
 #include <QCheckBox>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QHash>
 #include <QMouseEvent>
-#include <QGuiApplication>
 #include <QPainter>
-#include <QStyleHints>
 #include <QPushButton>
+#include <QStyleHints>
 #include <QTimer>
 
 namespace {
 
 // Frames that show the same picture share one copy of it.
-QImage framePicture(char letter)
-{
+QImage framePicture(char letter) {
     static QHash<char, QImage> pictures;
     auto it = pictures.find(letter);
     if (it == pictures.end()) {
@@ -38,8 +37,7 @@ QImage framePicture(char letter)
 
 CharacterWindow::CharacterWindow(const QString& title, const char* images, float designWidth,
                                  float designHeight, QWidget* parent)
-    : ProgramWindow(parent)
-{
+    : ProgramWindow(parent) {
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
     setWindowTitle(title);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -75,14 +73,12 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     Timer1->start();
 }
 
-void CharacterWindow::BuildFrameRegions()
-{
+void CharacterWindow::BuildFrameRegions() {
     for (size_t i = 0; i < Picture1.size(); ++i)
         FrameRegionData[i] = buildOutline(Picture1[i]);
 }
 
-void CharacterWindow::ApplyFrame(int f)
-{
+void CharacterWindow::ApplyFrame(int f) {
     if (f < 0 || f > 7)
         return;
     const FrameRegionSlot& slot = FrameRegionData[size_t(f)];
@@ -99,10 +95,11 @@ void CharacterWindow::ApplyFrame(int f)
     m_hasRegion = true;
 }
 
-void CharacterWindow::Wait(const qint32& WaitTime) { ::Wait(WaitTime); }
+void CharacterWindow::Wait(const qint32& WaitTime) {
+    ::Wait(WaitTime);
+}
 
-void CharacterWindow::loadCharacter()
-{
+void CharacterWindow::loadCharacter() {
     BuildFrameRegions();
     m_tppX = Twips::perPixelX();
     m_tppY = Twips::perPixelY();
@@ -116,8 +113,7 @@ void CharacterWindow::loadCharacter()
     setLeft(float(CursorPos.x) * m_tppX);
 }
 
-void CharacterWindow::runTick(bool holdFrameZero)
-{
+void CharacterWindow::runTick(bool holdFrameZero) {
     TickInput in;
     in.left = Left();
     in.top = Top();
@@ -132,8 +128,7 @@ void CharacterWindow::runTick(bool holdFrameZero)
     emit ticked();
 }
 
-void CharacterWindow::Form_MouseDown(int button)
-{
+void CharacterWindow::Form_MouseDown(int button) {
     if (button & 1) {
         // Dragged like a caption bar, once the pointer has gone past the drag distance.
         m_dragArmed = true;
@@ -145,50 +140,51 @@ void CharacterWindow::Form_MouseDown(int button)
         Program::endAtOnce();
 }
 
-void CharacterWindow::playSound()
-{
+void CharacterWindow::playSound() {
     EffectSound::stop();
-    const qint32 result =
-        EffectSound::play(Program::folder() + QStringLiteral("/Sound/Kouka.wav"),
-                        ChkSynchro->isChecked(), ChkLoop->isChecked(), ChkOnMem->isChecked(), false);
+    const qint32 result = EffectSound::play(Program::folder() + QStringLiteral("/Sound/Kouka.wav"),
+                                            ChkSynchro->isChecked(), ChkLoop->isChecked(),
+                                            ChkOnMem->isChecked(), false);
     if (result != 0)
         MsgBox(EffectSound::message(result), MsgBoxStyle::Critical, QStringLiteral("エラー"));
 }
 
-QPoint CharacterWindow::nativePosition() const
-{
+QPoint CharacterWindow::nativePosition() const {
     QPoint p;
     return isVisible() && windowPositionOnScreen(this, &p) ? p : pos();
 }
 
-void CharacterWindow::showEvent(QShowEvent* event)
-{
+void CharacterWindow::showEvent(QShowEvent* event) {
     ProgramWindow::showEvent(event);
     // After the map request has gone out; the window manager drops the hint at every hide.
     QTimer::singleShot(0, this, [this] { keepOutOfTaskbar(this); });
 }
 
-void CharacterWindow::paintEvent(QPaintEvent*)
-{
+void CharacterWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     p.drawImage(0, 0, m_shown);
 }
 
-void CharacterWindow::mousePressEvent(QMouseEvent* event)
-{
+void CharacterWindow::mousePressEvent(QMouseEvent* event) {
     int button = 0;
     switch (event->button()) {
-    case Qt::LeftButton: button = 1; break;
-    case Qt::RightButton: button = 2; break;
-    case Qt::MiddleButton: button = 4; break;
-    default: return;
+    case Qt::LeftButton:
+        button = 1;
+        break;
+    case Qt::RightButton:
+        button = 2;
+        break;
+    case Qt::MiddleButton:
+        button = 4;
+        break;
+    default:
+        return;
     }
     Form_MouseDown(button);
 }
 
-void CharacterWindow::mouseMoveEvent(QMouseEvent* event)
-{
+void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton))
         return;
     // A move starts only past the drag distance, so a shaky double click stays a double click.
@@ -207,14 +203,12 @@ void CharacterWindow::mouseMoveEvent(QMouseEvent* event)
     }
 }
 
-void CharacterWindow::mouseReleaseEvent(QMouseEvent*)
-{
+void CharacterWindow::mouseReleaseEvent(QMouseEvent*) {
     m_dragArmed = false;
     m_dragging = false;
 }
 
-void CharacterWindow::mouseDoubleClickEvent(QMouseEvent* event)
-{
+void CharacterWindow::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
         Form_DblClick();
 }

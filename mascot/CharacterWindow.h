@@ -18,7 +18,7 @@ class QTimer;
 
 class CharacterWindow : public ProgramWindow {
     Q_OBJECT
-public:
+  public:
     // images: the picture of each of the eight frames, as letters A..G of the artwork.
     CharacterWindow(const QString& title, const char* images, float designWidth, float designHeight,
                     QWidget* parent);
@@ -48,12 +48,12 @@ public:
     const QImage& shownPicture() const { return m_shown; }
     bool hasRegion() const { return m_hasRegion; }
 
-signals:
+  signals:
     // After a tick's screen keeping has placed the window; whoever holds it in place takes it back
     // here, before any other timer can see where the tick put it.
     void ticked();
 
-protected:
+  protected:
     // Load steps shared by both characters: outlines, size, topmost, placement at the pointer.
     void loadCharacter();
     // Screen keeping and the frame change of one tick.
@@ -67,7 +67,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
-private:
+  private:
     QImage m_shown;
     bool m_hasRegion = false;
     float m_tppX = 15;

@@ -6,7 +6,7 @@
 
 class Companion : public CharacterWindow {
     Q_OBJECT
-public:
+  public:
     explicit Companion(QWidget* parent = nullptr);
 
     QTimer* Timer2 = nullptr;
@@ -19,6 +19,6 @@ public:
     // True while a meeting check waits; a tick that comes meanwhile is skipped.
     bool inMeetingWait() const { return m_inMeeting; }
 
-private:
+  private:
     bool m_inMeeting = false;
 };

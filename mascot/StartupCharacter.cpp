@@ -1,9 +1,9 @@
 #include "StartupCharacter.h"
 
-#include "EffectSound.h"
 #include "Companion.h"
-#include "ProgramState.h"
+#include "EffectSound.h"
 #include "Program.h"
+#include "ProgramState.h"
 #include "WindowRegistry.h"
 #include "nMail.h"
 

@@ -8,7 +8,7 @@
 
 class StartupCharacter : public CharacterWindow {
     Q_OBJECT
-public:
+  public:
     // The program's steps at the start of the load (false: another instance runs, and the
     // program ends quietly) and once the characters have their places.
     struct StartupSteps {
@@ -24,6 +24,6 @@ public:
     void Form_DblClick() override;
     void tick() override;
 
-signals:
+  signals:
     void doubleClicked();
 };

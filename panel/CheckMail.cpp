@@ -1,10 +1,10 @@
 #include "CheckMail.h"
 
+#include "AccountDialog.h"
 #include "BackgroundWork.h"
+#include "ControlPanel.h"
 #include "CutAtNul.h"
 #include "DataFiles.h"
-#include "ControlPanel.h"
-#include "AccountDialog.h"
 #include "MailApi.h"
 #include "MsgBox.h"
 #include "NewMailNotice.h"
@@ -21,28 +21,25 @@ namespace {
 
 // The pointer shows that the program is busy while a check runs; message boxes get the normal one.
 class BusyPointer {
-public:
+  public:
     BusyPointer() { set(); }
     ~BusyPointer() { unset(); }
-    void set()
-    {
+    void set() {
         if (!m_on)
             QApplication::setOverrideCursor(Qt::WaitCursor);
         m_on = true;
     }
-    void unset()
-    {
+    void unset() {
         if (m_on)
             QApplication::restoreOverrideCursor();
         m_on = false;
     }
 
-private:
+  private:
     bool m_on = false;
 };
 
-void showError(BusyPointer& busy, const QString& text, int style)
-{
+void showError(BusyPointer& busy, const QString& text, int style) {
     busy.unset();
     MsgBox(text, style, QStringLiteral("エラー"));
     busy.set();
@@ -50,8 +47,7 @@ void showError(BusyPointer& busy, const QString& text, int style)
 
 } // namespace
 
-void checkMail()
-{
+void checkMail() {
     // The window thread runs its events while the library waits; a second check must not nest.
     static bool running = false;
     if (running)

@@ -1,15 +1,15 @@
 #include "ControlPanel.h"
 
 #include "CheckMail.h"
+#include "Companion.h"
 #include "DialUp.h"
 #include "DialogLook.h"
-#include "StartupCharacter.h"
-#include "Companion.h"
-#include "HomePage.h"
-#include "ProgramState.h"
 #include "EffectSound.h"
+#include "HomePage.h"
 #include "MsgBox.h"
+#include "ProgramState.h"
 #include "SettingsDialog.h"
+#include "StartupCharacter.h"
 #include "WindowRegistry.h"
 
 #include <QEvent>
@@ -19,8 +19,7 @@
 namespace {
 
 QPushButton* makeButton(QWidget* parent, const QString& caption, float l, float t, float w, float h,
-                        quint32 backColour)
-{
+                        quint32 backColour) {
     auto* b = new QPushButton(caption, parent);
     DialogLook::place(b, l, t, w, h);
     if (backColour)
@@ -31,8 +30,7 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, float l, float 
 
 } // namespace
 
-ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent)
-{
+ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("モコポン"), 2370, 225);
 
     Command1 = makeButton(this, QStringLiteral("吠える"), 0, 0, 720, 255, 0x00FFC0C0);
@@ -63,8 +61,7 @@ ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent)
     connect(Timer1, &QTimer::timeout, this, &ControlPanel::holdCharacter);
 }
 
-void ControlPanel::Form_Load()
-{
+void ControlPanel::Form_Load() {
     StartupCharacter* character = win<StartupCharacter>();
     setTop(character->Top() + kCharacterAbove);
     setLeft(character->Left() - kCharacterRight);
@@ -79,22 +76,19 @@ void ControlPanel::Form_Load()
     Timer1->start();
 }
 
-void ControlPanel::holdCharacter()
-{
+void ControlPanel::holdCharacter() {
     StartupCharacter* character = win<StartupCharacter>();
     character->setTop(Top() - kCharacterAbove);
     character->setLeft(Left() + kCharacterRight);
 }
 
-void ControlPanel::moveEvent(QMoveEvent* event)
-{
+void ControlPanel::moveEvent(QMoveEvent* event) {
     ProgramWindow::moveEvent(event);
     if (Timer1->isActive())
         holdCharacter();
 }
 
-bool ControlPanel::eventFilter(QObject* watched, QEvent* event)
-{
+bool ControlPanel::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
         if (watched == Command2)
             setWindowTitle(QStringLiteral("メールチェック"));
@@ -106,8 +100,7 @@ bool ControlPanel::eventFilter(QObject* watched, QEvent* event)
     return ProgramWindow::eventFilter(watched, event);
 }
 
-void ControlPanel::bark()
-{
+void ControlPanel::bark() {
     Companion* companion = win<Companion>();
     StartupCharacter* character = win<StartupCharacter>();
     companion->Show();
@@ -117,28 +110,32 @@ void ControlPanel::bark()
     BarkMode = 1;
 }
 
-void ControlPanel::checkMail() { ::checkMail(); }
+void ControlPanel::checkMail() {
+    ::checkMail();
+}
 
-void ControlPanel::openSettings() { win<SettingsDialog>()->Show(); }
+void ControlPanel::openSettings() {
+    win<SettingsDialog>()->Show();
+}
 
-void ControlPanel::offerHomePage()
-{
-    const int answer = MsgBox(QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"),
-                              MsgBoxStyle::YesNo | MsgBoxStyle::Question, QStringLiteral("確認"));
+void ControlPanel::offerHomePage() {
+    const int answer =
+        MsgBox(QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"),
+               MsgBoxStyle::YesNo | MsgBoxStyle::Question, QStringLiteral("確認"));
     if (answer == MsgBoxResult::Yes)
         OpenHomePage();
 }
 
-void ControlPanel::hangUp() { HangUpDialUpConnections(); }
+void ControlPanel::hangUp() {
+    HangUpDialUpConnections();
+}
 
-bool ControlPanel::Form_QueryUnload()
-{
+bool ControlPanel::Form_QueryUnload() {
     EffectSound::stop();
     return true;
 }
 
-void ControlPanel::Form_Unload()
-{
+void ControlPanel::Form_Unload() {
     Timer1->stop();
     Companion* companion = win<Companion>();
     StartupCharacter* character = win<StartupCharacter>();

@@ -9,7 +9,7 @@ class QTimer;
 
 class ControlPanel : public ProgramWindow {
     Q_OBJECT
-public:
+  public:
     explicit ControlPanel(QWidget* parent = nullptr);
 
     QPushButton* Command1 = nullptr; // 吠える
@@ -33,7 +33,7 @@ public:
     static constexpr float kCharacterAbove = 3000;
     static constexpr float kCharacterRight = 100;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 };

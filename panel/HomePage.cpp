@@ -4,6 +4,10 @@
 
 #include <QDesktopServices>
 
-QUrl HomePageUrl() { return QUrl::fromLocalFile(Program::folder() + QStringLiteral("/hp/index.html")); }
+QUrl HomePageUrl() {
+    return QUrl::fromLocalFile(Program::folder() + QStringLiteral("/hp/index.html"));
+}
 
-bool OpenHomePage() { return QDesktopServices::openUrl(HomePageUrl()); }
+bool OpenHomePage() {
+    return QDesktopServices::openUrl(HomePageUrl());
+}

@@ -11,23 +11,21 @@ namespace {
 // Room for kMaxServers lines of long host names; a larger file is not ours.
 constexpr qint64 kFileCap = 128 * 1024;
 
-QString key(const QString& host, quint16 port)
-{
+QString key(const QString& host, quint16 port) {
     return host.toLower() + QLatin1Char(':') + QString::number(port);
 }
 
 } // namespace
 
-KnownTlsServers& knownTlsServers()
-{
-    static KnownTlsServers servers(Program::folder() + QStringLiteral("/★MailData/stls-servers.txt"));
+KnownTlsServers& knownTlsServers() {
+    static KnownTlsServers servers(Program::folder() +
+                                   QStringLiteral("/★MailData/stls-servers.txt"));
     return servers;
 }
 
 KnownTlsServers::KnownTlsServers(const QString& filePath) : m_path(filePath) {}
 
-void KnownTlsServers::loadOnce()
-{
+void KnownTlsServers::loadOnce() {
     if (m_loaded)
         return;
     m_loaded = true;
@@ -43,15 +41,13 @@ void KnownTlsServers::loadOnce()
         m_servers.removeFirst();
 }
 
-bool KnownTlsServers::offeredStls(const QString& host, quint16 port)
-{
+bool KnownTlsServers::offeredStls(const QString& host, quint16 port) {
     QMutexLocker lock(&m_mutex);
     loadOnce();
     return m_servers.contains(key(host, port));
 }
 
-void KnownTlsServers::rememberStls(const QString& host, quint16 port)
-{
+void KnownTlsServers::rememberStls(const QString& host, quint16 port) {
     QMutexLocker lock(&m_mutex);
     loadOnce();
     const QString server = key(host, port);

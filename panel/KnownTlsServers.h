@@ -16,7 +16,7 @@
 #include <QStringList>
 
 class KnownTlsServers final : public TlsServerMemory {
-public:
+  public:
     static constexpr int kMaxServers = 256;
 
     explicit KnownTlsServers(const QString& filePath);
@@ -24,7 +24,7 @@ public:
     bool offeredStls(const QString& host, quint16 port) override;
     void rememberStls(const QString& host, quint16 port) override;
 
-private:
+  private:
     void loadOnce();
 
     const QString m_path;

@@ -6,10 +6,11 @@
 #include <QtGlobal>
 
 class MailApi {
-public:
+  public:
     virtual ~MailApi() = default;
     virtual qint32 connect(const QString& server) = 0;
-    virtual qint32 authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop) = 0;
+    virtual qint32 authenticate(qint32 handle, const QString& id, const QString& pass,
+                                qint32 apop) = 0;
     virtual void getMailStatus(qint32 handle, qint32 number, QString (&buffers)[4]) = 0;
     virtual qint32 getMailSize(qint32 handle, qint32 number) = 0;
     virtual void getMail(qint32 handle, qint32 number, QString (&buffers)[4], QString& body) = 0;

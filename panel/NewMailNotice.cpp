@@ -1,15 +1,14 @@
 #include "NewMailNotice.h"
 
 #include "DialogLook.h"
-#include "ProgramState.h"
 #include "EffectSound.h"
+#include "ProgramState.h"
 #include "Twips.h"
 
 #include <QLineEdit>
 #include <QPalette>
 
-NewMailNotice::NewMailNotice(QWidget* parent) : ProgramWindow(parent)
-{
+NewMailNotice::NewMailNotice(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("新着お知らせ"), 3630, 270);
 
     Text1 = new QLineEdit(QStringLiteral("新着メールはありませんでした。"), this);
@@ -29,14 +28,12 @@ NewMailNotice::NewMailNotice(QWidget* parent) : ProgramWindow(parent)
     setTabOrder(Text1, Text2);
 }
 
-void NewMailNotice::Form_Load()
-{
+void NewMailNotice::Form_Load() {
     centreOnScreen();
     makeTopmost(true);
 }
 
-void NewMailNotice::Form_Unload()
-{
+void NewMailNotice::Form_Unload() {
     BarkMode = 0;
     EffectSound::stop();
 }

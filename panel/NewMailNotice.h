@@ -8,7 +8,7 @@ class QLineEdit;
 
 class NewMailNotice : public ProgramWindow {
     Q_OBJECT
-public:
+  public:
     explicit NewMailNotice(QWidget* parent = nullptr);
 
     QLineEdit* Text1 = nullptr; // the result message

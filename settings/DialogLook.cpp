@@ -1,8 +1,8 @@
 #include "DialogLook.h"
 
 #include "ColourButtonStyle.h"
-#include "Twips.h"
 #include "ProgramWindow.h"
+#include "Twips.h"
 
 #include <QEvent>
 #include <QFile>
@@ -12,7 +12,8 @@
 
 namespace DialogLook {
 
-void setUpDialog(ProgramWindow* form, const QString& caption, float clientWidth, float clientHeight) {
+void setUpDialog(ProgramWindow* form, const QString& caption, float clientWidth,
+                 float clientHeight) {
     form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     form->setWindowTitle(caption);

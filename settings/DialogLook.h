@@ -11,14 +11,15 @@ class ProgramWindow;
 namespace DialogLook {
 
 // Caption, border, icon and the fixed client size in twips.
-void setUpDialog(ProgramWindow* form, const QString& caption, float clientWidth, float clientHeight);
+void setUpDialog(ProgramWindow* form, const QString& caption, float clientWidth,
+                 float clientHeight);
 
 // Puts a control at its rectangle in twips, relative to the client area.
 void place(QWidget* control, float left, float top, float width, float height);
 
 // Widens and heightens a label or a captioned check box to what its text needs in the font at
-// hand (the CJK fonts here are taller and wider than the Windows version's), never beyond the client
-// area, so that no caption is cut off.
+// hand (the CJK fonts here are taller and wider than the Windows version's), never beyond the
+// client area, so that no caption is cut off.
 void fitText(QWidget* control);
 
 // Text colour &H00BBGGRR&.

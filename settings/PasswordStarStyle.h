@@ -1,6 +1,6 @@
 #pragma once
-// Password boxes show one "*" per character, as the Windows version's dialogs do, instead of the style's
-// dot.
+// Password boxes show one "*" per character, as the Windows version's dialogs do, instead of the
+// style's dot.
 
 #include <QProxyStyle>
 

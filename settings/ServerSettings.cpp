@@ -34,7 +34,8 @@ QStringList fileLines(const QString& text) {
 }
 
 qint16 flagFromNumber(double value) {
-    // Halves go to the even neighbour, as the Windows version's conversion to a 16-bit integer does.
+    // Halves go to the even neighbour, as the Windows version's conversion to a 16-bit integer
+    // does.
     const double r = std::nearbyint(value);
     if (r == 0)
         return 0;

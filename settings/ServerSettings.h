@@ -16,8 +16,8 @@ enum class SaveResult { Saved, Unencodable, Failed };
 // regular file counts as one), leaves the old file untouched.
 SaveResult SaveServerSettings();
 
-// The APOP flag for the text after "APOP=", read like the Windows version's number conversion: blanks
-// ignored, reading stops at the first character that cannot continue the number, a fraction
+// The APOP flag for the text after "APOP=", read like the Windows version's number conversion:
+// blanks ignored, reading stops at the first character that cannot continue the number, a fraction
 // rounds to the nearest integer (a half to even), no number at all is 0. A number that does not
 // fit 16 bits still means "use APOP" (1) instead of stopping the program.
 qint16 apopFlagFromText(const QString& text);

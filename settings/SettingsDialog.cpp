@@ -1,9 +1,9 @@
 #include "SettingsDialog.h"
 
+#include "AccountDialog.h"
 #include "DataFiles.h"
 #include "DialogLook.h"
 #include "ErrorMessages.h"
-#include "AccountDialog.h"
 #include "ServerDialog.h"
 #include "Twips.h"
 #include "WindowRegistry.h"

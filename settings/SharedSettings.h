@@ -5,8 +5,8 @@
 // Data flow: the start-up reads vbmail.ini (working directory) into the shared server settings
 // below and the hang-up flag (★MailData/ini.ini) into SettingsDialog's check box; the account
 // (★MailData/iniIdPass.ini) is read by AccountDialog's load and by every mail check. ServerDialog
-// writes the server settings back, AccountDialog the account, SettingsDialog's unload the hang-up flag.
-// All three files are cp932 with CR LF line ends, as the Windows version writes them.
+// writes the server settings back, AccountDialog the account, SettingsDialog's unload the hang-up
+// flag. All three files are cp932 with CR LF line ends, as the Windows version writes them.
 
 #include <QString>
 #include <QtGlobal>

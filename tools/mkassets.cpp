@@ -39,7 +39,9 @@ QImage render(const Scene::Pose& pose) {
 }
 
 // Rectangles of the window outline, as the character window builds it.
-int outlineRects(const QImage& img) { return int(buildOutline(img).rects.size()); }
+int outlineRects(const QImage& img) {
+    return int(buildOutline(img).rects.size());
+}
 
 QImage cutOut(const QImage& frame, const QColor& desktop, int scale) {
     QImage out(frame.width() * scale, frame.height() * scale, QImage::Format_RGB32);

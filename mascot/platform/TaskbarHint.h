@@ -1,6 +1,6 @@
 #pragma once
-// Window-manager matters of the character windows. Keeps a window out of the taskbar. Qt's tool windows are enough on some platforms; on X11 the
-// window also has to say so in _NET_WM_STATE.
+// Window-manager matters of the character windows. Keeps a window out of the taskbar. Qt's tool
+// windows are enough on some platforms; on X11 the window also has to say so in _NET_WM_STATE.
 
 class QPoint;
 class QWidget;

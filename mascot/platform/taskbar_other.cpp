@@ -3,4 +3,6 @@
 // Tool windows stay out of the taskbar by themselves here.
 void keepOutOfTaskbar(QWidget*) {}
 
-bool windowPositionOnScreen(const QWidget*, QPoint*) { return false; }
+bool windowPositionOnScreen(const QWidget*, QPoint*) {
+    return false;
+}

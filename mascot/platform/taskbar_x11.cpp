@@ -7,8 +7,7 @@
 
 namespace {
 
-xcb_atom_t atom(xcb_connection_t* c, const char* name)
-{
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
     auto cookie = xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name);
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookie, nullptr);
     if (!reply)
@@ -20,8 +19,7 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name)
 
 } // namespace
 
-void keepOutOfTaskbar(QWidget* window)
-{
+void keepOutOfTaskbar(QWidget* window) {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (!x11 || !x11->connection() || !window->isVisible())
         return;
@@ -46,8 +44,7 @@ void keepOutOfTaskbar(QWidget* window)
     xcb_flush(c);
 }
 
-bool windowPositionOnScreen(const QWidget* window, QPoint* position)
-{
+bool windowPositionOnScreen(const QWidget* window, QPoint* position) {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (!x11 || !x11->connection())
         return false;

@@ -1,7 +1,7 @@
 // The wait, twips rounding and the window registry's load/unload rules.
 
-#include "Twips.h"
 #include "ProgramWindow.h"
+#include "Twips.h"
 #include "Wait.h"
 #include "WindowRegistry.h"
 
@@ -13,17 +13,16 @@ namespace {
 
 // A clock that only moves when the pump lets time pass.
 class FakeClock final : public MsClock {
-public:
+  public:
     quint32 now() override { return value; }
     quint32 value = 0;
 };
 
 class FakePump final : public EventPump {
-public:
+  public:
     explicit FakePump(FakeClock& c) : clock(c) {}
     void processPending() override { ++passes; }
-    void idleFor(qint64 ms) override
-    {
+    void idleFor(qint64 ms) override {
         ++idles;
         // Time passes in steps no longer than asked, so an off-by-one in the loop shows.
         clock.value += quint32(qMin<qint64>(ms, step));
@@ -41,10 +40,9 @@ int loads = 0;
 int unloads = 0;
 
 class ProbeForm : public ProgramWindow {
-public:
+  public:
     explicit ProbeForm(QWidget* parent = nullptr) : ProgramWindow(parent) {}
-    void Form_Load() override
-    {
+    void Form_Load() override {
         ++loads;
         // A load that touches its own window must get itself, not a second copy.
         selfDuringLoad = win<ProbeForm>();
@@ -56,7 +54,7 @@ public:
 };
 
 class SelfUnloadingForm : public ProgramWindow {
-public:
+  public:
     explicit SelfUnloadingForm(QWidget* parent = nullptr) : ProgramWindow(parent) {}
     void Form_Load() override { Unload(); }
 };
@@ -65,9 +63,8 @@ public:
 
 class TestApp : public QObject {
     Q_OBJECT
-private slots:
-    void waitLastsStrictlyLonger_data()
-    {
+  private slots:
+    void waitLastsStrictlyLonger_data() {
         QTest::addColumn<qint32>("waitTime");
         QTest::addColumn<quint32>("startClock");
         QTest::addColumn<qint64>("step");
@@ -78,8 +75,7 @@ private slots:
         QTest::newRow("across the 32-bit wrap") << 1200 << 0xFFFFFF00u << qint64(7) << qint64(1201);
         QTest::newRow("starting at the last tick") << 50 << 0xFFFFFFFFu << qint64(3) << qint64(51);
     }
-    void waitLastsStrictlyLonger()
-    {
+    void waitLastsStrictlyLonger() {
         QFETCH(qint32, waitTime);
         QFETCH(quint32, startClock);
         QFETCH(qint64, step);
@@ -98,8 +94,7 @@ private slots:
         QCOMPARE(waitTime, asked);
     }
 
-    void negativeWaitIsOnePass()
-    {
+    void negativeWaitIsOnePass() {
         FakeClock clock;
         FakePump pump(clock);
         waitMs(-5, clock, pump);
@@ -107,8 +102,7 @@ private slots:
         QCOMPARE(pump.idles, 0);
     }
 
-    void realWaitSleepsInsteadOfSpinning()
-    {
+    void realWaitSleepsInsteadOfSpinning() {
         // 300 ms of waiting must cost far less than 300 ms of processor time.
         const clock_t cpuBefore = clock();
         QElapsedTimer wall;
@@ -124,8 +118,7 @@ private slots:
         QVERIFY2(cpuMs < 100, qPrintable(QString::number(cpuMs)));
     }
 
-    void roundHalfEven_data()
-    {
+    void roundHalfEven_data() {
         QTest::addColumn<double>("value");
         QTest::addColumn<qint32>("expected");
         QTest::newRow("0.5") << 0.5 << 0;
@@ -138,15 +131,13 @@ private slots:
         QTest::newRow("huge saturates") << 1e12 << qint32(0x7fffffff);
         QTest::newRow("nan") << std::nan("") << 0;
     }
-    void roundHalfEven()
-    {
+    void roundHalfEven() {
         QFETCH(double, value);
         QFETCH(qint32, expected);
         QCOMPARE(Twips::roundHalfEven(value), expected);
     }
 
-    void registryLoadsOnceAndAgainAfterUnload()
-    {
+    void registryLoadsOnceAndAgainAfterUnload() {
         loads = unloads = 0;
         QVERIFY(!WindowRegistry::isLoaded<ProbeForm>());
         ProbeForm* first = win<ProbeForm>();
@@ -178,14 +169,12 @@ private slots:
         QVERIFY(!WindowRegistry::isLoaded<ProbeForm>());
     }
 
-    void loadThatUnloadsLeavesNothingLoaded()
-    {
+    void loadThatUnloadsLeavesNothingLoaded() {
         win<SelfUnloadingForm>();
         QVERIFY(!WindowRegistry::isLoaded<SelfUnloadingForm>());
     }
 
-    void twipPositionsSurviveRounding()
-    {
+    void twipPositionsSurviveRounding() {
         ProbeForm* f = win<ProbeForm>();
         f->setLeft(1234.5f);
         f->setTop(100.25f);

@@ -46,7 +46,9 @@ bool isWhite(const QImage& img, int x, int y) {
 }
 
 // Rectangles of the window outline, as the character window builds it.
-int outlineRects(const QImage& img) { return int(buildOutline(img).rects.size()); }
+int outlineRects(const QImage& img) {
+    return int(buildOutline(img).rects.size());
+}
 
 // Every rule a frame picture keeps; each broken rule adds one line naming it.
 QStringList figureProblems(const QImage& src) {

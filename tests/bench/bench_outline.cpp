@@ -9,13 +9,13 @@
 #include <cstdio>
 #include <vector>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     const char* frames = "ABCCBACBDEFGDEGF";
     std::vector<QImage> pictures;
     for (const char* f = frames; *f; ++f)
-        pictures.push_back(QImage(QStringLiteral(":/frames/%1.png").arg(QLatin1Char(*f))).convertToFormat(QImage::Format_RGB32));
+        pictures.push_back(QImage(QStringLiteral(":/frames/%1.png").arg(QLatin1Char(*f)))
+                               .convertToFormat(QImage::Format_RGB32));
     std::vector<double> runs;
     size_t rects = 0;
     for (int rep = 0; rep < 50; ++rep) {
@@ -27,7 +27,8 @@ int main(int argc, char* argv[])
         runs.push_back(double(t.nsecsElapsed()) / 1e6);
     }
     std::sort(runs.begin(), runs.end());
-    std::printf("outlines of 16 frames: median %.2f ms, best %.2f ms, worst %.2f ms (%zu rectangles)\n",
-                runs[runs.size() / 2], runs.front(), runs.back(), rects);
+    std::printf(
+        "outlines of 16 frames: median %.2f ms, best %.2f ms, worst %.2f ms (%zu rectangles)\n",
+        runs[runs.size() / 2], runs.front(), runs.back(), rects);
     return 0;
 }

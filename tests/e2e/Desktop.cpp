@@ -9,15 +9,14 @@
 #include <QThread>
 #include <csignal>
 #include <cstdlib>
-#include <xcb/shape.h>
 #include <sys/prctl.h>
-#include <xcb/xcb.h>
 #include <unistd.h>
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
 
 namespace {
 
-bool copyTree(const QString& from, const QString& to)
-{
+bool copyTree(const QString& from, const QString& to) {
     QDir().mkpath(to);
     const QDir src(from);
     for (const QFileInfo& fi : src.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -36,8 +35,7 @@ bool copyTree(const QString& from, const QString& to)
 
 Desktop::Desktop() = default;
 
-Desktop::~Desktop()
-{
+Desktop::~Desktop() {
     for (QProcess* p : m_programs) {
         if (p->state() != QProcess::NotRunning) {
             p->kill();
@@ -64,12 +62,17 @@ Desktop::~Desktop()
     }
 }
 
-QString Desktop::programFolder() const { return m_dir.path() + QStringLiteral("/program"); }
-QString Desktop::work() const { return m_dir.path() + QStringLiteral("/work"); }
-QString Desktop::runtimeDir() const { return m_dir.path() + QStringLiteral("/runtime"); }
+QString Desktop::programFolder() const {
+    return m_dir.path() + QStringLiteral("/program");
+}
+QString Desktop::work() const {
+    return m_dir.path() + QStringLiteral("/work");
+}
+QString Desktop::runtimeDir() const {
+    return m_dir.path() + QStringLiteral("/runtime");
+}
 
-bool Desktop::start(QString* why, QSize screen)
-{
+bool Desktop::start(QString* why, QSize screen) {
     m_screen = screen;
     if (!m_dir.isValid()) {
         *why = QStringLiteral("no temporary folder");
@@ -77,7 +80,8 @@ bool Desktop::start(QString* why, QSize screen)
     }
     QDir().mkpath(work());
     QDir().mkpath(runtimeDir());
-    QFile::setPermissions(runtimeDir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(runtimeDir(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (!copyTree(QStringLiteral(MOKOPON_BIN_DIR), programFolder())) {
         *why = QStringLiteral("cannot copy the program folder from " MOKOPON_BIN_DIR);
         return false;
@@ -137,7 +141,8 @@ bool Desktop::start(QString* why, QSize screen)
         }
         QDeadlineTimer deadline(5000);
         while (!deadline.hasExpired()) {
-            if (tool(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+            if (tool(QStringLiteral("xprop"),
+                     {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
                     .contains(QLatin1String("window id")))
                 return true;
             QThread::msleep(100);
@@ -149,17 +154,16 @@ bool Desktop::start(QString* why, QSize screen)
     return false;
 }
 
-bool Desktop::writeCompleteSettings() const
-{
+bool Desktop::writeCompleteSettings() const {
     QFile server(work() + QStringLiteral("/vbmail.ini"));
     QFile account(programFolder() + QStringLiteral("/★MailData/iniIdPass.ini"));
-    return server.open(QIODevice::WriteOnly) && server.write("SMTP=\r\nPOP3=127.0.0.1\r\nMAIL=\r\nAPOP=0\r\n") > 0 &&
+    return server.open(QIODevice::WriteOnly) &&
+           server.write("SMTP=\r\nPOP3=127.0.0.1\r\nMAIL=\r\nAPOP=0\r\n") > 0 &&
            account.open(QIODevice::WriteOnly) &&
            account.write("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n") > 0;
 }
 
-QProcess* Desktop::launch(const QString& workingDir, const QProcessEnvironment& extra)
-{
+QProcess* Desktop::launch(const QString& workingDir, const QProcessEnvironment& extra) {
     auto* p = new QProcess();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), m_display);
@@ -176,8 +180,8 @@ QProcess* Desktop::launch(const QString& workingDir, const QProcessEnvironment& 
     return p;
 }
 
-QString Desktop::tool(const QString& program, const QStringList& args, int* exitCode, int timeoutMs) const
-{
+QString Desktop::tool(const QString& program, const QStringList& args, int* exitCode,
+                      int timeoutMs) const {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), m_display);
@@ -195,19 +199,23 @@ QString Desktop::tool(const QString& program, const QStringList& args, int* exit
     return QString::fromLocal8Bit(p.readAllStandardOutput());
 }
 
-void Desktop::xdotool(const QStringList& args) const { tool(QStringLiteral("xdotool"), args); }
+void Desktop::xdotool(const QStringList& args) const {
+    tool(QStringLiteral("xdotool"), args);
+}
 
 namespace {
 
 // The keysym name xdotool and xmodmap both take for a character: U+hex.
-QString keysymName(QChar c) { return QStringLiteral("U%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper(); }
+QString keysymName(QChar c) {
+    return QStringLiteral("U%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
+}
 
 } // namespace
 
-bool Desktop::mapKeysFor(const QString& text, QString* why) const
-{
+bool Desktop::mapKeysFor(const QString& text, QString* why) const {
     const QString table = tool(QStringLiteral("xmodmap"), {QStringLiteral("-pke")});
-    const QRegularExpression line(QStringLiteral("^keycode\\s+(\\d+)\\s*=(.*)$"), QRegularExpression::MultilineOption);
+    const QRegularExpression line(QStringLiteral("^keycode\\s+(\\d+)\\s*=(.*)$"),
+                                  QRegularExpression::MultilineOption);
     QStringList spare;
     for (auto it = line.globalMatch(table); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
@@ -219,12 +227,15 @@ bool Desktop::mapKeysFor(const QString& text, QString* why) const
         if (c.unicode() > 0x7f && !wanted.contains(keysymName(c)))
             wanted << keysymName(c);
     if (wanted.size() > spare.size()) {
-        *why = QStringLiteral("only %1 spare keycodes for %2 characters").arg(spare.size()).arg(wanted.size());
+        *why = QStringLiteral("only %1 spare keycodes for %2 characters")
+                   .arg(spare.size())
+                   .arg(wanted.size());
         return false;
     }
     QStringList expressions;
     for (int i = 0; i < wanted.size(); ++i)
-        expressions << QStringLiteral("-e") << QStringLiteral("keycode %1 = %2 %2").arg(spare[i], wanted[i]);
+        expressions << QStringLiteral("-e")
+                    << QStringLiteral("keycode %1 = %2 %2").arg(spare[i], wanted[i]);
     if (expressions.isEmpty())
         return true;
     int code = -1;
@@ -242,26 +253,25 @@ bool Desktop::mapKeysFor(const QString& text, QString* why) const
     return true;
 }
 
-void Desktop::typeKeys(const QString& text) const
-{
+void Desktop::typeKeys(const QString& text) const {
     QStringList args{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("40")};
     for (const QChar c : text)
         args << keysymName(c);
     xdotool(args);
 }
 
-QStringList Desktop::findWindows(const QString& title, bool onlyVisible) const
-{
+QStringList Desktop::findWindows(const QString& title, bool onlyVisible) const {
     QStringList args;
     if (onlyVisible)
         args << QStringLiteral("--onlyvisible");
-    args << QStringLiteral("--name") << QStringLiteral("^%1$").arg(QRegularExpression::escape(title));
-    const QString out = tool(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + args);
+    args << QStringLiteral("--name")
+         << QStringLiteral("^%1$").arg(QRegularExpression::escape(title));
+    const QString out =
+        tool(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + args);
     return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-QString Desktop::waitForWindow(const QString& title, int timeoutMs) const
-{
+QString Desktop::waitForWindow(const QString& title, int timeoutMs) const {
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
         const QStringList ids = findWindows(title);
@@ -272,8 +282,7 @@ QString Desktop::waitForWindow(const QString& title, int timeoutMs) const
     return QString();
 }
 
-WindowInfo Desktop::info(const QString& id) const
-{
+WindowInfo Desktop::info(const QString& id) const {
     WindowInfo w;
     w.id = id;
     const QString out = tool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
@@ -281,13 +290,13 @@ WindowInfo Desktop::info(const QString& id) const
         const QRegularExpression re(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(key)));
         return re.match(out).captured(1).toInt();
     };
-    w.geometry = QRect(num("Absolute upper-left X"), num("Absolute upper-left Y"), num("Width"), num("Height"));
+    w.geometry = QRect(num("Absolute upper-left X"), num("Absolute upper-left Y"), num("Width"),
+                       num("Height"));
     w.viewable = out.contains(QLatin1String("IsViewable"));
     return w;
 }
 
-QList<QRect> Desktop::shapeRects(const QString& id) const
-{
+QList<QRect> Desktop::shapeRects(const QString& id) const {
     QList<QRect> rects;
     xcb_connection_t* c = xcb_connect(m_display.toLatin1().constData(), nullptr);
     if (!c || xcb_connection_has_error(c)) {
@@ -308,9 +317,9 @@ QList<QRect> Desktop::shapeRects(const QString& id) const
     return rects;
 }
 
-QStringList Desktop::netWmState(const QString& id) const
-{
-    const QString out = tool(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_STATE")});
+QStringList Desktop::netWmState(const QString& id) const {
+    const QString out =
+        tool(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_WM_STATE")});
     QStringList states;
     const QRegularExpression re(QStringLiteral("_NET_WM_STATE_\\w+"));
     for (auto it = re.globalMatch(out); it.hasNext();)
@@ -318,25 +327,23 @@ QStringList Desktop::netWmState(const QString& id) const
     return states;
 }
 
-QImage Desktop::screenshot() const
-{
+QImage Desktop::screenshot() const {
     const QString path = m_dir.path() + QStringLiteral("/shot.png");
     QFile::remove(path);
     tool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path});
     return QImage(path).convertToFormat(QImage::Format_RGB32);
 }
 
-bool Desktop::saveScreenshot(const QString& path) const
-{
+bool Desktop::saveScreenshot(const QString& path) const {
     const QImage img = screenshot();
     return !img.isNull() && img.save(path);
 }
 
-QProcessEnvironment Desktop::soundEnvironment() const
-{
+QProcessEnvironment Desktop::soundEnvironment() const {
     const QString dir = m_dir.path() + QStringLiteral("/pulse");
     QProcessEnvironment env;
-    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + dir + QStringLiteral("/native"));
+    env.insert(QStringLiteral("PULSE_SERVER"),
+               QStringLiteral("unix:") + dir + QStringLiteral("/native"));
     env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), dir + QStringLiteral("/runtime"));
     env.insert(QStringLiteral("PULSE_STATE_PATH"), dir + QStringLiteral("/state"));
     // No cookie is needed (anonymous access), and none of the user's is read.
@@ -344,8 +351,7 @@ QProcessEnvironment Desktop::soundEnvironment() const
     return env;
 }
 
-bool Desktop::startSoundServer(QString* why)
-{
+bool Desktop::startSoundServer(QString* why) {
     if (m_sound)
         return true;
     const QString dir = m_dir.path() + QStringLiteral("/pulse");
@@ -364,10 +370,11 @@ bool Desktop::startSoundServer(QString* why)
     m_sound->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // -n: no default script, so nothing but the null sink; as root it only warns.
     m_sound->start(QStringLiteral("pulseaudio"),
-                   {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                    QStringLiteral("--use-pid-file=no"), QStringLiteral("--disable-shm=yes"),
-                    QStringLiteral("--log-level=error"), QStringLiteral("-L"),
-                    QStringLiteral("module-null-sink sink_name=e2esink"), QStringLiteral("-L"),
+                   {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+                    QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
+                    QStringLiteral("--disable-shm=yes"), QStringLiteral("--log-level=error"),
+                    QStringLiteral("-L"), QStringLiteral("module-null-sink sink_name=e2esink"),
+                    QStringLiteral("-L"),
                     QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + dir +
                         QStringLiteral("/native")});
     if (!m_sound->waitForStarted(5000)) {
@@ -380,7 +387,8 @@ bool Desktop::startSoundServer(QString* why)
         QProcess pactl;
         pactl.setProcessEnvironment(env);
         pactl.start(QStringLiteral("pactl"), {QStringLiteral("info")});
-        if (pactl.waitForFinished(5000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0)
+        if (pactl.waitForFinished(5000) && pactl.exitStatus() == QProcess::NormalExit &&
+            pactl.exitCode() == 0)
             return true;
         QThread::msleep(100);
     }

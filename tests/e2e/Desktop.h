@@ -17,7 +17,7 @@ struct WindowInfo {
 };
 
 class Desktop {
-public:
+  public:
     Desktop();
     ~Desktop();
 
@@ -65,7 +65,7 @@ public:
     QProcessEnvironment soundEnvironment() const;
     QString soundMonitor() const { return QStringLiteral("e2esink.monitor"); }
 
-private:
+  private:
     QTemporaryDir m_dir;
     QString m_display;
     QSize m_screen;

@@ -543,7 +543,8 @@ class TestE2eMail : public QObject {
         QVERIFY2(!asked.isEmpty(), "no server dialog at the start");
         d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), asked});
         d.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-        QVERIFY(pumpUntil([&] { return d.findWindows(QStringLiteral("サーバー")).isEmpty(); }, 5000));
+        QVERIFY(
+            pumpUntil([&] { return d.findWindows(QStringLiteral("サーバー")).isEmpty(); }, 5000));
         clickReceive(panel);
         QVERIFY2(!waitFor(QStringLiteral("サーバー")).isEmpty(), "受信 did not ask for the server");
         const QString notice = waitFor(kNotice);
@@ -572,9 +573,10 @@ class TestE2eMail : public QObject {
         clock.start();
         d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y()),
                    QStringLiteral("click"), QStringLiteral("3")});
-        QVERIFY2(program->waitForFinished(1000),
-                 qPrintable(QStringLiteral("still running %1 ms after the right click")
-                                .arg(clock.elapsed())));
+        QVERIFY2(
+            program->waitForFinished(1000),
+            qPrintable(
+                QStringLiteral("still running %1 ms after the right click").arg(clock.elapsed())));
         QCOMPARE(program->exitStatus(), QProcess::NormalExit);
         QCOMPARE(program->exitCode(), 0);
     }

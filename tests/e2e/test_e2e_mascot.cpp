@@ -13,15 +13,13 @@ namespace {
 
 const char* const kFramesOfForm1 = "ABCCBACB";
 
-QImage frameImage(char letter)
-{
+QImage frameImage(char letter) {
     return QImage(QStringLiteral(MOKOPON_FRAMES_DIR "/%1.png").arg(QLatin1Char(letter)))
         .convertToFormat(QImage::Format_RGB32);
 }
 
 // Which of the pictures A..G the screen shows at the window's place, judged by the figure's pixels.
-char shownPicture(const QImage& screen, const QPoint& at)
-{
+char shownPicture(const QImage& screen, const QPoint& at) {
     for (char letter : QByteArray("ABCDEFG")) {
         const QImage f = frameImage(letter);
         bool same = true;
@@ -52,15 +50,13 @@ class TestE2eMascot : public QObject {
     QString window;
 
     // Starts the program with the pointer at (x, y) and waits for the character.
-    bool startAt(int x, int y)
-    {
+    bool startAt(int x, int y) {
         d.xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y)});
         program = d.launch();
         window = d.waitForWindow(QStringLiteral("Form1"));
         return !window.isEmpty();
     }
-    bool waitForFirstTick()
-    {
+    bool waitForFirstTick() {
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 5000) {
@@ -71,16 +67,14 @@ class TestE2eMascot : public QObject {
         return false;
     }
 
-private slots:
-    void initTestCase()
-    {
+  private slots:
+    void initTestCase() {
         QString why;
         QVERIFY2(d.start(&why), qPrintable(why));
         QVERIFY(d.writeCompleteSettings());
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         if (program && program->state() != QProcess::NotRunning) {
             program->kill();
             program->waitForFinished(3000);
@@ -89,21 +83,23 @@ private slots:
         QThread::msleep(200);
     }
 
-    void appearsAtThePointerAboveOthersWithoutTaskbarEntry()
-    {
+    void appearsAtThePointerAboveOthersWithoutTaskbarEntry() {
         QVERIFY(startAt(300, 200));
         const WindowInfo w = d.info(window);
         QCOMPARE(w.geometry, QRect(300, 200, 120, 180));
         const QStringList state = d.netWmState(window);
-        QVERIFY2(state.contains(QStringLiteral("_NET_WM_STATE_ABOVE")), qPrintable(state.join(' ')));
-        QVERIFY2(state.contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")), qPrintable(state.join(' ')));
+        QVERIFY2(state.contains(QStringLiteral("_NET_WM_STATE_ABOVE")),
+                 qPrintable(state.join(' ')));
+        QVERIFY2(state.contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")),
+                 qPrintable(state.join(' ')));
         // No border: the window manager's frame adds nothing around the picture.
-        const QString frame = d.tool(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("_NET_FRAME_EXTENTS")});
+        const QString frame =
+            d.tool(QStringLiteral("xprop"),
+                   {QStringLiteral("-id"), window, QStringLiteral("_NET_FRAME_EXTENTS")});
         QVERIFY2(frame.contains(QLatin1String("0, 0, 0, 0")), qPrintable(frame));
     }
 
-    void outlineAfterFirstTickIsTheFigure()
-    {
+    void outlineAfterFirstTickIsTheFigure() {
         QVERIFY(startAt(200, 150));
         QVERIFY2(waitForFirstTick(), "no shape after the first tick");
         // The first tick shows frame 1 (picture B): the shape is exactly its non-white pixels.
@@ -115,14 +111,14 @@ private slots:
             for (int x = 0; x < 120; ++x) {
                 const bool figure = (b.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF;
                 if (shape.contains(QPoint(x, y)) != figure)
-                    QFAIL(qPrintable(QStringLiteral("shape differs from picture B at %1,%2").arg(x).arg(y)));
+                    QFAIL(qPrintable(
+                        QStringLiteral("shape differs from picture B at %1,%2").arg(x).arg(y)));
             }
         QVERIFY(!shape.contains(QPoint(0, 0)));
         d.saveScreenshot(QStringLiteral(MOKOPON_SHOTS_DIR "/mascot-dozing.png"));
     }
 
-    void clicksOnTheCutAwayCornerReachTheDesktop()
-    {
+    void clicksOnTheCutAwayCornerReachTheDesktop() {
         QVERIFY(startAt(200, 150));
         QVERIFY(waitForFirstTick());
         // The right button ends the program when it hits the window; on the corner it must not.
@@ -132,8 +128,7 @@ private slots:
         d.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
     }
 
-    void framesChangeEveryTwoSeconds()
-    {
+    void framesChangeEveryTwoSeconds() {
         QVERIFY(startAt(100, 100));
         QElapsedTimer t;
         t.start();
@@ -154,7 +149,8 @@ private slots:
         for (const auto& c : changes)
             seen += QStringLiteral("%1@%2 ").arg(QLatin1Char(c.second)).arg(c.first);
         QCOMPARE(changes.size(), 4);
-        QCOMPARE(QByteArray() + changes[0].second + changes[1].second + changes[2].second + changes[3].second,
+        QCOMPARE(QByteArray() + changes[0].second + changes[1].second + changes[2].second +
+                     changes[3].second,
                  QByteArray("ABCB"));
         const qint64 d1 = changes[2].first - changes[1].first;
         const qint64 d2 = changes[3].first - changes[2].first;
@@ -162,44 +158,52 @@ private slots:
         QVERIFY2(d2 > 3500 && d2 < 4600, qPrintable(seen));
     }
 
-    void draggedPastTheEdgeComesBackAtTheNextTick()
-    {
+    void draggedPastTheEdgeComesBackAtTheNextTick() {
         QVERIFY(startAt(400, 300));
         QVERIFY(waitForFirstTick());
         const QPoint grab = QPoint(400, 300) + kOnFigure;
-        d.xdotool({QStringLiteral("mousemove"), QString::number(grab.x()), QString::number(grab.y())});
+        d.xdotool(
+            {QStringLiteral("mousemove"), QString::number(grab.x()), QString::number(grab.y())});
         d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
         // A hand starts with a small motion; the window manager's move starts with it.
-        d.xdotool({QStringLiteral("mousemove"), QString::number(grab.x() - 1), QString::number(grab.y() - 1)});
+        d.xdotool({QStringLiteral("mousemove"), QString::number(grab.x() - 1),
+                   QString::number(grab.y() - 1)});
         QThread::msleep(50);
         for (int x = grab.x(); x >= 10; x -= 40) {
-            d.xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(grab.y() - 100)});
+            d.xdotool(
+                {QStringLiteral("mousemove"), QString::number(x), QString::number(grab.y() - 100)});
             QThread::msleep(20);
         }
-        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("10"), QString::number(grab.y() - 100)});
+        d.xdotool(
+            {QStringLiteral("mousemove"), QStringLiteral("10"), QString::number(grab.y() - 100)});
         QThread::msleep(100);
         d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
         QThread::msleep(100);
         const QRect dragged = d.info(window).geometry;
-        // The window follows the pointer (within the pixel that started the move) past the left edge.
+        // The window follows the pointer (within the pixel that started the move) past the left
+        // edge.
         QVERIFY2(qAbs(dragged.top() - 200) <= 2 && dragged.left() < -40,
-                 qPrintable(QStringLiteral("the window did not follow the drag: %1,%2").arg(dragged.left()).arg(dragged.top())));
-        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(0, dragged.top()), 3000);
+                 qPrintable(QStringLiteral("the window did not follow the drag: %1,%2")
+                                .arg(dragged.left())
+                                .arg(dragged.top())));
+        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(0, dragged.top()),
+                                  3000);
     }
 
     // A drag moves the window by the pointer's whole way from the press; a double click whose
     // first press shakes by a pixel is still a double click.
-    void dragFollowsTheWholeWayAndShakyDoubleClickOpensThePanel()
-    {
+    void dragFollowsTheWholeWayAndShakyDoubleClickOpensThePanel() {
         QVERIFY(startAt(300, 200));
         QVERIFY(waitForFirstTick());
         const QPoint grab = QPoint(300, 200) + kOnFigure;
         const QPoint by(150, 60);
-        d.xdotool({QStringLiteral("mousemove"), QString::number(grab.x()), QString::number(grab.y())});
+        d.xdotool(
+            {QStringLiteral("mousemove"), QString::number(grab.x()), QString::number(grab.y())});
         d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
         for (int i = 1; i <= 10; ++i) {
             const QPoint p = grab + by * i / 10;
-            d.xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
+            d.xdotool(
+                {QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
             QThread::msleep(20);
         }
         d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
@@ -208,14 +212,15 @@ private slots:
         const QPoint on = d.info(window).geometry.topLeft() + kOnFigure;
         d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y())});
         d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
-        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x() + 1), QString::number(on.y())});
+        d.xdotool(
+            {QStringLiteral("mousemove"), QString::number(on.x() + 1), QString::number(on.y())});
         d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
         d.xdotool({QStringLiteral("click"), QStringLiteral("1")});
-        QVERIFY2(!d.waitForWindow(QStringLiteral("モコポン"), 3000).isEmpty(), "no panel after a shaky double click");
+        QVERIFY2(!d.waitForWindow(QStringLiteral("モコポン"), 3000).isEmpty(),
+                 "no panel after a shaky double click");
     }
 
-    void rightButtonEndsAtOnce()
-    {
+    void rightButtonEndsAtOnce() {
         QVERIFY(startAt(300, 300));
         QVERIFY(waitForFirstTick());
         const QPoint on = QPoint(300, 300) + kOnFigure;
@@ -230,8 +235,7 @@ private slots:
         QVERIFY(d.findWindows(QStringLiteral("Form1")).isEmpty());
     }
 
-    void secondStartShowsNothingAndEnds()
-    {
+    void secondStartShowsNothingAndEnds() {
         QVERIFY(startAt(300, 300));
         QProcess* second = d.launch();
         QVERIFY(second->waitForFinished(5000));
@@ -241,12 +245,12 @@ private slots:
         QVERIFY(!program->waitForFinished(500));
     }
 
-    void pointerInTheBottomRightCorner()
-    {
+    void pointerInTheBottomRightCorner() {
         QVERIFY(startAt(1000, 700));
         QCOMPARE(d.info(window).geometry.topLeft(), QPoint(1000, 700));
         QVERIFY(waitForFirstTick());
-        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(1024 - 120, 768 - 180), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(1024 - 120, 768 - 180),
+                                  2000);
     }
 };
 

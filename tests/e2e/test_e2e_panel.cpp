@@ -369,7 +369,8 @@ class TestE2ePanel : public QObject {
         d.saveScreenshot(QStringLiteral(MOKOPON_SHOTS_DIR "/companion.png"));
         d.saveScreenshot(QStringLiteral("/tmp/e2e-panel-shots/companion.png"));
 
-        // Past the drag distance, off the spot, and it falls silent once the bark under way has ended.
+        // Past the drag distance, off the spot, and it falls silent once the bark under way has
+        // ended.
         drag(spot + kOnFigure, QPoint(12, 9));
         QTRY_VERIFY_WITH_TIMEOUT(at(companion) != spot, 3000);
         recordFor(kBarkMs + 500);

@@ -221,9 +221,11 @@ class TestE2eSettings : public QObject {
                                   .arg(off.y());
         // The whole window, frame included, stands in the middle of the screen. It is centred
         // again once the window manager's frame is known.
-        QTRY_VERIFY2_WITH_TIMEOUT(qAbs((frameOf(id).center() - QRect(QPoint(0, 0), d.screenSize()).center()).x()) <= 1 &&
-                                      qAbs((frameOf(id).center() - QRect(QPoint(0, 0), d.screenSize()).center()).y()) <= 1,
-                                  qPrintable(where), 2000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            qAbs((frameOf(id).center() - QRect(QPoint(0, 0), d.screenSize()).center()).x()) <= 1 &&
+                qAbs((frameOf(id).center() - QRect(QPoint(0, 0), d.screenSize()).center()).y()) <=
+                    1,
+            qPrintable(where), 2000);
     }
 
   private slots:

@@ -1,12 +1,12 @@
 // The companion's meeting check: it barks only while it stands exactly on the startup character's
 // spot, and a tick that comes while it waits after a bark is skipped.
 
-#include "StartupCharacter.h"
-#include "ControlPanel.h"
 #include "Companion.h"
+#include "ControlPanel.h"
 #include "EffectSound.h"
 #include "MsgBox.h"
 #include "Program.h"
+#include "StartupCharacter.h"
 #include "Twips.h"
 #include "WindowRegistry.h"
 
@@ -30,10 +30,10 @@ class TestCompanion : public QObject {
     StartupCharacter* character = nullptr;
     Companion* companion = nullptr;
 
-private slots:
-    void initTestCase()
-    {
-        qputenv("PULSE_SERVER", QByteArray("unix:") + work.path().toLocal8Bit() + "/no-such-socket");
+  private slots:
+    void initTestCase() {
+        qputenv("PULSE_SERVER",
+                QByteArray("unix:") + work.path().toLocal8Bit() + "/no-such-socket");
         qputenv("XDG_RUNTIME_DIR", work.path().toLocal8Bit());
         QDir().mkpath(program.path() + QStringLiteral("/★MailData"));
         QDir().mkpath(program.path() + QStringLiteral("/Sound"));
@@ -62,13 +62,14 @@ private slots:
         companion->Timer2->stop();
     }
 
-    void parkedOneTwipOffStaysSilent()
-    {
+    void parkedOneTwipOffStaysSilent() {
         // Parked beside where the character stood before it went to the pointer: centred with its
         // design-time size of 1440 x 225 twips.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QCOMPARE(companion->Left(), float((screen.width() - Twips::toPixelsX(1440)) / 2) * Twips::perPixelX() + 1);
-        QCOMPARE(companion->Top(), float((screen.height() - Twips::toPixelsY(225)) / 2) * Twips::perPixelY() + 1);
+        QCOMPARE(companion->Left(),
+                 float((screen.width() - Twips::toPixelsX(1440)) / 2) * Twips::perPixelX() + 1);
+        QCOMPARE(companion->Top(),
+                 float((screen.height() - Twips::toPixelsY(225)) / 2) * Twips::perPixelY() + 1);
         character->setLeft(3000);
         character->setTop(3000);
         companion->setLeft(3001);
@@ -82,8 +83,7 @@ private slots:
         QCOMPARE(barks, 0);
     }
 
-    void standingOnTheSpotBarksAndWaits()
-    {
+    void standingOnTheSpotBarksAndWaits() {
         character->setLeft(3000);
         character->setTop(3000);
         companion->setLeft(3000);
@@ -96,8 +96,7 @@ private slots:
         QVERIFY2(t.elapsed() > 1200, qPrintable(QString::number(t.elapsed())));
     }
 
-    void tickDuringTheWaitIsSkipped()
-    {
+    void tickDuringTheWaitIsSkipped() {
         character->setLeft(3000);
         character->setTop(3000);
         companion->setLeft(3000);
@@ -114,8 +113,7 @@ private slots:
         QVERIFY(!companion->inMeetingWait());
     }
 
-    void screenKeepingBringsBothIntoTheCorner()
-    {
+    void screenKeepingBringsBothIntoTheCorner() {
         const float w = float(character->Picture1[0].width()) * Twips::perPixelX();
         const float h = float(character->Picture1[0].height()) * Twips::perPixelY();
         const float cornerLeft = float(Twips::roundHalfEven(Twips::screenWidth() - w));
@@ -137,8 +135,7 @@ private slots:
 
     // The panel holds the hidden character above the screen; the companion's screen keeping pulls
     // it onto the screen, off the spot, and the character's own tick must not meet it there.
-    void heldAboveTheScreenTheCharacterIsNeverMet()
-    {
+    void heldAboveTheScreenTheCharacterIsNeverMet() {
         ControlPanel* panel = win<ControlPanel>();
         panel->setTop(150);
         panel->holdCharacter();
@@ -155,10 +152,9 @@ private slots:
     }
 
     // Nothing lets the user set the sound check boxes: no access key, no focus.
-    void soundBoxesAreOutOfTheUsersReach()
-    {
-        for (CharacterWindow* w : {static_cast<CharacterWindow*>(character),
-                                   static_cast<CharacterWindow*>(companion)}) {
+    void soundBoxesAreOutOfTheUsersReach() {
+        for (CharacterWindow* w :
+             {static_cast<CharacterWindow*>(character), static_cast<CharacterWindow*>(companion)}) {
             w->show();
             w->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(w));
@@ -175,8 +171,7 @@ private slots:
         }
     }
 
-    void companionFramesIgnoreBarkMode()
-    {
+    void companionFramesIgnoreBarkMode() {
         companion->kiHenkou = 0;
         QList<int> seen;
         for (int i = 0; i < 8; ++i) {

@@ -11,28 +11,30 @@ namespace {
 
 // Every point of the 181 x 181 scan is inside the region exactly when its colour differs from the
 // background (off the picture counts as a colour).
-bool outlineMatchesPixels(const QImage& img, const QRegion& region, QString* why)
-{
+bool outlineMatchesPixels(const QImage& img, const QRegion& region, QString* why) {
     const qint64 bg = pictureColour(img, 0, 0);
     for (int x = 0; x < kOutlineScan; ++x) {
         for (int y = 0; y < kOutlineScan; ++y) {
             const bool want = pictureColour(img, x, y) != bg;
             if (region.contains(QPoint(x, y)) != want) {
-                *why = QStringLiteral("point %1,%2 should be %3").arg(x).arg(y).arg(want ? "in" : "out");
+                *why = QStringLiteral("point %1,%2 should be %3")
+                           .arg(x)
+                           .arg(y)
+                           .arg(want ? "in" : "out");
                 return false;
             }
         }
     }
     // Nothing beyond the scan.
-    if (region.boundingRect().right() >= kOutlineScan || region.boundingRect().bottom() >= kOutlineScan) {
+    if (region.boundingRect().right() >= kOutlineScan ||
+        region.boundingRect().bottom() >= kOutlineScan) {
         *why = QStringLiteral("region reaches past the scan");
         return false;
     }
     return true;
 }
 
-QImage blank(QColor bg = Qt::white)
-{
+QImage blank(QColor bg = Qt::white) {
     QImage img(120, 180, QImage::Format_RGB32);
     img.fill(bg);
     return img;
@@ -42,9 +44,8 @@ QImage blank(QColor bg = Qt::white)
 
 class TestMascotLogic : public QObject {
     Q_OBJECT
-private slots:
-    void screenKeeping_data()
-    {
+  private slots:
+    void screenKeeping_data() {
         QTest::addColumn<float>("left");
         QTest::addColumn<float>("top");
         QTest::addColumn<qint32>("expLeft");
@@ -63,8 +64,7 @@ private slots:
         QTest::newRow("rounding past the edge") << 17400.6f << 11700.6f << 17400 << 11700;
         QTest::newRow("minus a half is zero") << -0.5f << -0.5f << 0 << 0;
     }
-    void screenKeeping()
-    {
+    void screenKeeping() {
         QFETCH(float, left);
         QFETCH(float, top);
         QFETCH(qint32, expLeft);
@@ -76,8 +76,7 @@ private slots:
         QCOMPARE(t, expTop);
     }
 
-    void screenSmallerThanFrame()
-    {
+    void screenSmallerThanFrame() {
         // The right and bottom edges win: the frame's far edges touch the screen's.
         TickInput in{500, 500, 1800, 2700, 1500, 2000};
         qint32 l, t;
@@ -86,8 +85,7 @@ private slots:
         QCOMPARE(t, -700);
     }
 
-    void oddScreenSizeRoundsToEven()
-    {
+    void oddScreenSizeRoundsToEven() {
         TickInput in{5000, 5000, 1800, 2700, 1800.f + 1000.5f, 2700.f + 1001.5f};
         qint32 l, t;
         keepOnScreen(in, l, t);
@@ -95,8 +93,7 @@ private slots:
         QCOMPARE(t, 1002);
     }
 
-    void frameOrder()
-    {
+    void frameOrder() {
         qint16 k = 0;
         QList<int> frames;
         for (int i = 0; i < 15; ++i)
@@ -105,8 +102,7 @@ private slots:
         QCOMPARE(k, qint16(1));
     }
 
-    void barkModeHoldsFrameZeroAndKeepsCounter()
-    {
+    void barkModeHoldsFrameZeroAndKeepsCounter() {
         qint16 k = 0;
         nextFrame(k, false);
         nextFrame(k, false);
@@ -118,14 +114,12 @@ private slots:
         QCOMPARE(nextFrame(k, false), 4);
     }
 
-    void counterBeyondSevenRestarts()
-    {
+    void counterBeyondSevenRestarts() {
         qint16 k = 12;
         QCOMPARE(nextFrame(k, false), 1);
     }
 
-    void tickCombinesBoth()
-    {
+    void tickCombinesBoth() {
         qint16 k = 7;
         const TickResult r = animationTick({-10, 20000, 1800, 2700, 19200, 14400}, k, false);
         QCOMPARE(r.left, 0);
@@ -133,8 +127,7 @@ private slots:
         QCOMPARE(r.frame, 1);
     }
 
-    void outlineShapes_data()
-    {
+    void outlineShapes_data() {
         QTest::addColumn<QImage>("picture");
         QImage plain = blank();
         QTest::newRow("all background") << plain;
@@ -171,8 +164,7 @@ private slots:
         small.fill(Qt::white);
         QTest::newRow("small picture") << small;
     }
-    void outlineShapes()
-    {
+    void outlineShapes() {
         QFETCH(QImage, picture);
         const FrameRegionSlot slot = buildOutline(picture);
         QString why;
@@ -182,8 +174,7 @@ private slots:
         QVERIFY(regionFromSlot(slot).contains(QRect(0, 180, 181, 1)));
     }
 
-    void rectanglesAreBandedAndDisjoint()
-    {
+    void rectanglesAreBandedAndDisjoint() {
         QImage noisy = blank();
         QRandomGenerator rng(7);
         for (int i = 0; i < 3000; ++i)
@@ -202,8 +193,7 @@ private slots:
         QVERIFY(slot.rects.size() > 301);
     }
 
-    void shippedFramesFitTheirOutlines()
-    {
+    void shippedFramesFitTheirOutlines() {
         for (const char letter : QByteArray("ABCDEFG")) {
             const QImage img(QStringLiteral(":/frames/%1.png").arg(QLatin1Char(letter)));
             QVERIFY2(!img.isNull(), "frame picture missing from the resources");

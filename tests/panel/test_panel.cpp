@@ -1,20 +1,20 @@
 // The control panel, the notice and the mail check's flow, with the mail library replaced by a
 // scripted fake and message boxes answered by the test.
 
-#include "CheckMail.h"
-#include "StartupCharacter.h"
-#include "ControlPanel.h"
-#include "Companion.h"
 #include "AccountDialog.h"
+#include "CheckMail.h"
+#include "Companion.h"
+#include "ControlPanel.h"
 #include "KnownTlsServers.h"
 #include "MailApi.h"
-#include "ProgramState.h"
 #include "MsgBox.h"
 #include "NewMailNotice.h"
-#include "ServerDialog.h"
 #include "Program.h"
+#include "ProgramState.h"
+#include "ServerDialog.h"
 #include "SettingsDialog.h"
 #include "SharedSettings.h"
+#include "StartupCharacter.h"
 #include "WindowRegistry.h"
 
 #include <QCheckBox>
@@ -238,7 +238,8 @@ class TestPanel : public QObject {
         QCOMPARE(boxes[0].style, 0);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
         QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("-3"));
-        QCOMPARE(win<NewMailNotice>()->Text1->text(), QStringLiteral("新着メールはありませんでした。"));
+        QCOMPARE(win<NewMailNotice>()->Text1->text(),
+                 QStringLiteral("新着メールはありませんでした。"));
         QCOMPARE(mail.calls.last(), QStringLiteral("close 7"));
     }
 

@@ -1,9 +1,9 @@
 // The three settings dialogs on the offscreen platform: what they load, what their keys and
 // buttons store, and the error boxes that replace lost or damaged settings.
 
+#include "AccountDialog.h"
 #include "Cp932.h"
 #include "DataFiles.h"
-#include "AccountDialog.h"
 #include "MsgBox.h"
 #include "ServerDialog.h"
 #include "ServerSettings.h"

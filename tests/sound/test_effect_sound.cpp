@@ -1,9 +1,9 @@
 // The effect sound's rules over a fake output, the WAV decoding and the message texts.
 
 #include "EffectSound.h"
-#include "WavFixture.h"
 #include "EffectSoundPlayer.h"
 #include "PcmSource.h"
+#include "WavFixture.h"
 
 #include <QDir>
 #include <QFileInfo>

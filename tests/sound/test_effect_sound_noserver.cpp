@@ -45,7 +45,7 @@ void TestEffectSoundNoServer::playFails() {
     t.start();
     EffectSound::stop();
     QCOMPARE(EffectSound::play(m_dir.filePath(QStringLiteral("tone.wav")), synchronous, false,
-                             fromMemory, false),
+                               fromMemory, false),
              4);
     QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
 }
