@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   # build
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config clang-format
   qt6-base-dev qt6-multimedia-dev libgl-dev libsndfile1-dev libxcb1-dev libxcb-shape0-dev
   # run: Japanese text, opening the home page, sound output
   fonts-noto-cjk xdg-utils pulseaudio
