@@ -1,4 +1,3 @@
 #include "ProgramState.h"
 
 qint16 BarkMode = 0;
-PointApi CursorPos;

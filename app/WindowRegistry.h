@@ -4,13 +4,20 @@
 // win<T>() is the one way to reach a window: the first use creates and loads it without showing
 // it, later uses return the same instance; unloading destroys it and the next use creates and loads
 // it again. The instance is known before its load handler runs, so a load handler that touches its
-// own window gets itself rather than a second copy.
+// own window gets itself rather than a second copy. A window that unloads itself during its load
+// (the startup character when another instance runs) is not handed out: win<T>() gives nullptr.
+//
+// loaded<T>() reads a window only when it is loaded, and loadedWindows() lists them all.
 
 #include "ProgramWindow.h"
 
+#include <QList>
 #include <type_traits>
 
 namespace WindowRegistry {
+
+// Every loaded window, in the order of their loads.
+QList<ProgramWindow*>& loadedWindows();
 
 template <class T> T*& slot() {
     static T* instance = nullptr;
@@ -32,13 +39,15 @@ template <class T> T* get() {
     if (!s) {
         T* w = new T();
         s = w;
+        loadedWindows().append(w);
         w->setForget([w] {
             if (slot<T>() == w)
                 slot<T>() = nullptr;
+            loadedWindows().removeOne(w);
         });
         w->Form_Load();
         // The load handler may have unloaded the window again.
-        return slot<T>() ? slot<T>() : w;
+        return slot<T>();
     }
     return s;
 }
@@ -47,6 +56,10 @@ template <class T> bool unload() {
     T* s = slot<T>();
     return s ? s->Unload() : true;
 }
+
+// Unloads every loaded window, the last loaded first; false when one of them refused. The
+// characters' unload ends the program.
+bool unloadAll();
 
 } // namespace WindowRegistry
 

@@ -107,10 +107,8 @@ void CharacterWindow::loadCharacter() {
     setHeight(float(Picture1[0].height()) * m_tppY);
     makeTopmost(false);
     const QPoint p = QCursor::pos();
-    CursorPos.x = p.x();
-    CursorPos.y = p.y();
-    setTop(float(CursorPos.y) * m_tppY);
-    setLeft(float(CursorPos.x) * m_tppX);
+    setTop(float(p.y()) * m_tppY);
+    setLeft(float(p.x()) * m_tppX);
 }
 
 void CharacterWindow::runTick(bool holdFrameZero) {

@@ -73,14 +73,13 @@ void checkMail() {
             showError(busy, CutAtNul(buffers[0]), MsgBoxStyle::Critical);
             count = -1;
         } else {
+            // The account lives for this check only.
             const QString id = ReadAccountValue(QStringLiteral("NAME"));
             const QString pass = ReadAccountValue(QStringLiteral("NAME2"));
             AccountDialog* account = win<AccountDialog>();
             account->IdText->setText(id);
             account->PassText->setText(pass);
-            UserId = id;
-            UserPass = pass;
-            if (UserPass.isEmpty() || UserId.isEmpty()) {
+            if (pass.isEmpty() || id.isEmpty()) {
                 account->Show();
                 runInBackground([&] { mail.close(handle); });
             } else {

@@ -170,8 +170,22 @@ class TestApp : public QObject {
     }
 
     void loadThatUnloadsLeavesNothingLoaded() {
-        win<SelfUnloadingForm>();
+        QCOMPARE(win<SelfUnloadingForm>(), nullptr);
         QVERIFY(!WindowRegistry::isLoaded<SelfUnloadingForm>());
+        QVERIFY(WindowRegistry::loadedWindows().isEmpty());
+    }
+
+    void unloadAllUnloadsWhatIsLoaded() {
+        loads = unloads = 0;
+        ProbeForm* probe = win<ProbeForm>();
+        QCOMPARE(WindowRegistry::loadedWindows(), QList<ProgramWindow*>{probe});
+        probe->refuse = true;
+        QVERIFY(!WindowRegistry::unloadAll());
+        QVERIFY(WindowRegistry::isLoaded<ProbeForm>());
+        probe->refuse = false;
+        QVERIFY(WindowRegistry::unloadAll());
+        QCOMPARE(unloads, 1);
+        QVERIFY(WindowRegistry::loadedWindows().isEmpty());
     }
 
     void twipPositionsSurviveRounding() {

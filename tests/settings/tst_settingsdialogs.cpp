@@ -121,9 +121,7 @@ void TestSettingsDialogs::useFolders(bool withDataFolder) {
 }
 
 void TestSettingsDialogs::unloadAll() {
-    WindowRegistry::unload<AccountDialog>();
-    WindowRegistry::unload<ServerDialog>();
-    WindowRegistry::unload<SettingsDialog>();
+    WindowRegistry::unloadAll();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
