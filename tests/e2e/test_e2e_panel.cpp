@@ -210,7 +210,6 @@ class TestE2ePanel : public QObject {
         QVERIFY2(d.startSoundServer(&why), qPrintable(why));
         QVERIFY(d.writeCompleteSettings());
         QDir().mkpath(QStringLiteral(MOKOPON_SHOTS_DIR));
-        QDir().mkpath(QStringLiteral("/tmp/e2e-panel-shots"));
 
         // A browser of the test's own, reached both ways xdg-open looks for one: the default
         // application for HTML and the BROWSER variable.
@@ -271,7 +270,6 @@ class TestE2ePanel : public QObject {
         QThread::msleep(300);
         const QImage shot = d.screenshot();
         shot.save(QStringLiteral(MOKOPON_SHOTS_DIR "/panel.png"));
-        shot.save(QStringLiteral("/tmp/e2e-panel-shots/panel.png"));
 
         // Each button's face, the colour most of its visible pixels have, is its back colour.
         const QPoint client = at(panel);
@@ -367,7 +365,6 @@ class TestE2ePanel : public QObject {
         d.xdotool({QStringLiteral("mousemove"), QStringLiteral("900"), QStringLiteral("700")});
         QThread::msleep(300);
         d.saveScreenshot(QStringLiteral(MOKOPON_SHOTS_DIR "/companion.png"));
-        d.saveScreenshot(QStringLiteral("/tmp/e2e-panel-shots/companion.png"));
 
         // Past the drag distance, off the spot, and it falls silent once the bark under way has
         // ended.
