@@ -9,6 +9,7 @@
 #include <QThread>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <sys/prctl.h>
 #include <unistd.h>
 #include <xcb/shape.h>
@@ -32,6 +33,24 @@ bool copyTree(const QString& from, const QString& to) {
 }
 
 } // namespace
+
+void runEvents(int ms) {
+    QDeadlineTimer deadline(ms);
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+    } while (!deadline.hasExpired());
+}
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (done())
+            return true;
+        runEvents(40);
+    }
+    return done();
+}
 
 Desktop::Desktop() = default;
 
@@ -203,6 +222,29 @@ void Desktop::xdotool(const QStringList& args) const {
     tool(QStringLiteral("xdotool"), args);
 }
 
+void Desktop::moveTo(const QPoint& p) const {
+    xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
+}
+
+void Desktop::click(const QPoint& p, int button) const {
+    xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y()),
+             QStringLiteral("click"), QString::number(button)});
+}
+
+void Desktop::doubleClick(const QPoint& p) const {
+    xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y()),
+             QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+             QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
+}
+
+void Desktop::key(const QString& keys) const {
+    xdotool({QStringLiteral("key"), keys});
+}
+
+void Desktop::activate(const QString& id) const {
+    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
+}
+
 namespace {
 
 // The keysym name xdotool and xmodmap both take for a character: U+hex.
@@ -272,14 +314,32 @@ QStringList Desktop::findWindows(const QString& title, bool onlyVisible) const {
 }
 
 QString Desktop::waitForWindow(const QString& title, int timeoutMs) const {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        const QStringList ids = findWindows(title);
-        if (!ids.isEmpty())
-            return ids.first();
-        QThread::msleep(50);
-    }
-    return QString();
+    QString id;
+    waitUntil(
+        [&] {
+            id = findWindows(title).value(0);
+            return !id.isEmpty();
+        },
+        timeoutMs);
+    return id;
+}
+
+bool Desktop::waitGone(const QString& title, int timeoutMs) const {
+    return waitUntil([&] { return findWindows(title).isEmpty(); }, timeoutMs);
+}
+
+QRect Desktop::frame(const QString& id) const {
+    const QRect client = info(id).geometry;
+    const QString out = tool(QStringLiteral("xprop"),
+                             {QStringLiteral("-id"), id, QStringLiteral("_NET_FRAME_EXTENTS")});
+    // left, right, top, bottom
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("=\\s*(\\d+),\\s*(\\d+),\\s*(\\d+),\\s*(\\d+)"))
+            .match(out);
+    if (!m.hasMatch())
+        return client;
+    return client.adjusted(-m.captured(1).toInt(), -m.captured(3).toInt(), m.captured(2).toInt(),
+                           m.captured(4).toInt());
 }
 
 WindowInfo Desktop::info(const QString& id) const {
@@ -337,6 +397,76 @@ QImage Desktop::screenshot() const {
 bool Desktop::saveScreenshot(const QString& path) const {
     const QImage img = screenshot();
     return !img.isNull() && img.save(path);
+}
+
+QString Desktop::clipboardText() const {
+    int screenNumber = 0;
+    xcb_connection_t* c = xcb_connect(m_display.toLatin1().constData(), &screenNumber);
+    if (!c || xcb_connection_has_error(c)) {
+        if (c)
+            xcb_disconnect(c);
+        return {};
+    }
+    auto atom = [c](const char* name) {
+        xcb_intern_atom_reply_t* r =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+        free(r);
+        return a;
+    };
+    const xcb_atom_t clipboard = atom("CLIPBOARD");
+    const xcb_atom_t utf8 = atom("UTF8_STRING");
+    const xcb_atom_t target = atom("MOKOPON_TEST_CLIPBOARD");
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screenNumber; ++i)
+        xcb_screen_next(&it);
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, 0, window, it.data->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_convert_selection(c, window, clipboard, utf8, target, XCB_CURRENT_TIME);
+    xcb_flush(c);
+
+    QString text;
+    QDeadlineTimer deadline(3000);
+    bool answered = false;
+    while (!answered && !deadline.hasExpired()) {
+        xcb_generic_event_t* e = xcb_poll_for_event(c);
+        if (!e) {
+            runEvents(10);
+            continue;
+        }
+        if ((e->response_type & 0x7f) == XCB_SELECTION_NOTIFY) {
+            answered = true;
+            const auto* n = reinterpret_cast<xcb_selection_notify_event_t*>(e);
+            if (n->property != XCB_ATOM_NONE) {
+                xcb_get_property_reply_t* p = xcb_get_property_reply(
+                    c, xcb_get_property(c, 1, window, target, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
+                    nullptr);
+                if (p) {
+                    text = QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(p)),
+                                             xcb_get_property_value_length(p));
+                    free(p);
+                }
+            }
+        }
+        free(e);
+    }
+    xcb_destroy_window(c, window);
+    xcb_disconnect(c);
+    return text;
+}
+
+QString Desktop::pactl(const QStringList& args) const {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QProcessEnvironment own = soundEnvironment();
+    for (const QString& key : own.keys())
+        env.insert(key, own.value(key));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("pactl"), args);
+    if (!p.waitForFinished(5000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
 }
 
 QProcessEnvironment Desktop::soundEnvironment() const {

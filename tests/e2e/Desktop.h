@@ -8,7 +8,14 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
+
+// Runs this thread's events for the given time. Fakes that answer from this thread (a D-Bus
+// service) keep answering while a test waits.
+void runEvents(int ms);
+// Runs this thread's events until done() holds or the time is up; true when it held.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs);
 
 struct WindowInfo {
     QString id;
@@ -42,6 +49,14 @@ class Desktop {
                  int timeoutMs = 15000) const;
     void xdotool(const QStringList& args) const;
 
+    // The pointer and the keyboard, through xdotool.
+    void moveTo(const QPoint& p) const;
+    void click(const QPoint& p, int button = 1) const;
+    void doubleClick(const QPoint& p) const;
+    void key(const QString& keys) const;
+    // Raises and focuses the window, and waits until the window manager has done so.
+    void activate(const QString& id) const;
+
     // Gives every character of text that the keymap lacks a spare keycode of its own, and waits
     // until the server has the new keymap. Call it before the program starts: xdotool's own
     // remapping while it types can reach the program after the key that needs it.
@@ -51,19 +66,27 @@ class Desktop {
 
     // Windows of the given exact title (visible ones only when onlyVisible).
     QStringList findWindows(const QString& title, bool onlyVisible = true) const;
+    // Both waits run this thread's events.
     QString waitForWindow(const QString& title, int timeoutMs = 10000) const;
+    bool waitGone(const QString& title, int timeoutMs = 5000) const;
     WindowInfo info(const QString& id) const;
+    // The window's client area with the window manager's frame around it.
+    QRect frame(const QString& id) const;
     // Rectangles of the window's bounding shape, in window coordinates.
     QList<QRect> shapeRects(const QString& id) const;
     QStringList netWmState(const QString& id) const;
     QImage screenshot() const;
     bool saveScreenshot(const QString& path) const;
+    // The text on the clipboard, read as UTF-8; empty when nobody answers.
+    QString clipboardText() const;
 
     // A PulseAudio server of this desktop's own whose only output is a null sink. Programs given
     // soundEnvironment() play into it; record soundMonitor() (parec -d) to hear what came out.
     bool startSoundServer(QString* why);
     QProcessEnvironment soundEnvironment() const;
     QString soundMonitor() const { return QStringLiteral("e2esink.monitor"); }
+    // Runs pactl against that server and returns its output; empty when it fails.
+    QString pactl(const QStringList& args) const;
 
   private:
     QTemporaryDir m_dir;

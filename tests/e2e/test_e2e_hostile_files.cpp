@@ -1,7 +1,7 @@
 // The real program on a private X desktop with something hostile in place of its settings files
 // or its lock file: it starts and shows the character all the same, in its usual time.
 
-#include "Desktop.h"
+#include "E2e.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QTest>
 #include <sys/stat.h>
+
+using namespace e2e;
 
 namespace {
 
@@ -88,18 +90,18 @@ class TestE2eHostileFiles : public QObject {
         t.start();
         QProcess* program = d.launch();
         QVERIFY(program->waitForStarted(5000));
-        QVERIFY(!d.waitForWindow(QStringLiteral("Form1")).isEmpty());
+        QVERIFY(!d.waitForWindow(kCharacterTitle).isEmpty());
         const qint64 shownAfter = t.elapsed();
         qInfo("character shown after %lld ms", shownAfter);
         QVERIFY2(shownAfter < 5000, qPrintable(QString::number(shownAfter)));
         // The settings read as missing, so the program asks for the server as at a first start.
         if (inSettings)
-            QVERIFY(!d.waitForWindow(QStringLiteral("サーバー")).isEmpty());
+            QVERIFY(!d.waitForWindow(kServerTitle).isEmpty());
         QVERIFY2(!program->waitForFinished(300), "the program ended by itself");
         program->kill();
         QVERIFY(program->waitForFinished(5000));
         // The next row must not find this run's window.
-        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(QStringLiteral("Form1"), false).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(kCharacterTitle, false).isEmpty(), 5000);
     }
 };
 

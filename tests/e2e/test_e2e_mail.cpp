@@ -1,49 +1,32 @@
 // The real program checks a real Dovecot on 127.0.0.1 from its panel: the notice, the companion,
 // the error boxes, and the hang-up against a fake NetworkManager on a private D-Bus.
 //
-// The fake answers from this thread's event loop, so every wait here keeps processing events.
+// The fake answers from this thread's event loop; Desktop's waits keep processing events.
 
-#include "Desktop.h"
 #include "DovecotServer.h"
+#include "E2e.h"
 #include "FakeNetworkManager.h"
 #include "PrivateBus.h"
 #include "ScriptedPop3Server.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
-#include <csignal>
-#include <sys/prctl.h>
-#include <xcb/xcb.h>
 
-#include <cstdlib>
-#include <functional>
+using namespace e2e;
 
 namespace {
 
-// On the figure of every dozing frame, in window coordinates: the basket's middle.
-const QPoint kOnFigure(60, 165);
-// 受信 on the panel, client coordinates (720..1215 by 0..255 twips).
-const QPoint kReceiveButton(64, 8);
 // Inside the notice's two text boxes, client coordinates.
 const QPoint kMessageBox(100, 9);
 const QPoint kCountBox(225, 9);
 const QSize kNoticeClient(242, 18);
 
-const QString kCharacter = QStringLiteral("Form1");
-const QString kCompanion = QStringLiteral("Form3");
-const QString kPanel = QStringLiteral("モコポン");
-const QString kNotice = QStringLiteral("新着お知らせ");
-const QString kError = QStringLiteral("エラー");
 const QString kMailWaiting = QStringLiteral("新着メールが有ります。");
 const QString kNoMail = QStringLiteral("新着メールはありませんでした。");
 
@@ -69,82 +52,6 @@ quint16 closedPort() {
     return probe.serverPort(); // closed again when probe goes
 }
 
-void pump(int ms) {
-    QDeadlineTimer deadline(ms);
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(10);
-    } while (!deadline.hasExpired());
-}
-
-bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (done())
-            return true;
-        pump(40);
-    }
-    return done();
-}
-
-// The text the program put on the X clipboard, read as UTF-8; empty when nobody answers.
-QString clipboardText(const QString& display) {
-    int screenNumber = 0;
-    xcb_connection_t* c = xcb_connect(display.toLatin1().constData(), &screenNumber);
-    if (!c || xcb_connection_has_error(c)) {
-        if (c)
-            xcb_disconnect(c);
-        return {};
-    }
-    auto atom = [c](const char* name) {
-        xcb_intern_atom_reply_t* r =
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
-        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-        free(r);
-        return a;
-    };
-    const xcb_atom_t clipboard = atom("CLIPBOARD");
-    const xcb_atom_t utf8 = atom("UTF8_STRING");
-    const xcb_atom_t target = atom("MOKOPON_TEST_CLIPBOARD");
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < screenNumber; ++i)
-        xcb_screen_next(&it);
-    const xcb_window_t window = xcb_generate_id(c);
-    xcb_create_window(c, 0, window, it.data->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_convert_selection(c, window, clipboard, utf8, target, XCB_CURRENT_TIME);
-    xcb_flush(c);
-
-    QString text;
-    QDeadlineTimer deadline(3000);
-    bool answered = false;
-    while (!answered && !deadline.hasExpired()) {
-        xcb_generic_event_t* e = xcb_poll_for_event(c);
-        if (!e) {
-            pump(10);
-            continue;
-        }
-        if ((e->response_type & 0x7f) == XCB_SELECTION_NOTIFY) {
-            answered = true;
-            const auto* n = reinterpret_cast<xcb_selection_notify_event_t*>(e);
-            if (n->property != XCB_ATOM_NONE) {
-                xcb_get_property_reply_t* p = xcb_get_property_reply(
-                    c, xcb_get_property(c, 1, window, target, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
-                    nullptr);
-                if (p) {
-                    text = QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(p)),
-                                             xcb_get_property_value_length(p));
-                    free(p);
-                }
-            }
-        }
-        free(e);
-    }
-    xcb_destroy_window(c, window);
-    xcb_disconnect(c);
-    return text;
-}
-
 } // namespace
 
 class TestE2eMail : public QObject {
@@ -158,85 +65,20 @@ class TestE2eMail : public QObject {
     QDBusConnection fakeBus{QString()};
     QProcess* program = nullptr;
     qsizetype logMark = 0;
-    QTemporaryDir soundDir;
-    QProcess soundServer;
-
-    QString pulseServer() const {
-        return QStringLiteral("unix:") + soundDir.filePath(QStringLiteral("native"));
-    }
-
-    // The bark needs a sound server: without one every bark is an error box.
-    bool startSoundServer(QString* why) {
-        soundServer.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        soundServer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), soundDir.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), soundDir.path());
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"),
-                   soundDir.filePath(QStringLiteral("runtime")));
-        env.insert(QStringLiteral("PULSE_STATE_PATH"), soundDir.filePath(QStringLiteral("state")));
-        soundServer.setProcessEnvironment(env);
-        soundServer.start(QStringLiteral("pulseaudio"),
-                          {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-                           QStringLiteral("--exit-idle-time=-1"),
-                           QStringLiteral("--use-pid-file=no"), QStringLiteral("--disable-shm=yes"),
-                           QStringLiteral("--log-level=error"), QStringLiteral("-L"),
-                           QStringLiteral("module-null-sink sink_name=mokosink"),
-                           QStringLiteral("-L"),
-                           QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") +
-                               soundDir.filePath(QStringLiteral("native"))});
-        if (!soundServer.waitForStarted(5000)) {
-            *why = QStringLiteral("pulseaudio does not start");
-            return false;
-        }
-        const bool up =
-            pumpUntil([&] { return !pactl({QStringLiteral("info")}).isEmpty(); }, 15000);
-        if (!up)
-            *why = QStringLiteral("pulseaudio does not answer");
-        return up;
-    }
-
-    QString pactl(const QStringList& args) const {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PULSE_SERVER"), pulseServer());
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral("pactl"), args);
-        if (!p.waitForFinished(5000) || p.exitCode() != 0)
-            return {};
-        return QString::fromLocal8Bit(p.readAllStandardOutput());
-    }
 
     // True once a stream from the program has reached the sound server's sink.
     bool barkHeard(int timeoutMs) const {
-        return pumpUntil(
+        return waitUntil(
             [&] {
-                return !pactl({QStringLiteral("list"), QStringLiteral("short"),
-                               QStringLiteral("sink-inputs")})
+                return !d.pactl({QStringLiteral("list"), QStringLiteral("short"),
+                                 QStringLiteral("sink-inputs")})
                             .trimmed()
                             .isEmpty();
             },
             timeoutMs);
     }
 
-    QString shotPath(const QString& name) const {
-        QDir().mkpath(QStringLiteral("/tmp/e2e-mail-shots"));
-        d.saveScreenshot(QStringLiteral("/tmp/e2e-mail-shots/") + name);
-        return QStringLiteral(MOKOPON_SHOTS_DIR "/") + name;
-    }
     void shoot(const QString& name) const { d.saveScreenshot(shotPath(name)); }
-
-    QString waitFor(const QString& title, int timeoutMs = 10000) const {
-        QString id;
-        pumpUntil(
-            [&] {
-                const QStringList ids = d.findWindows(title);
-                id = ids.isEmpty() ? QString() : ids.first();
-                return !id.isEmpty();
-            },
-            timeoutMs);
-        return id;
-    }
 
     void writeSettings(const QString& pop3, const QString& password, int hangUp) {
         QFile server(d.work() + QStringLiteral("/vbmail.ini"));
@@ -255,31 +97,20 @@ class TestE2eMail : public QObject {
 
     // Starts the program with the character at `at`, double-clicks it and returns the panel.
     QString startAndOpenPanel(QPoint at = QPoint(150, 100), const QString& firstShot = QString()) {
-        d.xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())});
-        QProcessEnvironment env;
+        QProcessEnvironment env = d.soundEnvironment();
         env.insert(QStringLiteral("SSL_CERT_FILE"), DovecotServer::caFile());
         env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.address());
-        env.insert(QStringLiteral("PULSE_SERVER"), pulseServer());
-        program = d.launch(QString(), env);
-        const QString character = waitFor(kCharacter);
+        program = launchAt(d, at, QString(), env);
+        const QString character = d.waitForWindow(kCharacterTitle);
         if (character.isEmpty())
             return {};
         if (!firstShot.isEmpty())
             shoot(firstShot);
-        const QPoint on = d.info(character).geometry.topLeft() + kOnFigure;
-        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y())});
-        d.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
-                   QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
-        return waitFor(kPanel);
-    }
-
-    void clickAt(const QPoint& p) const {
-        d.xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y()),
-                   QStringLiteral("click"), QStringLiteral("1")});
+        return openPanel(d, character);
     }
 
     void clickReceive(const QString& panel) const {
-        clickAt(d.info(panel).geometry.topLeft() + kReceiveButton);
+        d.click(d.info(panel).geometry.topLeft() + panelButton(PanelButton::Check));
     }
 
     // What one of the notice's text boxes says: click into it, select all, copy.
@@ -289,12 +120,12 @@ class TestE2eMail : public QObject {
         QString text;
         QDeadlineTimer deadline(5000);
         do {
-            d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), notice});
-            clickAt(d.info(notice).geometry.topLeft() + inBox);
-            pump(100);
+            d.activate(notice);
+            d.click(d.info(notice).geometry.topLeft() + inBox);
+            runEvents(100);
             d.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a"), QStringLiteral("ctrl+c")});
-            pump(200);
-            text = clipboardText(d.display());
+            runEvents(200);
+            text = d.clipboardText();
         } while (text.isEmpty() && !deadline.hasExpired());
         return text;
     }
@@ -322,14 +153,8 @@ class TestE2eMail : public QObject {
     void verifyCentred(const QString& notice) const {
         const QRect client = d.info(notice).geometry;
         QCOMPARE(client.size(), kNoticeClient);
-        const QString extents =
-            d.tool(QStringLiteral("xprop"),
-                   {QStringLiteral("-id"), notice, QStringLiteral("_NET_FRAME_EXTENTS")});
-        const QRegularExpressionMatch m =
-            QRegularExpression(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)")).match(extents);
-        QVERIFY2(m.hasMatch(), qPrintable(extents));
-        const QRect frame = client.adjusted(-m.captured(1).toInt(), -m.captured(3).toInt(),
-                                            m.captured(2).toInt(), m.captured(4).toInt());
+        const QRect frame = d.frame(notice);
+        QVERIFY2(frame.top() < client.top(), "the notice has no title bar");
         // Where the frame's top goes depends on whether the title bar's height is known before
         // the first show: centred with it or without it are both the middle of the screen.
         const QSize screen = d.screenSize();
@@ -375,17 +200,10 @@ class TestE2eMail : public QObject {
         QVERIFY2(d.start(&why), qPrintable(why));
         QVERIFY2(dovecot.start(), qPrintable(dovecot.errorString()));
         QVERIFY2(bus.start(), qPrintable(bus.error()));
-        QVERIFY2(startSoundServer(&why), qPrintable(why));
+        // The bark needs a sound server: without one every bark is an error box.
+        QVERIFY2(d.startSoundServer(&why), qPrintable(why));
         fakeBus = QDBusConnection::connectToBus(bus.address(), QStringLiteral("fake-nm"));
         QVERIFY2(fakeBus.isConnected(), qPrintable(fakeBus.lastError().message()));
-    }
-
-    void cleanupTestCase() {
-        soundServer.terminate();
-        if (!soundServer.waitForFinished(3000)) {
-            soundServer.kill();
-            soundServer.waitForFinished(1000);
-        }
     }
 
     void init() {
@@ -393,14 +211,7 @@ class TestE2eMail : public QObject {
         logMark = dovecot.log().size();
     }
 
-    void cleanup() {
-        if (program && program->state() != QProcess::NotRunning) {
-            program->kill();
-            program->waitForFinished(3000);
-        }
-        program = nullptr;
-        pump(200);
-    }
+    void cleanup() { endProgram(d, program); }
 
     void threeMessagesBringTheCompanion() {
         addThreeMessages();
@@ -408,24 +219,24 @@ class TestE2eMail : public QObject {
         const QString panel =
             startAndOpenPanel(QPoint(150, 100), QStringLiteral("journey-1-start.png"));
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
-        const QString character = waitFor(kCharacter);
+        const QString character = d.waitForWindow(kCharacterTitle);
         const QRect characterAt = d.info(character).geometry;
         shoot(QStringLiteral("journey-2-panel.png"));
 
         clickReceive(panel);
-        const QString notice = waitFor(kNotice, 20000);
+        const QString notice = d.waitForWindow(kNoticeTitle, 20000);
         QVERIFY2(!notice.isEmpty(), "no notice");
-        QVERIFY(pumpUntil([&] { return retrievedPerLogout() == QList<int>{3}; }, 5000));
+        QVERIFY(waitUntil([&] { return retrievedPerLogout() == QList<int>{3}; }, 5000));
 
         // The companion takes the character's place; the character goes.
-        const QString companion = waitFor(kCompanion, 5000);
+        const QString companion = d.waitForWindow(kCompanionTitle, 5000);
         QVERIFY2(!companion.isEmpty(), "no companion");
         // It is shown first and moved onto the spot right after.
-        pumpUntil([&] { return d.info(companion).geometry == characterAt; }, 3000);
+        waitUntil([&] { return d.info(companion).geometry == characterAt; }, 3000);
         QCOMPARE(d.info(companion).geometry, characterAt);
-        QVERIFY(pumpUntil([&] { return d.findWindows(kCharacter).isEmpty(); }, 3000));
+        QVERIFY(waitUntil([&] { return d.findWindows(kCharacterTitle).isEmpty(); }, 3000));
         QVERIFY2(barkHeard(4000), "no sound reached the sound server");
-        QVERIFY(d.findWindows(kError).isEmpty());
+        QVERIFY(d.findWindows(kErrorTitle).isEmpty());
         shoot(QStringLiteral("journey-3-notice.png"));
         verifyCentred(notice);
         verifyNoticeLook(notice);
@@ -433,14 +244,14 @@ class TestE2eMail : public QObject {
         QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("3"));
         QCOMPARE(noticeText(notice, kMessageBox), kMailWaiting);
         // Wait for a bark pause to pass so the companion shows a later frame.
-        pump(1500);
+        runEvents(1500);
         shoot(QStringLiteral("journey-4-companion.png"));
 
         // Nothing is deleted: a second check finds the same three, in the same notice.
         clickReceive(panel);
-        QVERIFY(pumpUntil([&] { return retrievedPerLogout() == (QList<int>{3, 3}); }, 20000));
-        pump(300);
-        QCOMPARE(d.findWindows(kNotice).size(), 1);
+        QVERIFY(waitUntil([&] { return retrievedPerLogout() == (QList<int>{3, 3}); }, 20000));
+        runEvents(300);
+        QCOMPARE(d.findWindows(kNoticeTitle).size(), 1);
         QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("3"));
     }
 
@@ -479,20 +290,20 @@ class TestE2eMail : public QObject {
         clock.start();
         clickReceive(panel);
         if (errorBox) {
-            const QString box = waitFor(kError, 10000);
+            const QString box = d.waitForWindow(kErrorTitle, 10000);
             QVERIFY2(!box.isEmpty(), "no error box");
             QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
             // The check waits for the box: no notice behind it yet.
-            pump(300);
-            QVERIFY(d.findWindows(kNotice).isEmpty());
+            runEvents(300);
+            QVERIFY(d.findWindows(kNoticeTitle).isEmpty());
             shoot(QStringLiteral("mail-error-%1.png")
                       .arg(QString::fromLatin1(QTest::currentDataTag())
                                .replace(QLatin1Char(' '), QLatin1Char('-'))));
-            d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), box});
-            d.xdotool({QStringLiteral("key"), QStringLiteral("Return")});
-            QVERIFY(pumpUntil([&] { return d.findWindows(kError).isEmpty(); }, 5000));
+            d.activate(box);
+            d.key(QStringLiteral("Return"));
+            QVERIFY(waitUntil([&] { return d.findWindows(kErrorTitle).isEmpty(); }, 5000));
         }
-        const QString notice = waitFor(kNotice, 20000);
+        const QString notice = d.waitForWindow(kNoticeTitle, 20000);
         QVERIFY2(!notice.isEmpty(), "no notice");
         verifyCentred(notice);
         const QString shown = noticeText(notice, kCountBox);
@@ -501,8 +312,8 @@ class TestE2eMail : public QObject {
         QCOMPARE(noticeText(notice, kMessageBox), kNoMail);
         // The companion stays away, the character stays.
         QVERIFY(!barkHeard(1500));
-        QVERIFY(d.findWindows(kCompanion).isEmpty());
-        QCOMPARE(d.findWindows(kCharacter).size(), 1);
+        QVERIFY(d.findWindows(kCompanionTitle).isEmpty());
+        QCOMPARE(d.findWindows(kCharacterTitle).size(), 1);
         if (server.isEmpty() && !errorBox)
             QCOMPARE(retrievedPerLogout(), QList<int>{0});
     }
@@ -526,10 +337,10 @@ class TestE2eMail : public QObject {
         QElapsedTimer clock;
         clock.start();
         clickReceive(panel);
-        const QString notice = waitFor(kNotice, 20000);
+        const QString notice = d.waitForWindow(kNoticeTitle, 20000);
         QVERIFY2(!notice.isEmpty(), "no notice");
         QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(d.findWindows(kError).isEmpty());
+        QVERIFY(d.findWindows(kErrorTitle).isEmpty());
         QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("2"));
         QVERIFY2(pop3s.log().contains(", TLS"), pop3s.log().constData());
     }
@@ -539,15 +350,14 @@ class TestE2eMail : public QObject {
         writeSettings(QString(), QStringLiteral("secret"), 0);
         const QString panel = startAndOpenPanel();
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
-        const QString asked = waitFor(QStringLiteral("サーバー"));
+        const QString asked = d.waitForWindow(kServerTitle);
         QVERIFY2(!asked.isEmpty(), "no server dialog at the start");
-        d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), asked});
-        d.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-        QVERIFY(
-            pumpUntil([&] { return d.findWindows(QStringLiteral("サーバー")).isEmpty(); }, 5000));
+        d.activate(asked);
+        d.key(QStringLiteral("Escape"));
+        QVERIFY(waitUntil([&] { return d.findWindows(kServerTitle).isEmpty(); }, 5000));
         clickReceive(panel);
-        QVERIFY2(!waitFor(QStringLiteral("サーバー")).isEmpty(), "受信 did not ask for the server");
-        const QString notice = waitFor(kNotice);
+        QVERIFY2(!d.waitForWindow(kServerTitle).isEmpty(), "受信 did not ask for the server");
+        const QString notice = d.waitForWindow(kNoticeTitle);
         QVERIFY2(!notice.isEmpty(), "no notice");
         QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("0"));
     }
@@ -563,16 +373,15 @@ class TestE2eMail : public QObject {
                       0);
         const QString panel = startAndOpenPanel();
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
-        const QRect character = d.info(waitFor(kCharacter)).geometry;
+        const QRect character = d.info(d.waitForWindow(kCharacterTitle)).geometry;
         clickReceive(panel);
         // The server sends half the message and then nothing: the check waits inside RETR.
-        QVERIFY(pumpUntil([&] { return server.commands().contains("RETR 1"); }, 10000));
+        QVERIFY(waitUntil([&] { return server.commands().contains("RETR 1"); }, 10000));
         QVERIFY(program->state() == QProcess::Running);
         const QPoint on = character.topLeft() + kOnFigure;
         QElapsedTimer clock;
         clock.start();
-        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y()),
-                   QStringLiteral("click"), QStringLiteral("3")});
+        d.click(on, 3);
         QVERIFY2(
             program->waitForFinished(1000),
             qPrintable(
@@ -600,16 +409,16 @@ class TestE2eMail : public QObject {
         const QString panel = startAndOpenPanel();
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
         clickReceive(panel);
-        QVERIFY(!waitFor(kNotice, 20000).isEmpty());
+        QVERIFY(!d.waitForWindow(kNoticeTitle, 20000).isEmpty());
         if (number == 1) {
-            QVERIFY(pumpUntil([&] { return !nm.deactivated().isEmpty(); }, 10000));
+            QVERIFY(waitUntil([&] { return !nm.deactivated().isEmpty(); }, 10000));
             QCOMPARE(nm.deactivated(), QStringList{nm.activePath(0)});
             // The hang-up comes last: the companion is already out.
-            QVERIFY(!d.findWindows(kCompanion).isEmpty());
+            QVERIFY(!d.findWindows(kCompanionTitle).isEmpty());
         } else {
             // The hang-up would follow the companion within its 3 s budget.
-            QVERIFY(!waitFor(kCompanion, 5000).isEmpty());
-            pump(4000);
+            QVERIFY(!d.waitForWindow(kCompanionTitle, 5000).isEmpty());
+            runEvents(4000);
             QVERIFY(nm.deactivated().isEmpty());
         }
     }

@@ -1,7 +1,7 @@
 // The real program on a private X desktop: the startup character's window, outline, animation,
 // screen keeping and pointer handling.
 
-#include "Desktop.h"
+#include "E2e.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -9,9 +9,9 @@
 #include <QTest>
 #include <QThread>
 
-namespace {
+using namespace e2e;
 
-const char* const kFramesOfForm1 = "ABCCBACB";
+namespace {
 
 QImage frameImage(char letter) {
     return QImage(QStringLiteral(MOKOPON_FRAMES_DIR "/%1.png").arg(QLatin1Char(letter)))
@@ -38,9 +38,6 @@ char shownPicture(const QImage& screen, const QPoint& at) {
     return '?';
 }
 
-// A point on the figure of every dozing frame, in window coordinates: the basket's middle.
-const QPoint kOnFigure(60, 165);
-
 } // namespace
 
 class TestE2eMascot : public QObject {
@@ -51,21 +48,11 @@ class TestE2eMascot : public QObject {
 
     // Starts the program with the pointer at (x, y) and waits for the character.
     bool startAt(int x, int y) {
-        d.xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y)});
-        program = d.launch();
-        window = d.waitForWindow(QStringLiteral("Form1"));
+        program = launchAt(d, QPoint(x, y));
+        window = d.waitForWindow(kCharacterTitle);
         return !window.isEmpty();
     }
-    bool waitForFirstTick() {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 5000) {
-            if (!d.shapeRects(window).isEmpty() && d.shapeRects(window).size() > 1)
-                return true;
-            QThread::msleep(50);
-        }
-        return false;
-    }
+    bool waitForFirstTick() { return waitForOutline(d, window); }
 
   private slots:
     void initTestCase() {
@@ -74,14 +61,7 @@ class TestE2eMascot : public QObject {
         QVERIFY(d.writeCompleteSettings());
     }
 
-    void cleanup() {
-        if (program && program->state() != QProcess::NotRunning) {
-            program->kill();
-            program->waitForFinished(3000);
-        }
-        program = nullptr;
-        QThread::msleep(200);
-    }
+    void cleanup() { endProgram(d, program); }
 
     void appearsAtThePointerAboveOthersWithoutTaskbarEntry() {
         QVERIFY(startAt(300, 200));
@@ -115,17 +95,16 @@ class TestE2eMascot : public QObject {
                         QStringLiteral("shape differs from picture B at %1,%2").arg(x).arg(y)));
             }
         QVERIFY(!shape.contains(QPoint(0, 0)));
-        d.saveScreenshot(QStringLiteral(MOKOPON_SHOTS_DIR "/mascot-dozing.png"));
+        d.saveScreenshot(shotPath(QStringLiteral("mascot-dozing.png")));
     }
 
     void clicksOnTheCutAwayCornerReachTheDesktop() {
         QVERIFY(startAt(200, 150));
         QVERIFY(waitForFirstTick());
         // The right button ends the program when it hits the window; on the corner it must not.
-        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("201"), QStringLiteral("151"),
-                   QStringLiteral("click"), QStringLiteral("3")});
+        d.click(QPoint(201, 151), 3);
         QVERIFY(!program->waitForFinished(1000));
-        d.xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        d.key(QStringLiteral("Escape"));
     }
 
     void framesChangeEveryTwoSeconds() {
@@ -162,20 +141,16 @@ class TestE2eMascot : public QObject {
         QVERIFY(startAt(400, 300));
         QVERIFY(waitForFirstTick());
         const QPoint grab = QPoint(400, 300) + kOnFigure;
-        d.xdotool(
-            {QStringLiteral("mousemove"), QString::number(grab.x()), QString::number(grab.y())});
+        d.moveTo(grab);
         d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
         // A hand starts with a small motion; the window manager's move starts with it.
-        d.xdotool({QStringLiteral("mousemove"), QString::number(grab.x() - 1),
-                   QString::number(grab.y() - 1)});
+        d.moveTo(grab - QPoint(1, 1));
         QThread::msleep(50);
         for (int x = grab.x(); x >= 10; x -= 40) {
-            d.xdotool(
-                {QStringLiteral("mousemove"), QString::number(x), QString::number(grab.y() - 100)});
+            d.moveTo(QPoint(x, grab.y() - 100));
             QThread::msleep(20);
         }
-        d.xdotool(
-            {QStringLiteral("mousemove"), QStringLiteral("10"), QString::number(grab.y() - 100)});
+        d.moveTo(QPoint(10, grab.y() - 100));
         QThread::msleep(100);
         d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
         QThread::msleep(100);
@@ -197,26 +172,23 @@ class TestE2eMascot : public QObject {
         QVERIFY(waitForFirstTick());
         const QPoint grab = QPoint(300, 200) + kOnFigure;
         const QPoint by(150, 60);
-        d.xdotool(
-            {QStringLiteral("mousemove"), QString::number(grab.x()), QString::number(grab.y())});
+        d.moveTo(grab);
         d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
         for (int i = 1; i <= 10; ++i) {
             const QPoint p = grab + by * i / 10;
-            d.xdotool(
-                {QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
+            d.moveTo(p);
             QThread::msleep(20);
         }
         d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
         QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(300, 200) + by, 2000);
 
         const QPoint on = d.info(window).geometry.topLeft() + kOnFigure;
-        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y())});
+        d.moveTo(on);
         d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
-        d.xdotool(
-            {QStringLiteral("mousemove"), QString::number(on.x() + 1), QString::number(on.y())});
+        d.moveTo(on + QPoint(1, 0));
         d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
         d.xdotool({QStringLiteral("click"), QStringLiteral("1")});
-        QVERIFY2(!d.waitForWindow(QStringLiteral("モコポン"), 3000).isEmpty(),
+        QVERIFY2(!d.waitForWindow(kPanelTitle, 3000).isEmpty(),
                  "no panel after a shaky double click");
     }
 
@@ -225,14 +197,14 @@ class TestE2eMascot : public QObject {
         QVERIFY(waitForFirstTick());
         const QPoint on = QPoint(300, 300) + kOnFigure;
         QElapsedTimer t;
-        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y())});
+        d.moveTo(on);
         t.start();
         d.xdotool({QStringLiteral("click"), QStringLiteral("3")});
         QVERIFY(program->waitForFinished(2000));
         QVERIFY(t.elapsed() < 1000);
         QCOMPARE(program->exitStatus(), QProcess::NormalExit);
         QCOMPARE(program->exitCode(), 0);
-        QVERIFY(d.findWindows(QStringLiteral("Form1")).isEmpty());
+        QVERIFY(d.findWindows(kCharacterTitle).isEmpty());
     }
 
     void secondStartShowsNothingAndEnds() {
@@ -240,7 +212,7 @@ class TestE2eMascot : public QObject {
         QProcess* second = d.launch();
         QVERIFY(second->waitForFinished(5000));
         QCOMPARE(second->exitCode(), 0);
-        QCOMPARE(d.findWindows(QStringLiteral("Form1")).size(), 1);
+        QCOMPARE(d.findWindows(kCharacterTitle).size(), 1);
         // The first one lives on.
         QVERIFY(!program->waitForFinished(500));
     }

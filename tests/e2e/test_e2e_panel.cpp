@@ -1,37 +1,27 @@
 // The real program on a private X desktop with a sound server of its own: the control panel under
 // the character, the companion that barks in the character's place, the home-page offer.
 
-#include "Desktop.h"
+#include "E2e.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
-#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
 #include <cmath>
 #include <csignal>
 #include <sys/prctl.h>
 
-namespace {
+using namespace e2e;
 
-// A point on the figure of every frame of both characters: the basket's middle.
-const QPoint kOnFigure(60, 165);
-// Points inside the panel's buttons, in client coordinates (the client area is 158 x 15 px).
-const QPoint kBarkButton(20, 7);
-const QPoint kCheckButton(60, 7);
-const QPoint kHomePageButton(140, 7);
+namespace {
 
 constexpr int kRate = 8000;      // the recording: mono s16le
 constexpr double kLoud = 1000.0; // RMS of 50 ms inside the bark: several thousand
 constexpr double kSilent = 50.0;
 constexpr qint64 kBarkMs = 420; // length of Sound/Kouka.wav
-
-QString num(int v) {
-    return QString::number(v);
-}
 
 QColor mostCommonColour(const QImage& image, const QRect& rect) {
     QHash<QRgb, int> count;
@@ -73,62 +63,31 @@ class TestE2ePanel : public QObject {
     QByteArray recorded;
 
     bool start(int x = 300, int y = 150) {
-        d.xdotool({QStringLiteral("mousemove"), num(x), num(y)});
-        program = d.launch(QString(), env);
+        program = launchAt(d, QPoint(x, y), QString(), env);
         if (!program->waitForStarted(5000))
             return false;
-        character = d.waitForWindow(QStringLiteral("Form1"));
-        if (character.isEmpty())
-            return false;
-        // The first tick gives the outline; before it the whole rectangle takes the clicks.
-        QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired()) {
-            if (d.shapeRects(character).size() > 1)
-                return true;
-            QThread::msleep(50);
-        }
-        return false;
+        character = d.waitForWindow(kCharacterTitle);
+        return !character.isEmpty() && waitForOutline(d, character);
     }
     QPoint at(const QString& id) const { return d.info(id).geometry.topLeft(); }
-    // The outer top-left corner of a framed window: its client's less the frame around it.
-    QPoint frameAt(const QString& id) const {
-        const QString out = d.tool(QStringLiteral("xprop"), {QStringLiteral("-id"), id,
-                                                             QStringLiteral("_NET_FRAME_EXTENTS")});
-        const QRegularExpressionMatch m =
-            QRegularExpression(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)")).match(out);
-        return at(id) - QPoint(m.captured(1).toInt(), m.captured(3).toInt());
-    }
-    void click(const QPoint& p, int button = 1) {
-        d.xdotool({QStringLiteral("mousemove"), num(p.x()), num(p.y()), QStringLiteral("click"),
-                   num(button)});
-    }
+    // The outer top-left corner of a framed window.
+    QPoint frameAt(const QString& id) const { return d.frame(id).topLeft(); }
     void drag(const QPoint& from, const QPoint& by) {
-        d.xdotool({QStringLiteral("mousemove"), num(from.x()), num(from.y())});
+        d.moveTo(from);
         d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
         QThread::msleep(100);
         for (int i = 1; i <= 5; ++i) {
             const QPoint p = from + by * i / 5;
-            d.xdotool({QStringLiteral("mousemove"), num(p.x()), num(p.y())});
+            d.moveTo(p);
             QThread::msleep(40);
         }
         QThread::msleep(100);
         d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
     }
-    QString openPanel() {
-        const QPoint p = at(character) + kOnFigure;
-        d.xdotool({QStringLiteral("mousemove"), num(p.x()), num(p.y()), QStringLiteral("click"),
-                   QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
-                   QStringLiteral("80"), QStringLiteral("1")});
-        return d.waitForWindow(QStringLiteral("モコポン"), 5000);
-    }
+    QString openPanel() { return e2e::openPanel(d, character, 5000); }
     QString bark(const QString& panel) {
-        click(at(panel) + kBarkButton);
-        return d.waitForWindow(QStringLiteral("Form3"), 5000);
-    }
-    void closePanel(const QString& panel) {
-        // The window manager's own close (the close box's action), not a kill of the window.
-        d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), panel});
-        d.xdotool({QStringLiteral("key"), QStringLiteral("alt+F4")});
+        d.click(at(panel) + panelButton(PanelButton::Bark));
+        return d.waitForWindow(kCompanionTitle, 5000);
     }
 
     // Recording of the sound server's output; sample n is n/8000 s after the recording began.
@@ -209,8 +168,6 @@ class TestE2ePanel : public QObject {
         QVERIFY2(d.start(&why), qPrintable(why));
         QVERIFY2(d.startSoundServer(&why), qPrintable(why));
         QVERIFY(d.writeCompleteSettings());
-        QDir().mkpath(QStringLiteral(MOKOPON_SHOTS_DIR));
-        QDir().mkpath(QStringLiteral("/tmp/e2e-panel-shots"));
 
         // A browser of the test's own, reached both ways xdg-open looks for one: the default
         // application for HTML and the BROWSER variable.
@@ -237,13 +194,8 @@ class TestE2ePanel : public QObject {
 
     void cleanup() {
         stopRecording();
-        if (program && program->state() != QProcess::NotRunning) {
-            program->kill();
-            program->waitForFinished(3000);
-        }
-        program = nullptr;
+        endProgram(d, program);
         QFile::remove(opened);
-        QThread::msleep(200);
     }
 
     void panelOpensUnderTheCharacterOnce() {
@@ -259,19 +211,15 @@ class TestE2ePanel : public QObject {
         QVERIFY2(d.netWmState(panel).contains(QStringLiteral("_NET_WM_STATE_ABOVE")),
                  qPrintable(d.netWmState(panel).join(' ')));
 
-        const QPoint p = at(character) + kOnFigure;
-        d.xdotool({QStringLiteral("mousemove"), num(p.x()), num(p.y()), QStringLiteral("click"),
-                   QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
-                   QStringLiteral("80"), QStringLiteral("1")});
+        d.doubleClick(at(character) + kOnFigure);
         QThread::msleep(1000);
-        QCOMPARE(d.findWindows(QStringLiteral("モコポン"), false).size(), 1);
+        QCOMPARE(d.findWindows(kPanelTitle, false).size(), 1);
         QCOMPARE(frameAt(panel), c + QPoint(-7, 200));
 
-        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("900"), QStringLiteral("700")});
+        d.moveTo(QPoint(900, 700));
         QThread::msleep(300);
         const QImage shot = d.screenshot();
-        shot.save(QStringLiteral(MOKOPON_SHOTS_DIR "/panel.png"));
-        shot.save(QStringLiteral("/tmp/e2e-panel-shots/panel.png"));
+        shot.save(shotPath(QStringLiteral("panel.png")));
 
         // Each button's face, the colour most of its visible pixels have, is its back colour.
         const QPoint client = at(panel);
@@ -347,10 +295,10 @@ class TestE2ePanel : public QObject {
         QVERIFY2(!companion.isEmpty(), "no companion after 吠える");
         // Shown first, then put on the spot.
         QTRY_COMPARE_WITH_TIMEOUT(at(companion), spot, 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(QStringLiteral("Form1")).isEmpty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(kCharacterTitle).isEmpty(), 3000);
         // The companion's hidden sound check boxes answer no access key: repeat (alt+L) would
         // bark every 0.4 s below.
-        click(spot + kOnFigure);
+        d.click(spot + kOnFigure);
         d.xdotool({QStringLiteral("key"), QStringLiteral("alt+l"), QStringLiteral("alt+s"),
                    QStringLiteral("alt+o")});
 
@@ -364,10 +312,9 @@ class TestE2ePanel : public QObject {
                  qPrintable(QStringLiteral("barks %1 ms apart").arg(gap)));
         qInfo("barks %lld ms apart", gap);
 
-        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("900"), QStringLiteral("700")});
+        d.moveTo(QPoint(900, 700));
         QThread::msleep(300);
-        d.saveScreenshot(QStringLiteral(MOKOPON_SHOTS_DIR "/companion.png"));
-        d.saveScreenshot(QStringLiteral("/tmp/e2e-panel-shots/companion.png"));
+        d.saveScreenshot(shotPath(QStringLiteral("companion.png")));
 
         // Past the drag distance, off the spot, and it falls silent once the bark under way has
         // ended.
@@ -380,8 +327,8 @@ class TestE2ePanel : public QObject {
         QVERIFY2(after < kSilent,
                  qPrintable(QStringLiteral("still sounding off the spot: %1").arg(after)));
         // The character stays hidden and the companion where it was put.
-        QVERIFY(d.findWindows(QStringLiteral("Form1")).isEmpty());
-        QVERIFY(!d.findWindows(QStringLiteral("Form3")).isEmpty());
+        QVERIFY(d.findWindows(kCharacterTitle).isEmpty());
+        QVERIFY(!d.findWindows(kCompanionTitle).isEmpty());
     }
 
     // The panel holds the hidden character above the screen; the companion's screen keeping pulls
@@ -415,17 +362,18 @@ class TestE2ePanel : public QObject {
         const QPoint spot = at(character);
         const QString companion = bark(panel);
         QVERIFY(!companion.isEmpty());
-        d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), panel});
+        d.activate(panel);
 
         // Close it while a bark is sounding.
         const qint64 onset = waitForLoud(mark(), 5000);
         QVERIFY2(onset >= 0, "no bark heard");
-        d.xdotool({QStringLiteral("key"), QStringLiteral("alt+F4")});
+        // The window manager's own close (the close box's action), not a kill of the window.
+        d.key(QStringLiteral("alt+F4"));
         const qint64 closedAt = mark();
 
-        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(QStringLiteral("モコポン"), false).isEmpty(), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(QStringLiteral("Form3")).isEmpty(), 3000);
-        const QString back = d.waitForWindow(QStringLiteral("Form1"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(kPanelTitle, false).isEmpty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(kCompanionTitle).isEmpty(), 3000);
+        const QString back = d.waitForWindow(kCharacterTitle, 3000);
         QVERIFY(!back.isEmpty());
         QCOMPARE(at(back), spot);
 
@@ -453,7 +401,7 @@ class TestE2ePanel : public QObject {
         const QString companion = bark(panel);
         QVERIFY(!companion.isEmpty());
         const QPoint on = at(companion) + kOnFigure;
-        d.xdotool({QStringLiteral("mousemove"), num(on.x()), num(on.y())});
+        d.moveTo(on);
         QElapsedTimer t;
         t.start();
         d.xdotool({QStringLiteral("click"), QStringLiteral("3")});
@@ -461,7 +409,7 @@ class TestE2ePanel : public QObject {
         QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(program->exitStatus(), QProcess::NormalExit);
         QCOMPARE(program->exitCode(), 0);
-        QVERIFY(d.findWindows(QStringLiteral("Form3"), false).isEmpty());
+        QVERIFY(d.findWindows(kCompanionTitle, false).isEmpty());
     }
 
     void homePageOffer_data() {
@@ -477,12 +425,12 @@ class TestE2ePanel : public QObject {
         QVERIFY(start(300, 150));
         const QString panel = openPanel();
         QVERIFY(!panel.isEmpty());
-        click(at(panel) + kHomePageButton);
-        const QString box = d.waitForWindow(QStringLiteral("確認"), 5000);
+        d.click(at(panel) + panelButton(PanelButton::HomePage));
+        const QString box = d.waitForWindow(kQuestionTitle, 5000);
         QVERIFY2(!box.isEmpty(), "no question after HP");
-        d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), box});
-        d.xdotool({QStringLiteral("key"), answer});
-        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(QStringLiteral("確認"), false).isEmpty(), 3000);
+        d.activate(box);
+        d.key(answer);
+        QTRY_VERIFY_WITH_TIMEOUT(d.findWindows(kQuestionTitle, false).isEmpty(), 3000);
 
         const QString page =
             QDir(d.programFolder()).absoluteFilePath(QStringLiteral("hp/index.html"));
@@ -515,13 +463,13 @@ class TestE2ePanel : public QObject {
         QVERIFY(start(300, 150));
         const QString panel = openPanel();
         QVERIFY(!panel.isEmpty());
-        const QPoint p = at(panel) + kCheckButton;
-        d.xdotool({QStringLiteral("mousemove"), num(p.x() - 3), num(p.y())});
-        d.xdotool({QStringLiteral("mousemove"), num(p.x()), num(p.y())});
+        const QPoint p = at(panel) + panelButton(PanelButton::Check);
+        d.moveTo(p - QPoint(3, 0));
+        d.moveTo(p);
         QVERIFY(!d.waitForWindow(QStringLiteral("メールチェック"), 3000).isEmpty());
-        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("900"), QStringLiteral("700")});
+        d.moveTo(QPoint(900, 700));
         QThread::msleep(500);
-        QVERIFY(d.findWindows(QStringLiteral("モコポン")).isEmpty());
+        QVERIFY(d.findWindows(kPanelTitle).isEmpty());
         QCOMPARE(d.findWindows(QStringLiteral("メールチェック")), QStringList{panel});
     }
 };

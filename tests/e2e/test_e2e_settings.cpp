@@ -6,7 +6,7 @@
 // The functions run in order and share the program folder: the later starts read the files the
 // first one wrote.
 
-#include "Desktop.h"
+#include "E2e.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -18,20 +18,12 @@
 #include <QThread>
 #include <sys/stat.h>
 
-namespace {
+using namespace e2e;
 
-const QString kServerTitle = QStringLiteral("サーバー");
-const QString kAccountTitle = QStringLiteral("ID,PASS");
-const QString kSettingsTitle = QStringLiteral("設定");
-const QString kCharacterTitle = QStringLiteral("Form1");
-const QString kErrorTitle = QStringLiteral("エラー");
-const QString kPanelTitle = QStringLiteral("モコポン");
-const QString kTmpShots = QStringLiteral("/tmp/e2e-settings-shots");
+namespace {
 
 // The character stands at the pointer; keep it clear of the centred dialogs.
 const QPoint kPointerAtStart(820, 80);
-// A point on the figure of every dozing frame, in window coordinates: the basket's middle.
-const QPoint kOnFigure(60, 165);
 
 const QString kServer = QStringLiteral("pop.example.org");
 const QString kAddress = QStringLiteral("taro@example.org");
@@ -40,13 +32,6 @@ const QString kUserId = QStringLiteral("たろう01");
 const QByteArray kUserIdCp932 = QByteArray("\x82\xbd\x82\xeb\x82\xa4"
                                            "01");
 const QString kPassword = QStringLiteral("s3cret pw");
-
-int px(float twips) {
-    return qRound(twips / 15.0f);
-}
-QRect pxRect(float l, float t, float w, float h) {
-    return QRect(px(l), px(t), px(w), px(h));
-}
 
 QByteArray fileBytes(const QString& path) {
     QFile f(path);
@@ -85,34 +70,8 @@ class TestE2eSettings : public QObject {
     QString accountFile() const { return dataFolder() + QStringLiteral("/iniIdPass.ini"); }
 
     QProcess* start(const QString& workingDir = QString()) {
-        d.xdotool({QStringLiteral("mousemove"), QString::number(kPointerAtStart.x()),
-                   QString::number(kPointerAtStart.y())});
-        program = d.launch(workingDir);
+        program = launchAt(d, kPointerAtStart, workingDir);
         return program;
-    }
-
-    bool waitGone(const QString& title, int timeoutMs = 5000) const {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            if (d.findWindows(title).isEmpty())
-                return true;
-            QThread::msleep(50);
-        }
-        return false;
-    }
-
-    // The client area plus the window manager's frame around it.
-    QRect frameOf(const QString& id) const {
-        const QRect client = d.info(id).geometry;
-        const QString out = d.tool(QStringLiteral("xprop"), {QStringLiteral("-id"), id,
-                                                             QStringLiteral("_NET_FRAME_EXTENTS")});
-        const QRegularExpressionMatch m =
-            QRegularExpression(QStringLiteral("=\\s*(\\d+),\\s*(\\d+),\\s*(\\d+),\\s*(\\d+)"))
-                .match(out);
-        if (!m.hasMatch())
-            return client;
-        return client.adjusted(-m.captured(1).toInt(), -m.captured(3).toInt(),
-                               m.captured(2).toInt(), m.captured(4).toInt());
     }
 
     // Managed windows in the order the window manager took them on (that is, mapped them).
@@ -127,11 +86,11 @@ class TestE2eSettings : public QObject {
     }
 
     void activate(const QString& id) const {
-        d.xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
+        d.activate(id);
         QThread::msleep(150);
     }
     void type(const QString& text) const { d.typeKeys(text); }
-    void key(const QString& k) const { d.xdotool({QStringLiteral("key"), k}); }
+    void key(const QString& k) const { d.key(k); }
     // Clicks the middle of a control given by its twips rectangle in the window's client area.
     void clickControl(const QString& id, float l, float t, float w, float h) const {
         const QPoint c = pxRect(l, t, w, h).center();
@@ -162,13 +121,10 @@ class TestE2eSettings : public QObject {
     QString startAndOpenPanel() {
         start();
         const QString character = d.waitForWindow(kCharacterTitle);
-        if (character.isEmpty())
-            return {};
-        const QPoint on = d.info(character).geometry.topLeft() + kOnFigure;
-        d.xdotool({QStringLiteral("mousemove"), QString::number(on.x()), QString::number(on.y()),
-                   QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
-                   QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
-        return d.waitForWindow(kPanelTitle);
+        return character.isEmpty() ? QString() : openPanel(d, character);
+    }
+    void clickPanelButton(const QString& panel, PanelButton button) const {
+        d.click(d.info(panel).geometry.topLeft() + panelButton(button));
     }
 
     // Shoots the error box, answers it with Enter and waits until it has gone.
@@ -179,7 +135,7 @@ class TestE2eSettings : public QObject {
         shoot(box, name);
         activate(box);
         key(QStringLiteral("Return"));
-        QVERIFY2(waitGone(kErrorTitle), "Enter did not close the error box");
+        QVERIFY2(d.waitGone(kErrorTitle), "Enter did not close the error box");
     }
 
     // The index of the server the next connection reaches, or -1 when none comes in time.
@@ -192,12 +148,10 @@ class TestE2eSettings : public QObject {
         return -1;
     }
 
-    // Saves the window, frame included, to the shots folders; returns its client area alone.
+    // Saves the window, frame included, to the shots folder; returns its client area alone.
     QImage shoot(const QString& id, const QString& name) const {
         const QImage screen = d.screenshot();
-        const QRect frame = frameOf(id);
-        screen.copy(frame).save(QStringLiteral(MOKOPON_SHOTS_DIR "/") + name);
-        screen.copy(frame).save(kTmpShots + QLatin1Char('/') + name);
+        screen.copy(d.frame(id)).save(shotPath(name));
         return screen.copy(d.info(id).geometry);
     }
 
@@ -209,7 +163,7 @@ class TestE2eSettings : public QObject {
     }
 
     void verifyCentred(const QString& id, const QString& what) {
-        const QRect frame = frameOf(id);
+        const QRect frame = d.frame(id);
         const QPoint off = frame.center() - QRect(QPoint(0, 0), d.screenSize()).center();
         const QString where = QStringLiteral("%1: frame %2,%3 %4x%5, off centre by %6,%7")
                                   .arg(what)
@@ -222,8 +176,8 @@ class TestE2eSettings : public QObject {
         // The whole window, frame included, stands in the middle of the screen. It is centred
         // again once the window manager's frame is known.
         QTRY_VERIFY2_WITH_TIMEOUT(
-            qAbs((frameOf(id).center() - QRect(QPoint(0, 0), d.screenSize()).center()).x()) <= 1 &&
-                qAbs((frameOf(id).center() - QRect(QPoint(0, 0), d.screenSize()).center()).y()) <=
+            qAbs((d.frame(id).center() - QRect(QPoint(0, 0), d.screenSize()).center()).x()) <= 1 &&
+                qAbs((d.frame(id).center() - QRect(QPoint(0, 0), d.screenSize()).center()).y()) <=
                     1,
             qPrintable(where), 2000);
     }
@@ -234,19 +188,10 @@ class TestE2eSettings : public QObject {
         QVERIFY2(d.start(&why), qPrintable(why));
         // Keys for the Japanese id, mapped before any program reads the keymap.
         QVERIFY2(d.mapKeysFor(kUserId, &why), qPrintable(why));
-        QDir().mkpath(QStringLiteral(MOKOPON_SHOTS_DIR));
-        QDir().mkpath(kTmpShots);
         QVERIFY(QFileInfo(dataFolder()).isDir());
     }
 
-    void cleanup() {
-        if (program && program->state() != QProcess::NotRunning) {
-            program->kill();
-            program->waitForFinished(3000);
-        }
-        program = nullptr;
-        QThread::msleep(200);
-    }
+    void cleanup() { endProgram(d, program); }
 
     void firstStartAsksForTheServerThenTheAccount() {
         QFile::remove(d.work() + QStringLiteral("/vbmail.ini"));
@@ -267,7 +212,7 @@ class TestE2eSettings : public QObject {
         QCOMPARE(d.info(account).geometry.size(), QSize(190, 118));
         QVERIFY(d.netWmState(server).contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
         QVERIFY(!d.netWmState(account).contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
-        verifyCentred(server, QStringLiteral("サーバー"));
+        verifyCentred(server, kServerTitle);
 
         // The dialogs as they open: blue captions in their places, none cut off at the edge.
         const QImage serverShot = shoot(server, QStringLiteral("dialog-server.png"));
@@ -296,10 +241,10 @@ class TestE2eSettings : public QObject {
         QVERIFY2(!d.findWindows(kServerTitle).isEmpty(), "Enter closed the server dialog");
         QVERIFY(!QFile::exists(d.work() + QStringLiteral("/vbmail.ini")));
         d.screenshot()
-            .copy(frameOf(server))
-            .save(kTmpShots + QStringLiteral("/dialog-server-filled.png"));
+            .copy(d.frame(server))
+            .save(shotPath(QStringLiteral("dialog-server-filled.png")));
         clickControl(server, 660, 2520, 972, 372);
-        QVERIFY2(waitGone(kServerTitle), "設定 did not close the server dialog");
+        QVERIFY2(d.waitGone(kServerTitle), "設定 did not close the server dialog");
         QCOMPARE(fileBytes(d.work() + QStringLiteral("/vbmail.ini")),
                  QByteArray("SMTP=\r\nPOP3=") + kServer.toLatin1() +
                      "\r\nMAIL=" + kAddress.toLatin1() + "\r\nAPOP=1\r\n");
@@ -308,17 +253,17 @@ class TestE2eSettings : public QObject {
         fillAccount(account, kUserId, kPassword);
         QThread::msleep(200);
         d.screenshot()
-            .copy(frameOf(account))
-            .save(kTmpShots + QStringLiteral("/dialog-account-filled.png"));
+            .copy(d.frame(account))
+            .save(shotPath(QStringLiteral("dialog-account-filled.png")));
         key(QStringLiteral("Return"));
-        QVERIFY2(waitGone(kAccountTitle), "Enter did not close the account dialog");
+        QVERIFY2(d.waitGone(kAccountTitle), "Enter did not close the account dialog");
         QCOMPARE(fileBytes(accountFile()), QByteArray("[EXEINI]\r\nNAME=") + kUserIdCp932 +
                                                "\r\nNAME2=" + kPassword.toLatin1() +
                                                "\r\nNAME3=1\r\n");
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(accountFile()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0600));
-        QVERIFY(d.findWindows(QStringLiteral("エラー")).isEmpty());
+        QVERIFY(d.findWindows(kErrorTitle).isEmpty());
     }
 
     void nextStartInTheSameFolderAsksNothing() {
@@ -343,7 +288,7 @@ class TestE2eSettings : public QObject {
         // Esc leaves without writing anything.
         activate(server);
         key(QStringLiteral("Escape"));
-        QVERIFY2(waitGone(kServerTitle), "Esc did not close the server dialog");
+        QVERIFY2(d.waitGone(kServerTitle), "Esc did not close the server dialog");
         QVERIFY(!QFile::exists(elsewhere + QStringLiteral("/vbmail.ini")));
     }
 
@@ -351,13 +296,13 @@ class TestE2eSettings : public QObject {
         const QString panel = startAndOpenPanel();
         QVERIFY2(!panel.isEmpty(), "the double click did not open the panel");
         // The panel's 設定 button (its title changes while the pointer is over a button).
-        clickControl(panel, 1200, 0, 615, 255);
+        clickPanelButton(panel, PanelButton::Settings);
         const QString settings = d.waitForWindow(kSettingsTitle);
         QVERIFY2(!settings.isEmpty(), "the panel's 設定 did not open the settings dialog");
 
         QCOMPARE(d.info(settings).geometry.size(), QSize(208, 71));
         QVERIFY(!d.netWmState(settings).contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
-        verifyCentred(settings, QStringLiteral("設定"));
+        verifyCentred(settings, kSettingsTitle);
 
         const QImage shot = shoot(settings, QStringLiteral("dialog-settings.png"));
         // Line1: a blue rule across the whole dialog.
@@ -413,7 +358,7 @@ class TestE2eSettings : public QObject {
 
         const QString panel = startAndOpenPanel();
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
-        clickControl(panel, 1200, 0, 615, 255); // 設定
+        clickPanelButton(panel, PanelButton::Settings);
         const QString dialog = d.waitForWindow(kSettingsTitle);
         QVERIFY2(!dialog.isEmpty(), "no settings dialog");
         clickControl(dialog, 1560, 120, 1455, 375); // POPサーバー
@@ -431,11 +376,11 @@ class TestE2eSettings : public QObject {
             QVERIFY2(!d.findWindows(kServerTitle).isEmpty(), "the failed save closed the dialog");
             clickControl(server, 1860, 2520, 912, 372); // 中止
         }
-        QVERIFY2(waitGone(kServerTitle), "the server dialog did not close");
+        QVERIFY2(d.waitGone(kServerTitle), "the server dialog did not close");
         QVERIFY(d.findWindows(kErrorTitle).isEmpty());
         QCOMPARE(fileBytes(writable ? file : linked), settings(writable ? typed : before));
 
-        clickControl(panel, 720, 0, 495, 255); // 受信
+        clickPanelButton(panel, PanelButton::Check); // 受信
         QCOMPARE(connectionTo({&before, &typed}), writable ? 1 : 0);
     }
 
@@ -465,7 +410,7 @@ class TestE2eSettings : public QObject {
         shootAndCloseErrorBox(QStringLiteral("error-account-choice-not-recorded.png"));
         if (QTest::currentTestFailed())
             return;
-        QVERIFY2(waitGone(kAccountTitle), "OK did not close the account dialog");
+        QVERIFY2(d.waitGone(kAccountTitle), "OK did not close the account dialog");
         QCOMPARE(fileBytes(linked), noAccount);
         QVERIFY(QFileInfo(accountFile()).isSymLink());
     }
@@ -498,7 +443,7 @@ class TestE2eSettings : public QObject {
                 if (QTest::currentTestFailed())
                     return;
             }
-            QVERIFY2(waitGone(kAccountTitle), "Enter did not close the account dialog");
+            QVERIFY2(d.waitGone(kAccountTitle), "Enter did not close the account dialog");
             if (!tick) {
                 // Quiet: no message box.
                 QThread::msleep(1000);

@@ -1,7 +1,7 @@
 // The mail library against a real Dovecot started by the test.
 
 #include "DovecotServer.h"
-#include "MailCheck.h"
+#include "FetchAll.h"
 #include "Pop3Session.h"
 #include "nMail.h"
 
@@ -113,7 +113,7 @@ void TestMaillibDovecot::init() {
 }
 
 void TestMaillibDovecot::emptyMailbox() {
-    const CheckResult r = runMailCheck(plainUrl(), "alice", "secret", false);
+    const FetchResult r = fetchAll(plainUrl(), "alice", "secret", false);
     QVERIFY2(r.handle >= 0, qPrintable(r.error));
     QCOMPARE(r.count, 0);
     QVERIFY(r.error.isEmpty());
@@ -141,12 +141,12 @@ void TestMaillibDovecot::threeMessages() {
 
     for (int session = 0; session < 2; ++session) {
         const int logouts = logoutCount(m_tls);
-        const CheckResult r = runMailCheck(server, "alice", "secret", apop);
+        const FetchResult r = fetchAll(server, "alice", "secret", apop);
         QVERIFY2(r.handle >= 0, qPrintable(r.error));
         QCOMPARE(r.count, 3);
-        QCOMPARE(r.failedCalls, 0);
+        QVERIFY2(r.ok(), qPrintable(r.error));
         for (int i = 1; i <= 3; ++i) {
-            const CheckedMessage& m = r.messages.at(i - 1);
+            const FetchedMessage& m = r.messages.at(i - 1);
             QCOMPARE(m.size, testMessage(i).size());
             QCOMPARE(m.subject, QStringLiteral("日本 %1").arg(i));
             QCOMPARE(m.from, QStringLiteral("Sender %1 <s@example.jp>").arg(i));
@@ -167,8 +167,8 @@ void TestMaillibDovecot::plainServerWithoutStls() {
     // No STLS on offer: the session stays plain and still works.
     for (int i = 1; i <= 3; ++i)
         QVERIFY(m_plain.addMessage("alice", testMessage(i)));
-    const CheckResult r = runMailCheck(QStringLiteral("127.0.0.1:%1").arg(m_plain.pop3Port()),
-                                       "alice", "secret", false);
+    const FetchResult r =
+        fetchAll(QStringLiteral("127.0.0.1:%1").arg(m_plain.pop3Port()), "alice", "secret", false);
     QVERIFY2(r.count == 3, qPrintable(r.error));
     QCOMPARE(r.messages.at(2).body, bodyOf(testMessage(3)));
     QVERIFY(!lastLogin(m_plain).contains(", TLS"));
@@ -177,7 +177,7 @@ void TestMaillibDovecot::plainServerWithoutStls() {
 void TestMaillibDovecot::wrongPassword() {
     QVERIFY(m_tls.addMessage("alice", testMessage(1)));
     for (bool apop : {false, true}) {
-        const CheckResult r = runMailCheck(plainUrl(), "alice", "wrong", apop);
+        const FetchResult r = fetchAll(plainUrl(), "alice", "wrong", apop);
         QVERIFY(r.handle >= 0);
         QVERIFY(r.count < 0);
         QVERIFY2(r.error.contains(u"ログインできませんでした"), qPrintable(r.error));
@@ -188,8 +188,8 @@ void TestMaillibDovecot::wrongPassword() {
 void TestMaillibDovecot::apopNotOffered() {
     QVERIFY(m_plain.addMessage("alice", testMessage(1)));
     const int logins = int(m_plain.log().count(": Login: "));
-    const CheckResult r = runMailCheck(
-        QStringLiteral("pop3://127.0.0.1:%1").arg(m_plain.pop3Port()), "alice", "secret", true);
+    const FetchResult r = fetchAll(QStringLiteral("pop3://127.0.0.1:%1").arg(m_plain.pop3Port()),
+                                   "alice", "secret", true);
     QVERIFY(r.count < 0);
     QVERIFY2(r.error.contains(u"APOP"), qPrintable(r.error));
     // No quiet fall back to USER/PASS.
@@ -290,10 +290,10 @@ void TestMaillibDovecot::rememberedStls() {
                            {QStringLiteral("localhost"), m_tls.pop3sPort()}});
     NMailSetTlsServerMemory(&memory);
     const int logins = int(m_plain.log().count(": Login: "));
-    const CheckResult plain = runMailCheck(QStringLiteral("LocalHost:%1").arg(m_plain.pop3Port()),
-                                           "alice", "secret", false);
-    const CheckResult tls = runMailCheck(
-        QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()), "alice", "secret", false);
+    const FetchResult plain =
+        fetchAll(QStringLiteral("LocalHost:%1").arg(m_plain.pop3Port()), "alice", "secret", false);
+    const FetchResult tls = fetchAll(QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()),
+                                     "alice", "secret", false);
     NMailSetTlsServerMemory(nullptr);
     QVERIFY(plain.handle >= 0);
     QVERIFY(plain.count < 0);

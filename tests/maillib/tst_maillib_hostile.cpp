@@ -2,7 +2,7 @@
 // STAT and LIST, stripped STLS, a refused USER, and headers built to make decoding slow. Each
 // case must end within its deadlines (shrunk here) and take little memory.
 
-#include "MailCheck.h"
+#include "FetchAll.h"
 #include "MailHeader.h"
 #include "ScriptedPop3Server.h"
 #include "nMail.h"
@@ -33,11 +33,19 @@ QList<QByteArray> messages(const QByteArray& subject = "hello") {
     return m;
 }
 
-QString lastError() {
-    QString buffer(8192, u' ');
-    qint32 length = 8192;
-    const qint32 n = NMailGetMessage(0, buffer, length);
-    return buffer.left(n);
+// The failsIn column's name for where a session failed.
+QString stageName(FetchResult::Stage stage) {
+    switch (stage) {
+    case FetchResult::Stage::Connect:
+        return QStringLiteral("connect");
+    case FetchResult::Stage::Login:
+        return QStringLiteral("login");
+    case FetchResult::Stage::Message:
+        return QStringLiteral("message");
+    case FetchResult::Stage::None:
+        break;
+    }
+    return QString();
 }
 
 qint64 statusKb(const char* field) {
@@ -101,8 +109,7 @@ void TestMaillibHostile::initTestCase() {
     // Whatever Qt sets up on first use is not counted against the first case.
     ScriptedPop3Server warmUp({.messages = messages()});
     QCOMPARE(
-        runMailCheck(QStringLiteral("127.0.0.1:%1").arg(warmUp.port()), "alice", "secret", false)
-            .count,
+        fetchAll(QStringLiteral("127.0.0.1:%1").arg(warmUp.port()), "alice", "secret", false).count,
         12);
 }
 
@@ -213,7 +220,7 @@ void TestMaillibHostile::hostileServer() {
     if (script.fault == Fault::StlsFirstOnly) {
         // The first connection offers STLS (and refuses it): no login goes out on it.
         QCOMPARE(NMailPop3Connect(server), -1);
-        QVERIFY2(lastError().contains(u"暗号化通信"), qPrintable(lastError()));
+        QVERIFY2(lastMailError().contains(u"暗号化通信"), qPrintable(lastMailError()));
         if (ownMemory)
             QVERIFY(memory.servers.contains({QStringLiteral("127.0.0.1"), s.port()}));
     }
@@ -222,36 +229,19 @@ void TestMaillibHostile::hostileServer() {
     const qint64 baseKb = statusKb("VmRSS:");
     QElapsedTimer t;
     t.start();
-    QString failure;
-    const qint32 h = NMailPop3Connect(server);
-    if (h < 0)
-        failure = QStringLiteral("connect");
-    qint32 n = h < 0 ? -1 : NMailPop3Authenticate(h, "alice", "secret", 0);
-    if (failure.isEmpty() && n < 0)
-        failure = QStringLiteral("login");
-    QString error = failure.isEmpty() ? QString() : lastError();
-    QString subject, date, from, header, body;
-    for (qint32 i = 1; i <= n && failure.isEmpty(); ++i) {
-        if (NMailPop3GetMailStatus(h, i, subject, date, from, header, 0) < 0 ||
-            NMailPop3GetMail(h, i, subject, date, from, header, body, 0, 0) < 0) {
-            failure = QStringLiteral("message");
-            error = lastError();
-        }
-    }
-    if (h >= 0)
-        NMailPop3Close(h);
+    const FetchResult r = fetchAll(server, "alice", "secret", false, KeepMessages::LastOnly);
     const qint64 ms = t.elapsed();
     const qint64 grownKb = statusKb("VmHWM:") - baseKb;
     if (ownMemory)
         NMailSetTlsServerMemory(nullptr);
 
     qInfo("%s: %lld ms, peak memory +%lld kB", QTest::currentDataTag(), ms, grownKb);
-    QCOMPARE(failure, failsIn);
-    QVERIFY2(error.contains(text), qPrintable(error));
+    QCOMPARE(stageName(r.failedIn), failsIn);
+    QVERIFY2(r.error.contains(text), qPrintable(r.error));
     if (failsIn != u"connect" && failsIn != u"login")
-        QCOMPARE(n, count);
+        QCOMPARE(r.count, count);
     if (failsIn.isEmpty())
-        QCOMPARE(body, QStringLiteral("body %1\r\n").arg(count));
+        QCOMPARE(r.last.body, QStringLiteral("body %1\r\n").arg(count));
     QVERIFY2(ms <= maxMs, qPrintable(QStringLiteral("took %1 ms").arg(ms)));
     QVERIFY2(grownKb <= maxKb, qPrintable(QStringLiteral("grew by %1 kB").arg(grownKb)));
     // Everything the client sent has arrived once the server has seen every connection close.

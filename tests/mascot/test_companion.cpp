@@ -1,9 +1,11 @@
 // The companion's meeting check: it barks only while it stands exactly on the startup character's
-// spot, and a tick that comes while it waits after a bark is skipped.
+// spot, and a tick that comes while it waits after a bark is skipped. A bark that cannot play says
+// why in an error box.
 
 #include "Companion.h"
 #include "ControlPanel.h"
 #include "EffectSound.h"
+#include "EffectSoundPlayer.h"
 #include "MsgBox.h"
 #include "Program.h"
 #include "StartupCharacter.h"
@@ -15,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,6 +30,8 @@ class TestCompanion : public QObject {
     // With no sound server every bark fails with the output's refusal, and its error box is how
     // the test counts barks.
     int barks = 0;
+    // Every box shown: text, style, title.
+    QList<std::tuple<QString, int, QString>> boxes;
     StartupCharacter* character = nullptr;
     Companion* companion = nullptr;
 
@@ -50,6 +55,7 @@ class TestCompanion : public QObject {
         account.write("[EXEINI]\r\nNAME=u\r\nNAME2=p\r\n");
         account.close();
         setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
+            boxes.append({text, style, title});
             if (text == EffectSound::message(4) && style == 16 && title == QStringLiteral("エラー"))
                 ++barks;
             return 1;
@@ -180,6 +186,60 @@ class TestCompanion : public QObject {
         }
         QCOMPARE(seen, (QList<int>{1, 2, 3, 4, 5, 6, 7, 1}));
         QVERIFY(companion->hasRegion());
+    }
+
+    // The sound boxes and the sound file as a bark finds them, and why it cannot play then.
+    void failedBarkSaysWhy_data() {
+        QTest::addColumn<bool>("synchronous");
+        QTest::addColumn<bool>("loop");
+        QTest::addColumn<bool>("fromMemory");
+        QTest::addColumn<QString>("sound"); // "kept", "missing" or "too large"
+        QTest::addColumn<int>("code");
+        QTest::newRow("no sound server")
+            << false << false << false << "kept" << int(EffectSoundPlayer::Refused);
+        QTest::newRow("synchronous and loop")
+            << true << true << false << "kept" << int(EffectSoundPlayer::BadFlags);
+        QTest::newRow("from memory, file missing")
+            << false << false << true << "missing" << int(EffectSoundPlayer::FileMissing);
+        QTest::newRow("from memory, file too large")
+            << false << false << true << "too large" << int(EffectSoundPlayer::TooLarge);
+    }
+
+    void failedBarkSaysWhy() {
+        QFETCH(bool, synchronous);
+        QFETCH(bool, loop);
+        QFETCH(bool, fromMemory);
+        QFETCH(QString, sound);
+        QFETCH(int, code);
+        const QString file = program.path() + QStringLiteral("/Sound/Kouka.wav");
+        const QString kept = work.path() + QStringLiteral("/Kouka.wav");
+        QVERIFY(QFile::copy(file, kept));
+        auto restore = qScopeGuard([&] {
+            companion->ChkSynchro->setChecked(false);
+            companion->ChkLoop->setChecked(false);
+            companion->ChkOnMem->setChecked(false);
+            QFile::remove(file);
+            QFile::rename(kept, file);
+        });
+        if (sound != u"kept")
+            QVERIFY(QFile::remove(file));
+        if (sound == u"too large") {
+            QFile big(file);
+            QVERIFY(big.open(QIODevice::WriteOnly));
+            QVERIFY(big.resize(EffectSoundPlayer::MemoryLimit + 1));
+        }
+        companion->ChkSynchro->setChecked(synchronous);
+        companion->ChkLoop->setChecked(loop);
+        companion->ChkOnMem->setChecked(fromMemory);
+
+        boxes.clear();
+        companion->playSound();
+        QCOMPARE(boxes.size(), 1);
+        const auto [text, style, title] = boxes.first();
+        QCOMPARE(text, EffectSound::message(code));
+        QVERIFY(!text.isEmpty());
+        QCOMPARE(style, MsgBoxStyle::Critical);
+        QCOMPARE(title, QStringLiteral("エラー"));
     }
 };
 

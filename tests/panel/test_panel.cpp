@@ -22,9 +22,12 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -81,6 +84,14 @@ class TestPanel : public QObject {
     QList<Box> boxes;
     int answer = MsgBoxResult::Ok;
 
+    // Boxes are recorded and answered with answer, instead of waiting for a user.
+    void answerBoxesHere() {
+        setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
+            boxes << Box{text, style, title};
+            return answer;
+        });
+    }
+
     void writeAccount(const QByteArray& id, const QByteArray& pass) {
         QFile f(program.path() + QStringLiteral("/★MailData/iniIdPass.ini"));
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -98,10 +109,7 @@ class TestPanel : public QObject {
         server.write("SMTP=\r\nPOP3=pop.example\r\nMAIL=\r\nAPOP=0\r\n");
         server.close();
         writeAccount("user", "secret");
-        setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
-            boxes << Box{text, style, title};
-            return answer;
-        });
+        answerBoxesHere();
         setMailApi(&mail);
         StartupCharacter* character = win<StartupCharacter>();
         character->Show();
@@ -177,22 +185,69 @@ class TestPanel : public QObject {
         QCOMPARE(BarkMode, qint16(0));
     }
 
+    // The real box, as the user gets it: a question titled 確認 about the home page, Yes by
+    // default. Only Yes opens the page shipped beside the program.
+    void homePageOnlyOnYes_data() {
+        QTest::addColumn<QMessageBox::ButtonRole>("press");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("Yes") << QMessageBox::YesRole << true;
+        QTest::newRow("No") << QMessageBox::NoRole << false;
+    }
+
     void homePageOnlyOnYes() {
+        QFETCH(QMessageBox::ButtonRole, press);
+        QFETCH(bool, opens);
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
-        answer = MsgBoxResult::No;
+        setMsgBoxHandler({});
+        auto restore = qScopeGuard([this] {
+            QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+            answerBoxesHere();
+        });
+
+        // Read the box once it is up, then press the button the row answers with.
+        QString title, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QList<QMessageBox::ButtonRole> roles;
+        bool yesIsDefault = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            poll.stop();
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            QAbstractButton* pressed = nullptr;
+            for (QAbstractButton* b : box->buttons()) {
+                roles << box->buttonRole(b);
+                if (box->buttonRole(b) == press)
+                    pressed = b;
+                if (box->buttonRole(b) == QMessageBox::YesRole)
+                    yesIsDefault = box->defaultButton() == b;
+            }
+            if (pressed)
+                pressed->click();
+            else
+                box->reject();
+        });
+        poll.start(10);
         win<ControlPanel>()->offerHomePage();
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].title, QStringLiteral("確認"));
-        QCOMPARE(boxes[0].style, 36);
-        QCOMPARE(boxes[0].text,
-                 QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"));
-        QVERIFY(recorder.urls.isEmpty());
-        answer = MsgBoxResult::Yes;
-        win<ControlPanel>()->offerHomePage();
-        QCOMPARE(recorder.urls.size(), 1);
-        QCOMPARE(recorder.urls[0].toLocalFile(), program.path() + QStringLiteral("/hp/index.html"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+
+        QCOMPARE(title, QStringLiteral("確認"));
+        QCOMPARE(icon, QMessageBox::Question);
+        QVERIFY2(text.contains(QStringLiteral("ホームページ")), qPrintable(text));
+        QCOMPARE(roles.size(), 2);
+        QVERIFY(roles.contains(QMessageBox::YesRole) && roles.contains(QMessageBox::NoRole));
+        QVERIFY(yesIsDefault);
+        if (opens) {
+            QCOMPARE(recorder.urls.size(), 1);
+            QCOMPARE(recorder.urls[0].toLocalFile(),
+                     program.path() + QStringLiteral("/hp/index.html"));
+        } else {
+            QVERIFY(recorder.urls.isEmpty());
+        }
     }
 
     void checkWithMail() {

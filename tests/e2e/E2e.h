@@ -1,0 +1,56 @@
+#pragma once
+// What the end-to-end suites share about this program: its window titles, where its windows take
+// clicks, and the steps a journey starts and ends with. Desktop drives the X side.
+
+#include "Desktop.h"
+
+#include <QPoint>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+
+namespace e2e {
+
+inline const QString kCharacterTitle = QStringLiteral("Form1");
+inline const QString kCompanionTitle = QStringLiteral("Form3");
+inline const QString kPanelTitle = QStringLiteral("モコポン");
+inline const QString kNoticeTitle = QStringLiteral("新着お知らせ");
+inline const QString kErrorTitle = QStringLiteral("エラー");
+inline const QString kQuestionTitle = QStringLiteral("確認");
+inline const QString kServerTitle = QStringLiteral("サーバー");
+inline const QString kAccountTitle = QStringLiteral("ID,PASS");
+inline const QString kSettingsTitle = QStringLiteral("設定");
+
+// A point on the figure of every frame of both characters, in window coordinates: the basket's
+// middle.
+inline constexpr QPoint kOnFigure(60, 165);
+
+// Pixels of a length in twips on the desktop's 96 dpi (15 twips a pixel).
+inline int px(float twips) {
+    return qRound(twips / 15.0f);
+}
+// A control's rectangle in pixels, from its left, top, width and height in twips.
+inline QRect pxRect(float l, float t, float w, float h) {
+    return QRect(px(l), px(t), px(w), px(h));
+}
+
+// The panel's buttons; panelButton() is the middle of one in the panel's client area.
+enum class PanelButton { Bark, Check, Settings, HomePage };
+QPoint panelButton(PanelButton button);
+
+// Where a screenshot of the given file name goes: the build's shots folder.
+QString shotPath(const QString& name);
+
+// Starts the program with the pointer, and so the character, at the given point.
+QProcess* launchAt(Desktop& d, const QPoint& pointer, const QString& workingDir = QString(),
+                   const QProcessEnvironment& extra = QProcessEnvironment());
+// Waits for the character's first tick, which gives its outline: before it the whole rectangle
+// takes the clicks.
+bool waitForOutline(const Desktop& d, const QString& character, int timeoutMs = 5000);
+// Double-clicks the character's figure and returns the panel that opens, or nothing.
+QString openPanel(const Desktop& d, const QString& character, int timeoutMs = 10000);
+// Kills the program if it still runs and waits until its windows have gone, so that the next
+// test finds none of them.
+void endProgram(const Desktop& d, QProcess*& program);
+
+} // namespace e2e

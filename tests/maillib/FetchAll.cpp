@@ -1,0 +1,45 @@
+#include "FetchAll.h"
+
+#include "nMail.h"
+
+QString lastMailError() {
+    QString buffer(8192, u' ');
+    qint32 length = 8192;
+    const qint32 chars = NMailGetMessage(0, buffer, length);
+    return buffer.left(chars);
+}
+
+FetchResult fetchAll(const QString& server, const QString& user, const QString& pass, bool apop,
+                     KeepMessages keep) {
+    FetchResult r;
+    const auto fail = [&r](FetchResult::Stage stage, qint32 number = 0) {
+        r.failedIn = stage;
+        r.failedMessage = number;
+        r.error = lastMailError();
+    };
+    r.handle = NMailPop3Connect(server);
+    if (r.handle == -1) {
+        fail(FetchResult::Stage::Connect);
+        return r;
+    }
+    r.count = NMailPop3Authenticate(r.handle, user, pass, apop ? -1 : 0);
+    if (r.count < 0)
+        fail(FetchResult::Stage::Login);
+    for (qint32 n = 1; n <= r.count && r.ok(); ++n) {
+        FetchedMessage m;
+        if (NMailPop3GetMailStatus(r.handle, n, m.subject, m.date, m.from, m.header, 0) < 0) {
+            fail(FetchResult::Stage::Message, n);
+            break;
+        }
+        m.size = NMailPop3GetMailSize(r.handle, n);
+        if (NMailPop3GetMail(r.handle, n, m.subject, m.date, m.from, m.header, m.body, 0, 0) < 0) {
+            fail(FetchResult::Stage::Message, n);
+            break;
+        }
+        if (keep == KeepMessages::All)
+            r.messages.append(m);
+        r.last = std::move(m);
+    }
+    NMailPop3Close(r.handle);
+    return r;
+}
