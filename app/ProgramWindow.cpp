@@ -53,7 +53,7 @@ void ProgramWindow::moveEvent(QMoveEvent* event) {
         m_unreported.erase(m_unreported.begin(), own + 1);
         return;
     }
-    if (pos() == m_placedAt)
+    if (pos() == m_placedAt || !takesMovesFromOutside())
         return;
     // Anything else came from outside (a drag); the twips follow the pixels.
     m_placedAt = QPoint(INT_MIN, INT_MIN);

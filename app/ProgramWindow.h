@@ -50,6 +50,10 @@ class ProgramWindow : public QWidget {
     // Where the window really stands. Some window managers report a wrong place in their
     // notifications; a window that can ask the display system does so here.
     virtual QPoint nativePosition() const { return pos(); }
+    // Whether a move from outside (the window manager's drag) sets the twips. A window that moves
+    // only itself keeps its twips, so a report read while the window manager takes the window on
+    // cannot misplace it.
+    virtual bool takesMovesFromOutside() const { return true; }
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;

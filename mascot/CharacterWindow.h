@@ -60,6 +60,8 @@ class CharacterWindow : public ProgramWindow {
     void runTick(bool holdFrameZero);
 
     QPoint nativePosition() const override;
+    // The characters drag themselves; their place is their twips.
+    bool takesMovesFromOutside() const override { return false; }
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
