@@ -1,12 +1,18 @@
 #include "Outline.h"
 
+#include <QtMath>
+
 qint64 pictureColour(const QImage& picture, int x, int y) {
     if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height())
         return -1;
     return qint64(picture.pixel(x, y) & 0xFFFFFF);
 }
 
-FrameRegionSlot buildOutline(const QImage& picture) {
+int outlineScan(qreal devicePixelRatio) {
+    return qCeil(kOutlineScan * devicePixelRatio - 1e-9);
+}
+
+FrameRegionSlot buildOutline(const QImage& picture, int scan) {
     const QImage img = picture.format() == QImage::Format_RGB32
                            ? picture
                            : picture.convertToFormat(QImage::Format_RGB32);
@@ -22,10 +28,10 @@ FrameRegionSlot buildOutline(const QImage& picture) {
     };
 
     std::vector<std::pair<int, int>> runs;
-    for (int y = 0; y < kOutlineScan; ++y) {
+    for (int y = 0; y < scan; ++y) {
         runs.clear();
         int start = -1;
-        for (int x = 0; x < kOutlineScan; ++x) {
+        for (int x = 0; x < scan; ++x) {
             const bool inside = pictureColour(img, x, y) != background;
             if (inside && start < 0)
                 start = x;
@@ -35,14 +41,14 @@ FrameRegionSlot buildOutline(const QImage& picture) {
             }
         }
         if (start >= 0)
-            runs.emplace_back(start, kOutlineScan);
+            runs.emplace_back(start, scan);
         if (runs != bandRuns) {
             closeBand(y);
             bandRuns = runs;
             bandTop = y;
         }
     }
-    closeBand(kOutlineScan);
+    closeBand(scan);
     return slot;
 }
 
