@@ -58,6 +58,11 @@ int main(int argc, char* argv[]) {
     // The program ends on its own terms, never because a window closed.
     app.setQuitOnLastWindowClosed(false);
 
+    // The notice and the dialogs open in the middle of the monitor the character stands on.
+    ProgramWindow::setCentredOn([] {
+        const StartupCharacter* c = WindowRegistry::loaded<StartupCharacter>();
+        return c ? c->monitorGeometry() : QRect();
+    });
     StartupCharacter::setStartupSteps({claimThisDesktop, afterCharacterPlaced});
     StartupCharacter* character = win<StartupCharacter>();
     QObject::connect(character, &StartupCharacter::doubleClicked, character,
