@@ -28,9 +28,16 @@ class Desktop {
     Desktop();
     ~Desktop();
 
-    bool start(QString* why, QSize screen = QSize(1024, 768));
+    // monitors: splits the screen into these monitors (xrandr --setmonitor), the first one the
+    // primary, as a desktop with several monitors has them; none leaves one monitor.
+    bool start(QString* why, QSize screen = QSize(1024, 768), const QList<QRect>& monitors = {});
     QString display() const { return m_display; }
     QSize screenSize() const { return m_screen; }
+    // The monitors as the server has them now.
+    QList<QRect> monitors() const;
+    // Takes a monitor away, as when it is unplugged (not the first: it holds the screen's output),
+    // and waits until the server no longer has it.
+    bool unplugMonitor(int index, QString* why);
 
     // The copy of the program lives here; its working directory is work().
     QString programFolder() const;
@@ -89,9 +96,12 @@ class Desktop {
     QString pactl(const QStringList& args) const;
 
   private:
+    bool splitIntoMonitors(const QList<QRect>& monitors, QString* why);
+
     QTemporaryDir m_dir;
     QString m_display;
     QSize m_screen;
+    QStringList m_monitorNames;
     std::unique_ptr<QProcess> m_xvfb;
     std::unique_ptr<QProcess> m_wm;
     std::unique_ptr<QProcess> m_sound;
