@@ -76,7 +76,7 @@ class TestE2eScreens : public QObject {
                 }
                 return seen >= ticks;
             },
-            2000 * (ticks + 2));
+            2500 * (ticks + 2));
     }
 
   private slots:
@@ -104,26 +104,23 @@ class TestE2eScreens : public QObject {
         QVERIFY(waitForOutline(d, character));
 
         drag(d, QPoint(300, 300) + kOnFigure, QPoint(1800, 400) + kOnFigure);
-        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1800, 400), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1800, 400), 5000);
         QVERIFY2(waitTicks(d, character, 2), "the character stopped ticking");
         QCOMPARE(at(d, character), QPoint(1800, 400));
 
-        // Astride the line between the monitors, its centre on the second: it moves onto the
-        // second, not back to the first. Each drag just after a tick, so its end is seen before
-        // the next one.
-        QVERIFY(waitTicks(d, character, 1));
+        // Astride the line between the monitors (dragged to 1240), its centre on the second: a
+        // tick moves it onto the second, not back to the first. Only screen keeping puts it at
+        // 1280, so the drag's own end need not be caught between two ticks.
         drag(d, QPoint(1800, 400) + kOnFigure, QPoint(1240, 500) + kOnFigure);
-        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1240, 500), 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1280, 500), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1280, 500), 5000);
 
-        // Past the right edge of the whole screen: back at the second monitor's right edge.
-        QVERIFY(waitTicks(d, character, 1));
+        // Dragged to 2480, past the right edge of the whole screen: back at the second monitor's
+        // right edge.
         drag(d, QPoint(1280, 500) + kOnFigure, QPoint(2480, 500) + kOnFigure);
-        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(2480, 500), 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(2560 - 120, 500), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(2560 - 120, 500), 5000);
 
         drag(d, QPoint(2440, 500) + kOnFigure, QPoint(1900, 400) + kOnFigure);
-        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1900, 400), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1900, 400), 5000);
         const QString panel = openPanel(d, character);
         QVERIFY2(!panel.isEmpty(), "no panel");
         // 3000 twips down and 100 left of the character, frame included, on the second monitor.
@@ -143,7 +140,7 @@ class TestE2eScreens : public QObject {
         QCOMPARE(at(d, character), QPoint(2000, 300));
         QString why;
         QVERIFY2(d.unplugMonitor(1, &why), qPrintable(why));
-        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1280 - 120, 300), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1280 - 120, 300), 5000);
     }
 
     // Windows centred by the program open in the middle of the character's monitor: on a first
@@ -160,7 +157,7 @@ class TestE2eScreens : public QObject {
                                   qPrintable(QStringLiteral("frame centre %1,%2")
                                                  .arg(d.frame(server).center().x())
                                                  .arg(d.frame(server).center().y())),
-                                  2000);
+                                  5000);
         endProgram(d, program);
     }
 
