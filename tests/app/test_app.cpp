@@ -1,13 +1,21 @@
-// The wait, twips rounding and the window registry's load/unload rules.
+// The wait, twips rounding, the window registry's load/unload rules, and where a copy of the
+// program keeps its files.
 
+#include "Program.h"
+#include "ProgramFolders.h"
 #include "ProgramWindow.h"
 #include "Twips.h"
 #include "Wait.h"
 #include "WindowRegistry.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <sys/stat.h>
 
 namespace {
 
@@ -198,6 +206,59 @@ class TestApp : public QObject {
         QCOMPARE(f->Top(), 100.25f);
         QCOMPARE(f->pos(), QPoint(Twips::toPixelsX(1234.5f), Twips::toPixelsY(100.25f)));
         WindowRegistry::unload<ProbeForm>();
+    }
+
+    // A copy in a folder of its own keeps its files beside it and makes no folder; the bin/ of an
+    // installation, even one its user can write, keeps them in the XDG folders, made owner-only.
+    // (A folder its user cannot write is tried end to end, as another user than root.)
+    void whereACopyKeepsItsFiles_data() {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("a folder of its own") << false;
+        QTest::newRow("the bin/ of an installation") << true;
+    }
+    void whereACopyKeepsItsFiles() {
+        QFETCH(bool, installed);
+        QTemporaryDir root;
+        const QString bin = root.path() + QStringLiteral("/bin");
+        const QString shared = bin + QStringLiteral("/" MOKOPON_RESOURCES_FROM_BIN);
+        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(root.path() + QStringLiteral("/work")));
+        if (installed)
+            QVERIFY(QDir().mkpath(shared));
+        const QString dataHome = root.path() + QStringLiteral("/data");
+        const QString configHome = root.path() + QStringLiteral("/home/config");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
+        const QString savedCwd = QDir::currentPath();
+        Program::setFolder(bin);
+        QDir::setCurrent(root.path() + QStringLiteral("/work"));
+        auto restore = qScopeGuard([&] {
+            Program::setFolder(QString());
+            QDir::setCurrent(savedCwd);
+            qunsetenv("XDG_DATA_HOME");
+            qunsetenv("XDG_CONFIG_HOME");
+        });
+
+        QCOMPARE(ProgramFolders::installed(), installed);
+        QCOMPARE(ProgramFolders::resources(), installed ? QDir::cleanPath(shared) : bin);
+        const QString data = installed ? dataHome + QStringLiteral("/mokopon/★MailData")
+                                       : bin + QStringLiteral("/★MailData");
+        QCOMPARE(ProgramFolders::mailData(), data);
+        QCOMPARE(ProgramFolders::serverSettings(),
+                 installed ? configHome + QStringLiteral("/mokopon") : QDir::currentPath());
+
+        QVERIFY(ProgramFolders::createOwnFolders());
+        QCOMPARE(QFileInfo::exists(data), installed);
+        if (!installed)
+            return;
+        for (const QString& made : {dataHome, dataHome + QStringLiteral("/mokopon"), data,
+                                    root.path() + QStringLiteral("/home"), configHome,
+                                    configHome + QStringLiteral("/mokopon")}) {
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(made).constData(), &st), 0);
+            QCOMPARE(st.st_mode & 0777, mode_t(0700));
+        }
+        // Made once; a second start finds them.
+        QVERIFY(ProgramFolders::createOwnFolders());
     }
 };
 
