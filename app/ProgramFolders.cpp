@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace {
 
@@ -16,12 +15,20 @@ QString installedResources() {
     return QDir::cleanPath(Program::folder() + QStringLiteral("/" MOKOPON_RESOURCES_FROM_BIN));
 }
 
+// An XDG base folder: the variable's value, or the default under the home folder when it is
+// unset or, as the XDG rules say, not an absolute path.
+QString xdgFolder(const char* variable, const QString& underHome) {
+    const QString set = qEnvironmentVariable(variable);
+    return (QDir::isAbsolutePath(set) ? QDir::cleanPath(set) : QDir::homePath() + underHome) +
+           kOwnFolder;
+}
+
 QString dataHome() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + kOwnFolder;
+    return xdgFolder("XDG_DATA_HOME", QStringLiteral("/.local/share"));
 }
 
 QString configHome() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + kOwnFolder;
+    return xdgFolder("XDG_CONFIG_HOME", QStringLiteral("/.config"));
 }
 
 // Makes path and any missing folder above it, each with the owner's permissions alone; folders
