@@ -236,6 +236,7 @@ class TestE2eInstall : public QObject {
         startAsNobody(folder + QStringLiteral("/mokopon"), home);
         const QString server = d.waitForWindow(kServerTitle);
         QVERIFY2(!server.isEmpty(), "the server dialog did not open");
+        d.saveScreenshot(shotPath(QStringLiteral("install-first-start-%1.png").arg(everything)));
         // The folders are there from the start, each readable by nobody alone.
         for (const QString& made :
              {home + QStringLiteral("/.local"), home + QStringLiteral("/.local/share"),
