@@ -11,35 +11,6 @@
 
 using namespace e2e;
 
-namespace {
-
-QImage frameImage(char letter) {
-    return QImage(QStringLiteral(MOKOPON_FRAMES_DIR "/%1.png").arg(QLatin1Char(letter)))
-        .convertToFormat(QImage::Format_RGB32);
-}
-
-// Which of the pictures A..G the screen shows at the window's place, judged by the figure's pixels.
-char shownPicture(const QImage& screen, const QPoint& at) {
-    for (char letter : QByteArray("ABCDEFG")) {
-        const QImage f = frameImage(letter);
-        bool same = true;
-        for (int y = 0; y < f.height() && same; y += 2)
-            for (int x = 0; x < f.width() && same; x += 2) {
-                const QRgb c = f.pixel(x, y);
-                if ((c & 0xFFFFFF) == 0xFFFFFF)
-                    continue;
-                const QPoint p = at + QPoint(x, y);
-                if (!screen.rect().contains(p) || (screen.pixel(p) & 0xFFFFFF) != (c & 0xFFFFFF))
-                    same = false;
-            }
-        if (same)
-            return letter;
-    }
-    return '?';
-}
-
-} // namespace
-
 class TestE2eMascot : public QObject {
     Q_OBJECT
     Desktop d;
