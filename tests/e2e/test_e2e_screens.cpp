@@ -18,12 +18,8 @@ const QRect kSecond(1280, 0, 1280, 1024);
 
 // The picture the window shows at a device pixel ratio, as the program makes it.
 QImage pictureAt(char letter, qreal ratio) {
-    const int drawn = DevicePictures::drawnScaleFor(ratio);
-    const QImage img = QImage(QStringLiteral(MOKOPON_FRAMES_DIR "/%1%2.png")
-                                  .arg(QLatin1Char(letter))
-                                  .arg(DevicePictures::suffix(drawn)))
-                           .convertToFormat(QImage::Format_RGB32);
-    return DevicePictures::resized(img, DevicePictures::deviceSize(QSize(120, 180), ratio));
+    return DevicePictures::resized(frameImage(letter, DevicePictures::drawnScaleFor(ratio)),
+                                   DevicePictures::deviceSize(QSize(120, 180), ratio));
 }
 
 bool isFigure(QRgb c) {
