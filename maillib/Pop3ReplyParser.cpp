@@ -164,3 +164,21 @@ std::optional<Pop3ReplyParser::ListEntry> Pop3ReplyParser::parseListLine(QByteAr
         return std::nullopt;
     return ListEntry{*n, *size};
 }
+
+std::optional<Pop3ReplyParser::UidEntry> Pop3ReplyParser::parseUidlLine(QByteArrayView line) {
+    qsizetype pos = 0;
+    const auto n = number(line, pos);
+    if (!n || pos >= line.size() || line[pos] != ' ')
+        return std::nullopt;
+    while (pos < line.size() && line[pos] == ' ')
+        ++pos;
+    const qsizetype start = pos;
+    while (pos < line.size() && line[pos] > 0x20 && line[pos] < 0x7f)
+        ++pos;
+    const qsizetype length = pos - start;
+    while (pos < line.size() && line[pos] == ' ')
+        ++pos;
+    if (length < 1 || length > kMaxUidBytes || pos != line.size())
+        return std::nullopt;
+    return UidEntry{*n, line.sliced(start, length)};
+}
