@@ -150,15 +150,24 @@ std::optional<qint64> number(QByteArrayView s, qsizetype& pos) {
     return value;
 }
 
-} // namespace
-
-std::optional<Pop3ReplyParser::ListEntry> Pop3ReplyParser::parseListLine(QByteArrayView line) {
-    qsizetype pos = 0;
+// The message number that begins a listing's line and the blanks after it; pos ends after them.
+std::optional<qint64> messageNumber(QByteArrayView line, qsizetype& pos) {
+    pos = 0;
     const auto n = number(line, pos);
     if (!n || pos >= line.size() || line[pos] != ' ')
         return std::nullopt;
     while (pos < line.size() && line[pos] == ' ')
         ++pos;
+    return n;
+}
+
+} // namespace
+
+std::optional<Pop3ReplyParser::ListEntry> Pop3ReplyParser::parseListLine(QByteArrayView line) {
+    qsizetype pos = 0;
+    const auto n = messageNumber(line, pos);
+    if (!n)
+        return std::nullopt;
     const auto size = number(line, pos);
     if (!size || (pos < line.size() && line[pos] != ' '))
         return std::nullopt;
@@ -167,11 +176,9 @@ std::optional<Pop3ReplyParser::ListEntry> Pop3ReplyParser::parseListLine(QByteAr
 
 std::optional<Pop3ReplyParser::UidEntry> Pop3ReplyParser::parseUidlLine(QByteArrayView line) {
     qsizetype pos = 0;
-    const auto n = number(line, pos);
-    if (!n || pos >= line.size() || line[pos] != ' ')
+    const auto n = messageNumber(line, pos);
+    if (!n)
         return std::nullopt;
-    while (pos < line.size() && line[pos] == ' ')
-        ++pos;
     const qsizetype start = pos;
     while (pos < line.size() && line[pos] > 0x20 && line[pos] < 0x7f)
         ++pos;

@@ -414,6 +414,26 @@ bool Pop3Session::open(const QString& server) {
     return true;
 }
 
+bool Pop3Session::readLines(const std::function<void(QByteArrayView)>& take) {
+    bool inLongLine = false;
+    for (;;) {
+        const Step step = readData();
+        if (step == Step::Bad)
+            return false;
+        if (step == Step::End)
+            return true;
+        const bool tail = inLongLine;
+        inLongLine = step == Step::Piece;
+        if (step == Step::Line && !tail)
+            take(m_parser.text());
+    }
+}
+
+void Pop3Session::earn(qint64 ns) {
+    m_deadline = QDeadlineTimer::addNSecs(m_deadline, ns);
+    m_allowedNs += ns;
+}
+
 bool Pop3Session::readCapabilities() {
     m_caps = {};
     if (!send("CAPA\r\n"))
@@ -562,29 +582,22 @@ bool Pop3Session::readUidList(qint64 statCount, qint32 keep, UidListing& listing
     std::deque<QByteArray> last;
     qint32 listed = 0;
     bool inOrder = true;
-    bool inLongLine = false; // the end of a line handed out in pieces is no entry
-    for (;;) {
-        step = readData();
-        if (step == Step::Bad)
-            return false;
-        if (step == Step::End)
-            break;
-        const bool tail = inLongLine;
-        inLongLine = step == Step::Piece;
-        if (step != Step::Line || tail || !inOrder || listed >= listing.count)
-            continue;
-        const auto entry = Pop3ReplyParser::parseUidlLine(m_parser.text());
+    const bool read = readLines([&](QByteArrayView line) {
+        if (!inOrder || listed >= listing.count)
+            return;
+        const auto entry = Pop3ReplyParser::parseUidlLine(line);
         if (!entry || entry->number != listed + 1) {
             inOrder = false; // the ids after a gap cannot be matched to messages
-            continue;
+            return;
         }
         ++listed;
         last.push_back(entry->uid.toByteArray());
         if (qsizetype(last.size()) > keep)
             last.pop_front();
-        m_deadline = QDeadlineTimer::addNSecs(m_deadline, entryNs);
-        m_allowedNs += entryNs;
-    }
+        earn(entryNs);
+    });
+    if (!read)
+        return false;
     if (listed != listing.count)
         return true; // not every message has an id: as good as none
     listing.uidsKnown = true;
@@ -613,22 +626,18 @@ bool Pop3Session::readList(qint64 statCount) {
     // Each message listed earns the time its line takes at the lowest rate accepted.
     const qint64 entryNs = kListEntryBytes * 1000 * kNsPerMs / m_settings.minTransferRate;
     const qint64 limit = qMin<qint64>(statCount, kMaxMessages);
-    for (;;) {
-        step = readData();
-        if (step == Step::Bad)
-            return false;
-        if (step == Step::End)
-            break;
-        if (step != Step::Line || m_sizes.size() >= limit)
-            continue;
+    const bool read = readLines([&](QByteArrayView line) {
+        if (m_sizes.size() >= limit)
+            return;
         // Messages count from 1 in order; one LIST skips, and those after it, are not handed out.
-        const auto entry = Pop3ReplyParser::parseListLine(m_parser.text());
+        const auto entry = Pop3ReplyParser::parseListLine(line);
         if (!entry || entry->number != m_sizes.size() + 1)
-            continue;
+            return;
         m_sizes.append(quint32(qMin<qint64>(entry->size, std::numeric_limits<quint32>::max())));
-        m_deadline = QDeadlineTimer::addNSecs(m_deadline, entryNs);
-        m_allowedNs += entryNs;
-    }
+        earn(entryNs);
+    });
+    if (!read)
+        return false;
     m_count = qint32(m_sizes.size());
     return true;
 }

@@ -18,6 +18,7 @@
 #include <QSslSocket>
 #include <QString>
 #include <deque>
+#include <functional>
 
 class Pop3Session {
   public:
@@ -108,6 +109,11 @@ class Pop3Session {
     // Next line of a multi-line reply: Line, Piece or End; Bad after a failure.
     Pop3ReplyParser::Step readData();
     bool skipData();
+    // Reads a multi-line reply to its end, handing each whole line to take; a line too long for
+    // the parser, handed out in pieces, is no entry of a listing. False on a failure.
+    bool readLines(const std::function<void(QByteArrayView)>& take);
+    // More time for the running phase: what one more entry of a listing earns.
+    void earn(qint64 ns);
     bool readCapabilities();
     bool startTls();
     // USER and PASS or APOP; starts the login phase.
