@@ -7,7 +7,6 @@
 #include "SharedSettings.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -136,9 +135,8 @@ void ServerDialog::OkCommand_Click() {
         MailAddress = oldMail;
         ApopFlag = oldApop;
         // The dialog stays open, with what was typed, to try again.
-        ErrorMessages::show(ErrorMessages::notWritten(
-            QStringLiteral("サーバーの設定"),
-            QDir::current().absoluteFilePath(QString::fromLatin1(kServerSettingsFile))));
+        ErrorMessages::show(
+            ErrorMessages::notWritten(QStringLiteral("サーバーの設定"), serverSettingsFilePath()));
         return;
     }
     Unload();

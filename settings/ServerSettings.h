@@ -1,6 +1,7 @@
 #pragma once
-// The server settings file vbmail.ini in the current working directory: four lines "SMTP=",
-// "POP3=", "MAIL=", "APOP=" with their values, cp932, CR LF.
+// The server settings file vbmail.ini (in the working folder, or for an installed copy in its
+// settings folder: ProgramFolders.h): four lines "SMTP=", "POP3=", "MAIL=", "APOP=" with their
+// values, cp932, CR LF.
 
 #include <QString>
 #include <QtGlobal>
@@ -22,5 +23,6 @@ SaveResult SaveServerSettings();
 // fit 16 bits still means "use APOP" (1) instead of stopping the program.
 qint16 apopFlagFromText(const QString& text);
 
-// The file name, resolved against the working directory.
 inline constexpr const char* kServerSettingsFile = "vbmail.ini";
+// Where it is read and written.
+QString serverSettingsFilePath();
