@@ -716,8 +716,8 @@ void TestSettingsFiles::startAtLoginOnAndOff() {
     });
     qputenv("HOME", QFile::encodeName(home.path()));
     // A relative XDG_CONFIG_HOME is ignored, as the base directory specification says.
-    for (const QByteArray config : {QByteArray(), QByteArray("relative/config"),
-                                    QFile::encodeName(home.filePath("xdg config"))}) {
+    for (const QByteArray& config : {QByteArray(), QByteArray("relative/config"),
+                                     QFile::encodeName(home.filePath("xdg config"))}) {
         qputenv("XDG_CONFIG_HOME", config);
         const QString folder =
             config.startsWith('/') ? home.filePath("xdg config") : home.filePath(".config");
