@@ -2,9 +2,12 @@
 // program's start-up steps, in their order.
 
 #include "AccountDialog.h"
+#include "AutoCheck.h"
+#include "CheckMail.h"
 #include "ControlPanel.h"
 #include "DataFiles.h"
 #include "KnownTlsServers.h"
+#include "MsgBox.h"
 #include "Program.h"
 #include "ProgramFolders.h"
 #include "ServerDialog.h"
@@ -19,6 +22,8 @@
 #include <QLineEdit>
 
 namespace {
+
+AutoCheck* automaticCheck = nullptr;
 
 // First of all: one instance, the folders an installed copy keeps its files in, and what an
 // earlier instance's crash left behind.
@@ -47,6 +52,23 @@ void afterCharacterPlaced() {
     AccountDialog* account = win<AccountDialog>();
     if (account->IdText->text().isEmpty() || account->PassText->text().isEmpty())
         account->Show();
+
+    // Last: the automatic check, off unless the settings dialog turned it on.
+    automaticCheck->setInterval(ReadCheckInterval());
+    SettingsDialog::setIntervalListener([](int minutes) { automaticCheck->setInterval(minutes); });
+    setManualCheckObserver([](bool running) { automaticCheck->manualCheck(running); });
+}
+
+// What an automatic check needs; nothing while the server or the account is not set, which the
+// first start's dialogs ask for.
+std::optional<AutoCheck::Request> automaticCheckRequest() {
+    if (Pop3Server.isEmpty())
+        return std::nullopt;
+    AutoCheck::Request request{Pop3Server, ReadAccountValue(QStringLiteral("NAME")),
+                               ReadAccountValue(QStringLiteral("NAME2")), ApopFlag != 0};
+    if (request.user.isEmpty() || request.password.isEmpty())
+        return std::nullopt;
+    return request;
 }
 
 } // namespace
@@ -61,6 +83,13 @@ int main(int argc, char* argv[]) {
     app.setApplicationName(QStringLiteral("mokopon"));
     // The program ends on its own terms, never because a window closed.
     app.setQuitOnLastWindowClosed(false);
+
+    AutoCheck autoCheck(automaticCheckRequest, dataFolderPath() + QStringLiteral("/seen-uidl.txt"));
+    automaticCheck = &autoCheck;
+    QObject::connect(&autoCheck, &AutoCheck::newMail, &autoCheck, reportMailCount);
+    QObject::connect(
+        &autoCheck, &AutoCheck::failed, &autoCheck,
+        [](const QString& text, int style) { MsgBox(text, style, QStringLiteral("エラー")); });
 
     // The notice and the dialogs open in the middle of the monitor the character stands on.
     ProgramWindow::setCentredOn([] {

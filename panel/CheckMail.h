@@ -2,4 +2,14 @@
 // The panel's mail check: log in with the stored account, fetch every waiting message, report the
 // count in the notice, make the companion bark when mail waits, and hang up afterwards when asked.
 
+#include <QtGlobal>
+#include <functional>
+
 void checkMail();
+
+// How a check reports: the notice with the count, and when mail waits the companion's bark.
+void reportMailCount(qint32 count);
+
+// Told when a check by hand begins (true) and when it has ended (false), so that the automatic
+// check keeps out of its way.
+void setManualCheckObserver(std::function<void(bool running)> observer);

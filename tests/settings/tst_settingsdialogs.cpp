@@ -16,6 +16,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSpinBox>
 #include <QtTest>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,12 +34,13 @@ QByteArray sjis(const QString& text) {
     return Cp932::encode(text).value_or("<unencodable>");
 }
 
-// The widgets Tab visits, in order, starting at first.
+// The widgets Tab visits, in order, starting at first. A spin box's text field hands its focus
+// to the box, so it is the box that is visited.
 QList<QWidget*> tabChain(QWidget* first) {
     QList<QWidget*> chain;
     QWidget* w = first;
     do {
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled())
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && !w->focusProxy())
             chain.append(w);
         w = w->nextInFocusChain();
     } while (w != first);
@@ -84,6 +87,9 @@ class TestSettingsDialogs : public QObject {
     void setFormUnloadWithoutDataFolder();
     void setFormUnloadUnwritable();
     void setFormOpensBothDialogs();
+    void setFormAutomaticCheck_data();
+    void setFormAutomaticCheck();
+    void setFormStartAtLogin();
     void saveNeverGoesThroughLinks_data();
     void saveNeverGoesThroughLinks();
 
@@ -95,9 +101,13 @@ class TestSettingsDialogs : public QObject {
 
     std::unique_ptr<TestFolders> m_folders;
     QList<Shown> m_shown;
+    // Where the autostart entry goes: never the user's own.
+    QTemporaryDir m_config;
 };
 
 void TestSettingsDialogs::init() {
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    QDir(m_config.path() + QStringLiteral("/autostart")).removeRecursively();
     m_shown.clear();
     setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
         m_shown.append({text, style, title});
@@ -136,7 +146,8 @@ void TestSettingsDialogs::tabOrders() {
                                                      o->ApopCheck, o->Pop3Text, o->SmtpText}));
     SettingsDialog* s = win<SettingsDialog>();
     QCOMPARE(s->focusWidget(), s->Check1);
-    QCOMPARE(tabChain(s->Check1), (QList<QWidget*>{s->Check1, s->Command1, s->Command2}));
+    QCOMPARE(tabChain(s->Check1), (QList<QWidget*>{s->Check1, s->Command1, s->Command2,
+                                                   s->intervalBox, s->startAtLoginBox}));
     // Access keys of the server labels lead to their boxes.
     QCOMPARE(o->Label2->buddy(), o->Pop3Text);
 }
@@ -604,6 +615,83 @@ void TestSettingsDialogs::setFormOpensBothDialogs() {
     win<AccountDialog>()->IdText->setText(QStringLiteral("typed"));
     QTest::mouseClick(f->Command1, Qt::LeftButton);
     QCOMPARE(win<AccountDialog>()->IdText->text(), QStringLiteral("typed"));
+}
+
+void TestSettingsDialogs::setFormAutomaticCheck_data() {
+    QTest::addColumn<QByteArray>("before"); // ini.ini
+    QTest::addColumn<int>("shown");         // the box at load
+    QTest::addColumn<int>("set");           // what the user sets
+    QTest::addColumn<QByteArray>("after");  // ini.ini after the unload
+    QTest::newRow("turned on") << QByteArray("[EXEINI]\r\nNUMBER=1\r\n") << 0 << 15
+                               << QByteArray("[EXEINI]\r\nNUMBER=1\r\nINTERVAL=15\r\n");
+    QTest::newRow("changed") << QByteArray("[EXEINI]\r\nINTERVAL=5\r\nNUMBER=0\r\n") << 5 << 60
+                             << QByteArray("[EXEINI]\r\nINTERVAL=60\r\nNUMBER=0\r\n");
+    QTest::newRow("turned off") << QByteArray("[EXEINI]\r\nNUMBER=0\r\nINTERVAL=5\r\n") << 5 << 0
+                                << QByteArray("[EXEINI]\r\nNUMBER=0\r\nINTERVAL=0\r\n");
+    // Left as it was: a hand-edited value stays in the file, and still counts as off.
+    QTest::newRow("nonsense left alone")
+        << QByteArray("[EXEINI]\r\nNUMBER=0\r\nINTERVAL=often\r\n") << 0 << 0
+        << QByteArray("[EXEINI]\r\nNUMBER=0\r\nINTERVAL=often\r\n");
+}
+
+// The interval takes effect as the box changes, and the unload stores it beside NUMBER.
+void TestSettingsDialogs::setFormAutomaticCheck() {
+    QFETCH(QByteArray, before);
+    QFETCH(int, shown);
+    QFETCH(int, set);
+    QFETCH(QByteArray, after);
+    TestFolders::write(m_folders->dataFile("ini.ini"), before);
+    QList<int> told;
+    SettingsDialog::setIntervalListener([&told](int minutes) { told << minutes; });
+    const auto forget = qScopeGuard([] { SettingsDialog::setIntervalListener({}); });
+    SettingsDialog* f = win<SettingsDialog>();
+    QCOMPARE(f->intervalBox->value(), shown);
+    QCOMPARE(f->intervalBox->minimum(), 0);
+    QCOMPARE(f->intervalBox->maximum(), 1440);
+    f->Show();
+    f->intervalBox->setValue(set);
+    QList<int> expected;
+    if (shown != 0)
+        expected << shown;
+    if (set != shown)
+        expected << set;
+    QCOMPARE(told, expected);
+    QVERIFY(!f->close());
+    QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), after);
+    QVERIFY(m_shown.isEmpty());
+}
+
+void TestSettingsDialogs::setFormStartAtLogin() {
+    const QString entry = m_config.path() + QStringLiteral("/autostart/mokopon.desktop");
+    SettingsDialog* f = win<SettingsDialog>();
+    QVERIFY(!f->startAtLoginBox->isChecked());
+    f->startAtLoginBox->setChecked(true);
+    QVERIFY2(!QFileInfo::exists(entry), "written before the dialog closed");
+    QVERIFY(f->Unload());
+    const QByteArray written = TestFolders::read(entry);
+    QVERIFY2(written.contains("Exec=\"" +
+                              QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\n"),
+             written.constData());
+    QVERIFY(written.contains("Path=" + QFile::encodeName(QDir::currentPath()) + "\n"));
+    f = win<SettingsDialog>();
+    QVERIFY(f->startAtLoginBox->isChecked());
+    f->startAtLoginBox->setChecked(false);
+    QVERIFY(f->Unload());
+    QVERIFY(!QFileInfo::exists(entry));
+    QVERIFY(m_shown.isEmpty());
+
+    // An entry that cannot be written is said.
+    QVERIFY(QDir().mkpath(entry));
+    f = win<SettingsDialog>();
+    QVERIFY(f->startAtLoginBox->isChecked() == false);
+    QDir().rmdir(entry);
+    QVERIFY(QDir().mkpath(m_config.path() + QStringLiteral("/autostart")));
+    QVERIFY(TestFolders::plant(QStringLiteral("fifo"), entry));
+    f->startAtLoginBox->setChecked(true);
+    QVERIFY(f->Unload());
+    QCOMPARE(m_shown.size(), 1);
+    QVERIFY2(m_shown[0].text.contains(QStringLiteral("mokopon.desktop")),
+             qPrintable(m_shown[0].text));
 }
 
 void TestSettingsDialogs::saveNeverGoesThroughLinks_data() {
