@@ -91,6 +91,11 @@ int main(int argc, char* argv[]) {
         &autoCheck, &AutoCheck::failed, &autoCheck,
         [](const QString& text, int style) { MsgBox(text, style, QStringLiteral("エラー")); });
 
+    // The notice and the dialogs open in the middle of the monitor the character stands on.
+    ProgramWindow::setCentredOn([] {
+        const StartupCharacter* c = WindowRegistry::loaded<StartupCharacter>();
+        return c ? c->monitorGeometry() : QRect();
+    });
     StartupCharacter::setStartupSteps({claimThisDesktop, afterCharacterPlaced});
     StartupCharacter* character = win<StartupCharacter>();
     QObject::connect(character, &StartupCharacter::doubleClicked, character,

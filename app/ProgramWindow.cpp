@@ -100,11 +100,27 @@ void ProgramWindow::centreOnScreen() {
     placeCentred();
 }
 
+namespace {
+
+std::function<QRect()>& centredOn() {
+    static std::function<QRect()> monitor;
+    return monitor;
+}
+
+} // namespace
+
+void ProgramWindow::setCentredOn(std::function<QRect()> monitor) {
+    centredOn() = std::move(monitor);
+}
+
 void ProgramWindow::placeCentred() {
-    const QScreen* s = QGuiApplication::primaryScreen();
-    if (!s)
-        return;
-    const QRect screen = s->geometry();
+    QRect screen = centredOn() ? centredOn()() : QRect();
+    if (screen.isEmpty()) {
+        const QScreen* s = QGuiApplication::primaryScreen();
+        if (!s)
+            return;
+        screen = s->geometry();
+    }
     const QSize size = frameGeometry().size().expandedTo(this->size());
     const QPoint topLeft(screen.x() + (screen.width() - size.width()) / 2,
                          screen.y() + (screen.height() - size.height()) / 2);

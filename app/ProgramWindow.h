@@ -31,8 +31,11 @@ class ProgramWindow : public QWidget {
     void Hide();
     // HWND_TOPMOST with SWP_NOMOVE | SWP_NOSIZE, optionally with SWP_SHOWWINDOW.
     void makeTopmost(bool showWindow);
-    // Centre on the primary screen.
+    // Centre on the monitor setCentredOn names, the primary screen when it names none.
     void centreOnScreen();
+    // The monitor centred windows go to, in pixels (the one the character stands on); an empty
+    // rectangle for the primary screen.
+    static void setCentredOn(std::function<QRect()> monitor);
 
     // Unloads the window: query-unload, unload, then it is destroyed and forgotten.
     // Returns false when the query-unload cancelled.

@@ -1,12 +1,18 @@
 #include "Outline.h"
 
+#include <QtMath>
+
 qint64 pictureColour(const QImage& picture, int x, int y) {
     if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height())
         return -1;
     return qint64(picture.pixel(x, y) & 0xFFFFFF);
 }
 
-FrameRegionSlot buildOutline(const QImage& picture) {
+int outlineScan(qreal devicePixelRatio) {
+    return qCeil(kOutlineScan * devicePixelRatio - 1e-9);
+}
+
+FrameRegionSlot buildOutline(const QImage& picture, int scan) {
     const QImage img = picture.format() == QImage::Format_RGB32
                            ? picture
                            : picture.convertToFormat(QImage::Format_RGB32);
@@ -22,11 +28,16 @@ FrameRegionSlot buildOutline(const QImage& picture) {
     };
 
     std::vector<std::pair<int, int>> runs;
-    for (int y = 0; y < kOutlineScan; ++y) {
+    for (int y = 0; y < scan; ++y) {
         runs.clear();
         int start = -1;
-        for (int x = 0; x < kOutlineScan; ++x) {
-            const bool inside = pictureColour(img, x, y) != background;
+        // Row by row from the picture's memory: the scan at 3x reads nine times the points.
+        const auto* line =
+            y < img.height() ? reinterpret_cast<const QRgb*>(img.constScanLine(y)) : nullptr;
+        const int onPicture = line ? qMin(scan, img.width()) : 0;
+        for (int x = 0; x < scan; ++x) {
+            const qint64 colour = x < onPicture ? qint64(line[x] & 0xFFFFFF) : -1;
+            const bool inside = colour != background;
             if (inside && start < 0)
                 start = x;
             if (!inside && start >= 0) {
@@ -35,14 +46,14 @@ FrameRegionSlot buildOutline(const QImage& picture) {
             }
         }
         if (start >= 0)
-            runs.emplace_back(start, kOutlineScan);
+            runs.emplace_back(start, scan);
         if (runs != bandRuns) {
             closeBand(y);
             bandRuns = runs;
             bandTop = y;
         }
     }
-    closeBand(kOutlineScan);
+    closeBand(scan);
     return slot;
 }
 

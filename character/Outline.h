@@ -4,6 +4,7 @@
 // The background colour is the picture's pixel (0, 0), matched exactly: every pixel of that colour
 // is cut away, every other one stays. The scan covers 181 x 181 points whatever the picture's size;
 // points off the picture read as no colour and so stay inside, which the window's own size clips.
+// A picture drawn for a finer screen is scanned over the same square at its own scale.
 // An outline is stored as y-x banded rectangles, built once at load; a tick only rebuilds a region
 // from them.
 
@@ -22,5 +23,8 @@ struct FrameRegionSlot {
 // The colour at (x, y) as 0xRRGGBB, or -1 off the picture.
 qint64 pictureColour(const QImage& picture, int x, int y);
 
-FrameRegionSlot buildOutline(const QImage& picture);
+// The scan's side for pictures at the given device pixel ratio: 181 at 1x, 362 at 2x.
+int outlineScan(qreal devicePixelRatio);
+
+FrameRegionSlot buildOutline(const QImage& picture, int scan = kOutlineScan);
 QRegion regionFromSlot(const FrameRegionSlot& slot);

@@ -2,18 +2,54 @@
 
 #include "Twips.h"
 
+int monitorFor(const QRectF& window, const QList<QRectF>& monitors) {
+    const QPointF c = window.center();
+    int nearest = -1;
+    double best = 0;
+    for (int i = 0; i < monitors.size(); ++i) {
+        const QRectF& m = monitors[i];
+        // Half-open, so the line between two monitors side by side belongs to one of them.
+        if (c.x() >= m.left() && c.x() < m.right() && c.y() >= m.top() && c.y() < m.bottom())
+            return i;
+        const double dx = qMax(0.0, qMax(m.left() - c.x(), c.x() - m.right()));
+        const double dy = qMax(0.0, qMax(m.top() - c.y(), c.y() - m.bottom()));
+        const double distance = dx * dx + dy * dy;
+        if (nearest < 0 || distance < best) {
+            nearest = i;
+            best = distance;
+        }
+    }
+    return nearest;
+}
+
+TickInput onMonitors(float left, float top, float frameWidth, float frameHeight,
+                     const QList<QRectF>& monitors) {
+    TickInput in{left, top, frameWidth, frameHeight, frameWidth, frameHeight, left, top};
+    const int m = monitorFor(QRectF(left, top, frameWidth, frameHeight), monitors);
+    if (m >= 0) {
+        const QRectF& area = monitors[m];
+        in.screenLeft = float(area.left());
+        in.screenTop = float(area.top());
+        in.screenWidth = float(area.width());
+        in.screenHeight = float(area.height());
+    }
+    return in;
+}
+
 void keepOnScreen(const TickInput& in, qint32& left, qint32& top) {
     qint32 l = Twips::roundHalfEven(in.left);
     qint32 t = Twips::roundHalfEven(in.top);
-    if (l < 0)
-        l = 0;
-    if (t < 0)
-        t = 0;
+    if (float(l) < in.screenLeft)
+        l = Twips::roundHalfEven(in.screenLeft);
+    if (float(t) < in.screenTop)
+        t = Twips::roundHalfEven(in.screenTop);
     // Compared in float, as the window's own values are; touching the edge is allowed.
-    if (float(l) + in.frameWidth > in.screenWidth)
-        l = Twips::roundHalfEven(in.screenWidth - in.frameWidth);
-    if (float(t) + in.frameHeight > in.screenHeight)
-        t = Twips::roundHalfEven(in.screenHeight - in.frameHeight);
+    const float right = in.screenLeft + in.screenWidth;
+    const float bottom = in.screenTop + in.screenHeight;
+    if (float(l) + in.frameWidth > right)
+        l = Twips::roundHalfEven(right - in.frameWidth);
+    if (float(t) + in.frameHeight > bottom)
+        t = Twips::roundHalfEven(bottom - in.frameHeight);
     left = l;
     top = t;
 }

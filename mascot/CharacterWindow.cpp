@@ -1,5 +1,7 @@
 #include "CharacterWindow.h"
 
+#include "DevicePictures.h"
+#include "DeviceShape.h"
 #include "EffectSound.h"
 #include "MsgBox.h"
 #include "Program.h"
@@ -17,21 +19,43 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyleHints>
 #include <QTimer>
 
 namespace {
 
-// Frames that show the same picture share one copy of it.
-QImage framePicture(char letter) {
-    static QHash<char, QImage> pictures;
-    auto it = pictures.find(letter);
+// Frames that show the same picture share one copy of it, one for each device pixel ratio.
+QImage framePicture(char letter, qreal ratio = 1) {
+    static QHash<QPair<char, qreal>, QImage> pictures;
+    auto it = pictures.find({letter, ratio});
     if (it == pictures.end()) {
+        const int drawn = DevicePictures::drawnScaleFor(ratio);
         // Naming the format spares probing every image plugin at start-up.
-        const QImage img(QStringLiteral(":/frames/%1.png").arg(QLatin1Char(letter)), "PNG");
-        it = pictures.insert(letter, img.convertToFormat(QImage::Format_RGB32));
+        QImage img(QStringLiteral(":/frames/%1%2.png")
+                       .arg(QLatin1Char(letter))
+                       .arg(DevicePictures::suffix(drawn)),
+                   "PNG");
+        img = img.convertToFormat(QImage::Format_RGB32);
+        if (drawn != ratio) {
+            const QImage plain = framePicture(letter);
+            img = DevicePictures::resized(img, DevicePictures::deviceSize(plain.size(), ratio));
+        }
+        img.setDevicePixelRatio(ratio);
+        it = pictures.insert({letter, ratio}, img);
     }
     return *it;
+}
+
+// Every monitor, the primary first, in pixels scaled by the given twips per pixel.
+QList<QRectF> monitors(float perPixelX = 1, float perPixelY = 1) {
+    QList<QRectF> list;
+    for (const QScreen* s : QGuiApplication::screens()) {
+        const QRect g = s->geometry();
+        list << QRectF(g.x() * perPixelX, g.y() * perPixelY, g.width() * perPixelX,
+                       g.height() * perPixelY);
+    }
+    return list;
 }
 
 } // namespace
@@ -42,8 +66,10 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
     setWindowTitle(title);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    m_images = images;
     for (int i = 0; i < 8; ++i)
         Picture1[size_t(i)] = framePicture(images[i]);
+    m_screenPictures = Picture1;
     m_shown = Picture1[0];
 
     // The sound controls lie beyond the 120 x 180 picture, so nobody sees or clicks them; only the
@@ -74,26 +100,53 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     Timer1->start();
 }
 
+bool CharacterWindow::fitPicturesToScreen() {
+    const qreal ratio = devicePixelRatioF();
+    if (ratio == m_pictureRatio)
+        return false;
+    m_pictureRatio = ratio;
+    for (size_t i = 0; i < m_screenPictures.size(); ++i)
+        m_screenPictures[i] = framePicture(m_images[qsizetype(i)], ratio);
+    return true;
+}
+
 void CharacterWindow::BuildFrameRegions() {
-    for (size_t i = 0; i < Picture1.size(); ++i)
-        FrameRegionData[i] = buildOutline(Picture1[i]);
+    const int scan = outlineScan(m_pictureRatio);
+    for (size_t i = 0; i < m_screenPictures.size(); ++i)
+        FrameRegionData[i] = buildOutline(m_screenPictures[i], scan);
 }
 
 void CharacterWindow::ApplyFrame(int f) {
     if (f < 0 || f > 7)
         return;
     const FrameRegionSlot& slot = FrameRegionData[size_t(f)];
+    // In device pixels, as the picture it was cut from.
     CurrentRegion = regionFromSlot(slot);
-    m_shown = Picture1[size_t(f)];
+    m_shown = m_screenPictures[size_t(f)];
     update();
-    if (CurrentRegion.isEmpty()) {
-        // No outline to give: the window shows as its full rectangle.
-        clearMask();
-        m_hasRegion = false;
-        return;
+    // An empty outline gives the window its full rectangle.
+    m_hasRegion = !CurrentRegion.isEmpty();
+    if (m_pictureRatio != 1) {
+        // Qt's mask would step by whole pixels; a mask of Qt's own left from 1x would come back
+        // whenever Qt recreates the window.
+        if (!mask().isEmpty())
+            clearMask();
+        if (setDeviceShape(this, CurrentRegion))
+            return;
     }
-    setMask(CurrentRegion);
-    m_hasRegion = true;
+    QRegion logical;
+    if (m_pictureRatio == 1) {
+        logical = CurrentRegion;
+    } else {
+        for (const QRect& r : CurrentRegion)
+            logical +=
+                QRectF(QPointF(r.topLeft()) / m_pictureRatio, QSizeF(r.size()) / m_pictureRatio)
+                    .toAlignedRect();
+    }
+    if (logical.isEmpty())
+        clearMask();
+    else
+        setMask(logical);
 }
 
 void CharacterWindow::Wait(const qint32& WaitTime) {
@@ -101,6 +154,7 @@ void CharacterWindow::Wait(const qint32& WaitTime) {
 }
 
 void CharacterWindow::loadCharacter() {
+    fitPicturesToScreen();
     BuildFrameRegions();
     m_tppX = Twips::perPixelX();
     m_tppY = Twips::perPixelY();
@@ -113,18 +167,26 @@ void CharacterWindow::loadCharacter() {
 }
 
 void CharacterWindow::runTick(bool holdFrameZero) {
-    TickInput in;
-    in.left = Left();
-    in.top = Top();
-    in.frameWidth = float(Picture1[0].width()) * Twips::perPixelX();
-    in.frameHeight = float(Picture1[0].height()) * Twips::perPixelY();
-    in.screenWidth = Twips::screenWidth();
-    in.screenHeight = Twips::screenHeight();
+    const float tppX = Twips::perPixelX();
+    const float tppY = Twips::perPixelY();
+    const TickInput in = onMonitors(Left(), Top(), float(Picture1[0].width()) * tppX,
+                                    float(Picture1[0].height()) * tppY, monitors(tppX, tppY));
     const TickResult r = animationTick(in, kiHenkou, holdFrameZero);
     setTop(float(r.top));
     setLeft(float(r.left));
+    // A window taken to a screen of another device pixel ratio shows that screen's pictures.
+    if (fitPicturesToScreen())
+        BuildFrameRegions();
     ApplyFrame(r.frame);
     emit ticked();
+}
+
+QRect CharacterWindow::monitorGeometry() const {
+    const QList<QRectF> all = monitors();
+    const QRectF window(Left() / Twips::perPixelX(), Top() / Twips::perPixelY(),
+                        Picture1[0].width(), Picture1[0].height());
+    const int m = monitorFor(window, all);
+    return m < 0 ? QRect() : all[m].toRect();
 }
 
 void CharacterWindow::Form_MouseDown(int button) {

@@ -2,8 +2,10 @@
 // What the two character windows share: the frame pictures, their outlines, the animation timer,
 // the pointer handling and the hidden sound controls.
 //
-// Load builds the eight outlines once; every tick keeps the window on the screen, picks a frame and
-// gives the window that frame's picture and outline.
+// Load builds the eight outlines once; every tick keeps the window on its monitor, picks a frame
+// and gives the window that frame's picture and outline. Picture1 holds the 1x pictures, which give
+// the window its size; the window shows the pictures drawn for its screen's device pixel ratio,
+// with their outlines at device resolution.
 
 #include "Outline.h"
 #include "ProgramWindow.h"
@@ -44,9 +46,12 @@ class CharacterWindow : public ProgramWindow {
     void playSound();
     virtual void tick() = 0;
 
-    // The frame picture the window shows now.
+    // The frame picture the window shows now, at the device pixel ratio of its screen.
     const QImage& shownPicture() const { return m_shown; }
     bool hasRegion() const { return m_hasRegion; }
+
+    // The monitor the character keeps to (the one holding its centre, or the nearest), in pixels.
+    QRect monitorGeometry() const;
 
   signals:
     // After a tick's screen keeping has placed the window; whoever holds it in place takes it back
@@ -70,6 +75,14 @@ class CharacterWindow : public ProgramWindow {
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:
+    // Takes the pictures for the screen's device pixel ratio when it is not the one they are for.
+    bool fitPicturesToScreen();
+
+    // The frame pictures the window shows, at m_pictureRatio device pixels to the pixel.
+    std::array<QImage, 8> m_screenPictures;
+    qreal m_pictureRatio = 1;
+    // The letters of the eight frames' pictures.
+    QByteArray m_images;
     QImage m_shown;
     bool m_hasRegion = false;
     float m_tppX = 15;

@@ -1,6 +1,6 @@
 // Writes the shipped artwork and sound into an assets folder:
-//   frames/A.png .. G.png, icon.png, icons/hicolor/NxN/apps/mokopon.png, hp/puppy.png,
-//   Sound/Kouka.wav
+//   frames/A.png .. G.png (and A@2x.png .. G@3x.png), icon.png, icons/hicolor/NxN/apps/mokopon.png,
+//   hp/puppy.png, Sound/Kouka.wav
 // and, with --previews DIR, preview sheets for looking at the artwork on dark and light desktops.
 
 #include "BarkSynth.h"
@@ -30,18 +30,21 @@ const Frame kFrames[] = {
     {'G', {true, 1, Scene::Eyes::Open, true}},
 };
 
-QImage render(const Scene::Pose& pose) {
-    QImage canvas(Scene::kWidth, Scene::kHeight, QImage::Format_ARGB32_Premultiplied);
+// The frame drawn at a whole scale: the same shapes on a canvas scale times as large.
+QImage render(const Scene::Pose& pose, int scale) {
+    QImage canvas(Scene::kWidth * scale, Scene::kHeight * scale,
+                  QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
     QPainter p(&canvas);
+    p.scale(scale, scale);
     Scene::paint(p, pose);
     p.end();
     return FigureFinish::finish(canvas);
 }
 
 // Rectangles of the window outline, as the character window builds it.
-int outlineRects(const QImage& img) {
-    return int(buildOutline(img).rects.size());
+int outlineRects(const QImage& img, int scale) {
+    return int(buildOutline(img, outlineScan(scale)).rects.size());
 }
 
 QImage cutOut(const QImage& frame, const QColor& desktop, int scale) {
@@ -97,16 +100,23 @@ int main(int argc, char** argv) {
         assets.mkpath(QString::fromLatin1(sub));
 
     QList<QImage> frames;
+    QImage puppy;
     bool ok = true;
-    for (const Frame& f : kFrames) {
-        const QImage img = render(f.pose);
-        const QString path = assets.filePath(QStringLiteral("frames/%1.png").arg(QChar(f.name)));
-        ok = img.save(path) && ok;
-        std::printf("%s: outline %d rects\n", qPrintable(path), outlineRects(img));
-        frames.append(img);
+    for (const int scale : {1, 2, 3}) {
+        const QString suffix = scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale);
+        for (const Frame& f : kFrames) {
+            const QImage img = render(f.pose, scale);
+            const QString path =
+                assets.filePath(QStringLiteral("frames/%1%2.png").arg(QChar(f.name)).arg(suffix));
+            ok = img.save(path) && ok;
+            std::printf("%s: outline %d rects\n", qPrintable(path), outlineRects(img, scale));
+            if (scale == 1)
+                frames.append(img);
+            if (scale == 2 && f.name == 'A')
+                puppy = img;
+        }
     }
 
-    const QImage puppy = frames[0].scaled(frames[0].size() * 2);
     ok = puppy.save(assets.filePath(QStringLiteral("hp/puppy.png"))) && ok;
 
     const QImage icon = IconPainter::paint();

@@ -8,5 +8,6 @@ class QWidget;
 // Call after every show: the window manager forgets it when the window is hidden.
 void keepOutOfTaskbar(QWidget* window);
 
-// The window's top-left corner on the screen as the display system has it, when it can tell.
+// The window's top-left corner on the screen as the display system has it, when it can tell, in
+// logical pixels as Qt gives positions.
 bool windowPositionOnScreen(const QWidget* window, QPoint* position);

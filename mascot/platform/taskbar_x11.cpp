@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QPoint>
+#include <QScreen>
 #include <QWidget>
 #include <xcb/xcb.h>
 
@@ -56,7 +57,12 @@ bool windowPositionOnScreen(const QWidget* window, QPoint* position) {
     xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(c, cookie, nullptr);
     if (!reply)
         return false;
-    *position = QPoint(reply->dst_x, reply->dst_y);
+    const QPoint native(reply->dst_x, reply->dst_y);
     free(reply);
+    // In Qt's logical pixels, mapped as Qt maps the window: from its screen's top-left corner.
+    const QScreen* s = window->screen();
+    const qreal ratio = s ? s->devicePixelRatio() : 1.0;
+    const QPoint origin = s ? s->geometry().topLeft() : QPoint();
+    *position = ratio == 1.0 ? native : origin + (native - origin) / ratio;
     return true;
 }

@@ -1,7 +1,9 @@
 // Checks the shipped pictures, icon, bark and home page against what the character windows and
-// the rest of the program rely on. The figure checks are also run on doctored copies of a frame,
-// so a check that can no longer fail is noticed.
+// the rest of the program rely on. The pictures are checked at every scale they are drawn at (1x,
+// 2x, 3x) and at 1.5x, which the window resizes from 2x, by the same rules. The figure checks are
+// also run on doctored copies of a frame, so a check that can no longer fail is noticed.
 
+#include "DevicePictures.h"
 #include "Outline.h"
 
 #include <QFile>
@@ -10,6 +12,7 @@
 #include <QStringDecoder>
 #include <QTest>
 #include <QtEndian>
+#include <QtMath>
 #include <cmath>
 
 namespace {
@@ -17,8 +20,11 @@ namespace {
 const QString kAssets = QStringLiteral(MOKOPON_SOURCE_DIR "/assets");
 constexpr QRgb kWhite = 0xffffffff;
 
-// Where the puppy sits in every frame; tree and basket outside it must not change.
-const QRect kPuppyArea(22, 72, 76, 70);
+// Where the puppy sits in every frame (1x pixels); tree and basket outside it must not change.
+const QRectF kPuppyArea(22, 72, 76, 70);
+// The scales the pictures are drawn at, and the one the window makes from the 2x pictures.
+const qreal kDrawnScales[] = {1, 2, 3};
+const qreal kAllScales[] = {1, 1.5, 2, 3};
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -46,12 +52,13 @@ bool isWhite(const QImage& img, int x, int y) {
 }
 
 // Rectangles of the window outline, as the character window builds it.
-int outlineRects(const QImage& img) {
-    return int(buildOutline(img).rects.size());
+int outlineRects(const QImage& img, qreal scale) {
+    return int(buildOutline(img, outlineScan(scale)).rects.size());
 }
 
-// Every rule a frame picture keeps; each broken rule adds one line naming it.
-QStringList figureProblems(const QImage& src) {
+// Every rule a frame picture keeps, its margins and outline budget grown with its scale; each
+// broken rule adds one line naming it.
+QStringList figureProblems(const QImage& src, qreal scale = 1) {
     const QImage img = src.convertToFormat(QImage::Format_RGB32);
     QStringList problems;
     const int w = img.width(), h = img.height();
@@ -107,23 +114,63 @@ QStringList figureProblems(const QImage& src) {
             }
         }
     }
-    if (minX < 2)
-        problems << QStringLiteral("figure reaches column %1 (left margin under 2)").arg(minX);
-    if (maxX > 116)
-        problems << QStringLiteral("figure reaches column %1 (right margin under 3)").arg(maxX);
+    const int leftMargin = qFloor(2 * scale), rightMargin = qFloor(3 * scale);
+    if (minX < leftMargin)
+        problems << QStringLiteral("figure reaches column %1 (left margin under %2)")
+                        .arg(minX)
+                        .arg(leftMargin);
+    if (maxX > w - 1 - rightMargin)
+        problems << QStringLiteral("figure reaches column %1 (right margin under %2)")
+                        .arg(maxX)
+                        .arg(rightMargin);
     if (minY != 0)
         problems << QStringLiteral("figure does not touch row 0");
     if (maxY != h - 1)
         problems << QStringLiteral("figure does not touch the bottom row");
-    const int rects = outlineRects(img);
-    if (rects > 301)
-        problems << QStringLiteral("outline needs %1 rectangles, more than 301").arg(rects);
+    // 301 rectangles at 1x; a finer picture has as many more bands as it has more rows.
+    const int rects = outlineRects(img, scale), budget = qFloor(301 * scale);
+    if (rects > budget)
+        problems << QStringLiteral("outline needs %1 rectangles, more than %2 (too many)")
+                        .arg(rects)
+                        .arg(budget);
     return problems;
 }
 
-QImage frame(char name) {
-    return QImage(kAssets + QStringLiteral("/frames/%1.png").arg(QChar(name)))
-        .convertToFormat(QImage::Format_RGB32);
+QString framePath(char name, int scale) {
+    return kAssets +
+           QStringLiteral("/frames/%1%2.png").arg(QChar(name)).arg(DevicePictures::suffix(scale));
+}
+
+// A frame as the window shows it at the scale: a drawn file, or the 2x file resized for 1.5x.
+QImage frame(char name, qreal scale = 1) {
+    const int drawn = DevicePictures::drawnScaleFor(scale);
+    const QImage img = QImage(framePath(name, drawn)).convertToFormat(QImage::Format_RGB32);
+    if (drawn == scale)
+        return img;
+    return DevicePictures::resized(img, DevicePictures::deviceSize(QSize(120, 180), scale));
+}
+
+QByteArray scaleTag(qreal scale) {
+    return QByteArray::number(scale) + 'x';
+}
+
+// Mean difference per colour channel between a picture averaged down to 1x and a 1x picture.
+double differenceAt1x(const QImage& fine, const QImage& plain) {
+    const int s = fine.width() / plain.width();
+    double sum = 0;
+    for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x) {
+            int r = 0, g = 0, b = 0;
+            for (int dy = 0; dy < s; ++dy)
+                for (int dx = 0; dx < s; ++dx) {
+                    const QRgb c = fine.pixel(x * s + dx, y * s + dy);
+                    r += qRed(c), g += qGreen(c), b += qBlue(c);
+                }
+            const QRgb c = plain.pixel(x, y);
+            const int n = s * s;
+            sum += qAbs(r / n - qRed(c)) + qAbs(g / n - qGreen(c)) + qAbs(b / n - qBlue(c));
+        }
+    return sum / (3.0 * plain.width() * plain.height());
 }
 
 struct Wav {
@@ -165,7 +212,10 @@ class TestArtwork : public QObject {
   private slots:
     void frameRules_data();
     void frameRules();
+    void sceneIsSharedByAllFrames_data();
     void sceneIsSharedByAllFrames();
+    void sameDrawingAtEveryScale_data();
+    void sameDrawingAtEveryScale();
     void puppyChanges_data();
     void puppyChanges();
     void checksCatchFaults_data();
@@ -177,32 +227,49 @@ class TestArtwork : public QObject {
 
 void TestArtwork::frameRules_data() {
     QTest::addColumn<char>("name");
-    for (char c = 'A'; c <= 'G'; ++c)
-        QTest::newRow(QByteArray(1, c).constData()) << c;
+    QTest::addColumn<qreal>("scale");
+    for (const qreal scale : kAllScales)
+        for (char c = 'A'; c <= 'G'; ++c)
+            QTest::newRow(QByteArray(1, c) + ' ' + scaleTag(scale)) << c << scale;
 }
 
 void TestArtwork::frameRules() {
     QFETCH(char, name);
-    const QString path = kAssets + QStringLiteral("/frames/%1.png").arg(QChar(name));
-    const PngHeader h = pngHeader(readAll(path));
-    QCOMPARE(h.width, 120);
-    QCOMPARE(h.height, 180);
-    QCOMPARE(h.bitDepth, 8);
-    QCOMPARE(h.colourType, 2); // truecolour without alpha: 24 bits per pixel
-
-    const QStringList problems = figureProblems(frame(name));
+    QFETCH(qreal, scale);
+    const int drawn = DevicePictures::drawnScaleFor(scale);
+    if (drawn == scale) {
+        const PngHeader h = pngHeader(readAll(framePath(name, drawn)));
+        QCOMPARE(h.width, 120 * drawn);
+        QCOMPARE(h.height, 180 * drawn);
+        QCOMPARE(h.bitDepth, 8);
+        QCOMPARE(h.colourType, 2); // truecolour without alpha: 24 bits per pixel
+    }
+    const QImage img = frame(name, scale);
+    QCOMPARE(img.size(), DevicePictures::deviceSize(QSize(120, 180), scale));
+    const QStringList problems = figureProblems(img, scale);
     QVERIFY2(problems.isEmpty(), qPrintable(problems.mid(0, 5).join(QStringLiteral("; "))));
 }
 
+void TestArtwork::sceneIsSharedByAllFrames_data() {
+    QTest::addColumn<qreal>("scale");
+    for (const qreal scale : kAllScales)
+        QTest::newRow(scaleTag(scale)) << scale;
+}
+
 void TestArtwork::sceneIsSharedByAllFrames() {
-    const QImage a = frame('A');
+    QFETCH(qreal, scale);
+    const QImage a = frame('A', scale);
     QVERIFY(!a.isNull());
+    // A resized picture's outline ring looks one device pixel around itself.
+    const int reach = DevicePictures::drawnScaleFor(scale) == scale ? 0 : 1;
+    const QRectF puppy(kPuppyArea.topLeft() * scale - QPointF(reach, reach),
+                       kPuppyArea.size() * scale + QSizeF(2 * reach, 2 * reach));
     for (char c = 'B'; c <= 'G'; ++c) {
-        const QImage other = frame(c);
+        const QImage other = frame(c, scale);
         QCOMPARE(other.size(), a.size());
         for (int y = 0; y < a.height(); ++y)
             for (int x = 0; x < a.width(); ++x)
-                if (!kPuppyArea.contains(x, y) && other.pixel(x, y) != a.pixel(x, y))
+                if (!puppy.intersects(QRectF(x, y, 1, 1)) && other.pixel(x, y) != a.pixel(x, y))
                     QFAIL(qPrintable(QStringLiteral("frame %1 differs from A at (%2,%3), outside "
                                                     "the puppy")
                                          .arg(QChar(c))
@@ -211,46 +278,77 @@ void TestArtwork::sceneIsSharedByAllFrames() {
     }
 }
 
+void TestArtwork::sameDrawingAtEveryScale_data() {
+    QTest::addColumn<char>("name");
+    QTest::addColumn<qreal>("scale");
+    for (const qreal scale : kDrawnScales)
+        if (scale > 1)
+            for (char c = 'A'; c <= 'G'; ++c)
+                QTest::newRow(QByteArray(1, c) + ' ' + scaleTag(scale)) << c << scale;
+}
+
+void TestArtwork::sameDrawingAtEveryScale() {
+    // Averaged down to 1x, a finer picture is nearer to its own 1x picture than to any other: the
+    // same pose, in the same place, and not another frame's.
+    QFETCH(char, name);
+    QFETCH(qreal, scale);
+    const QImage fine = frame(name, scale);
+    QCOMPARE(fine.size(), QSize(120, 180) * scale);
+    const double own = differenceAt1x(fine, frame(name));
+    QVERIFY2(own < 8, qPrintable(QStringLiteral("differs from its 1x picture by %1").arg(own)));
+    for (char other = 'A'; other <= 'G'; ++other)
+        if (other != name)
+            QVERIFY2(differenceAt1x(fine, frame(other)) > own,
+                     qPrintable(QStringLiteral("as near to %1 as to its own picture").arg(other)));
+}
+
 void TestArtwork::puppyChanges_data() {
     QTest::addColumn<char>("first");
     QTest::addColumn<char>("second");
+    QTest::addColumn<qreal>("scale");
     const char* pairs[] = {"AB", "AC", "BC", "DE", "DF", "DG", "EF", "EG", "FG", "AD"};
-    for (const char* p : pairs)
-        QTest::newRow(p) << p[0] << p[1];
+    for (const qreal scale : kAllScales)
+        for (const char* p : pairs)
+            QTest::newRow(QByteArray(p) + ' ' + scaleTag(scale)) << p[0] << p[1] << scale;
 }
 
 void TestArtwork::puppyChanges() {
     QFETCH(char, first);
     QFETCH(char, second);
-    QVERIFY(frame(first) != frame(second));
+    QFETCH(qreal, scale);
+    QVERIFY(frame(first, scale) != frame(second, scale));
 }
 
 void TestArtwork::checksCatchFaults_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<qreal>("scale");
     QTest::newRow("white highlight inside") << "inner white"
-                                            << "enclosed white";
+                                            << "enclosed white" << 1.0;
     QTest::newRow("figure touching column 1") << "column 1"
-                                              << "left margin";
+                                              << "left margin" << 1.0;
+    QTest::newRow("2x figure touching column 3") << "column 3"
+                                                 << "left margin under 4" << 2.0;
     QTest::newRow("figure touching column 117") << "column 117"
-                                                << "right margin";
+                                                << "right margin" << 1.0;
     QTest::newRow("gap above the crown") << "top row cleared"
-                                         << "row 0";
+                                         << "row 0" << 1.0;
     QTest::newRow("light anti-aliasing at the edge") << "light edge"
-                                                     << "light halo";
+                                                     << "light halo" << 1.0;
     QTest::newRow("grey contour") << "grey edge"
-                                  << "grey contour";
+                                  << "grey contour" << 1.0;
     QTest::newRow("off-white background") << "background"
-                                          << "background";
+                                          << "background" << 1.0;
     QTest::newRow("ragged outline") << "ragged"
-                                    << "rectangles";
+                                    << "too many" << 1.0;
 }
 
 void TestArtwork::checksCatchFaults() {
     QFETCH(QString, fault);
     QFETCH(QString, expected);
-    QImage img = frame('A');
-    QVERIFY(figureProblems(img).isEmpty());
+    QFETCH(qreal, scale);
+    QImage img = frame('A', scale);
+    QVERIFY(figureProblems(img, scale).isEmpty());
 
     // A contour pixel on the left of the crown, the first non-white pixel of row 50.
     int edgeX = 0;
@@ -261,6 +359,8 @@ void TestArtwork::checksCatchFaults() {
         img.setPixel(60, 40, kWhite);
     } else if (fault == QLatin1String("column 1")) {
         img.setPixel(1, 150, qRgb(60, 40, 20));
+    } else if (fault == QLatin1String("column 3")) {
+        img.setPixel(3, 300, qRgb(60, 40, 20));
     } else if (fault == QLatin1String("column 117")) {
         img.setPixel(117, 150, qRgb(60, 40, 20));
     } else if (fault == QLatin1String("top row cleared")) {
@@ -278,7 +378,7 @@ void TestArtwork::checksCatchFaults() {
             for (int x = 4 + y % 3; x < 24; x += 3)
                 img.setPixel(x, y, qRgb(60, 40, 20));
     }
-    const QString found = figureProblems(img).join(QStringLiteral("; "));
+    const QString found = figureProblems(img, scale).join(QStringLiteral("; "));
     QVERIFY2(found.contains(expected), qPrintable(QStringLiteral("found: ") + found));
 }
 

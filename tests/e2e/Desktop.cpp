@@ -115,7 +115,7 @@ bool Desktop::prepareFolders(QString* why) {
     return true;
 }
 
-bool Desktop::start(QString* why, QSize screen) {
+bool Desktop::start(QString* why, QSize screen, const QList<QRect>& monitors) {
     m_screen = screen;
     if (!prepareFolders(why))
         return false;
@@ -129,11 +129,19 @@ bool Desktop::start(QString* why, QSize screen) {
         m_display = QStringLiteral(":%1").arg(n);
         m_xvfb = std::make_unique<QProcess>();
         m_xvfb->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_xvfb->start(QStringLiteral("Xvfb"),
-                      {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
-                       QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
-                       QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-dpi"),
-                       QStringLiteral("96")});
+        QStringList args{m_display,
+                         QStringLiteral("-screen"),
+                         QStringLiteral("0"),
+                         QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
+                         QStringLiteral("-nolisten"),
+                         QStringLiteral("tcp"),
+                         QStringLiteral("-dpi"),
+                         QStringLiteral("96")};
+        // The server forgets its monitors when it resets, which it does whenever its last
+        // client leaves: between setting them and the window manager's start there is none.
+        if (!monitors.isEmpty())
+            args << QStringLiteral("-noreset");
+        m_xvfb->start(QStringLiteral("Xvfb"), args);
         if (!m_xvfb->waitForStarted(5000)) {
             *why = QStringLiteral("Xvfb does not start (is the package xvfb installed?)");
             return false;
@@ -157,6 +165,8 @@ bool Desktop::start(QString* why, QSize screen) {
         *why = QStringLiteral("no free X display");
         return false;
     }
+    if (!monitors.isEmpty() && !splitIntoMonitors(monitors, why))
+        return false;
 
     // openbox now and then starts without taking the screen; give it a few chances.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -239,6 +249,73 @@ bool Desktop::startWayland(QString* why, QSize screen) {
                QString::fromUtf8(f.readAll().right(600));
         return false;
     }
+    return true;
+}
+
+bool Desktop::splitIntoMonitors(const QList<QRect>& monitors, QString* why) {
+    // The first monitor takes the screen's one output, so the server's own whole-screen monitor
+    // goes; the others have none, as a screen split by xrandr has them.
+    const QRegularExpressionMatch output =
+        QRegularExpression(QStringLiteral("^(\\S+) connected"), QRegularExpression::MultilineOption)
+            .match(tool(QStringLiteral("xrandr"), {}));
+    if (!output.hasMatch()) {
+        *why = QStringLiteral("xrandr names no output");
+        return false;
+    }
+    for (int i = 0; i < monitors.size(); ++i) {
+        const QRect& m = monitors[i];
+        const QString name = QStringLiteral("mon%1").arg(i);
+        // width/mm x height/mm + x + y, at 96 dpi.
+        const QString geometry = QStringLiteral("%1/%2x%3/%4+%5+%6")
+                                     .arg(m.width())
+                                     .arg(qRound(m.width() * 25.4 / 96))
+                                     .arg(m.height())
+                                     .arg(qRound(m.height() * 25.4 / 96))
+                                     .arg(m.x())
+                                     .arg(m.y());
+        int code = -1;
+        tool(QStringLiteral("xrandr"),
+             {QStringLiteral("--setmonitor"), i == 0 ? QLatin1Char('*') + name : name, geometry,
+              i == 0 ? output.captured(1) : QStringLiteral("none")},
+             &code);
+        if (code != 0) {
+            *why = QStringLiteral("xrandr --setmonitor %1 %2 failed").arg(name, geometry);
+            return false;
+        }
+        m_monitorNames << name;
+    }
+    if (this->monitors() != monitors) {
+        *why = QStringLiteral("the server did not take the monitors");
+        return false;
+    }
+    return true;
+}
+
+QList<QRect> Desktop::monitors() const {
+    // " 0: *mon0 1280/339x1024/271+0+0  screen"
+    const QRegularExpression line(
+        QStringLiteral("^\\s*\\d+: \\S+ (\\d+)/\\d+x(\\d+)/\\d+\\+(-?\\d+)\\+(-?\\d+)"),
+        QRegularExpression::MultilineOption);
+    QList<QRect> list;
+    for (const auto& m :
+         line.globalMatch(tool(QStringLiteral("xrandr"), {QStringLiteral("--listmonitors")})))
+        list << QRect(m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(),
+                      m.captured(2).toInt());
+    return list;
+}
+
+bool Desktop::unplugMonitor(int index, QString* why) {
+    if (index <= 0 || index >= m_monitorNames.size()) {
+        *why = QStringLiteral("no monitor %1 to unplug").arg(index);
+        return false;
+    }
+    const int before = int(monitors().size());
+    tool(QStringLiteral("xrandr"), {QStringLiteral("--delmonitor"), m_monitorNames[index]});
+    if (!waitUntil([&] { return monitors().size() == before - 1; }, 5000)) {
+        *why = QStringLiteral("monitor %1 is still there").arg(m_monitorNames[index]);
+        return false;
+    }
+    m_monitorNames.removeAt(index);
     return true;
 }
 

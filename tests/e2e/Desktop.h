@@ -28,7 +28,9 @@ class Desktop {
     Desktop();
     ~Desktop();
 
-    bool start(QString* why, QSize screen = QSize(1024, 768));
+    // monitors: splits the screen into these monitors (xrandr --setmonitor), the first one the
+    // primary, as a desktop with several monitors has them; none leaves one monitor.
+    bool start(QString* why, QSize screen = QSize(1024, 768), const QList<QRect>& monitors = {});
     // A Wayland desktop instead: weston's headless backend, drawing in memory, with XWayland.
     // Programs started here see a Wayland session (WAYLAND_DISPLAY, and DISPLAY for XWayland);
     // the X tools reach XWayland. It has no input devices: nothing may move the pointer.
@@ -36,6 +38,11 @@ class Desktop {
     bool isWayland() const { return m_weston != nullptr; }
     QString display() const { return m_display; }
     QSize screenSize() const { return m_screen; }
+    // The monitors as the server has them now.
+    QList<QRect> monitors() const;
+    // Takes a monitor away, as when it is unplugged (not the first: it holds the screen's output),
+    // and waits until the server no longer has it.
+    bool unplugMonitor(int index, QString* why);
 
     // The copy of the program lives here; its working directory is work().
     QString programFolder() const;
@@ -101,10 +108,12 @@ class Desktop {
   private:
     // The working, runtime and program folders both kinds of desktop start with.
     bool prepareFolders(QString* why);
+    bool splitIntoMonitors(const QList<QRect>& monitors, QString* why);
 
     QTemporaryDir m_dir;
     QString m_display;
     QSize m_screen;
+    QStringList m_monitorNames;
     std::unique_ptr<QProcess> m_xvfb;
     std::unique_ptr<QProcess> m_weston;
     QString m_waylandSocket;

@@ -5,8 +5,10 @@
 
 namespace e2e {
 
-QImage frameImage(char letter) {
-    return QImage(QStringLiteral(MOKOPON_FRAMES_DIR "/%1.png").arg(QLatin1Char(letter)))
+QImage frameImage(char letter, int scale) {
+    const QString suffix = scale > 1 ? QStringLiteral("@%1x").arg(scale) : QString();
+    return QImage(
+               QStringLiteral(MOKOPON_FRAMES_DIR "/%1%2.png").arg(QLatin1Char(letter)).arg(suffix))
         .convertToFormat(QImage::Format_RGB32);
 }
 

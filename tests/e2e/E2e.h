@@ -41,8 +41,8 @@ inline constexpr QPoint kNoticeCountBox(225, 9);
 inline const QString kMailWaiting = QStringLiteral("新着メールが有ります。");
 inline const QString kNoMail = QStringLiteral("新着メールはありませんでした。");
 
-// Frame picture A..G as the program ships it.
-QImage frameImage(char letter);
+// Frame picture A..G as the program ships it, drawn at the given scale (1, 2 or 3).
+QImage frameImage(char letter, int scale = 1);
 // Which of the pictures A..G the screen shows with its top left corner at the given point, judged
 // by the figure's pixels; '?' for none.
 char shownPicture(const QImage& screen, const QPoint& at);

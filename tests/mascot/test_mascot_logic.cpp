@@ -1,4 +1,5 @@
-// The tick's screen keeping and frame choice, and the outline builder against the pixels.
+// The tick's screen keeping on one or more monitors and its frame choice, and the outline builder
+// against the pixels.
 
 #include "Outline.h"
 #include "Tick.h"
@@ -9,14 +10,22 @@
 
 namespace {
 
-// Every point of the 181 x 181 scan is inside the region exactly when its colour differs from the
-// background (off the picture counts as a colour).
-bool outlineMatchesPixels(const QImage& img, const QRegion& region, QString* why) {
+// Every point of the scan (181 x 181 at 1x) is inside the region exactly when its colour differs
+// from the background (off the picture counts as a colour).
+bool outlineMatchesPixels(const QImage& img, const QRegion& region, QString* why,
+                          int scan = kOutlineScan) {
     const qint64 bg = pictureColour(img, 0, 0);
-    for (int x = 0; x < kOutlineScan; ++x) {
-        for (int y = 0; y < kOutlineScan; ++y) {
+    // The region painted point by point, so a large scan stays quick to check.
+    QImage painted(scan, scan, QImage::Format_RGB32);
+    painted.fill(Qt::black);
+    for (const QRect& r : region)
+        for (int y = qMax(0, r.top()); y <= qMin(scan - 1, r.bottom()); ++y)
+            for (int x = qMax(0, r.left()); x <= qMin(scan - 1, r.right()); ++x)
+                painted.setPixel(x, y, qRgb(255, 255, 255));
+    for (int x = 0; x < scan; ++x) {
+        for (int y = 0; y < scan; ++y) {
             const bool want = pictureColour(img, x, y) != bg;
-            if (region.contains(QPoint(x, y)) != want) {
+            if ((painted.pixel(x, y) == qRgb(255, 255, 255)) != want) {
                 *why = QStringLiteral("point %1,%2 should be %3")
                            .arg(x)
                            .arg(y)
@@ -26,8 +35,7 @@ bool outlineMatchesPixels(const QImage& img, const QRegion& region, QString* why
         }
     }
     // Nothing beyond the scan.
-    if (region.boundingRect().right() >= kOutlineScan ||
-        region.boundingRect().bottom() >= kOutlineScan) {
+    if (region.boundingRect().right() >= scan || region.boundingRect().bottom() >= scan) {
         *why = QStringLiteral("region reaches past the scan");
         return false;
     }
@@ -72,6 +80,56 @@ class TestMascotLogic : public QObject {
         TickInput in{left, top, 1800, 2700, 19200, 14400};
         qint32 l = -1, t = -1;
         keepOnScreen(in, l, t);
+        QCOMPARE(l, expLeft);
+        QCOMPARE(t, expTop);
+    }
+
+    void monitorKeeping_data() {
+        QTest::addColumn<QList<QRectF>>("monitors");
+        QTest::addColumn<float>("left");
+        QTest::addColumn<float>("top");
+        QTest::addColumn<qint32>("expLeft");
+        QTest::addColumn<qint32>("expTop");
+        // Monitors of 1280 x 1024 px (19200 x 15360 twips); the frame is 1800 x 2700.
+        const QRectF first(0, 0, 19200, 15360), second(19200, 0, 19200, 15360);
+        const QList<QRectF> pair{first, second};
+        QTest::newRow("on the second stays") << pair << 30000.f << 4000.f << 30000 << 4000;
+        QTest::newRow("past the second's right edge") << pair << 37000.f << 4000.f << 36600 << 4000;
+        QTest::newRow("past the second's bottom edge")
+            << pair << 30000.f << 14000.f << 30000 << 12660;
+        QTest::newRow("astride, centre on the second")
+            << pair << 18500.f << 4000.f << 19200 << 4000;
+        QTest::newRow("astride, centre on the first") << pair << 18000.f << 4000.f << 17400 << 4000;
+        QTest::newRow("centre on the line between them goes right")
+            << pair << 18300.f << 4000.f << 19200 << 4000;
+        QTest::newRow("beyond the second, nearest is the second")
+            << pair << 45000.f << -5000.f << 36600 << 0;
+        QTest::newRow("second unplugged")
+            << QList<QRectF>{first} << 30000.f << 4000.f << 17400 << 4000;
+        const QRectF leftOfPrimary(-19200, 0, 19200, 15360);
+        QTest::newRow("left of the primary stays")
+            << QList<QRectF>{first, leftOfPrimary} << -10000.f << 4000.f << -10000 << 4000;
+        QTest::newRow("past the outer edge of the left one")
+            << QList<QRectF>{first, leftOfPrimary} << -20000.f << 4000.f << -19200 << 4000;
+        // A 1024 x 768 px monitor beside the first, tops aligned: below it lies no monitor.
+        const QRectF shorter(19200, 0, 15360, 11520);
+        QTest::newRow("below a shorter monitor, nearest is that one")
+            << QList<QRectF>{first, shorter} << 25000.f << 11000.f << 25000 << 8820;
+        // A gap of 4800 twips between the two: a centre in the middle is as near to both.
+        QTest::newRow("as near to both, the primary wins")
+            << QList<QRectF>{first, QRectF(24000, 0, 19200, 15360)} << 20700.f << 4000.f << 17400
+            << 4000;
+        QTest::newRow("no monitor, only rounding")
+            << QList<QRectF>{} << 100.5f << -7000.5f << 100 << -7000;
+    }
+    void monitorKeeping() {
+        QFETCH(QList<QRectF>, monitors);
+        QFETCH(float, left);
+        QFETCH(float, top);
+        QFETCH(qint32, expLeft);
+        QFETCH(qint32, expTop);
+        qint32 l = 0, t = 0;
+        keepOnScreen(onMonitors(left, top, 1800, 2700, monitors), l, t);
         QCOMPARE(l, expLeft);
         QCOMPARE(t, expTop);
     }
@@ -194,16 +252,24 @@ class TestMascotLogic : public QObject {
     }
 
     void shippedFramesFitTheirOutlines() {
-        for (const char letter : QByteArray("ABCDEFG")) {
-            const QImage img(QStringLiteral(":/frames/%1.png").arg(QLatin1Char(letter)));
-            QVERIFY2(!img.isNull(), "frame picture missing from the resources");
-            QCOMPARE(img.size(), QSize(120, 180));
-            const FrameRegionSlot slot = buildOutline(img);
-            QString why;
-            QVERIFY2(outlineMatchesPixels(img.convertToFormat(QImage::Format_RGB32),
-                                          regionFromSlot(slot), &why),
-                     qPrintable(QStringLiteral("%1: %2").arg(QLatin1Char(letter)).arg(why)));
-        }
+        for (const int scale : {1, 2, 3})
+            for (const char letter : QByteArray("ABCDEFG")) {
+                const QString name =
+                    QStringLiteral("%1%2")
+                        .arg(QLatin1Char(letter))
+                        .arg(scale > 1 ? QStringLiteral("@%1x").arg(scale) : QString());
+                const QImage img(QStringLiteral(":/frames/%1.png").arg(name));
+                QVERIFY2(!img.isNull(), "frame picture missing from the resources");
+                QCOMPARE(img.size(), QSize(120, 180) * scale);
+                // The scan covers the picture and the same strip beyond it, at the picture's scale.
+                const int scan = outlineScan(scale);
+                QCOMPARE(scan, kOutlineScan * scale);
+                const FrameRegionSlot slot = buildOutline(img, scan);
+                QString why;
+                QVERIFY2(outlineMatchesPixels(img.convertToFormat(QImage::Format_RGB32),
+                                              regionFromSlot(slot), &why, scan),
+                         qPrintable(QStringLiteral("%1: %2").arg(name, why)));
+            }
     }
 };
 

@@ -1,0 +1,5 @@
+#include "DeviceShape.h"
+
+bool setDeviceShape(QWidget*, const QRegion&) {
+    return false;
+}
