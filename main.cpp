@@ -24,14 +24,14 @@ bool claimThisDesktop() {
     if (Program::anotherInstanceRunning())
         return false;
     // Only the instance that holds the lock may clean up: no save of another one is under way.
-    RemoveSaveLeftovers();
+    removeSaveLeftovers();
     return true;
 }
 
 // Settings, the mail library, and on a first start the dialogs that ask for what is missing.
 void afterCharacterPlaced() {
     // The hang-up flag lives in the settings dialog's check box, which this loads hidden.
-    ApplyHangUpFlagTo(win<SettingsDialog>()->Check1);
+    applyHangUpFlagTo(win<SettingsDialog>()->hangUpBox);
     LoadServerSettings();
 
     NMailInitializeWinSock();
@@ -41,7 +41,7 @@ void afterCharacterPlaced() {
     if (Pop3Server.isEmpty())
         win<ServerDialog>()->Show();
     AccountDialog* account = win<AccountDialog>();
-    if (account->IdText->text().isEmpty() || account->PassText->text().isEmpty())
+    if (account->idEdit->text().isEmpty() || account->passwordEdit->text().isEmpty())
         account->Show();
 }
 

@@ -7,7 +7,6 @@
 #include "TaskbarHint.h"
 #include "Tick.h"
 #include "Twips.h"
-#include "Wait.h"
 
 #include <QCheckBox>
 #include <QCursor>
@@ -42,69 +41,65 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     setWindowTitle(title);
     setAttribute(Qt::WA_OpaquePaintEvent);
     for (int i = 0; i < 8; ++i)
-        Picture1[size_t(i)] = framePicture(images[i]);
-    m_shown = Picture1[0];
+        framePictures[size_t(i)] = framePicture(images[i]);
+    m_shown = framePictures[0];
 
     // The sound controls lie beyond the 120 x 180 picture, so nobody sees or clicks them; only the
-    // keyboard reaches Command2, and the check boxes stay as they are made.
-    ChkSynchro = new QCheckBox(QStringLiteral("同期再生(&S)"), this);
-    ChkLoop = new QCheckBox(QStringLiteral("繰り返し再生(&L)"), this);
-    ChkOnMem = new QCheckBox(QStringLiteral("VB でのオンメモリ再生(&O)"), this);
-    Command2 = new QPushButton(QStringLiteral("Command2"), this);
-    ChkSynchro->setGeometry(200, 0, 160, 20);
-    ChkLoop->setGeometry(200, 20, 160, 20);
-    ChkOnMem->setGeometry(200, 40, 160, 20);
+    // keyboard reaches the sound button, and the check boxes stay as they are made.
+    synchronousBox = new QCheckBox(QStringLiteral("同期再生(&S)"), this);
+    loopBox = new QCheckBox(QStringLiteral("繰り返し再生(&L)"), this);
+    inMemoryBox = new QCheckBox(QStringLiteral("VB でのオンメモリ再生(&O)"), this);
+    soundButton = new QPushButton(QStringLiteral("Command2"), this);
+    synchronousBox->setGeometry(200, 0, 160, 20);
+    loopBox->setGeometry(200, 20, 160, 20);
+    inMemoryBox->setGeometry(200, 40, 160, 20);
     // Nothing lets the user set them: hidden, they take no focus and answer no access key.
-    for (QCheckBox* box : {ChkSynchro, ChkLoop, ChkOnMem}) {
+    for (QCheckBox* box : {synchronousBox, loopBox, inMemoryBox}) {
         box->setFocusPolicy(Qt::NoFocus);
         box->hide();
     }
-    Command2->setGeometry(200, 60, 80, 24);
-    connect(Command2, &QPushButton::clicked, this, &CharacterWindow::playSound);
+    soundButton->setGeometry(200, 60, 80, 24);
+    connect(soundButton, &QPushButton::clicked, this, &CharacterWindow::playSound);
 
     // Created centred with the design-time size; the load sizes and places it.
     setWidth(designWidth);
     setHeight(designHeight);
     centreOnScreen();
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(2000);
-    connect(Timer1, &QTimer::timeout, this, [this] { tick(); });
-    Timer1->start();
+    tickTimer = new QTimer(this);
+    tickTimer->setInterval(2000);
+    connect(tickTimer, &QTimer::timeout, this, [this] { tick(); });
+    tickTimer->start();
 }
 
-void CharacterWindow::BuildFrameRegions() {
-    for (size_t i = 0; i < Picture1.size(); ++i)
-        FrameRegionData[i] = buildOutline(Picture1[i]);
+void CharacterWindow::buildOutlines() {
+    for (size_t i = 0; i < framePictures.size(); ++i)
+        frameOutlines[i] = buildOutline(framePictures[i]);
 }
 
-void CharacterWindow::ApplyFrame(int f) {
+void CharacterWindow::showFrame(int f) {
     if (f < 0 || f > 7)
         return;
-    const FrameRegionSlot& slot = FrameRegionData[size_t(f)];
-    CurrentRegion = regionFromSlot(slot);
-    m_shown = Picture1[size_t(f)];
+    const FrameRegionSlot& slot = frameOutlines[size_t(f)];
+    currentOutline = regionFromSlot(slot);
+    m_shown = framePictures[size_t(f)];
     update();
-    if (CurrentRegion.isEmpty()) {
+    if (currentOutline.isEmpty()) {
         // No outline to give: the window shows as its full rectangle.
         clearMask();
         m_hasRegion = false;
         return;
     }
-    setMask(CurrentRegion);
+    setMask(currentOutline);
     m_hasRegion = true;
 }
 
-void CharacterWindow::Wait(const qint32& WaitTime) {
-    ::Wait(WaitTime);
-}
-
 void CharacterWindow::loadCharacter() {
-    BuildFrameRegions();
+    buildOutlines();
     m_tppX = Twips::perPixelX();
     m_tppY = Twips::perPixelY();
-    setWidth(float(Picture1[0].width()) * m_tppX);
-    setHeight(float(Picture1[0].height()) * m_tppY);
+    setWidth(float(framePictures[0].width()) * m_tppX);
+    setHeight(float(framePictures[0].height()) * m_tppY);
     makeTopmost(false);
     const QPoint p = QCursor::pos();
     setTop(float(p.y()) * m_tppY);
@@ -115,18 +110,18 @@ void CharacterWindow::runTick(bool holdFrameZero) {
     TickInput in;
     in.left = Left();
     in.top = Top();
-    in.frameWidth = float(Picture1[0].width()) * Twips::perPixelX();
-    in.frameHeight = float(Picture1[0].height()) * Twips::perPixelY();
+    in.frameWidth = float(framePictures[0].width()) * Twips::perPixelX();
+    in.frameHeight = float(framePictures[0].height()) * Twips::perPixelY();
     in.screenWidth = Twips::screenWidth();
     in.screenHeight = Twips::screenHeight();
-    const TickResult r = animationTick(in, kiHenkou, holdFrameZero);
+    const TickResult r = animationTick(in, frameStep, holdFrameZero);
     setTop(float(r.top));
     setLeft(float(r.left));
-    ApplyFrame(r.frame);
+    showFrame(r.frame);
     emit ticked();
 }
 
-void CharacterWindow::Form_MouseDown(int button) {
+void CharacterWindow::onMouseDown(int button) {
     if (button & 1) {
         // Dragged like a caption bar, once the pointer has gone past the drag distance.
         m_dragArmed = true;
@@ -141,8 +136,8 @@ void CharacterWindow::Form_MouseDown(int button) {
 void CharacterWindow::playSound() {
     EffectSound::stop();
     const qint32 result = EffectSound::play(Program::folder() + QStringLiteral("/Sound/Kouka.wav"),
-                                            ChkSynchro->isChecked(), ChkLoop->isChecked(),
-                                            ChkOnMem->isChecked(), false);
+                                            synchronousBox->isChecked(), loopBox->isChecked(),
+                                            inMemoryBox->isChecked(), false);
     if (result != 0)
         MsgBox(EffectSound::message(result), MsgBoxStyle::Critical, QStringLiteral("エラー"));
 }
@@ -179,7 +174,7 @@ void CharacterWindow::mousePressEvent(QMouseEvent* event) {
     default:
         return;
     }
-    Form_MouseDown(button);
+    onMouseDown(button);
 }
 
 void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
@@ -208,5 +203,5 @@ void CharacterWindow::mouseReleaseEvent(QMouseEvent*) {
 
 void CharacterWindow::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
-        Form_DblClick();
+        onDoubleClick();
 }

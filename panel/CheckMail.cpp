@@ -70,15 +70,15 @@ void checkMail() {
         });
         if (handle == -1) {
             // Not reaching the server is a failure, not an empty mailbox.
-            showError(busy, CutAtNul(buffers[0]), MsgBoxStyle::Critical);
+            showError(busy, cutAtNul(buffers[0]), MsgBoxStyle::Critical);
             count = -1;
         } else {
             // The account lives for this check only.
-            const QString id = ReadAccountValue(QStringLiteral("NAME"));
-            const QString pass = ReadAccountValue(QStringLiteral("NAME2"));
+            const QString id = readAccountValue(QStringLiteral("NAME"));
+            const QString pass = readAccountValue(QStringLiteral("NAME2"));
             AccountDialog* account = win<AccountDialog>();
-            account->IdText->setText(id);
-            account->PassText->setText(pass);
+            account->idEdit->setText(id);
+            account->passwordEdit->setText(pass);
             if (pass.isEmpty() || id.isEmpty()) {
                 account->Show();
                 runInBackground([&] { mail.close(handle); });
@@ -97,7 +97,7 @@ void checkMail() {
                         mail.getMessage(buffers[0]);
                 });
                 if (count < 0)
-                    showError(busy, CutAtNul(buffers[0]), MsgBoxStyle::OkOnly);
+                    showError(busy, cutAtNul(buffers[0]), MsgBoxStyle::OkOnly);
                 runInBackground([&] { mail.close(handle); });
             }
         }
@@ -109,15 +109,15 @@ void checkMail() {
     busy.unset();
     NewMailNotice* notice = win<NewMailNotice>();
     notice->Show();
-    notice->Text2->setText(QString::number(count));
+    notice->countText->setText(QString::number(count));
     if (count < 1) {
-        notice->Text1->setText(QStringLiteral("新着メールはありませんでした。"));
+        notice->messageText->setText(QStringLiteral("新着メールはありませんでした。"));
     } else {
-        notice->Text1->setText(QStringLiteral("新着メールが有ります。"));
+        notice->messageText->setText(QStringLiteral("新着メールが有ります。"));
         win<ControlPanel>()->bark();
     }
 
-    if (win<SettingsDialog>()->Check1->isChecked())
+    if (win<SettingsDialog>()->hangUpBox->isChecked())
         win<ControlPanel>()->hangUp();
     running = false;
 }

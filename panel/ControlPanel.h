@@ -12,16 +12,16 @@ class ControlPanel : public ProgramWindow {
   public:
     explicit ControlPanel(QWidget* parent = nullptr);
 
-    QPushButton* Command1 = nullptr; // 吠える
-    QPushButton* Command2 = nullptr; // 受信
-    QPushButton* Command3 = nullptr; // 設定
-    QPushButton* Command4 = nullptr; // HP
-    QPushButton* Command5 = nullptr; // 切断, below the visible area
-    QTimer* Timer1 = nullptr;
+    QPushButton* barkButton = nullptr;     // 吠える
+    QPushButton* checkButton = nullptr;    // 受信
+    QPushButton* settingsButton = nullptr; // 設定
+    QPushButton* homePageButton = nullptr; // HP
+    QPushButton* hangUpButton = nullptr;   // 切断, below the visible area
+    QTimer* holdTimer = nullptr;
 
-    void Form_Load() override;
-    bool Form_QueryUnload() override;
-    void Form_Unload() override;
+    void onLoad() override;
+    bool canUnload() override;
+    void onUnload() override;
     void holdCharacter();
     void bark();
     void checkMail();

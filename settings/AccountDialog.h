@@ -14,18 +14,19 @@ class AccountDialog : public ProgramWindow {
   public:
     explicit AccountDialog(QWidget* parent = nullptr);
 
-    void Form_Load() override;
-    void OKCommand_Click();
-    void CancelCommand_Click();
+    void onLoad() override;
+    void accept();
+    void cancel();
 
-    QLabel* Label1;
-    QLineEdit* IdText;
-    QLabel* Label2[2];
-    QLineEdit* PassText;
+    QLabel* idLabel;
+    QLineEdit* idEdit;
+    QLabel* passwordLabel;
+    QLineEdit* passwordEdit;
+    QLabel* saveLabel;
     // The save box.
-    QCheckBox* Check1;
-    QPushButton* OKCommand;
-    QPushButton* CancelCommand;
+    QCheckBox* saveBox;
+    QPushButton* okButton;
+    QPushButton* cancelButton;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -14,19 +14,19 @@ class ServerDialog : public ProgramWindow {
   public:
     explicit ServerDialog(QWidget* parent = nullptr);
 
-    void Form_Load() override;
-    void OkCommand_Click();
-    void CancelCommand_Click();
+    void onLoad() override;
+    void save();
+    void cancel();
 
-    QLabel* Label1;
-    QLineEdit* SmtpText;
-    QLabel* Label2;
-    QLineEdit* Pop3Text;
-    QLabel* Label3;
-    QLineEdit* MailText;
-    QCheckBox* ApopCheck;
-    QPushButton* OkCommand;
-    QPushButton* CancelCommand;
+    QLabel* smtpLabel;
+    QLineEdit* smtpEdit;
+    QLabel* pop3Label;
+    QLineEdit* pop3Edit;
+    QLabel* mailLabel;
+    QLineEdit* mailEdit;
+    QCheckBox* apopBox;
+    QPushButton* saveButton;
+    QPushButton* cancelButton;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

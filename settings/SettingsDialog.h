@@ -1,6 +1,6 @@
 #pragma once
 // The settings dialog: leads to the account and server dialogs and holds the hang-up flag in
-// Check1, which is the flag's only place in memory; its unload stores the flag.
+// hangUpBox, which is the flag's only place in memory; its unload stores the flag.
 
 #include "ProgramWindow.h"
 
@@ -13,16 +13,16 @@ class SettingsDialog : public ProgramWindow {
   public:
     explicit SettingsDialog(QWidget* parent = nullptr);
 
-    void Form_Load() override;
-    void Form_Unload() override;
+    void onLoad() override;
+    void onUnload() override;
     void editAccount();
     void editServer();
 
-    QPushButton* Command1;
-    QPushButton* Command2;
+    QPushButton* accountButton;
+    QPushButton* serverButton;
     // The hang-up flag.
-    QCheckBox* Check1;
-    QLabel* Label1;
+    QCheckBox* hangUpBox;
+    QLabel* hangUpLabel;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -39,7 +39,7 @@ QList<FakeNetworkManager::Active> parseConnections(const QStringList& rows) {
 qint64 hangUp() {
     QElapsedTimer clock;
     clock.start();
-    std::unique_ptr<QThread> thread(QThread::create(HangUpDialUpConnections));
+    std::unique_ptr<QThread> thread(QThread::create(hangUpDialUpConnections));
     thread->start();
     while (!thread->wait(QDeadlineTimer(5)))
         QCoreApplication::processEvents();
@@ -198,7 +198,7 @@ void TestDialUpNm::noSystemBus() {
 int main(int argc, char** argv) {
     if (argc == 2 && qstrcmp(argv[1], "--hang-up-once") == 0) {
         QCoreApplication app(argc, argv);
-        HangUpDialUpConnections();
+        hangUpDialUpConnections();
         return 0;
     }
     // Until the private bus is up, point the system bus nowhere: a test must never hang up the

@@ -141,7 +141,7 @@ class TestPanel : public QObject {
         QCOMPARE(panel->Left(), 2900.f);
         QVERIFY(panel->isVisible());
         QVERIFY(panel->windowFlags() & Qt::WindowStaysOnTopHint);
-        QCOMPARE(panel->focusWidget(), panel->Command2);
+        QCOMPARE(panel->focusWidget(), panel->checkButton);
 
         panel->setLeft(4000);
         panel->setTop(9000);
@@ -156,12 +156,12 @@ class TestPanel : public QObject {
     void hoverCaptionsStay() {
         ControlPanel* panel = win<ControlPanel>();
         QCOMPARE(panel->windowTitle(), QStringLiteral("モコポン"));
-        QTest::mouseMove(panel->Command2);
-        QCoreApplication::sendEvent(panel->Command2, new QEvent(QEvent::Enter));
+        QTest::mouseMove(panel->checkButton);
+        QCoreApplication::sendEvent(panel->checkButton, new QEvent(QEvent::Enter));
         QCOMPARE(panel->windowTitle(), QStringLiteral("メールチェック"));
-        QCoreApplication::sendEvent(panel->Command1, new QEvent(QEvent::Enter));
+        QCoreApplication::sendEvent(panel->barkButton, new QEvent(QEvent::Enter));
         QCOMPARE(panel->windowTitle(), QStringLiteral("メールチェック"));
-        QCoreApplication::sendEvent(panel->Command4, new QEvent(QEvent::Enter));
+        QCoreApplication::sendEvent(panel->homePageButton, new QEvent(QEvent::Enter));
         QCOMPARE(panel->windowTitle(), QStringLiteral("作者のHP"));
     }
 
@@ -259,8 +259,8 @@ class TestPanel : public QObject {
                                           "status 3", "size 3", "mail 3", "close 7"}));
         NewMailNotice* notice = win<NewMailNotice>();
         QVERIFY(notice->isVisible());
-        QCOMPARE(notice->Text2->text(), QStringLiteral("3"));
-        QCOMPARE(notice->Text1->text(), QStringLiteral("新着メールが有ります。"));
+        QCOMPARE(notice->countText->text(), QStringLiteral("3"));
+        QCOMPARE(notice->messageText->text(), QStringLiteral("新着メールが有ります。"));
         QCOMPARE(BarkMode, qint16(1));
         QVERIFY(win<Companion>()->isVisible());
         QCOMPARE(win<Companion>()->Left(), win<StartupCharacter>()->Left());
@@ -270,8 +270,8 @@ class TestPanel : public QObject {
         mail.count = 0;
         checkMail();
         QCOMPARE(win<NewMailNotice>(), notice);
-        QCOMPARE(notice->Text2->text(), QStringLiteral("0"));
-        QCOMPARE(notice->Text1->text(), QStringLiteral("新着メールはありませんでした。"));
+        QCOMPARE(notice->countText->text(), QStringLiteral("0"));
+        QCOMPARE(notice->messageText->text(), QStringLiteral("新着メールはありませんでした。"));
         // Closing the notice ends bark mode.
         BarkMode = 1;
         notice->close();
@@ -292,8 +292,8 @@ class TestPanel : public QObject {
         QCOMPARE(boxes[0].text, QStringLiteral("認証に失敗しました"));
         QCOMPARE(boxes[0].style, 0);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
-        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("-3"));
-        QCOMPARE(win<NewMailNotice>()->Text1->text(),
+        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("-3"));
+        QCOMPARE(win<NewMailNotice>()->messageText->text(),
                  QStringLiteral("新着メールはありませんでした。"));
         QCOMPARE(mail.calls.last(), QStringLiteral("close 7"));
     }
@@ -306,7 +306,7 @@ class TestPanel : public QObject {
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
         QVERIFY(boxes[0].text.contains(QStringLiteral("pop.example")));
-        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("-1"));
+        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("-1"));
     }
 
     void incompleteAccountOpensTheDialog() {
@@ -314,8 +314,8 @@ class TestPanel : public QObject {
         checkMail();
         QCOMPARE(mail.calls, (QStringList{"connect pop.example", "close 7"}));
         QVERIFY(win<AccountDialog>()->isVisible());
-        QCOMPARE(win<AccountDialog>()->IdText->text(), QStringLiteral("user"));
-        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("0"));
+        QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("user"));
+        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
     }
 
     void noServerOpensTheServerDialog() {
@@ -324,7 +324,7 @@ class TestPanel : public QObject {
         checkMail();
         QVERIFY(mail.calls.isEmpty());
         QVERIFY(win<ServerDialog>()->isVisible());
-        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("0"));
+        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
         WindowRegistry::unload<ServerDialog>();
     }
 

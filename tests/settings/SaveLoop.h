@@ -13,9 +13,9 @@ inline bool saveState(int state) {
     MailAddress = state ? QStringLiteral("山田@example.jp") : QStringLiteral("a@b");
     ApopFlag = qint16(state);
     const ProfileFile::WriteStatus account =
-        state ? WriteAccount(true, QStringLiteral("山田太郎"), QStringLiteral("second secret"))
-              : WriteAccount(true, QStringLiteral("u"), QStringLiteral("first"));
+        state ? writeAccount(true, QStringLiteral("山田太郎"), QStringLiteral("second secret"))
+              : writeAccount(true, QStringLiteral("u"), QStringLiteral("first"));
     return account == ProfileFile::WriteStatus::Written &&
            SaveServerSettings() == SaveResult::Saved &&
-           WriteHangUpFlag(state) == ProfileFile::WriteStatus::Written;
+           writeHangUpFlag(state) == ProfileFile::WriteStatus::Written;
 }

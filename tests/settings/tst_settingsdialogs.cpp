@@ -54,36 +54,36 @@ class TestSettingsDialogs : public QObject {
 
     void tabOrders();
 
-    void idPassLoad();
-    void idPassKeys_data();
-    void idPassKeys();
-    void idPassUnencodable();
-    void idPassUnwritable_data();
-    void idPassUnwritable();
-    void idPassMissingDataFolder_data();
-    void idPassMissingDataFolder();
+    void accountLoad();
+    void accountKeys_data();
+    void accountKeys();
+    void accountUnencodable();
+    void accountUnwritable_data();
+    void accountUnwritable();
+    void accountMissingDataFolder_data();
+    void accountMissingDataFolder();
 
-    void optionLoad_data();
-    void optionLoad();
-    void optionKeys_data();
-    void optionKeys();
-    void optionSave_data();
-    void optionSave();
-    void optionGreyedBoxLeavesGrey();
-    void optionUnencodable();
-    void optionUnwritable();
-    void optionAfterFailedSave_data();
-    void optionAfterFailedSave();
+    void serverLoad_data();
+    void serverLoad();
+    void serverKeys_data();
+    void serverKeys();
+    void serverSave_data();
+    void serverSave();
+    void serverGreyedBoxLeavesGrey();
+    void serverUnencodable();
+    void serverUnwritable();
+    void serverAfterFailedSave_data();
+    void serverAfterFailedSave();
 
-    void setFormLoad_data();
-    void setFormLoad();
+    void settingsLoad_data();
+    void settingsLoad();
     void hangUpFlagAtStartUp_data();
     void hangUpFlagAtStartUp();
-    void setFormUnloadStores_data();
-    void setFormUnloadStores();
-    void setFormUnloadWithoutDataFolder();
-    void setFormUnloadUnwritable();
-    void setFormOpensBothDialogs();
+    void settingsUnloadStores_data();
+    void settingsUnloadStores();
+    void settingsUnloadWithoutDataFolder();
+    void settingsUnloadUnwritable();
+    void settingsOpensBothDialogs();
     void saveNeverGoesThroughLinks_data();
     void saveNeverGoesThroughLinks();
 
@@ -127,36 +127,37 @@ void TestSettingsDialogs::unloadAll() {
 
 void TestSettingsDialogs::tabOrders() {
     AccountDialog* a = win<AccountDialog>();
-    QCOMPARE(a->focusWidget(), a->Check1);
-    QCOMPARE(tabChain(a->Check1),
-             (QList<QWidget*>{a->Check1, a->CancelCommand, a->OKCommand, a->PassText, a->IdText}));
+    QCOMPARE(a->focusWidget(), a->saveBox);
+    QCOMPARE(tabChain(a->saveBox), (QList<QWidget*>{a->saveBox, a->cancelButton, a->okButton,
+                                                    a->passwordEdit, a->idEdit}));
     ServerDialog* o = win<ServerDialog>();
-    QCOMPARE(o->focusWidget(), o->MailText);
-    QCOMPARE(tabChain(o->MailText), (QList<QWidget*>{o->MailText, o->CancelCommand, o->OkCommand,
-                                                     o->ApopCheck, o->Pop3Text, o->SmtpText}));
+    QCOMPARE(o->focusWidget(), o->mailEdit);
+    QCOMPARE(tabChain(o->mailEdit), (QList<QWidget*>{o->mailEdit, o->cancelButton, o->saveButton,
+                                                     o->apopBox, o->pop3Edit, o->smtpEdit}));
     SettingsDialog* s = win<SettingsDialog>();
-    QCOMPARE(s->focusWidget(), s->Check1);
-    QCOMPARE(tabChain(s->Check1), (QList<QWidget*>{s->Check1, s->Command1, s->Command2}));
+    QCOMPARE(s->focusWidget(), s->hangUpBox);
+    QCOMPARE(tabChain(s->hangUpBox),
+             (QList<QWidget*>{s->hangUpBox, s->accountButton, s->serverButton}));
     // Access keys of the server labels lead to their boxes.
-    QCOMPARE(o->Label2->buddy(), o->Pop3Text);
+    QCOMPARE(o->pop3Label->buddy(), o->pop3Edit);
 }
 
-void TestSettingsDialogs::idPassLoad() {
+void TestSettingsDialogs::accountLoad() {
     TestFolders::write(m_folders->dataFile("iniIdPass.ini"),
                        "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田")) +
                            "\r\nNAME2=secret\r\nNAME3=1\r\n");
     AccountDialog* f = win<AccountDialog>();
     QVERIFY(!f->isVisible());
-    QCOMPARE(f->IdText->text(), QStringLiteral("山田"));
-    QCOMPARE(f->PassText->text(), QStringLiteral("secret"));
+    QCOMPARE(f->idEdit->text(), QStringLiteral("山田"));
+    QCOMPARE(f->passwordEdit->text(), QStringLiteral("secret"));
     // One "*" per character, whatever the style would draw.
-    QCOMPARE(f->PassText->displayText(), QStringLiteral("******"));
-    QCOMPARE(f->Check1->checkState(), Qt::Unchecked);
+    QCOMPARE(f->passwordEdit->displayText(), QStringLiteral("******"));
+    QCOMPARE(f->saveBox->checkState(), Qt::Unchecked);
     QCOMPARE(f->windowTitle(), QStringLiteral("ID,PASS"));
     QVERIFY(!(f->windowFlags() & Qt::WindowStaysOnTopHint));
 }
 
-void TestSettingsDialogs::idPassKeys_data() {
+void TestSettingsDialogs::accountKeys_data() {
     QTest::addColumn<bool>("save");
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("key");
@@ -165,20 +166,20 @@ void TestSettingsDialogs::idPassKeys_data() {
 
     const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
     QTest::newRow("Enter in the id box saves")
-        << true << "IdText" << int(Qt::Key_Return)
+        << true << "idEdit" << int(Qt::Key_Return)
         << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n") << "new";
     QTest::newRow("keypad Enter on the save box")
-        << true << "Check1" << int(Qt::Key_Enter)
+        << true << "saveBox" << int(Qt::Key_Enter)
         << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n") << "new";
     QTest::newRow("box clear: NAME3 alone")
-        << false << "PassText" << int(Qt::Key_Return)
+        << false << "passwordEdit" << int(Qt::Key_Return)
         << QByteArray("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=0\r\n") << "new";
     QTest::newRow("Enter on a focused Cancel")
-        << true << "CancelCommand" << int(Qt::Key_Return) << before << "";
-    QTest::newRow("Esc stores nothing") << true << "IdText" << int(Qt::Key_Escape) << before << "";
+        << true << "cancelButton" << int(Qt::Key_Return) << before << "";
+    QTest::newRow("Esc stores nothing") << true << "idEdit" << int(Qt::Key_Escape) << before << "";
 }
 
-void TestSettingsDialogs::idPassKeys() {
+void TestSettingsDialogs::accountKeys() {
     QFETCH(bool, save);
     QFETCH(QString, target);
     QFETCH(int, key);
@@ -189,9 +190,9 @@ void TestSettingsDialogs::idPassKeys() {
 
     AccountDialog* f = win<AccountDialog>();
     f->Show();
-    f->IdText->setText(QStringLiteral("new"));
-    f->PassText->setText(QStringLiteral("newpw"));
-    f->Check1->setChecked(save);
+    f->idEdit->setText(QStringLiteral("new"));
+    f->passwordEdit->setText(QStringLiteral("newpw"));
+    f->saveBox->setChecked(save);
     QWidget* w = f->findChild<QWidget*>(target);
     QVERIFY(w);
     w->setFocus();
@@ -203,13 +204,13 @@ void TestSettingsDialogs::idPassKeys() {
     QVERIFY(m_shown.isEmpty());
 }
 
-void TestSettingsDialogs::idPassUnencodable() {
+void TestSettingsDialogs::accountUnencodable() {
     const QString path = m_folders->dataFile("iniIdPass.ini");
     AccountDialog* f = win<AccountDialog>();
-    f->IdText->setText(QStringLiteral("user😀"));
-    f->PassText->setText(QStringLiteral("pw"));
-    f->Check1->setChecked(true);
-    QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+    f->idEdit->setText(QStringLiteral("user😀"));
+    f->passwordEdit->setText(QStringLiteral("pw"));
+    f->saveBox->setChecked(true);
+    QTest::mouseClick(f->okButton, Qt::LeftButton);
 
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
@@ -221,7 +222,7 @@ void TestSettingsDialogs::idPassUnencodable() {
     QCOMPARE(UserId, QString());
 }
 
-void TestSettingsDialogs::idPassUnwritable_data() {
+void TestSettingsDialogs::accountUnwritable_data() {
     QTest::addColumn<bool>("save");
     QTest::addColumn<QString>("text"); // %1: the account file
     QTest::addColumn<bool>("stillOpen");
@@ -240,7 +241,7 @@ void TestSettingsDialogs::idPassUnwritable_data() {
         << false;
 }
 
-void TestSettingsDialogs::idPassUnwritable() {
+void TestSettingsDialogs::accountUnwritable() {
     QFETCH(bool, save);
     QFETCH(QString, text);
     QFETCH(bool, stillOpen);
@@ -248,12 +249,12 @@ void TestSettingsDialogs::idPassUnwritable() {
     const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
     TestFolders::write(path, before);
     AccountDialog* f = win<AccountDialog>();
-    f->IdText->setText(QStringLiteral("a new and longer user id"));
-    f->PassText->setText(QStringLiteral("newpw"));
-    f->Check1->setChecked(save);
+    f->idEdit->setText(QStringLiteral("a new and longer user id"));
+    f->passwordEdit->setText(QStringLiteral("newpw"));
+    f->saveBox->setChecked(save);
     {
         FullDisk full;
-        QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+        QTest::mouseClick(f->okButton, Qt::LeftButton);
     }
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
@@ -261,13 +262,13 @@ void TestSettingsDialogs::idPassUnwritable() {
     QCOMPARE(m_shown[0].text, text.arg(path));
     QCOMPARE(WindowRegistry::isLoaded<AccountDialog>(), stillOpen);
     if (stillOpen)
-        QCOMPARE(f->IdText->text(), QStringLiteral("a new and longer user id"));
+        QCOMPARE(f->idEdit->text(), QStringLiteral("a new and longer user id"));
     QCOMPARE(UserId, QStringLiteral("a new and longer user id"));
     QCOMPARE(UserPass, QStringLiteral("newpw"));
     QCOMPARE(TestFolders::read(path), before);
 }
 
-void TestSettingsDialogs::idPassMissingDataFolder_data() {
+void TestSettingsDialogs::accountMissingDataFolder_data() {
     QTest::addColumn<bool>("save");
     QTest::addColumn<QString>("text"); // %1: the data folder; empty: no box
     QTest::newRow("box clear: quiet") << false << QString();
@@ -278,15 +279,15 @@ void TestSettingsDialogs::idPassMissingDataFolder_data() {
                "このフォルダーを作ってから、もう一度保存してください。");
 }
 
-void TestSettingsDialogs::idPassMissingDataFolder() {
+void TestSettingsDialogs::accountMissingDataFolder() {
     QFETCH(bool, save);
     QFETCH(QString, text);
     useFolders(false);
     AccountDialog* f = win<AccountDialog>();
-    f->IdText->setText(QStringLiteral("u"));
-    f->PassText->setText(QStringLiteral("p"));
-    f->Check1->setChecked(save);
-    QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+    f->idEdit->setText(QStringLiteral("u"));
+    f->passwordEdit->setText(QStringLiteral("p"));
+    f->saveBox->setChecked(save);
+    QTest::mouseClick(f->okButton, Qt::LeftButton);
     QCOMPARE(m_shown.size(), text.isEmpty() ? 0 : 1);
     if (!text.isEmpty()) {
         QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
@@ -298,7 +299,7 @@ void TestSettingsDialogs::idPassMissingDataFolder() {
     QCOMPARE(UserPass, QStringLiteral("p"));
 }
 
-void TestSettingsDialogs::optionLoad_data() {
+void TestSettingsDialogs::serverLoad_data() {
     QTest::addColumn<int>("flag");
     QTest::addColumn<int>("state");
     QTest::newRow("0 clear") << 0 << int(Qt::Unchecked);
@@ -308,7 +309,7 @@ void TestSettingsDialogs::optionLoad_data() {
     QTest::newRow("hand-edited -1 ticked") << -1 << int(Qt::Checked);
 }
 
-void TestSettingsDialogs::optionLoad() {
+void TestSettingsDialogs::serverLoad() {
     QFETCH(int, flag);
     QFETCH(int, state);
     SmtpServer = QStringLiteral("smtp.example.jp");
@@ -319,33 +320,33 @@ void TestSettingsDialogs::optionLoad() {
     QVERIFY(f->isVisible());
     QVERIFY(f->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(f->windowTitle(), QStringLiteral("サーバー"));
-    QCOMPARE(f->SmtpText->text(), SmtpServer);
-    QCOMPARE(f->Pop3Text->text(), Pop3Server);
-    QCOMPARE(f->MailText->text(), MailAddress);
-    QCOMPARE(int(f->ApopCheck->checkState()), state);
+    QCOMPARE(f->smtpEdit->text(), SmtpServer);
+    QCOMPARE(f->pop3Edit->text(), Pop3Server);
+    QCOMPARE(f->mailEdit->text(), MailAddress);
+    QCOMPARE(int(f->apopBox->checkState()), state);
 }
 
-void TestSettingsDialogs::optionKeys_data() {
+void TestSettingsDialogs::serverKeys_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("key");
     QTest::addColumn<bool>("stillOpen");
     QTest::addColumn<bool>("saved");
     QTest::newRow("Enter in a box does nothing")
-        << "MailText" << int(Qt::Key_Return) << true << false;
+        << "mailEdit" << int(Qt::Key_Return) << true << false;
     QTest::newRow("Enter on the check box does nothing")
-        << "ApopCheck" << int(Qt::Key_Enter) << true << false;
-    QTest::newRow("Esc cancels") << "Pop3Text" << int(Qt::Key_Escape) << false << false;
+        << "apopBox" << int(Qt::Key_Enter) << true << false;
+    QTest::newRow("Esc cancels") << "pop3Edit" << int(Qt::Key_Escape) << false << false;
     QTest::newRow("Enter on a focused 設定 presses it")
-        << "OkCommand" << int(Qt::Key_Return) << false << true;
+        << "saveButton" << int(Qt::Key_Return) << false << true;
 }
 
-void TestSettingsDialogs::optionKeys() {
+void TestSettingsDialogs::serverKeys() {
     QFETCH(QString, target);
     QFETCH(int, key);
     QFETCH(bool, stillOpen);
     QFETCH(bool, saved);
     ServerDialog* f = win<ServerDialog>();
-    f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
+    f->pop3Edit->setText(QStringLiteral("pop.example.jp"));
     QWidget* w = f->findChild<QWidget*>(target);
     QVERIFY(w);
     w->setFocus();
@@ -355,7 +356,7 @@ void TestSettingsDialogs::optionKeys() {
     QCOMPARE(Pop3Server, saved ? QStringLiteral("pop.example.jp") : QString());
 }
 
-void TestSettingsDialogs::optionSave_data() {
+void TestSettingsDialogs::serverSave_data() {
     QTest::addColumn<int>("flagBefore");
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<int>("boxState"); // -1: left alone
@@ -376,19 +377,19 @@ void TestSettingsDialogs::optionSave_data() {
         << QByteArray("SMTP=s\r\nPOP3=p\r\nMAIL=m\r\nAPOP=1\r\n");
 }
 
-void TestSettingsDialogs::optionSave() {
+void TestSettingsDialogs::serverSave() {
     QFETCH(int, flagBefore);
     QFETCH(QStringList, fields);
     QFETCH(int, boxState);
     QFETCH(QByteArray, file);
     ApopFlag = qint16(flagBefore);
     ServerDialog* f = win<ServerDialog>();
-    f->SmtpText->setText(fields[0]);
-    f->Pop3Text->setText(fields[1]);
-    f->MailText->setText(fields[2]);
+    f->smtpEdit->setText(fields[0]);
+    f->pop3Edit->setText(fields[1]);
+    f->mailEdit->setText(fields[2]);
     if (boxState >= 0)
-        f->ApopCheck->setCheckState(Qt::CheckState(boxState));
-    QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        f->apopBox->setCheckState(Qt::CheckState(boxState));
+    QTest::mouseClick(f->saveButton, Qt::LeftButton);
     QVERIFY(m_shown.isEmpty());
     QVERIFY(!WindowRegistry::isLoaded<ServerDialog>());
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), file);
@@ -397,23 +398,23 @@ void TestSettingsDialogs::optionSave() {
     QCOMPARE(MailAddress, fields[2]);
 }
 
-void TestSettingsDialogs::optionGreyedBoxLeavesGrey() {
+void TestSettingsDialogs::serverGreyedBoxLeavesGrey() {
     ApopFlag = 2;
     ServerDialog* f = win<ServerDialog>();
     QList<Qt::CheckState> states;
     for (int i = 0; i < 3; ++i) {
-        QTest::mouseClick(f->ApopCheck, Qt::LeftButton, {}, QPoint(6, f->ApopCheck->height() / 2));
-        states.append(f->ApopCheck->checkState());
+        QTest::mouseClick(f->apopBox, Qt::LeftButton, {}, QPoint(6, f->apopBox->height() / 2));
+        states.append(f->apopBox->checkState());
     }
     QCOMPARE(states, (QList<Qt::CheckState>{Qt::Checked, Qt::Unchecked, Qt::Checked}));
 }
 
-void TestSettingsDialogs::optionUnencodable() {
+void TestSettingsDialogs::serverUnencodable() {
     ServerDialog* f = win<ServerDialog>();
-    f->SmtpText->setText(QStringLiteral("smtp.example.jp"));
-    f->Pop3Text->setText(QStringLiteral("pop🐶.example.jp"));
-    f->MailText->setText(QStringLiteral("me©example.jp"));
-    QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+    f->smtpEdit->setText(QStringLiteral("smtp.example.jp"));
+    f->pop3Edit->setText(QStringLiteral("pop🐶.example.jp"));
+    f->mailEdit->setText(QStringLiteral("me©example.jp"));
+    QTest::mouseClick(f->saveButton, Qt::LeftButton);
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
     QVERIFY2(m_shown[0].text.contains(QStringLiteral("「POP3サーバー名」")),
@@ -426,24 +427,24 @@ void TestSettingsDialogs::optionUnencodable() {
     QCOMPARE(SmtpServer, QString());
 }
 
-void TestSettingsDialogs::optionUnwritable() {
+void TestSettingsDialogs::serverUnwritable() {
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(m_folders->workFile("vbmail.ini"), before);
     ServerDialog* f = win<ServerDialog>();
-    f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
+    f->pop3Edit->setText(QStringLiteral("pop.example.jp"));
     {
         FullDisk full;
-        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        QTest::mouseClick(f->saveButton, Qt::LeftButton);
     }
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
     QVERIFY(m_shown[0].text.contains(QStringLiteral("vbmail.ini")));
     QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
-    QCOMPARE(f->Pop3Text->text(), QStringLiteral("pop.example.jp"));
+    QCOMPARE(f->pop3Edit->text(), QStringLiteral("pop.example.jp"));
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), before);
 }
 
-void TestSettingsDialogs::optionAfterFailedSave_data() {
+void TestSettingsDialogs::serverAfterFailedSave_data() {
     QTest::addColumn<QString>("then"); // how the dialog is left after the failed 設定
     QTest::addColumn<bool>("newInUse");
     QTest::newRow("中止") << "cancel" << false;
@@ -452,7 +453,7 @@ void TestSettingsDialogs::optionAfterFailedSave_data() {
     QTest::newRow("設定 again once it can be saved") << "save" << true;
 }
 
-void TestSettingsDialogs::optionAfterFailedSave() {
+void TestSettingsDialogs::serverAfterFailedSave() {
     QFETCH(QString, then);
     QFETCH(bool, newInUse);
     const QString path = m_folders->workFile("vbmail.ini");
@@ -466,13 +467,13 @@ void TestSettingsDialogs::optionAfterFailedSave() {
     };
 
     ServerDialog* f = win<ServerDialog>();
-    f->SmtpText->setText(newValues[0]);
-    f->Pop3Text->setText(newValues[1]);
-    f->MailText->setText(newValues[2]);
-    f->ApopCheck->setChecked(true);
+    f->smtpEdit->setText(newValues[0]);
+    f->pop3Edit->setText(newValues[1]);
+    f->mailEdit->setText(newValues[2]);
+    f->apopBox->setChecked(true);
     {
         FullDisk full;
-        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        QTest::mouseClick(f->saveButton, Qt::LeftButton);
     }
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(m_shown[0].text,
@@ -483,13 +484,13 @@ void TestSettingsDialogs::optionAfterFailedSave() {
     QCOMPARE(inUse(), oldValues);
 
     if (then == "cancel")
-        QTest::mouseClick(f->CancelCommand, Qt::LeftButton);
+        QTest::mouseClick(f->cancelButton, Qt::LeftButton);
     else if (then == "escape")
-        QTest::keyClick(f->Pop3Text, Qt::Key_Escape);
+        QTest::keyClick(f->pop3Edit, Qt::Key_Escape);
     else if (then == "close")
         f->close();
     else
-        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        QTest::mouseClick(f->saveButton, Qt::LeftButton);
     QVERIFY(!WindowRegistry::isLoaded<ServerDialog>());
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(inUse(), newInUse ? newValues : oldValues);
@@ -497,10 +498,10 @@ void TestSettingsDialogs::optionAfterFailedSave() {
              newInUse ? QByteArray("SMTP=new-smtp\r\nPOP3=new-pop3\r\nMAIL=new-mail\r\nAPOP=1\r\n")
                       : before);
     // The dialog opens again with the values in use.
-    QCOMPARE(win<ServerDialog>()->Pop3Text->text(), inUse()[1]);
+    QCOMPARE(win<ServerDialog>()->pop3Edit->text(), inUse()[1]);
 }
 
-void TestSettingsDialogs::setFormLoad_data() {
+void TestSettingsDialogs::settingsLoad_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<bool>("ticked");
     QTest::newRow("no file") << QByteArray() << false;
@@ -509,7 +510,7 @@ void TestSettingsDialogs::setFormLoad_data() {
     QTest::newRow("2 leaves it as designed") << QByteArray("[EXEINI]\r\nNUMBER=2\r\n") << false;
 }
 
-void TestSettingsDialogs::setFormLoad() {
+void TestSettingsDialogs::settingsLoad() {
     QFETCH(QByteArray, file);
     QFETCH(bool, ticked);
     if (!file.isEmpty())
@@ -517,7 +518,7 @@ void TestSettingsDialogs::setFormLoad() {
     SettingsDialog* f = win<SettingsDialog>();
     QVERIFY(!f->isVisible());
     QCOMPARE(f->windowTitle(), QStringLiteral("設定"));
-    QCOMPARE(f->Check1->isChecked(), ticked);
+    QCOMPARE(f->hangUpBox->isChecked(), ticked);
 }
 
 void TestSettingsDialogs::hangUpFlagAtStartUp_data() {
@@ -539,45 +540,45 @@ void TestSettingsDialogs::hangUpFlagAtStartUp() {
         TestFolders::write(m_folders->dataFile("ini.ini"), file);
     QCheckBox box;
     box.setChecked(before);
-    ApplyHangUpFlagTo(&box);
+    applyHangUpFlagTo(&box);
     QCOMPARE(box.isChecked(), after);
 }
 
-void TestSettingsDialogs::setFormUnloadStores_data() {
+void TestSettingsDialogs::settingsUnloadStores_data() {
     QTest::addColumn<bool>("ticked");
     QTest::addColumn<QByteArray>("file");
     QTest::newRow("ticked") << true << QByteArray("[EXEINI]\r\nNUMBER=1\r\n");
     QTest::newRow("clear") << false << QByteArray("[EXEINI]\r\nNUMBER=0\r\n");
 }
 
-void TestSettingsDialogs::setFormUnloadStores() {
+void TestSettingsDialogs::settingsUnloadStores() {
     QFETCH(bool, ticked);
     QFETCH(QByteArray, file);
     TestFolders::write(m_folders->dataFile("ini.ini"), "[EXEINI]\r\nNUMBER=2\r\n");
     SettingsDialog* f = win<SettingsDialog>();
     f->Show();
-    f->Check1->setChecked(ticked);
+    f->hangUpBox->setChecked(ticked);
     QVERIFY(!f->close()); // the close box: the window unloads itself
     QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
     QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), file);
     QVERIFY(m_shown.isEmpty());
 }
 
-void TestSettingsDialogs::setFormUnloadWithoutDataFolder() {
+void TestSettingsDialogs::settingsUnloadWithoutDataFolder() {
     useFolders(false);
     SettingsDialog* f = win<SettingsDialog>();
-    f->Check1->setChecked(true);
+    f->hangUpBox->setChecked(true);
     QVERIFY(f->Unload());
     QVERIFY(m_shown.isEmpty());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
-    QCOMPARE(win<SettingsDialog>()->Check1->isChecked(), false);
+    QCOMPARE(win<SettingsDialog>()->hangUpBox->isChecked(), false);
 }
 
-void TestSettingsDialogs::setFormUnloadUnwritable() {
+void TestSettingsDialogs::settingsUnloadUnwritable() {
     const QByteArray before("[EXEINI]\r\nNUMBER=0\r\n");
     TestFolders::write(m_folders->dataFile("ini.ini"), before);
     SettingsDialog* f = win<SettingsDialog>();
-    f->Check1->setChecked(true);
+    f->hangUpBox->setChecked(true);
     {
         FullDisk full;
         QVERIFY(f->Unload());
@@ -589,21 +590,21 @@ void TestSettingsDialogs::setFormUnloadUnwritable() {
     QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), before);
 }
 
-void TestSettingsDialogs::setFormOpensBothDialogs() {
+void TestSettingsDialogs::settingsOpensBothDialogs() {
     TestFolders::write(m_folders->dataFile("iniIdPass.ini"), "[EXEINI]\r\nNAME=stored\r\n");
     SettingsDialog* f = win<SettingsDialog>();
     f->Show();
-    QTest::mouseClick(f->Command1, Qt::LeftButton);
-    QTest::mouseClick(f->Command2, Qt::LeftButton);
+    QTest::mouseClick(f->accountButton, Qt::LeftButton);
+    QTest::mouseClick(f->serverButton, Qt::LeftButton);
     QVERIFY(win<AccountDialog>()->isVisible());
-    QCOMPARE(win<AccountDialog>()->IdText->text(), QStringLiteral("stored"));
+    QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("stored"));
     QVERIFY(win<ServerDialog>()->isVisible());
     QVERIFY(f->isVisible());
 
     // A second press keeps what was typed: the dialog is not loaded again.
-    win<AccountDialog>()->IdText->setText(QStringLiteral("typed"));
-    QTest::mouseClick(f->Command1, Qt::LeftButton);
-    QCOMPARE(win<AccountDialog>()->IdText->text(), QStringLiteral("typed"));
+    win<AccountDialog>()->idEdit->setText(QStringLiteral("typed"));
+    QTest::mouseClick(f->accountButton, Qt::LeftButton);
+    QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("typed"));
 }
 
 void TestSettingsDialogs::saveNeverGoesThroughLinks_data() {
@@ -629,19 +630,19 @@ void TestSettingsDialogs::saveNeverGoesThroughLinks() {
     ::alarm(20); // a save that blocks ends the run here rather than at the test's time-out
     if (file == "vbmail.ini") {
         ServerDialog* f = win<ServerDialog>();
-        f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
-        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        f->pop3Edit->setText(QStringLiteral("pop.example.jp"));
+        QTest::mouseClick(f->saveButton, Qt::LeftButton);
         QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
     } else if (file == "iniIdPass.ini") {
         AccountDialog* f = win<AccountDialog>();
-        f->IdText->setText(QStringLiteral("user"));
-        f->PassText->setText(QStringLiteral("secret"));
-        f->Check1->setChecked(true);
-        QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+        f->idEdit->setText(QStringLiteral("user"));
+        f->passwordEdit->setText(QStringLiteral("secret"));
+        f->saveBox->setChecked(true);
+        QTest::mouseClick(f->okButton, Qt::LeftButton);
         QVERIFY(WindowRegistry::isLoaded<AccountDialog>());
     } else {
         SettingsDialog* f = win<SettingsDialog>();
-        f->Check1->setChecked(true);
+        f->hangUpBox->setChecked(true);
         QVERIFY(f->Unload());
     }
     ::alarm(0);

@@ -562,32 +562,32 @@ void TestSettingsFiles::apopNumber() {
 void TestSettingsFiles::accountFile() {
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
-    QCOMPARE(ReadAccountValue(QStringLiteral("NAME")), QString());
+    QCOMPARE(readAccountValue(QStringLiteral("NAME")), QString());
 
-    QCOMPARE(WriteAccount(true, QStringLiteral("user"), QStringLiteral("secret")), WS::Written);
+    QCOMPARE(writeAccount(true, QStringLiteral("user"), QStringLiteral("secret")), WS::Written);
     QCOMPARE(TestFolders::read(path),
              QByteArray("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n"));
 
     // Save box clear: NAME3 alone, the stored account stays.
-    QCOMPARE(WriteAccount(false, QStringLiteral("other"), QStringLiteral("x")), WS::Written);
+    QCOMPARE(writeAccount(false, QStringLiteral("other"), QStringLiteral("x")), WS::Written);
     QCOMPARE(TestFolders::read(path),
              QByteArray("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=0\r\n"));
-    QCOMPARE(ReadAccountValue(QStringLiteral("NAME")), QStringLiteral("user"));
-    QCOMPARE(ReadAccountValue(QStringLiteral("NAME2")), QStringLiteral("secret"));
+    QCOMPARE(readAccountValue(QStringLiteral("NAME")), QStringLiteral("user"));
+    QCOMPARE(readAccountValue(QStringLiteral("NAME2")), QStringLiteral("secret"));
 
     // Blanks around a password survive.
-    QCOMPARE(WriteAccount(true, QStringLiteral("user"), QStringLiteral(" two words ")),
+    QCOMPARE(writeAccount(true, QStringLiteral("user"), QStringLiteral(" two words ")),
              WS::Written);
-    QCOMPARE(ReadAccountValue(QStringLiteral("NAME2")), QStringLiteral(" two words "));
+    QCOMPARE(readAccountValue(QStringLiteral("NAME2")), QStringLiteral(" two words "));
 }
 
 void TestSettingsFiles::accountJapaneseIdRoundTrips() {
     TestFolders folders;
     const QString id = QStringLiteral("山田①髙～表");
-    QCOMPARE(WriteAccount(true, id, QStringLiteral("pw")), WS::Written);
+    QCOMPARE(writeAccount(true, id, QStringLiteral("pw")), WS::Written);
     QVERIFY(TestFolders::read(folders.dataFile(QStringLiteral("iniIdPass.ini")))
                 .contains("NAME=" + sjis(id) + "\r\n"));
-    const QString back = ReadAccountValue(QStringLiteral("NAME"));
+    const QString back = readAccountValue(QStringLiteral("NAME"));
     QCOMPARE(back, id);
     QCOMPARE(back.size(), id.size());
 }
@@ -598,25 +598,25 @@ void TestSettingsFiles::accountFileIsOwnerOnly() {
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
                         QFileDevice::WriteOther;
-    QCOMPARE(WriteAccount(false, QString(), QString()), WS::Written);
+    QCOMPARE(writeAccount(false, QString(), QString()), WS::Written);
     QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | others), ownerOnly);
 
     // A file left readable by an older version is tightened at the next write.
     QFile::setPermissions(path, ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    QCOMPARE(WriteAccount(true, QStringLiteral("u"), QStringLiteral("p")), WS::Written);
+    QCOMPARE(writeAccount(true, QStringLiteral("u"), QStringLiteral("p")), WS::Written);
     QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | others), ownerOnly);
 }
 
 void TestSettingsFiles::hangUpFlagFile() {
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("ini.ini"));
-    QCOMPARE(ReadHangUpFlag(), 0);
-    QCOMPARE(WriteHangUpFlag(true), WS::Written);
+    QCOMPARE(readHangUpFlag(), 0);
+    QCOMPARE(writeHangUpFlag(true), WS::Written);
     QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNUMBER=1\r\n"));
-    QCOMPARE(ReadHangUpFlag(), 1);
-    QCOMPARE(WriteHangUpFlag(false), WS::Written);
+    QCOMPARE(readHangUpFlag(), 1);
+    QCOMPARE(writeHangUpFlag(false), WS::Written);
     QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNUMBER=0\r\n"));
-    QCOMPARE(ReadHangUpFlag(), 0);
+    QCOMPARE(readHangUpFlag(), 0);
 }
 
 void TestSettingsFiles::hostileFilesReadAsMissing_data() {
@@ -659,9 +659,9 @@ void TestSettingsFiles::hostileFilesReadAsMissing() {
         LoadServerSettings();
         got = Pop3Server;
     } else if (file == "iniIdPass.ini") {
-        got = ReadAccountValue(QStringLiteral("NAME"));
+        got = readAccountValue(QStringLiteral("NAME"));
     } else {
-        got = QString::number(ReadHangUpFlag());
+        got = QString::number(readHangUpFlag());
     }
     ::alarm(0);
     QCOMPARE(got, value);
@@ -730,9 +730,9 @@ void TestSettingsFiles::leftoverCleanup() {
         QVERIFY(TestFolders::plant(kind, path, elsewhere));
 
     if (byStart)
-        RemoveSaveLeftovers();
+        removeSaveLeftovers();
     else
-        QCOMPARE(WriteAccount(false, QString(), QString()), WS::Written);
+        QCOMPARE(writeAccount(false, QString(), QString()), WS::Written);
     QCOMPARE(present(path), !removed);
     QCOMPARE(TestFolders::read(elsewhere), QByteArray("keep"));
     QVERIFY(QFileInfo::exists(folders.workFile("vbmail.ini")));
@@ -774,7 +774,7 @@ void TestSettingsFiles::killedSavesLeaveOldOrNew() {
             if (name.startsWith(QStringLiteral(".iniIdPass.ini")))
                 QCOMPARE(int(QFileInfo(folders.dataFolder() + u'/' + name).permissions() & 0x0077),
                          0);
-        RemoveSaveLeftovers();
+        removeSaveLeftovers();
         // Nothing else is left either, whatever its name.
         const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
         QCOMPARE(QDir(folders.dataFolder()).entryList(all),
