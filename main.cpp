@@ -2,6 +2,7 @@
 // program's start-up steps, in their order.
 
 #include "AccountDialog.h"
+#include "CheckMail.h"
 #include "ControlPanel.h"
 #include "DataFiles.h"
 #include "KnownTlsServers.h"
@@ -9,15 +10,20 @@
 #include "ServerDialog.h"
 #include "ServerSettings.h"
 #include "SettingsDialog.h"
-#include "SharedSettings.h"
 #include "StartupCharacter.h"
 #include "WindowRegistry.h"
 #include "nMail.h"
 
 #include <QApplication>
-#include <QLineEdit>
 
 namespace {
+
+// The server settings in use: read at the start, replaced by the server dialog once it has saved
+// them, read by every mail check.
+ServerSettings& serversInUse() {
+    static ServerSettings servers;
+    return servers;
+}
 
 // First of all: one instance, and what an earlier one's crash left behind.
 bool claimThisDesktop() {
@@ -32,16 +38,17 @@ bool claimThisDesktop() {
 void afterCharacterPlaced() {
     // The hang-up flag lives in the settings dialog's check box, which this loads hidden.
     applyHangUpFlagTo(win<SettingsDialog>()->hangUpBox);
-    LoadServerSettings();
+    loadServerSettings(serversInUse());
 
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
     NMailSetTlsServerMemory(&knownTlsServers());
 
-    if (Pop3Server.isEmpty())
+    if (serversInUse().pop3Server.isEmpty())
         win<ServerDialog>()->Show();
+    // The account dialog's load reads the stored account; it stays loaded, hidden when complete.
     AccountDialog* account = win<AccountDialog>();
-    if (account->idEdit->text().isEmpty() || account->passwordEdit->text().isEmpty())
+    if (!account->hasAccount())
         account->Show();
 }
 
@@ -58,6 +65,8 @@ int main(int argc, char* argv[]) {
     // The program ends on its own terms, never because a window closed.
     app.setQuitOnLastWindowClosed(false);
 
+    ServerDialog::setSettingsInUse(&serversInUse());
+    ControlPanel::setMailCheck([] { checkMail(serversInUse()); });
     StartupCharacter::setStartupSteps({claimThisDesktop, afterCharacterPlaced});
     StartupCharacter* character = win<StartupCharacter>();
     QObject::connect(character, &StartupCharacter::doubleClicked, character,

@@ -9,8 +9,8 @@
 #include "MsgBox.h"
 #include "NewMailNotice.h"
 #include "ServerDialog.h"
+#include "ServerSettings.h"
 #include "SettingsDialog.h"
-#include "SharedSettings.h"
 #include "WindowRegistry.h"
 
 #include <QApplication>
@@ -47,7 +47,7 @@ void showError(BusyPointer& busy, const QString& text, int style) {
 
 } // namespace
 
-void checkMail() {
+void checkMail(const ServerSettings& servers) {
     // The window thread runs its events while the library waits; a second check must not nest.
     static bool running = false;
     if (running)
@@ -59,11 +59,11 @@ void checkMail() {
     QString buffers[4];
     qint32 count = 0;
 
-    if (!Pop3Server.isEmpty()) {
+    if (!servers.pop3Server.isEmpty()) {
         // The library's calls wait on the server; they run off the window thread so that the
         // characters keep answering (a right click ends the program) whatever the server does.
         qint32 handle = -1;
-        runInBackground([&, server = Pop3Server] {
+        runInBackground([&, server = servers.pop3Server] {
             handle = mail.connect(server);
             if (handle == -1)
                 mail.getMessage(buffers[0]);
@@ -76,14 +76,15 @@ void checkMail() {
             // The account lives for this check only.
             const QString id = readAccountValue(QStringLiteral("NAME"));
             const QString pass = readAccountValue(QStringLiteral("NAME2"));
+            // What was typed into the account dialog without saving gives way to the stored
+            // account.
             AccountDialog* account = win<AccountDialog>();
-            account->idEdit->setText(id);
-            account->passwordEdit->setText(pass);
+            account->showAccount(id, pass);
             if (pass.isEmpty() || id.isEmpty()) {
                 account->Show();
                 runInBackground([&] { mail.close(handle); });
             } else {
-                const qint32 apop = ApopFlag != 0 ? -1 : 0;
+                const qint32 apop = servers.apopFlag != 0 ? -1 : 0;
                 runInBackground([&, id, pass] {
                     count = mail.authenticate(handle, id, pass, apop);
                     for (qint32 n = 1; n <= count; ++n) {

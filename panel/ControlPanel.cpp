@@ -1,6 +1,5 @@
 #include "ControlPanel.h"
 
-#include "CheckMail.h"
 #include "Companion.h"
 #include "DialUp.h"
 #include "DialogLook.h"
@@ -28,7 +27,16 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, float l, float 
     return b;
 }
 
+std::function<void()>& mailCheck() {
+    static std::function<void()> check;
+    return check;
+}
+
 } // namespace
+
+void ControlPanel::setMailCheck(std::function<void()> check) {
+    mailCheck() = std::move(check);
+}
 
 ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("モコポン"), 2370, 225);
@@ -111,7 +119,8 @@ void ControlPanel::bark() {
 }
 
 void ControlPanel::checkMail() {
-    ::checkMail();
+    if (mailCheck())
+        mailCheck()();
 }
 
 void ControlPanel::openSettings() {

@@ -4,6 +4,8 @@
 
 #include "ProgramWindow.h"
 
+#include <functional>
+
 class QPushButton;
 class QTimer;
 
@@ -11,6 +13,9 @@ class ControlPanel : public ProgramWindow {
     Q_OBJECT
   public:
     explicit ControlPanel(QWidget* parent = nullptr);
+
+    // What 受信 runs; main.cpp hands over the mail check with the settings it needs.
+    static void setMailCheck(std::function<void()> check);
 
     QPushButton* barkButton = nullptr;     // 吠える
     QPushButton* checkButton = nullptr;    // 受信

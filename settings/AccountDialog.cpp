@@ -5,7 +5,6 @@
 #include "ErrorMessages.h"
 #include "PasswordStarStyle.h"
 #include "ProfileFile.h"
-#include "SharedSettings.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -69,8 +68,17 @@ AccountDialog::AccountDialog(QWidget* parent) : ProgramWindow(parent) {
 }
 
 void AccountDialog::onLoad() {
-    idEdit->setText(readAccountValue(QStringLiteral("NAME")));
-    passwordEdit->setText(readAccountValue(QStringLiteral("NAME2")));
+    showAccount(readAccountValue(QStringLiteral("NAME")),
+                readAccountValue(QStringLiteral("NAME2")));
+}
+
+void AccountDialog::showAccount(const QString& id, const QString& password) {
+    idEdit->setText(id);
+    passwordEdit->setText(password);
+}
+
+bool AccountDialog::hasAccount() const {
+    return !idEdit->text().isEmpty() && !passwordEdit->text().isEmpty();
 }
 
 void AccountDialog::accept() {
@@ -86,8 +94,6 @@ void AccountDialog::accept() {
             return;
         }
     }
-    UserId = idEdit->text();
-    UserPass = passwordEdit->text();
     switch (writeAccount(save, idEdit->text(), passwordEdit->text())) {
     case ProfileFile::WriteStatus::Written:
     case ProfileFile::WriteStatus::Unencodable:

@@ -15,6 +15,10 @@ class AccountDialog : public ProgramWindow {
     explicit AccountDialog(QWidget* parent = nullptr);
 
     void onLoad() override;
+    // Puts an account into the boxes, in place of what they hold.
+    void showAccount(const QString& id, const QString& password);
+    // Both the id and the password are there.
+    bool hasAccount() const;
     void accept();
     void cancel();
 

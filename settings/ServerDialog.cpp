@@ -4,7 +4,6 @@
 #include "ErrorMessages.h"
 #include "ProfileFile.h"
 #include "ServerSettings.h"
-#include "SharedSettings.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -16,7 +15,18 @@
 using DialogLook::place;
 
 namespace {
+
 constexpr quint32 kBlue = 0x00FF0000;
+
+ServerSettings*& settingsInUse() {
+    static ServerSettings* settings = nullptr;
+    return settings;
+}
+
+} // namespace
+
+void ServerDialog::setSettingsInUse(ServerSettings* settings) {
+    settingsInUse() = settings;
 }
 
 ServerDialog::ServerDialog(QWidget* parent) : ProgramWindow(parent) {
@@ -86,15 +96,16 @@ ServerDialog::ServerDialog(QWidget* parent) : ProgramWindow(parent) {
 void ServerDialog::onLoad() {
     centreOnScreen();
     makeTopmost(true);
-    smtpEdit->setText(SmtpServer);
-    pop3Edit->setText(Pop3Server);
-    mailEdit->setText(MailAddress);
+    const ServerSettings shown = settingsInUse() ? *settingsInUse() : ServerSettings();
+    smtpEdit->setText(shown.smtpServer);
+    pop3Edit->setText(shown.pop3Server);
+    mailEdit->setText(shown.mailAddress);
     // A hand-edited flag outside 0 to 2 still means APOP: the box shows it ticked.
-    if (ApopFlag == 2) {
+    if (shown.apopFlag == 2) {
         apopBox->setTristate(true);
         apopBox->setCheckState(Qt::PartiallyChecked);
     } else {
-        apopBox->setCheckState(ApopFlag != 0 ? Qt::Checked : Qt::Unchecked);
+        apopBox->setCheckState(shown.apopFlag != 0 ? Qt::Checked : Qt::Unchecked);
     }
 }
 
@@ -110,37 +121,32 @@ void ServerDialog::save() {
         ErrorMessages::show(ErrorMessages::unencodable(bad));
         return;
     }
-    // The new values are in use only once they are saved, so that 中止 after a failed save
-    // leaves those of before.
-    const QString oldSmtp = SmtpServer;
-    const QString oldPop3 = Pop3Server;
-    const QString oldMail = MailAddress;
-    const qint16 oldApop = ApopFlag;
-    SmtpServer = smtpEdit->text();
-    Pop3Server = pop3Edit->text();
-    MailAddress = mailEdit->text();
+    ServerSettings edited;
+    edited.smtpServer = smtpEdit->text();
+    edited.pop3Server = pop3Edit->text();
+    edited.mailAddress = mailEdit->text();
     switch (apopBox->checkState()) {
     case Qt::Unchecked:
-        ApopFlag = 0;
+        edited.apopFlag = 0;
         break;
     case Qt::Checked:
-        ApopFlag = 1;
+        edited.apopFlag = 1;
         break;
     case Qt::PartiallyChecked:
-        ApopFlag = 2;
+        edited.apopFlag = 2;
         break;
     }
-    if (SaveServerSettings() != SaveResult::Saved) {
-        SmtpServer = oldSmtp;
-        Pop3Server = oldPop3;
-        MailAddress = oldMail;
-        ApopFlag = oldApop;
+    // The new values are in use only once they are saved, so that 中止 after a failed save
+    // leaves those of before.
+    if (saveServerSettings(edited) != SaveResult::Saved) {
         // The dialog stays open, with what was typed, to try again.
         ErrorMessages::show(ErrorMessages::notWritten(
             QStringLiteral("サーバーの設定"),
             QDir::current().absoluteFilePath(QString::fromLatin1(kServerSettingsFile))));
         return;
     }
+    if (settingsInUse())
+        *settingsInUse() = edited;
     Unload();
 }
 

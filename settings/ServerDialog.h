@@ -4,6 +4,8 @@
 
 #include "ProgramWindow.h"
 
+struct ServerSettings;
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -13,6 +15,10 @@ class ServerDialog : public ProgramWindow {
     Q_OBJECT
   public:
     explicit ServerDialog(QWidget* parent = nullptr);
+
+    // The server settings in use, which every load shows and a successful 設定 replaces; main.cpp
+    // hands over the program's. Without them the dialog shows empty boxes and only saves the file.
+    static void setSettingsInUse(ServerSettings* settings);
 
     void onLoad() override;
     void save();

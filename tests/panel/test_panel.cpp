@@ -12,8 +12,8 @@
 #include "Program.h"
 #include "ProgramState.h"
 #include "ServerDialog.h"
+#include "ServerSettings.h"
 #include "SettingsDialog.h"
-#include "SharedSettings.h"
 #include "StartupCharacter.h"
 #include "WindowRegistry.h"
 
@@ -81,6 +81,7 @@ class TestPanel : public QObject {
     QTemporaryDir program;
     QTemporaryDir work;
     FakeMail mail;
+    ServerSettings servers;
     QList<Box> boxes;
     int answer = MsgBoxResult::Ok;
 
@@ -120,8 +121,8 @@ class TestPanel : public QObject {
         mail = FakeMail();
         boxes.clear();
         answer = MsgBoxResult::Ok;
-        Pop3Server = QStringLiteral("pop.example");
-        ApopFlag = 0;
+        servers = ServerSettings();
+        servers.pop3Server = QStringLiteral("pop.example");
         writeAccount("user", "secret");
     }
 
@@ -253,7 +254,7 @@ class TestPanel : public QObject {
     void checkWithMail() {
         mail.count = 3;
         win<ControlPanel>();
-        checkMail();
+        checkMail(servers);
         QCOMPARE(mail.calls, (QStringList{"connect pop.example", "auth 7 user secret 0", "status 1",
                                           "size 1", "mail 1", "status 2", "size 2", "mail 2",
                                           "status 3", "size 3", "mail 3", "close 7"}));
@@ -268,7 +269,7 @@ class TestPanel : public QObject {
 
         // A second check reuses the open notice.
         mail.count = 0;
-        checkMail();
+        checkMail(servers);
         QCOMPARE(win<NewMailNotice>(), notice);
         QCOMPARE(notice->countText->text(), QStringLiteral("0"));
         QCOMPARE(notice->messageText->text(), QStringLiteral("新着メールはありませんでした。"));
@@ -279,15 +280,15 @@ class TestPanel : public QObject {
     }
 
     void apopFlagAnyNonZero() {
-        ApopFlag = 2;
-        checkMail();
+        servers.apopFlag = 2;
+        checkMail(servers);
         QCOMPARE(mail.calls.value(1), QStringLiteral("auth 7 user secret -1"));
     }
 
     void failedLoginShowsTheLibraryText() {
         mail.count = -3;
         mail.failure = QStringLiteral("認証に失敗しました") + QChar(0) + QStringLiteral("junk");
-        checkMail();
+        checkMail(servers);
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].text, QStringLiteral("認証に失敗しました"));
         QCOMPARE(boxes[0].style, 0);
@@ -301,7 +302,7 @@ class TestPanel : public QObject {
     void unreachableServerIsAnErrorNotAnEmptyMailbox() {
         mail.handle = -1;
         mail.failure = QStringLiteral("サーバー pop.example に接続できませんでした。");
-        checkMail();
+        checkMail(servers);
         QCOMPARE(mail.calls, QStringList{"connect pop.example"});
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
@@ -311,7 +312,7 @@ class TestPanel : public QObject {
 
     void incompleteAccountOpensTheDialog() {
         writeAccount("user", "");
-        checkMail();
+        checkMail(servers);
         QCOMPARE(mail.calls, (QStringList{"connect pop.example", "close 7"}));
         QVERIFY(win<AccountDialog>()->isVisible());
         QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("user"));
@@ -319,9 +320,9 @@ class TestPanel : public QObject {
     }
 
     void noServerOpensTheServerDialog() {
-        Pop3Server.clear();
+        servers.pop3Server.clear();
         WindowRegistry::unload<ServerDialog>();
-        checkMail();
+        checkMail(servers);
         QVERIFY(mail.calls.isEmpty());
         QVERIFY(win<ServerDialog>()->isVisible());
         QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
@@ -353,7 +354,7 @@ class TestPanel : public QObject {
     void hangUpFlagIsReadFromTheBox() {
         // The flag loads the settings dialog hidden again when a check needs it.
         WindowRegistry::unload<SettingsDialog>();
-        checkMail();
+        checkMail(servers);
         QVERIFY(WindowRegistry::isLoaded<SettingsDialog>());
         QVERIFY(!win<SettingsDialog>()->isVisible());
     }

@@ -8,7 +8,6 @@
 #include "ServerDialog.h"
 #include "ServerSettings.h"
 #include "SettingsDialog.h"
-#include "SharedSettings.h"
 #include "TestFolders.h"
 #include "WindowRegistry.h"
 
@@ -95,6 +94,8 @@ class TestSettingsDialogs : public QObject {
 
     std::unique_ptr<TestFolders> m_folders;
     QList<Shown> m_shown;
+    // The server settings in use, as main.cpp hands the program's to the server dialog.
+    ServerSettings m_inUse;
 };
 
 void TestSettingsDialogs::init() {
@@ -103,8 +104,8 @@ void TestSettingsDialogs::init() {
         m_shown.append({text, style, title});
         return MsgBoxResult::Ok;
     });
-    SmtpServer = Pop3Server = MailAddress = UserId = UserPass = QString();
-    ApopFlag = 0;
+    m_inUse = ServerSettings();
+    ServerDialog::setSettingsInUse(&m_inUse);
     useFolders(true);
 }
 
@@ -112,6 +113,7 @@ void TestSettingsDialogs::cleanup() {
     unloadAll();
     m_folders.reset();
     setMsgBoxHandler({});
+    ServerDialog::setSettingsInUse(nullptr);
 }
 
 void TestSettingsDialogs::useFolders(bool withDataFolder) {
@@ -162,21 +164,20 @@ void TestSettingsDialogs::accountKeys_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("key");
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("userId");
 
     const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
     QTest::newRow("Enter in the id box saves")
         << true << "idEdit" << int(Qt::Key_Return)
-        << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n") << "new";
+        << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n");
     QTest::newRow("keypad Enter on the save box")
         << true << "saveBox" << int(Qt::Key_Enter)
-        << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n") << "new";
+        << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n");
     QTest::newRow("box clear: NAME3 alone")
         << false << "passwordEdit" << int(Qt::Key_Return)
-        << QByteArray("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=0\r\n") << "new";
+        << QByteArray("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=0\r\n");
     QTest::newRow("Enter on a focused Cancel")
-        << true << "cancelButton" << int(Qt::Key_Return) << before << "";
-    QTest::newRow("Esc stores nothing") << true << "idEdit" << int(Qt::Key_Escape) << before << "";
+        << true << "cancelButton" << int(Qt::Key_Return) << before;
+    QTest::newRow("Esc stores nothing") << true << "idEdit" << int(Qt::Key_Escape) << before;
 }
 
 void TestSettingsDialogs::accountKeys() {
@@ -184,7 +185,6 @@ void TestSettingsDialogs::accountKeys() {
     QFETCH(QString, target);
     QFETCH(int, key);
     QFETCH(QByteArray, file);
-    QFETCH(QString, userId);
     const QString path = m_folders->dataFile("iniIdPass.ini");
     TestFolders::write(path, "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
 
@@ -200,7 +200,6 @@ void TestSettingsDialogs::accountKeys() {
 
     QVERIFY(!WindowRegistry::isLoaded<AccountDialog>());
     QCOMPARE(TestFolders::read(path), file);
-    QCOMPARE(UserId, userId);
     QVERIFY(m_shown.isEmpty());
 }
 
@@ -219,7 +218,6 @@ void TestSettingsDialogs::accountUnencodable() {
     QVERIFY(!m_shown[0].text.contains(QStringLiteral("Password")));
     QVERIFY(WindowRegistry::isLoaded<AccountDialog>());
     QVERIFY(!QFile::exists(path));
-    QCOMPARE(UserId, QString());
 }
 
 void TestSettingsDialogs::accountUnwritable_data() {
@@ -263,8 +261,6 @@ void TestSettingsDialogs::accountUnwritable() {
     QCOMPARE(WindowRegistry::isLoaded<AccountDialog>(), stillOpen);
     if (stillOpen)
         QCOMPARE(f->idEdit->text(), QStringLiteral("a new and longer user id"));
-    QCOMPARE(UserId, QStringLiteral("a new and longer user id"));
-    QCOMPARE(UserPass, QStringLiteral("newpw"));
     QCOMPARE(TestFolders::read(path), before);
 }
 
@@ -295,8 +291,6 @@ void TestSettingsDialogs::accountMissingDataFolder() {
     }
     QVERIFY(!WindowRegistry::isLoaded<AccountDialog>());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
-    QCOMPARE(UserId, QStringLiteral("u"));
-    QCOMPARE(UserPass, QStringLiteral("p"));
 }
 
 void TestSettingsDialogs::serverLoad_data() {
@@ -312,17 +306,17 @@ void TestSettingsDialogs::serverLoad_data() {
 void TestSettingsDialogs::serverLoad() {
     QFETCH(int, flag);
     QFETCH(int, state);
-    SmtpServer = QStringLiteral("smtp.example.jp");
-    Pop3Server = QStringLiteral("pop.example.jp");
-    MailAddress = QStringLiteral("me@example.jp");
-    ApopFlag = qint16(flag);
+    m_inUse = {.smtpServer = QStringLiteral("smtp.example.jp"),
+               .pop3Server = QStringLiteral("pop.example.jp"),
+               .mailAddress = QStringLiteral("me@example.jp"),
+               .apopFlag = qint16(flag)};
     ServerDialog* f = win<ServerDialog>();
     QVERIFY(f->isVisible());
     QVERIFY(f->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(f->windowTitle(), QStringLiteral("サーバー"));
-    QCOMPARE(f->smtpEdit->text(), SmtpServer);
-    QCOMPARE(f->pop3Edit->text(), Pop3Server);
-    QCOMPARE(f->mailEdit->text(), MailAddress);
+    QCOMPARE(f->smtpEdit->text(), m_inUse.smtpServer);
+    QCOMPARE(f->pop3Edit->text(), m_inUse.pop3Server);
+    QCOMPARE(f->mailEdit->text(), m_inUse.mailAddress);
     QCOMPARE(int(f->apopBox->checkState()), state);
 }
 
@@ -353,7 +347,7 @@ void TestSettingsDialogs::serverKeys() {
     QTest::keyClick(w, Qt::Key(key));
     QCOMPARE(WindowRegistry::isLoaded<ServerDialog>(), stillOpen);
     QCOMPARE(QFile::exists(m_folders->workFile("vbmail.ini")), saved);
-    QCOMPARE(Pop3Server, saved ? QStringLiteral("pop.example.jp") : QString());
+    QCOMPARE(m_inUse.pop3Server, saved ? QStringLiteral("pop.example.jp") : QString());
 }
 
 void TestSettingsDialogs::serverSave_data() {
@@ -382,7 +376,7 @@ void TestSettingsDialogs::serverSave() {
     QFETCH(QStringList, fields);
     QFETCH(int, boxState);
     QFETCH(QByteArray, file);
-    ApopFlag = qint16(flagBefore);
+    m_inUse.apopFlag = qint16(flagBefore);
     ServerDialog* f = win<ServerDialog>();
     f->smtpEdit->setText(fields[0]);
     f->pop3Edit->setText(fields[1]);
@@ -393,13 +387,13 @@ void TestSettingsDialogs::serverSave() {
     QVERIFY(m_shown.isEmpty());
     QVERIFY(!WindowRegistry::isLoaded<ServerDialog>());
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), file);
-    QCOMPARE(SmtpServer, fields[0]);
-    QCOMPARE(Pop3Server, fields[1]);
-    QCOMPARE(MailAddress, fields[2]);
+    QCOMPARE(m_inUse.smtpServer, fields[0]);
+    QCOMPARE(m_inUse.pop3Server, fields[1]);
+    QCOMPARE(m_inUse.mailAddress, fields[2]);
 }
 
 void TestSettingsDialogs::serverGreyedBoxLeavesGrey() {
-    ApopFlag = 2;
+    m_inUse.apopFlag = 2;
     ServerDialog* f = win<ServerDialog>();
     QList<Qt::CheckState> states;
     for (int i = 0; i < 3; ++i) {
@@ -423,8 +417,7 @@ void TestSettingsDialogs::serverUnencodable() {
     QVERIFY(!m_shown[0].text.contains(QStringLiteral("SMTP")));
     QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
     QVERIFY(!QFile::exists(m_folders->workFile("vbmail.ini")));
-    QCOMPARE(Pop3Server, QString());
-    QCOMPARE(SmtpServer, QString());
+    QCOMPARE(m_inUse, ServerSettings());
 }
 
 void TestSettingsDialogs::serverUnwritable() {
@@ -459,11 +452,12 @@ void TestSettingsDialogs::serverAfterFailedSave() {
     const QString path = m_folders->workFile("vbmail.ini");
     const QByteArray before("SMTP=old-smtp\r\nPOP3=old-pop3\r\nMAIL=old-mail\r\nAPOP=0\r\n");
     TestFolders::write(path, before);
-    LoadServerSettings();
+    loadServerSettings(m_inUse);
     const QStringList oldValues{"old-smtp", "old-pop3", "old-mail", "0"};
     const QStringList newValues{"new-smtp", "new-pop3", "new-mail", "1"};
-    auto inUse = [] {
-        return QStringList{SmtpServer, Pop3Server, MailAddress, QString::number(ApopFlag)};
+    auto inUse = [this] {
+        return QStringList{m_inUse.smtpServer, m_inUse.pop3Server, m_inUse.mailAddress,
+                           QString::number(m_inUse.apopFlag)};
     };
 
     ServerDialog* f = win<ServerDialog>();
@@ -673,10 +667,10 @@ void TestSettingsDialogs::screenshots() {
                        "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田太郎")) +
                            "\r\nNAME2=secret\r\n");
     TestFolders::write(m_folders->dataFile("ini.ini"), "[EXEINI]\r\nNUMBER=1\r\n");
-    SmtpServer = QStringLiteral("smtp.example.jp");
-    Pop3Server = QStringLiteral("pop.example.jp");
-    MailAddress = QStringLiteral("taro@example.jp");
-    ApopFlag = 1;
+    m_inUse = {.smtpServer = QStringLiteral("smtp.example.jp"),
+               .pop3Server = QStringLiteral("pop.example.jp"),
+               .mailAddress = QStringLiteral("taro@example.jp"),
+               .apopFlag = 1};
     QList<QPair<QString, QWidget*>> forms{{"AccountDialog", win<AccountDialog>()},
                                           {"ServerDialog", win<ServerDialog>()},
                                           {"SettingsDialog", win<SettingsDialog>()}};

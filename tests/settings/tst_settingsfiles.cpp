@@ -7,7 +7,6 @@
 #include "SafeFile.h"
 #include "SaveLoop.h"
 #include "ServerSettings.h"
-#include "SharedSettings.h"
 #include "TestFolders.h"
 
 #include <QFileInfo>
@@ -25,11 +24,12 @@ QByteArray sjis(const QString& text) {
     return Cp932::encode(text).value_or("<unencodable>");
 }
 
-void resetShared() {
-    SmtpServer = QStringLiteral("old-smtp");
-    Pop3Server = QStringLiteral("old-pop3");
-    MailAddress = QStringLiteral("old-mail");
-    ApopFlag = 7;
+// Settings that a load must replace line by line, or keep.
+ServerSettings oldSettings() {
+    return {.smtpServer = QStringLiteral("old-smtp"),
+            .pop3Server = QStringLiteral("old-pop3"),
+            .mailAddress = QStringLiteral("old-mail"),
+            .apopFlag = 7};
 }
 
 // Is there anything at path, a dangling link included?
@@ -419,19 +419,14 @@ void TestSettingsFiles::serverSave() {
     TestFolders folders;
     TestFolders::write(folders.workFile("vbmail.ini"),
                        "an old, much longer file\r\n" + QByteArray(500, 'x'));
-    SmtpServer = smtp;
-    Pop3Server = pop3;
-    MailAddress = mail;
-    ApopFlag = qint16(apop);
-    QCOMPARE(SaveServerSettings(), SaveResult::Saved);
+    const ServerSettings saved{
+        .smtpServer = smtp, .pop3Server = pop3, .mailAddress = mail, .apopFlag = qint16(apop)};
+    QCOMPARE(saveServerSettings(saved), SaveResult::Saved);
     QCOMPARE(TestFolders::read(folders.workFile("vbmail.ini")), file);
 
-    resetShared();
-    LoadServerSettings();
-    QCOMPARE(SmtpServer, smtp);
-    QCOMPARE(Pop3Server, pop3);
-    QCOMPARE(MailAddress, mail);
-    QCOMPARE(int(ApopFlag), apop);
+    ServerSettings loaded = oldSettings();
+    loadServerSettings(loaded);
+    QCOMPARE(loaded, saved);
 }
 
 void TestSettingsFiles::serverSaveRefusesUnencodable() {
@@ -439,9 +434,9 @@ void TestSettingsFiles::serverSaveRefusesUnencodable() {
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(folders.workFile("vbmail.ini"), before);
     for (const QString& bad : {QStringLiteral("pop😀"), QStringLiteral("pop\r\nAPOP=1")}) {
-        resetShared();
-        Pop3Server = bad;
-        QCOMPARE(SaveServerSettings(), SaveResult::Unencodable);
+        ServerSettings settings = oldSettings();
+        settings.pop3Server = bad;
+        QCOMPARE(saveServerSettings(settings), SaveResult::Unencodable);
         QCOMPARE(TestFolders::read(folders.workFile("vbmail.ini")), before);
     }
 }
@@ -450,10 +445,9 @@ void TestSettingsFiles::serverSaveFailureKeepsOldFile() {
     TestFolders folders;
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(folders.workFile("vbmail.ini"), before);
-    resetShared();
     {
         FullDisk full;
-        QCOMPARE(SaveServerSettings(), SaveResult::Failed);
+        QCOMPARE(saveServerSettings(oldSettings()), SaveResult::Failed);
     }
     QCOMPARE(TestFolders::read(folders.workFile("vbmail.ini")), before);
 }
@@ -521,12 +515,12 @@ void TestSettingsFiles::serverLoad() {
     TestFolders folders;
     if (file != "-")
         TestFolders::write(folders.workFile("vbmail.ini"), file);
-    resetShared();
-    LoadServerSettings();
-    QCOMPARE(SmtpServer, smtp);
-    QCOMPARE(Pop3Server, pop3);
-    QCOMPARE(MailAddress, mail);
-    QCOMPARE(int(ApopFlag), apop);
+    ServerSettings loaded = oldSettings();
+    loadServerSettings(loaded);
+    QCOMPARE(loaded.smtpServer, smtp);
+    QCOMPARE(loaded.pop3Server, pop3);
+    QCOMPARE(loaded.mailAddress, mail);
+    QCOMPARE(int(loaded.apopFlag), apop);
 }
 
 void TestSettingsFiles::apopNumber_data() {
@@ -655,9 +649,9 @@ void TestSettingsFiles::hostileFilesReadAsMissing() {
     t.start();
     QString got;
     if (server) {
-        resetShared();
-        LoadServerSettings();
-        got = Pop3Server;
+        ServerSettings loaded = oldSettings();
+        loadServerSettings(loaded);
+        got = loaded.pop3Server;
     } else if (file == "iniIdPass.ini") {
         got = readAccountValue(QStringLiteral("NAME"));
     } else {
