@@ -36,8 +36,8 @@ bool claimThisDesktop() {
 
 // Settings, the mail library, and on a first start the dialogs that ask for what is missing.
 void afterCharacterPlaced() {
-    // The hang-up flag lives in the settings dialog's check box, which this loads hidden.
-    applyHangUpFlagTo(win<SettingsDialog>()->hangUpBox);
+    // The hang-up flag lives in the settings dialog's check box: its load, hidden, reads the flag.
+    win<SettingsDialog>();
     loadServerSettings(serversInUse());
 
     NMailInitializeWinSock();

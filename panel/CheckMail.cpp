@@ -14,7 +14,6 @@
 #include "WindowRegistry.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QLineEdit>
 
 namespace {
@@ -118,7 +117,7 @@ void checkMail(const ServerSettings& servers) {
         win<ControlPanel>()->bark();
     }
 
-    if (win<SettingsDialog>()->hangUpBox->isChecked())
+    if (SettingsDialog::hangsUpAfterCheck())
         win<ControlPanel>()->hangUp();
     running = false;
 }

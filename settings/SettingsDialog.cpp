@@ -50,6 +50,13 @@ SettingsDialog::SettingsDialog(QWidget* parent) : ProgramWindow(parent) {
     hangUpBox->setFocus();
 }
 
+bool SettingsDialog::hangsUpAfterCheck() {
+    if (const SettingsDialog* dialog = WindowRegistry::loaded<SettingsDialog>())
+        return dialog->hangUpBox->isChecked();
+    // A load's box starts clear, and only a stored 1 ticks it.
+    return readHangUpFlag() == 1;
+}
+
 void SettingsDialog::onLoad() {
     applyHangUpFlagTo(hangUpBox);
 }

@@ -13,6 +13,10 @@ class SettingsDialog : public ProgramWindow {
   public:
     explicit SettingsDialog(QWidget* parent = nullptr);
 
+    // Whether a mail check hangs up after it: the box of the loaded dialog, or else what a load
+    // would show. Loads nothing.
+    static bool hangsUpAfterCheck();
+
     void onLoad() override;
     void onUnload() override;
     void editAccount();

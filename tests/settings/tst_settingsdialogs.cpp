@@ -76,6 +76,8 @@ class TestSettingsDialogs : public QObject {
 
     void settingsLoad_data();
     void settingsLoad();
+    void hangUpAfterCheck_data();
+    void hangUpAfterCheck();
     void hangUpFlagAtStartUp_data();
     void hangUpFlagAtStartUp();
     void settingsUnloadStores_data();
@@ -513,6 +515,28 @@ void TestSettingsDialogs::settingsLoad() {
     QVERIFY(!f->isVisible());
     QCOMPARE(f->windowTitle(), QStringLiteral("設定"));
     QCOMPARE(f->hangUpBox->isChecked(), ticked);
+}
+
+void TestSettingsDialogs::hangUpAfterCheck_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("no file") << QByteArray();
+    QTest::newRow("1") << QByteArray("[EXEINI]\r\nNUMBER=1\r\n");
+    QTest::newRow("0") << QByteArray("[EXEINI]\r\nNUMBER=0\r\n");
+    QTest::newRow("2") << QByteArray("[EXEINI]\r\nNUMBER=2\r\n");
+}
+
+// The check reads the flag without loading the dialog, and gets what a load would show; once the
+// dialog is loaded, its box counts, whatever the file says.
+void TestSettingsDialogs::hangUpAfterCheck() {
+    QFETCH(QByteArray, file);
+    if (!file.isEmpty())
+        TestFolders::write(m_folders->dataFile("ini.ini"), file);
+    const bool unloaded = SettingsDialog::hangsUpAfterCheck();
+    QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
+    SettingsDialog* f = win<SettingsDialog>();
+    QCOMPARE(unloaded, f->hangUpBox->isChecked());
+    f->hangUpBox->setChecked(!unloaded);
+    QCOMPARE(SettingsDialog::hangsUpAfterCheck(), !unloaded);
 }
 
 void TestSettingsDialogs::hangUpFlagAtStartUp_data() {
