@@ -12,6 +12,7 @@
 #include <QMutex>
 #include <QSet>
 #include <QTest>
+#include <ctime>
 
 using Fault = ScriptedPop3Server::Fault;
 Q_DECLARE_METATYPE(ScriptedPop3Server::Script)
@@ -76,13 +77,19 @@ class RecordedTlsMemory : public TlsServerMemory {
 };
 
 // Best of three, in ms: the machine is shared, and the least time is the decoder's own.
+// Milliseconds of this thread's own CPU time, best of five: other processes on a loaded machine
+// neither add to it nor make the small case look faster than the large one.
 double decodeMs(const QByteArray& value) {
+    const auto cpuNs = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return double(ts.tv_sec) * 1e9 + double(ts.tv_nsec);
+    };
     double best = 1e9;
-    for (int i = 0; i < 3; ++i) {
-        QElapsedTimer t;
-        t.start();
+    for (int i = 0; i < 5; ++i) {
+        const double start = cpuNs();
         const QString text = MailHeader::decodeWords(value);
-        best = qMin(best, t.nsecsElapsed() / 1e6);
+        best = qMin(best, (cpuNs() - start) / 1e6);
         if (text.isEmpty() && !value.isEmpty())
             return -1;
     }
