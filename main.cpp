@@ -7,6 +7,7 @@
 #include "DataFiles.h"
 #include "KnownTlsServers.h"
 #include "Program.h"
+#include "ProgramFolders.h"
 #include "ServerDialog.h"
 #include "ServerSettings.h"
 #include "SettingsDialog.h"
@@ -25,10 +26,13 @@ ServerSettings& serversInUse() {
     return servers;
 }
 
-// First of all: one instance, and what an earlier one's crash left behind.
+// First of all: one instance, the folders an installed copy keeps its files in, and what an
+// earlier instance's crash left behind.
 bool claimThisDesktop() {
     if (Program::anotherInstanceRunning())
         return false;
+    // A folder that cannot be made shows when a save into it fails.
+    ProgramFolders::createOwnFolders();
     // Only the instance that holds the lock may clean up: no save of another one is under way.
     removeSaveLeftovers();
     return true;

@@ -3,6 +3,7 @@
 #include "EffectSound.h"
 #include "MsgBox.h"
 #include "Program.h"
+#include "ProgramFolders.h"
 #include "ProgramState.h"
 #include "TaskbarHint.h"
 #include "Tick.h"
@@ -135,9 +136,9 @@ void CharacterWindow::onMouseDown(int button) {
 
 void CharacterWindow::playSound() {
     EffectSound::stop();
-    const qint32 result = EffectSound::play(Program::folder() + QStringLiteral("/Sound/Kouka.wav"),
-                                            synchronousBox->isChecked(), loopBox->isChecked(),
-                                            inMemoryBox->isChecked(), false);
+    const qint32 result = EffectSound::play(
+        ProgramFolders::resources() + QStringLiteral("/Sound/Kouka.wav"),
+        synchronousBox->isChecked(), loopBox->isChecked(), inMemoryBox->isChecked(), false);
     if (result != 0)
         MsgBox(EffectSound::message(result), MsgBoxStyle::Critical, QStringLiteral("エラー"));
 }

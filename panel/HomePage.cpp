@@ -1,11 +1,11 @@
 #include "HomePage.h"
 
-#include "Program.h"
+#include "ProgramFolders.h"
 
 #include <QDesktopServices>
 
 QUrl homePageUrl() {
-    return QUrl::fromLocalFile(Program::folder() + QStringLiteral("/hp/index.html"));
+    return QUrl::fromLocalFile(ProgramFolders::resources() + QStringLiteral("/hp/index.html"));
 }
 
 bool openHomePage() {

@@ -1,6 +1,6 @@
 #include "KnownTlsServers.h"
 
-#include "Program.h"
+#include "ProgramFolders.h"
 #include "SafeFile.h"
 
 #include <QDir>
@@ -18,8 +18,8 @@ QString key(const QString& host, quint16 port) {
 } // namespace
 
 KnownTlsServers& knownTlsServers() {
-    static KnownTlsServers servers(Program::folder() +
-                                   QStringLiteral("/★MailData/stls-servers.txt"));
+    static KnownTlsServers servers(ProgramFolders::mailData() +
+                                   QStringLiteral("/stls-servers.txt"));
     return servers;
 }
 

@@ -1,17 +1,16 @@
 #include "DataFiles.h"
 
-#include "Program.h"
+#include "ProgramFolders.h"
 #include "SafeFile.h"
 
 #include <QCheckBox>
-#include <QDir>
 
 namespace {
 const QString kSection = QStringLiteral("EXEINI");
 }
 
 QString dataFolderPath() {
-    return Program::folder() + QStringLiteral("/★MailData");
+    return ProgramFolders::mailData();
 }
 
 QString accountFilePath() {
@@ -24,7 +23,7 @@ QString hangUpFilePath() {
 
 void removeSaveLeftovers() {
     SafeFile::removeLeftovers(dataFolderPath());
-    SafeFile::removeLeftovers(QDir::currentPath());
+    SafeFile::removeLeftovers(ProgramFolders::serverSettings());
 }
 
 QString readAccountValue(const QString& key) {

@@ -1,8 +1,8 @@
 #pragma once
-// The two INI files in the data folder ★MailData of the program folder: the account file
-// (section EXEINI, keys NAME, NAME2, NAME3) and the hang-up setting file (EXEINI, NUMBER).
-// The data folder is never created: writes into a missing folder store nothing, and say so only
-// for a save the user asked for (the account dialog's OK with the save box ticked).
+// The two INI files in the data folder ★MailData (see ProgramFolders.h for where it is): the
+// account file (section EXEINI, keys NAME, NAME2, NAME3) and the hang-up setting file (EXEINI,
+// NUMBER). These files never create the data folder: writes into a missing folder store nothing,
+// and say so only for a save the user asked for (the account dialog's OK with the save box ticked).
 
 #include "ProfileFile.h"
 
@@ -14,8 +14,8 @@ QString dataFolderPath();
 QString accountFilePath();
 QString hangUpFilePath();
 
-// Deletes what saves cut short by a crash left behind, beside these files and vbmail.ini in the
-// working folder (see SafeFile.h); quiet, for the start-up.
+// Deletes what saves cut short by a crash left behind, beside these files and vbmail.ini (see
+// SafeFile.h); quiet, for the start-up.
 void removeSaveLeftovers();
 
 // The stored value of one key of the account file (at most 255 cp932 bytes), or "".

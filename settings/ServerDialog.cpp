@@ -6,7 +6,6 @@
 #include "ServerSettings.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -140,9 +139,8 @@ void ServerDialog::save() {
     // leaves those of before.
     if (saveServerSettings(edited) != SaveResult::Saved) {
         // The dialog stays open, with what was typed, to try again.
-        ErrorMessages::show(ErrorMessages::notWritten(
-            QStringLiteral("サーバーの設定"),
-            QDir::current().absoluteFilePath(QString::fromLatin1(kServerSettingsFile))));
+        ErrorMessages::show(
+            ErrorMessages::notWritten(QStringLiteral("サーバーの設定"), serverSettingsFilePath()));
         return;
     }
     if (settingsInUse())

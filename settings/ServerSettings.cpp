@@ -2,6 +2,7 @@
 
 #include "Cp932.h"
 #include "ProfileFile.h"
+#include "ProgramFolders.h"
 #include "SafeFile.h"
 
 #include <QStringList>
@@ -124,10 +125,13 @@ qint16 apopFlagFromText(const QString& text) {
     return flagFromNumber(std::strtod(number.constData(), nullptr));
 }
 
+QString serverSettingsFilePath() {
+    return ProgramFolders::serverSettings() + u'/' + QString::fromLatin1(kServerSettingsFile);
+}
+
 void loadServerSettings(ServerSettings& settings) {
     // Anything but a readable regular file counts as a missing one.
-    const SafeFile::Contents file =
-        SafeFile::readRegularFile(QString::fromLatin1(kServerSettingsFile));
+    const SafeFile::Contents file = SafeFile::readRegularFile(serverSettingsFilePath());
     if (file.found != SafeFile::Found::Read)
         return;
     const QStringList lines = fileLines(Cp932::decode(file.bytes));
@@ -156,7 +160,6 @@ SaveResult saveServerSettings(const ServerSettings& settings) {
     const std::optional<QByteArray> bytes = Cp932::encode(text);
     if (!bytes)
         return SaveResult::Unencodable;
-    return SafeFile::replaceFile(QString::fromLatin1(kServerSettingsFile), *bytes)
-               ? SaveResult::Saved
-               : SaveResult::Failed;
+    return SafeFile::replaceFile(serverSettingsFilePath(), *bytes) ? SaveResult::Saved
+                                                                   : SaveResult::Failed;
 }

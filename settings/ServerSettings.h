@@ -1,16 +1,17 @@
 #pragma once
 // Settings: the three settings files, the values they hold, and the three settings dialogs.
 //
-// Data flow: the start-up reads vbmail.ini (working directory) into the program's ServerSettings
-// (main.cpp holds them) and the hang-up flag (★MailData/ini.ini) into SettingsDialog's check box.
-// ServerDialog shows the server settings in use and replaces them once 設定 has saved them; the
-// mail check receives them. The account (★MailData/iniIdPass.ini) is read by AccountDialog's load
-// and by every mail check, for that check alone; AccountDialog writes it, SettingsDialog's unload
-// the hang-up flag. All three files are cp932 with CR LF line ends, as the Windows version writes
-// them.
+// Data flow (where the files are: ProgramFolders.h): the start-up reads vbmail.ini into the
+// program's ServerSettings (main.cpp holds them) and the hang-up flag (★MailData/ini.ini) into
+// SettingsDialog's check box. ServerDialog shows the server settings in use and replaces them once
+// 設定 has saved them; the mail check receives them. The account (★MailData/iniIdPass.ini) is read
+// by AccountDialog's load and by every mail check, for that check alone; AccountDialog writes it,
+// SettingsDialog's unload the hang-up flag. All three files are cp932 with CR LF line ends, as the
+// Windows version writes them.
 //
-// The server settings file vbmail.ini in the current working directory: four lines "SMTP=",
-// "POP3=", "MAIL=", "APOP=" with their values.
+// The server settings file vbmail.ini (in the working folder, or for an installed copy in its
+// settings folder: ProgramFolders.h): four lines "SMTP=", "POP3=", "MAIL=", "APOP=" with their
+// values, cp932, CR LF.
 
 #include <QString>
 #include <QtGlobal>
@@ -42,5 +43,6 @@ SaveResult saveServerSettings(const ServerSettings& settings);
 // fit 16 bits still means "use APOP" (1) instead of stopping the program.
 qint16 apopFlagFromText(const QString& text);
 
-// The file name, resolved against the working directory.
 inline constexpr const char* kServerSettingsFile = "vbmail.ini";
+// Where it is read and written.
+QString serverSettingsFilePath();

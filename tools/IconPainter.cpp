@@ -8,17 +8,23 @@
 #include <array>
 #include <vector>
 
-QImage IconPainter::paint() {
-    // Drawn at 4x and scaled down, which gives smooth edges at 32 x 32.
-    constexpr int kScale = 4;
-    QImage big(32 * kScale, 32 * kScale, QImage::Format_RGB32);
-    QPainter p(&big);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(kScale, kScale);
+namespace {
 
+// Icons are drawn at 4x their size and scaled down, which gives smooth edges.
+constexpr int kScale = 4;
+
+// The icon in a 32 x 32 square of units; rounded: the ground gets round corners on a clear
+// background, as icons in a menu have.
+void draw(QPainter& p, bool rounded) {
+    p.setRenderHint(QPainter::Antialiasing);
     QRadialGradient ground(QPointF(13, 11), 24);
     ground.setColorAt(0, QColor(255, 236, 120));
     ground.setColorAt(1, QColor(250, 196, 40));
+    if (rounded) {
+        QPainterPath tile;
+        tile.addRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+        p.setClipPath(tile);
+    }
     p.fillRect(QRectF(0, 0, 32, 32), ground);
 
     const QColor line(112, 72, 44);
@@ -65,10 +71,30 @@ QImage IconPainter::paint() {
     mouth.quadTo(c.x() - 1, c.y() + 5.6, c.x(), c.y() + 4.3);
     mouth.quadTo(c.x() + 1, c.y() + 5.6, c.x() + 2, c.y() + 4.6);
     p.drawPath(mouth);
+}
+
+} // namespace
+
+QImage IconPainter::paint() {
+    QImage big(32 * kScale, 32 * kScale, QImage::Format_RGB32);
+    QPainter p(&big);
+    p.scale(kScale, kScale);
+    draw(p, false);
     p.end();
 
     const QImage small = big.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return toPalette(small, 256);
+}
+
+QImage IconPainter::paintMenuIcon(int size) {
+    QImage big(size * kScale, size * kScale, QImage::Format_ARGB32_Premultiplied);
+    big.fill(Qt::transparent);
+    QPainter p(&big);
+    p.scale(size * kScale / 32.0, size * kScale / 32.0);
+    draw(p, true);
+    p.end();
+    return big.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .convertToFormat(QImage::Format_ARGB32);
 }
 
 QImage IconPainter::toPalette(const QImage& image, int maxColours) {

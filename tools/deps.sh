@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   # build
-  build-essential cmake pkg-config clang-format
+  build-essential cmake pkg-config clang-format dpkg-dev
   qt6-base-dev qt6-multimedia-dev libgl-dev libsndfile1-dev libxcb1-dev libxcb-shape0-dev
   # run: Japanese text, opening the home page, sound output
   fonts-noto-cjk xdg-utils pulseaudio
@@ -12,6 +12,8 @@ packages=(
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   dovecot-core dovecot-pop3d openssl curl
   pulseaudio-utils dbus
+  # tests: a headless Wayland session with XWayland; the installed menu entry's check
+  weston xwayland desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

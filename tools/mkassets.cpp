@@ -1,5 +1,6 @@
 // Writes the shipped artwork and sound into an assets folder:
-//   frames/A.png .. G.png, icon.png, hp/puppy.png, Sound/Kouka.wav
+//   frames/A.png .. G.png, icon.png, icons/hicolor/NxN/apps/mokopon.png, hp/puppy.png,
+//   Sound/Kouka.wav
 // and, with --previews DIR, preview sheets for looking at the artwork on dark and light desktops.
 
 #include "BarkSynth.h"
@@ -111,6 +112,14 @@ int main(int argc, char** argv) {
     const QImage icon = IconPainter::paint();
     ok = icon.save(assets.filePath(QStringLiteral("icon.png"))) && ok;
     std::printf("icon: %lld colours\n", static_cast<long long>(icon.colorCount()));
+    // The sizes menus and launchers ask the icon theme for; 48 is the one every theme must have.
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = QStringLiteral("icons/hicolor/%1x%1/apps").arg(size);
+        assets.mkpath(folder);
+        ok = IconPainter::paintMenuIcon(size).save(
+                 assets.filePath(folder + QStringLiteral("/mokopon.png"))) &&
+             ok;
+    }
 
     const QList<qint16> bark = BarkSynth::synthesize();
     ok = BarkSynth::writeWav(assets.filePath(QStringLiteral("Sound/Kouka.wav")), bark,

@@ -1,13 +1,21 @@
-// The wait, twips rounding and the window registry's load/unload rules.
+// The wait, twips rounding, the window registry's load/unload rules, and where a copy of the
+// program keeps its files.
 
+#include "Program.h"
+#include "ProgramFolders.h"
 #include "ProgramWindow.h"
 #include "Twips.h"
 #include "Wait.h"
 #include "WindowRegistry.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <sys/stat.h>
 
 namespace {
 
@@ -198,6 +206,78 @@ class TestApp : public QObject {
         QCOMPARE(f->Top(), 100.25f);
         QCOMPARE(f->pos(), QPoint(Twips::toPixelsX(1234.5f), Twips::toPixelsY(100.25f)));
         WindowRegistry::unload<ProbeForm>();
+    }
+
+    // A copy in a folder of its own keeps its files beside it and makes no folder; the bin/ of an
+    // installation, even one its user can write, keeps them in the XDG folders, made owner-only.
+    // (A folder its user cannot write is tried end to end, as another user than root.)
+    void whereACopyKeepsItsFiles_data() {
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("dataVariable"); // XDG_DATA_HOME, under the test's folder
+        QTest::addColumn<QString>("configVariable");
+        QTest::addColumn<QString>("data"); // ★MailData, under the test's folder
+        QTest::addColumn<QString>("settings");
+        QTest::newRow("a folder of its own") << false << "/data"
+                                             << "/config"
+                                             << "/bin/★MailData"
+                                             << "/work";
+        QTest::newRow("installed, XDG folders given") << true << "/data"
+                                                      << "/home/config"
+                                                      << "/data/mokopon/★MailData"
+                                                      << "/home/config/mokopon";
+        QTest::newRow("installed, XDG folders unset or relative: their defaults")
+            << true << ""
+            << "relative/config"
+            << "/home/.local/share/mokopon/★MailData"
+            << "/home/.config/mokopon";
+    }
+    void whereACopyKeepsItsFiles() {
+        QFETCH(bool, installed);
+        QFETCH(QString, dataVariable);
+        QFETCH(QString, configVariable);
+        QFETCH(QString, data);
+        QFETCH(QString, settings);
+        QTemporaryDir dir;
+        const QString root = dir.path();
+        const QString bin = root + QStringLiteral("/bin");
+        const QString shared = bin + QStringLiteral("/" MOKOPON_RESOURCES_FROM_BIN);
+        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(root + QStringLiteral("/work")));
+        if (installed)
+            QVERIFY(QDir().mkpath(shared));
+        auto rooted = [&](const QString& v) { return v.startsWith(u'/') ? root + v : v; };
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(root + QStringLiteral("/home")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(rooted(dataVariable)));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(rooted(configVariable)));
+        const QString savedCwd = QDir::currentPath();
+        Program::setFolder(bin);
+        QDir::setCurrent(root + QStringLiteral("/work"));
+        auto restore = qScopeGuard([&] {
+            Program::setFolder(QString());
+            QDir::setCurrent(savedCwd);
+            qputenv("HOME", savedHome);
+            qunsetenv("XDG_DATA_HOME");
+            qunsetenv("XDG_CONFIG_HOME");
+        });
+
+        QCOMPARE(ProgramFolders::installed(), installed);
+        QCOMPARE(ProgramFolders::resources(), installed ? QDir::cleanPath(shared) : bin);
+        QCOMPARE(ProgramFolders::mailData(), root + data);
+        QCOMPARE(ProgramFolders::serverSettings(), root + settings);
+
+        QVERIFY(ProgramFolders::createOwnFolders());
+        QCOMPARE(QFileInfo::exists(root + data), installed);
+        if (!installed)
+            return;
+        // Every folder made, up to the test's own, is its owner's alone.
+        for (const QString& made : {data, settings})
+            for (QString p = made; p.count(u'/') > 1; p = p.section(u'/', 0, -2)) {
+                struct stat st {};
+                QCOMPARE(::stat(QFile::encodeName(root + p).constData(), &st), 0);
+                QCOMPARE(st.st_mode & 0777, mode_t(0700));
+            }
+        // Made once; a second start finds them.
+        QVERIFY(ProgramFolders::createOwnFolders());
     }
 };
 

@@ -72,6 +72,14 @@ Desktop::~Desktop() {
         m_wm->kill();
         m_wm->waitForFinished(3000);
     }
+    // weston ends its XWayland with it.
+    if (m_weston) {
+        m_weston->terminate();
+        if (!m_weston->waitForFinished(5000)) {
+            m_weston->kill();
+            m_weston->waitForFinished(3000);
+        }
+    }
     if (m_xvfb) {
         m_xvfb->terminate();
         if (!m_xvfb->waitForFinished(3000)) {
@@ -91,8 +99,7 @@ QString Desktop::runtimeDir() const {
     return m_dir.path() + QStringLiteral("/runtime");
 }
 
-bool Desktop::start(QString* why, QSize screen) {
-    m_screen = screen;
+bool Desktop::prepareFolders(QString* why) {
     if (!m_dir.isValid()) {
         *why = QStringLiteral("no temporary folder");
         return false;
@@ -105,6 +112,13 @@ bool Desktop::start(QString* why, QSize screen) {
         *why = QStringLiteral("cannot copy the program folder from " MOKOPON_BIN_DIR);
         return false;
     }
+    return true;
+}
+
+bool Desktop::start(QString* why, QSize screen) {
+    m_screen = screen;
+    if (!prepareFolders(why))
+        return false;
 
     // Find a free display: Xvfb refuses one that is taken.
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -173,6 +187,61 @@ bool Desktop::start(QString* why, QSize screen) {
     return false;
 }
 
+bool Desktop::startWayland(QString* why, QSize screen) {
+    m_screen = screen;
+    if (!prepareFolders(why))
+        return false;
+    m_waylandSocket = QStringLiteral("wayland-mokopon-%1").arg(getpid());
+    const QString log = m_dir.path() + QStringLiteral("/weston.log");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    m_weston = std::make_unique<QProcess>();
+    m_weston->setProcessEnvironment(env);
+    m_weston->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_weston->setStandardInputFile(QProcess::nullDevice());
+    m_weston->setStandardOutputFile(QProcess::nullDevice());
+    m_weston->setStandardErrorFile(QProcess::nullDevice());
+    m_weston->start(
+        QStringLiteral("weston"),
+        {QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--use-pixman"),
+         QStringLiteral("--xwayland"), QStringLiteral("--no-config"), QStringLiteral("--debug"),
+         QStringLiteral("--socket=") + m_waylandSocket,
+         QStringLiteral("--width=%1").arg(screen.width()),
+         QStringLiteral("--height=%1").arg(screen.height()), QStringLiteral("--log=") + log});
+    if (!m_weston->waitForStarted(5000)) {
+        *why = QStringLiteral("weston does not start (is the package weston installed?)");
+        m_weston.reset();
+        return false;
+    }
+    // weston names the display it listens on for XWayland in its log.
+    const QRegularExpression listening(QStringLiteral("xserver listening on display (:\\d+)"));
+    QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired() && m_weston->state() == QProcess::Running) {
+        QFile f(log);
+        if (f.open(QIODevice::ReadOnly)) {
+            const QRegularExpressionMatch m = listening.match(QString::fromUtf8(f.readAll()));
+            if (m.hasMatch()) {
+                m_display = m.captured(1);
+                break;
+            }
+        }
+        QThread::msleep(100);
+    }
+    int code = -1;
+    if (!m_display.isEmpty())
+        tool(QStringLiteral("xdpyinfo"), {}, &code, 10000);
+    if (code != 0) {
+        QFile f(log);
+        f.open(QIODevice::ReadOnly);
+        *why = QStringLiteral("weston with XWayland did not come up: ") +
+               QString::fromUtf8(f.readAll().right(600));
+        return false;
+    }
+    return true;
+}
+
 bool Desktop::writeCompleteSettings() const {
     QFile server(work() + QStringLiteral("/vbmail.ini"));
     QFile account(programFolder() + QStringLiteral("/★MailData/iniIdPass.ini"));
@@ -183,18 +252,30 @@ bool Desktop::writeCompleteSettings() const {
 }
 
 QProcess* Desktop::launch(const QString& workingDir, const QProcessEnvironment& extra) {
+    return launchCommand(programFolder() + QStringLiteral("/mokopon"), {}, workingDir, extra);
+}
+
+QProcess* Desktop::launchCommand(const QString& program, const QStringList& args,
+                                 const QString& workingDir, const QProcessEnvironment& extra) {
     auto* p = new QProcess();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), m_display);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    if (isWayland()) {
+        // As in a Wayland session: the program chooses its way to the screen itself.
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), m_waylandSocket);
+        env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    } else {
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
     for (const QString& key : extra.keys())
         env.insert(key, extra.value(key));
     p->setProcessEnvironment(env);
     p->setWorkingDirectory(workingDir.isEmpty() ? work() : workingDir);
     p->setProcessChannelMode(QProcess::ForwardedChannels);
-    p->start(programFolder() + QStringLiteral("/mokopon"), {});
+    p->start(program, args);
     m_programs << p;
     return p;
 }
@@ -388,6 +469,25 @@ QStringList Desktop::netWmState(const QString& id) const {
 }
 
 QImage Desktop::screenshot() const {
+    if (isWayland()) {
+        // weston's own client (allowed by --debug) saves the output in its working folder.
+        const QString dir = m_dir.path() + QStringLiteral("/wayland-shots");
+        QDir(dir).removeRecursively();
+        QDir().mkpath(dir);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), m_waylandSocket);
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(dir);
+        p.start(QStringLiteral("weston-screenshooter"), {});
+        if (!p.waitForFinished(10000))
+            p.kill();
+        const QStringList shots = QDir(dir).entryList({QStringLiteral("*.png")}, QDir::Files);
+        return shots.isEmpty()
+                   ? QImage()
+                   : QImage(dir + u'/' + shots.first()).convertToFormat(QImage::Format_RGB32);
+    }
     const QString path = m_dir.path() + QStringLiteral("/shot.png");
     QFile::remove(path);
     tool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path});

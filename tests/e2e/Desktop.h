@@ -29,6 +29,11 @@ class Desktop {
     ~Desktop();
 
     bool start(QString* why, QSize screen = QSize(1024, 768));
+    // A Wayland desktop instead: weston's headless backend, drawing in memory, with XWayland.
+    // Programs started here see a Wayland session (WAYLAND_DISPLAY, and DISPLAY for XWayland);
+    // the X tools reach XWayland. It has no input devices: nothing may move the pointer.
+    bool startWayland(QString* why, QSize screen = QSize(1024, 768));
+    bool isWayland() const { return m_weston != nullptr; }
     QString display() const { return m_display; }
     QSize screenSize() const { return m_screen; }
 
@@ -43,6 +48,10 @@ class Desktop {
     // Starts the program (a new process each call), with extra environment variables if given.
     QProcess* launch(const QString& workingDir = QString(),
                      const QProcessEnvironment& extra = QProcessEnvironment());
+    // The same for any command, such as another copy of the program.
+    QProcess* launchCommand(const QString& program, const QStringList& args,
+                            const QString& workingDir,
+                            const QProcessEnvironment& extra = QProcessEnvironment());
 
     // Runs an X tool against this display and returns its standard output.
     QString tool(const QString& program, const QStringList& args, int* exitCode = nullptr,
@@ -75,6 +84,7 @@ class Desktop {
     // Rectangles of the window's bounding shape, in window coordinates.
     QList<QRect> shapeRects(const QString& id) const;
     QStringList netWmState(const QString& id) const;
+    // What the screen shows (on a Wayland desktop, what the compositor draws).
     QImage screenshot() const;
     bool saveScreenshot(const QString& path) const;
     // The text on the clipboard, read as UTF-8; empty when nobody answers.
@@ -89,10 +99,15 @@ class Desktop {
     QString pactl(const QStringList& args) const;
 
   private:
+    // The working, runtime and program folders both kinds of desktop start with.
+    bool prepareFolders(QString* why);
+
     QTemporaryDir m_dir;
     QString m_display;
     QSize m_screen;
     std::unique_ptr<QProcess> m_xvfb;
+    std::unique_ptr<QProcess> m_weston;
+    QString m_waylandSocket;
     std::unique_ptr<QProcess> m_wm;
     std::unique_ptr<QProcess> m_sound;
     QList<QProcess*> m_programs;

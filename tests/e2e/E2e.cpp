@@ -1,6 +1,60 @@
 #include "E2e.h"
 
+#include <QThread>
+
 namespace e2e {
+
+QImage frameImage(char letter) {
+    return QImage(QStringLiteral(MOKOPON_FRAMES_DIR "/%1.png").arg(QLatin1Char(letter)))
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+char shownPicture(const QImage& screen, const QPoint& at) {
+    static const QList<QImage> frames = [] {
+        QList<QImage> all;
+        for (char letter : QByteArray("ABCDEFG"))
+            all << frameImage(letter);
+        return all;
+    }();
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        const QImage& f = frames[i];
+        bool same = true;
+        for (int y = 0; y < f.height() && same; y += 2)
+            for (int x = 0; x < f.width() && same; x += 2) {
+                const QRgb c = f.pixel(x, y);
+                if ((c & 0xFFFFFF) == 0xFFFFFF)
+                    continue;
+                const QPoint p = at + QPoint(x, y);
+                if (!screen.rect().contains(p) || (screen.pixel(p) & 0xFFFFFF) != (c & 0xFFFFFF))
+                    same = false;
+            }
+        if (same)
+            return char('A' + i);
+    }
+    return '?';
+}
+
+void clickControl(const Desktop& d, const QString& window, float l, float t, float w, float h) {
+    const QPoint c = pxRect(l, t, w, h).center();
+    d.xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+               QString::number(c.x()), QString::number(c.y()), QStringLiteral("click"),
+               QStringLiteral("1")});
+}
+
+void fillAccount(const Desktop& d, const QString& window, const QString& user,
+                 const QString& password, bool tick) {
+    d.activate(window);
+    QThread::msleep(150);
+    d.key(QStringLiteral("shift+Tab"));
+    d.typeKeys(user);
+    d.key(QStringLiteral("shift+Tab"));
+    d.typeKeys(password);
+    if (!tick)
+        return;
+    d.key(QStringLiteral("Tab"));
+    d.key(QStringLiteral("Tab"));
+    d.key(QStringLiteral("space"));
+}
 
 QPoint panelButton(PanelButton button) {
     // The buttons' twips rectangles in the panel's form; the client area is 225 twips high.

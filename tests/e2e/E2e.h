@@ -4,6 +4,7 @@
 
 #include "Desktop.h"
 
+#include <QImage>
 #include <QPoint>
 #include <QProcess>
 #include <QRect>
@@ -33,6 +34,21 @@ inline int px(float twips) {
 inline QRect pxRect(float l, float t, float w, float h) {
     return QRect(px(l), px(t), px(w), px(h));
 }
+
+// Frame picture A..G as the program ships it.
+QImage frameImage(char letter);
+// Which of the pictures A..G the screen shows with its top left corner at the given point, judged
+// by the figure's pixels; '?' for none.
+char shownPicture(const QImage& screen, const QPoint& at);
+
+// Clicks the middle of a control given by its twips rectangle in the window's client area.
+void clickControl(const Desktop& d, const QString& window, float l, float t, float w, float h);
+// Fills the account dialog from the keyboard alone: it opens with the focus on the save box,
+// and Shift+Tab goes back through the id and password boxes. (A click right after typing
+// Japanese can reach the program before the last keys, while xdotool puts its keymap back.)
+// Without tick the save box stays clear and the focus stays in the password box.
+void fillAccount(const Desktop& d, const QString& window, const QString& user,
+                 const QString& password, bool tick = true);
 
 // The panel's buttons; panelButton() is the middle of one in the panel's client area.
 enum class PanelButton { Bark, Check, Settings, HomePage };

@@ -91,32 +91,6 @@ class TestE2eSettings : public QObject {
     }
     void type(const QString& text) const { d.typeKeys(text); }
     void key(const QString& k) const { d.key(k); }
-    // Clicks the middle of a control given by its twips rectangle in the window's client area.
-    void clickControl(const QString& id, float l, float t, float w, float h) const {
-        const QPoint c = pxRect(l, t, w, h).center();
-        d.xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), id,
-                   QString::number(c.x()), QString::number(c.y()), QStringLiteral("click"),
-                   QStringLiteral("1")});
-    }
-
-    // Fills the account dialog from the keyboard alone: it opens with the focus on the save box,
-    // and Shift+Tab goes back through the id and password boxes. (A click right after typing
-    // Japanese can reach the program before the last keys, while xdotool puts its keymap back.)
-    // Without tick the save box stays clear and the focus stays in the password box.
-    void fillAccount(const QString& window, const QString& user, const QString& password,
-                     bool tick = true) const {
-        activate(window);
-        key(QStringLiteral("shift+Tab"));
-        type(user);
-        key(QStringLiteral("shift+Tab"));
-        type(password);
-        if (!tick)
-            return;
-        key(QStringLiteral("Tab"));
-        key(QStringLiteral("Tab"));
-        key(QStringLiteral("space"));
-    }
-
     // Starts the program and opens the panel with a double click on the character.
     QString startAndOpenPanel() {
         start();
@@ -243,14 +217,14 @@ class TestE2eSettings : public QObject {
         d.screenshot()
             .copy(d.frame(server))
             .save(shotPath(QStringLiteral("dialog-server-filled.png")));
-        clickControl(server, 660, 2520, 972, 372);
+        clickControl(d, server, 660, 2520, 972, 372);
         QVERIFY2(d.waitGone(kServerTitle), "設定 did not close the server dialog");
         QCOMPARE(fileBytes(d.work() + QStringLiteral("/vbmail.ini")),
                  QByteArray("SMTP=\r\nPOP3=") + kServer.toLatin1() +
                      "\r\nMAIL=" + kAddress.toLatin1() + "\r\nAPOP=1\r\n");
 
         // Account dialog: id and password typed, the save box ticked, Enter for OK.
-        fillAccount(account, kUserId, kPassword);
+        fillAccount(d, account, kUserId, kPassword);
         QThread::msleep(200);
         d.screenshot()
             .copy(d.frame(account))
@@ -361,20 +335,20 @@ class TestE2eSettings : public QObject {
         clickPanelButton(panel, PanelButton::Settings);
         const QString dialog = d.waitForWindow(kSettingsTitle);
         QVERIFY2(!dialog.isEmpty(), "no settings dialog");
-        clickControl(dialog, 1560, 120, 1455, 375); // POPサーバー
+        clickControl(d, dialog, 1560, 120, 1455, 375); // POPサーバー
         const QString server = d.waitForWindow(kServerTitle);
         QVERIFY2(!server.isEmpty(), "no server dialog");
         activate(server);
         key(QStringLiteral("alt+p"));
         key(QStringLiteral("ctrl+a"));
         type(address.arg(typed.serverPort()));
-        clickControl(server, 660, 2520, 972, 372); // 設定
+        clickControl(d, server, 660, 2520, 972, 372); // 設定
         if (!writable) {
             shootAndCloseErrorBox(QStringLiteral("error-server-not-saved.png"));
             if (QTest::currentTestFailed())
                 return;
             QVERIFY2(!d.findWindows(kServerTitle).isEmpty(), "the failed save closed the dialog");
-            clickControl(server, 1860, 2520, 912, 372); // 中止
+            clickControl(d, server, 1860, 2520, 912, 372); // 中止
         }
         QVERIFY2(d.waitGone(kServerTitle), "the server dialog did not close");
         QVERIFY(d.findWindows(kErrorTitle).isEmpty());
@@ -405,7 +379,7 @@ class TestE2eSettings : public QObject {
         start();
         const QString account = d.waitForWindow(kAccountTitle);
         QVERIFY2(!account.isEmpty(), "the account dialog did not open");
-        fillAccount(account, QStringLiteral("hanako"), kPassword, false);
+        fillAccount(d, account, QStringLiteral("hanako"), kPassword, false);
         key(QStringLiteral("Return"));
         shootAndCloseErrorBox(QStringLiteral("error-account-choice-not-recorded.png"));
         if (QTest::currentTestFailed())
@@ -436,7 +410,7 @@ class TestE2eSettings : public QObject {
             if (round == 2)
                 break;
             const bool tick = round == 0;
-            fillAccount(account, QStringLiteral("hanako"), kPassword, tick);
+            fillAccount(d, account, QStringLiteral("hanako"), kPassword, tick);
             key(QStringLiteral("Return"));
             if (tick) {
                 shootAndCloseErrorBox(QStringLiteral("error-account-no-data-folder.png"));
