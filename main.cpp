@@ -2,10 +2,12 @@
 // program's start-up steps, in their order.
 
 #include "AccountDialog.h"
+#include "AutoCheck.h"
 #include "CheckMail.h"
 #include "ControlPanel.h"
 #include "DataFiles.h"
 #include "KnownTlsServers.h"
+#include "MsgBox.h"
 #include "Program.h"
 #include "ProgramFolders.h"
 #include "ServerDialog.h"
@@ -25,6 +27,8 @@ ServerSettings& serversInUse() {
     static ServerSettings servers;
     return servers;
 }
+
+AutoCheck* automaticCheck = nullptr;
 
 // First of all: one instance, the folders an installed copy keeps its files in, and what an
 // earlier instance's crash left behind.
@@ -54,6 +58,24 @@ void afterCharacterPlaced() {
     AccountDialog* account = win<AccountDialog>();
     if (!account->hasAccount())
         account->Show();
+
+    // Last: the automatic check, off unless the settings dialog turned it on.
+    automaticCheck->setInterval(readCheckInterval());
+    SettingsDialog::setIntervalListener([](int minutes) { automaticCheck->setInterval(minutes); });
+    setManualCheckObserver([](bool running) { automaticCheck->manualCheck(running); });
+}
+
+// What an automatic check needs; nothing while the server or the account is not set, which the
+// first start's dialogs ask for.
+std::optional<AutoCheck::Request> automaticCheckRequest() {
+    const ServerSettings& servers = serversInUse();
+    if (servers.pop3Server.isEmpty())
+        return std::nullopt;
+    AutoCheck::Request request{servers.pop3Server, readAccountValue(QStringLiteral("NAME")),
+                               readAccountValue(QStringLiteral("NAME2")), servers.apopFlag != 0};
+    if (request.user.isEmpty() || request.password.isEmpty())
+        return std::nullopt;
+    return request;
 }
 
 } // namespace
@@ -71,6 +93,13 @@ int main(int argc, char* argv[]) {
 
     ServerDialog::setSettingsInUse(&serversInUse());
     ControlPanel::setMailCheck([] { checkMail(serversInUse()); });
+    AutoCheck autoCheck(automaticCheckRequest, dataFolderPath() + QStringLiteral("/seen-uidl.txt"));
+    automaticCheck = &autoCheck;
+    QObject::connect(&autoCheck, &AutoCheck::newMail, &autoCheck, reportMailCount);
+    QObject::connect(
+        &autoCheck, &AutoCheck::failed, &autoCheck,
+        [](const QString& text, int style) { MsgBox(text, style, QStringLiteral("エラー")); });
+
     StartupCharacter::setStartupSteps({claimThisDesktop, afterCharacterPlaced});
     StartupCharacter* character = win<StartupCharacter>();
     QObject::connect(character, &StartupCharacter::doubleClicked, character,

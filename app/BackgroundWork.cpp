@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QThread>
 
 namespace {
@@ -58,4 +59,21 @@ void runInBackground(const std::function<void()>& work) {
     });
     loop.exec();
     QCoreApplication::instance()->removeEventFilter(&gate);
+}
+
+void startInBackground(QObject* receiver, std::function<void()> work, std::function<void()> done) {
+    QMetaObject::invokeMethod(backgroundContext(),
+                              [receiver = QPointer<QObject>(receiver), work = std::move(work),
+                               done = std::move(done)]() mutable {
+                                  work();
+                                  // The receiver is looked at on its own thread only, where it may
+                                  // be destroyed.
+                                  QMetaObject::invokeMethod(
+                                      QCoreApplication::instance(),
+                                      [receiver, done = std::move(done)] {
+                                          if (receiver)
+                                              done();
+                                      },
+                                      Qt::QueuedConnection);
+                              });
 }

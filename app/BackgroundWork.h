@@ -6,6 +6,13 @@
 
 #include <functional>
 
+class QObject;
+
 // Runs work on the background thread and returns when it has finished. Every call runs on the
 // same thread, one after another, so objects made by one call can be used by the next.
 void runInBackground(const std::function<void()>& work);
+
+// Puts work on the same thread, after whatever is already there, and returns at once; the user's
+// input is not held off. done runs afterwards on the window thread, unless receiver (an object of
+// that thread) is gone by then. A runInBackground that comes while the work runs waits for it.
+void startInBackground(QObject* receiver, std::function<void()> work, std::function<void()> done);

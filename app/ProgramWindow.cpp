@@ -95,7 +95,8 @@ void ProgramWindow::makeTopmost(bool showWindow) {
 }
 
 void ProgramWindow::centreOnScreen() {
-    m_centreWhenFramed = !isWindow() || windowFlags() & Qt::FramelessWindowHint ? 0 : 20;
+    // Tries every 25 ms for up to 5 s: a busy window manager can take its time to frame it.
+    m_centreWhenFramed = !isWindow() || windowFlags() & Qt::FramelessWindowHint ? 0 : 200;
     placeCentred();
 }
 

@@ -150,17 +150,42 @@ std::optional<qint64> number(QByteArrayView s, qsizetype& pos) {
     return value;
 }
 
-} // namespace
-
-std::optional<Pop3ReplyParser::ListEntry> Pop3ReplyParser::parseListLine(QByteArrayView line) {
-    qsizetype pos = 0;
+// The message number that begins a listing's line and the blanks after it; pos ends after them.
+std::optional<qint64> messageNumber(QByteArrayView line, qsizetype& pos) {
+    pos = 0;
     const auto n = number(line, pos);
     if (!n || pos >= line.size() || line[pos] != ' ')
         return std::nullopt;
     while (pos < line.size() && line[pos] == ' ')
         ++pos;
+    return n;
+}
+
+} // namespace
+
+std::optional<Pop3ReplyParser::ListEntry> Pop3ReplyParser::parseListLine(QByteArrayView line) {
+    qsizetype pos = 0;
+    const auto n = messageNumber(line, pos);
+    if (!n)
+        return std::nullopt;
     const auto size = number(line, pos);
     if (!size || (pos < line.size() && line[pos] != ' '))
         return std::nullopt;
     return ListEntry{*n, *size};
+}
+
+std::optional<Pop3ReplyParser::UidEntry> Pop3ReplyParser::parseUidlLine(QByteArrayView line) {
+    qsizetype pos = 0;
+    const auto n = messageNumber(line, pos);
+    if (!n)
+        return std::nullopt;
+    const qsizetype start = pos;
+    while (pos < line.size() && line[pos] > 0x20 && line[pos] < 0x7f)
+        ++pos;
+    const qsizetype length = pos - start;
+    while (pos < line.size() && line[pos] == ' ')
+        ++pos;
+    if (length < 1 || length > kMaxUidBytes || pos != line.size())
+        return std::nullopt;
+    return UidEntry{*n, line.sliced(start, length)};
 }

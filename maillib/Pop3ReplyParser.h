@@ -63,6 +63,14 @@ class Pop3ReplyParser {
     // The reply text of STAT: "count size".
     static std::optional<ListEntry> parseStat(QByteArrayView text) { return parseListLine(text); }
 
+    // One line of a UIDL reply: "number uid", the id 1 to 70 printable characters without blanks.
+    static constexpr qsizetype kMaxUidBytes = 70;
+    struct UidEntry {
+        qint64 number = 0;
+        QByteArrayView uid; // a part of the line given
+    };
+    static std::optional<UidEntry> parseUidlLine(QByteArrayView line);
+
   private:
     void compact();
 

@@ -414,6 +414,26 @@ bool Pop3Session::open(const QString& server) {
     return true;
 }
 
+bool Pop3Session::readLines(const std::function<void(QByteArrayView)>& take) {
+    bool inLongLine = false;
+    for (;;) {
+        const Step step = readData();
+        if (step == Step::Bad)
+            return false;
+        if (step == Step::End)
+            return true;
+        const bool tail = inLongLine;
+        inLongLine = step == Step::Piece;
+        if (step == Step::Line && !tail)
+            take(m_parser.text());
+    }
+}
+
+void Pop3Session::earn(qint64 ns) {
+    m_deadline = QDeadlineTimer::addNSecs(m_deadline, ns);
+    m_allowedNs += ns;
+}
+
 bool Pop3Session::readCapabilities() {
     m_caps = {};
     if (!send("CAPA\r\n"))
@@ -461,81 +481,131 @@ bool Pop3Session::startTls() {
     return true;
 }
 
-qint32 Pop3Session::login(const QString& user, const QString& password, bool apop) {
+bool Pop3Session::authenticate(const QString& user, const QString& password, bool apop) {
     if (m_broken)
-        return -1;
-    if (m_loggedIn) {
-        fail(QStringLiteral("POP3サーバー「%1」にはすでにログインしています。").arg(m_server));
-        return -1;
-    }
+        return false;
+    if (m_loggedIn)
+        return fail(
+            QStringLiteral("POP3サーバー「%1」にはすでにログインしています。").arg(m_server));
     if (m_stlsStripped) {
         m_broken = true;
         m_socket.abort();
-        fail(QStringLiteral("POP3サーバー「%1」は以前は暗号化通信(STLS)に対応していましたが、"
-                            "今回は対応していません。通信が改ざんされているおそれがあるため、"
-                            "パスワードを暗号化せずに送ることはせず、ログインを中止しました。")
-                 .arg(m_server));
-        return -1;
+        return fail(
+            QStringLiteral("POP3サーバー「%1」は以前は暗号化通信(STLS)に対応していましたが、"
+                           "今回は対応していません。通信が改ざんされているおそれがあるため、"
+                           "パスワードを暗号化せずに送ることはせず、ログインを中止しました。")
+                .arg(m_server));
     }
     // A line break would let the account inject commands of its own.
     const auto unsafe = [](const QString& s) {
         return s.contains(u'\r') || s.contains(u'\n') || s.contains(QChar(u'\0'));
     };
-    if (unsafe(user) || unsafe(password) || user.contains(u' ') || user.isEmpty()) {
-        fail(QStringLiteral("ユーザーIDまたはパスワードに使えない文字が含まれています。"));
-        return -1;
-    }
+    if (unsafe(user) || unsafe(password) || user.contains(u' ') || user.isEmpty())
+        return fail(QStringLiteral("ユーザーIDまたはパスワードに使えない文字が含まれています。"));
     startPhase(Phase::Login, m_settings.loginDeadlineMs * kNsPerMs);
     const QByteArray id = user.toUtf8();
     Step step;
     if (apop) {
-        if (!m_timestamp) {
-            fail(QStringLiteral("POP3サーバー「%1」はAPOPに対応していません。"
-                                "(サーバーの挨拶にタイムスタンプがありません)")
-                     .arg(m_server));
-            return -1;
-        }
+        if (!m_timestamp)
+            return fail(QStringLiteral("POP3サーバー「%1」はAPOPに対応していません。"
+                                       "(サーバーの挨拶にタイムスタンプがありません)")
+                            .arg(m_server));
         const QByteArray digest =
             QCryptographicHash::hash(*m_timestamp + password.toUtf8(), QCryptographicHash::Md5)
                 .toHex();
         if (!send("APOP " + id + ' ' + digest + "\r\n") || !readStatus(step))
-            return -1;
+            return false;
     } else {
         // Never pipelined: a password goes out only after the server took the user.
         if (!send("USER " + id + "\r\n") || !readStatus(step))
-            return -1;
+            return false;
         if (step == Step::Ok && (!send("PASS " + password.toUtf8() + "\r\n") || !readStatus(step)))
-            return -1;
+            return false;
     }
     if (step != Step::Ok) {
-        fail(QStringLiteral("POP3サーバー「%1」にログインできませんでした。サーバーの応答: %2")
-                 .arg(m_server, serverText(m_parser.text())));
         m_broken = true;
-        return -1;
+        return fail(
+            QStringLiteral("POP3サーバー「%1」にログインできませんでした。サーバーの応答: %2")
+                .arg(m_server, serverText(m_parser.text())));
     }
     m_loggedIn = true;
+    return true;
+}
 
-    if (pipelining()) {
-        if (!send("STAT\r\nLIST\r\n"))
-            return -1;
-    } else if (!send("STAT\r\n")) {
-        return -1;
-    }
+std::optional<qint64> Pop3Session::stat(const QByteArray& listing) {
+    if (!send(pipelining() ? "STAT\r\n" + listing : QByteArray("STAT\r\n")))
+        return std::nullopt;
+    Step step;
     if (!readStatus(step))
-        return -1;
+        return std::nullopt;
     const auto stat = Pop3ReplyParser::parseStat(m_parser.text());
     if (step != Step::Ok || !stat) {
         fail(QStringLiteral(
                  "POP3サーバー「%1」からメールの数を受け取れませんでした。サーバーの応答: %2")
                  .arg(m_server, serverText(m_parser.text())));
         m_broken = true;
-        return -1;
+        return std::nullopt;
     }
-    if (!pipelining() && !send("LIST\r\n"))
+    if (!pipelining() && !send(listing))
+        return std::nullopt;
+    return stat->number;
+}
+
+qint32 Pop3Session::login(const QString& user, const QString& password, bool apop) {
+    if (!authenticate(user, password, apop))
         return -1;
-    if (!readList(stat->number))
+    const auto count = stat("LIST\r\n");
+    if (!count || !readList(*count))
         return -1;
     return m_count;
+}
+
+bool Pop3Session::loginListingUids(const QString& user, const QString& password, bool apop,
+                                   qint32 keep, UidListing& listing) {
+    listing = {};
+    if (!authenticate(user, password, apop))
+        return false;
+    const auto count = stat("UIDL\r\n");
+    return count && readUidList(*count, qMax(0, keep), listing);
+}
+
+bool Pop3Session::readUidList(qint64 statCount, qint32 keep, UidListing& listing) {
+    Step step;
+    if (!readStatus(step))
+        return false;
+    listing.count = qint32(qBound<qint64>(0, statCount, qint64(kMaxMessages)));
+    if (step != Step::Ok)
+        return true; // a server without UIDL
+    // Each entry taken earns the time its longest line takes at the lowest rate accepted, as
+    // LIST's do; only the last keep ids are held, whatever the server sends.
+    const qint64 entryNs = kUidlEntryBytes * 1000 * kNsPerMs / m_settings.minTransferRate;
+    std::deque<QByteArray> last;
+    qint32 listed = 0;
+    bool inOrder = true;
+    const bool read = readLines([&](QByteArrayView line) {
+        if (!inOrder || listed >= listing.count)
+            return;
+        const auto entry = Pop3ReplyParser::parseUidlLine(line);
+        if (!entry || entry->number != listed + 1) {
+            inOrder = false; // the ids after a gap cannot be matched to messages
+            return;
+        }
+        ++listed;
+        last.push_back(entry->uid.toByteArray());
+        if (qsizetype(last.size()) > keep)
+            last.pop_front();
+        earn(entryNs);
+    });
+    if (!read)
+        return false;
+    if (listed != listing.count)
+        return true; // not every message has an id: as good as none
+    listing.uidsKnown = true;
+    listing.firstNumber = listed - qint32(last.size()) + 1;
+    listing.uids.reserve(qsizetype(last.size()));
+    for (QByteArray& uid : last)
+        listing.uids.append(std::move(uid));
+    return true;
 }
 
 bool Pop3Session::readList(qint64 statCount) {
@@ -556,22 +626,18 @@ bool Pop3Session::readList(qint64 statCount) {
     // Each message listed earns the time its line takes at the lowest rate accepted.
     const qint64 entryNs = kListEntryBytes * 1000 * kNsPerMs / m_settings.minTransferRate;
     const qint64 limit = qMin<qint64>(statCount, kMaxMessages);
-    for (;;) {
-        step = readData();
-        if (step == Step::Bad)
-            return false;
-        if (step == Step::End)
-            break;
-        if (step != Step::Line || m_sizes.size() >= limit)
-            continue;
+    const bool read = readLines([&](QByteArrayView line) {
+        if (m_sizes.size() >= limit)
+            return;
         // Messages count from 1 in order; one LIST skips, and those after it, are not handed out.
-        const auto entry = Pop3ReplyParser::parseListLine(m_parser.text());
+        const auto entry = Pop3ReplyParser::parseListLine(line);
         if (!entry || entry->number != m_sizes.size() + 1)
-            continue;
+            return;
         m_sizes.append(quint32(qMin<qint64>(entry->size, std::numeric_limits<quint32>::max())));
-        m_deadline = QDeadlineTimer::addNSecs(m_deadline, entryNs);
-        m_allowedNs += entryNs;
-    }
+        earn(entryNs);
+    });
+    if (!read)
+        return false;
     m_count = qint32(m_sizes.size());
     return true;
 }

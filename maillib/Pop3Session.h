@@ -18,6 +18,7 @@
 #include <QSslSocket>
 #include <QString>
 #include <deque>
+#include <functional>
 
 class Pop3Session {
   public:
@@ -51,6 +52,16 @@ class Pop3Session {
     // Bytes of the body given to the caller; the rest is read and dropped.
     static constexpr qsizetype kMaxBodyPrefix = 64 * 1024;
 
+    // The time a UIDL entry earns: the longest line the protocol allows for one.
+    static constexpr qint64 kUidlEntryBytes = 80;
+    // A login that fetches nothing lists this instead of the sizes.
+    struct UidListing {
+        qint32 count = 0;       // STAT's, at most kMaxMessages
+        bool uidsKnown = false; // UIDL answered, in order, for every message STAT counted
+        qint32 firstNumber = 0; // the message number of uids.first()
+        QList<QByteArray> uids; // of the last messages, at most the number asked for, in order
+    };
+
     explicit Pop3Session(const Settings& settings);
     ~Pop3Session();
     Pop3Session(const Pop3Session&) = delete;
@@ -59,6 +70,11 @@ class Pop3Session {
     bool open(const QString& server);
     // The number of messages, or -1.
     qint32 login(const QString& user, const QString& password, bool apop);
+    // Logs in as login() does, then counts with STAT and lists the messages' unique ids (UIDL)
+    // instead of their sizes. No message can be asked for afterwards. A server without UIDL is
+    // no failure: uidsKnown stays false.
+    bool loginListingUids(const QString& user, const QString& password, bool apop, qint32 keep,
+                          UidListing& listing);
     bool status(qint32 number, Fields& fields);
     // From the LIST taken at login; 0 for an unknown message.
     qint64 size(qint32 number) const;
@@ -93,9 +109,19 @@ class Pop3Session {
     // Next line of a multi-line reply: Line, Piece or End; Bad after a failure.
     Pop3ReplyParser::Step readData();
     bool skipData();
+    // Reads a multi-line reply to its end, handing each whole line to take; a line too long for
+    // the parser, handed out in pieces, is no entry of a listing. False on a failure.
+    bool readLines(const std::function<void(QByteArrayView)>& take);
+    // More time for the running phase: what one more entry of a listing earns.
+    void earn(qint64 ns);
     bool readCapabilities();
     bool startTls();
+    // USER and PASS or APOP; starts the login phase.
+    bool authenticate(const QString& user, const QString& password, bool apop);
+    // STAT, with the listing command sent along when pipelining; the listing's reply is next.
+    std::optional<qint64> stat(const QByteArray& listing);
     bool readList(qint64 statCount);
+    bool readUidList(qint64 statCount, qint32 keep, UidListing& listing);
 
     bool position(qint32 number);
     bool readHeader();

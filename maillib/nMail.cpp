@@ -157,6 +157,27 @@ qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pa
     return count;
 }
 
+qint32 NMailPop3AuthenticateUidl(qint32 handle, const QString& id, const QString& pass, qint32 apop,
+                                 qint32 keep, QStringList& uids, qint32& firstNumber) {
+    uids.clear();
+    firstNumber = 0;
+    const auto s = session(handle);
+    if (!s)
+        return -1;
+    Pop3Session::UidListing listing;
+    if (!s->loginListingUids(id, pass, apop != 0, keep, listing)) {
+        library().lastError = s->error();
+        return -1;
+    }
+    if (listing.uidsKnown) {
+        firstNumber = listing.firstNumber;
+        uids.reserve(listing.uids.size());
+        for (const QByteArray& uid : std::as_const(listing.uids))
+            uids.append(QString::fromLatin1(uid));
+    }
+    return listing.count;
+}
+
 namespace {
 
 void copyFields(const Pop3Session::Fields& fields, QString& subject, QString& date, QString& from,

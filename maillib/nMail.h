@@ -31,6 +31,9 @@
 // Whatever that sum comes to, the calls fail once the check deadline (30 minutes) has passed
 // since the connect began, so no server holds a check for longer.
 //
+// A check that only looks for new mail (connect, NMailPop3AuthenticateUidl, close) is bounded by
+// name lookup + Tc + Tl + 80 * N / R + 2 s, N the count STAT gives, at most 1,000,000.
+//
 // The count is what LIST backs up: messages 1, 2, 3, ... as LIST gives them, at most STAT's count
 // and 1,000,000. A server that refuses LIST while STAT counts messages fails the login, since
 // neither the count nor the messages' deadlines could be trusted.
@@ -47,6 +50,7 @@
 #include "TlsServerMemory.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // Options of NMailSetOption. They apply to connections opened after the call.
@@ -88,6 +92,14 @@ qint32 NMailPop3Connect(const QString& server);
 // The number of messages (as LIST backs it up); negative on failure. apop: -1 on, 0 off (any
 // non-zero is on).
 qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop);
+// Logs in as NMailPop3Authenticate does, but fetches nothing and sends no LIST: STAT counts the
+// messages and UIDL lists their unique ids. uids gets the ids of the last messages, at most keep
+// of them, in order, and firstNumber the message number of the first one (1 for an empty
+// mailbox). A server without UIDL, or one whose UIDL leaves a message out, gives no ids and
+// firstNumber 0. No message can be fetched on the handle afterwards. The count STAT gives (at
+// most 1,000,000); negative on failure.
+qint32 NMailPop3AuthenticateUidl(qint32 handle, const QString& id, const QString& pass, qint32 apop,
+                                 qint32 keep, QStringList& uids, qint32& firstNumber);
 // Fills subject, date, from (RFC 2047 words decoded) and header (raw, cut to 8191 characters)
 // from message number's header. Bytes outside encoded words are UTF-8, or Shift-JIS (code page
 // 932) where they are not valid UTF-8. flag is not used. 0, or -1 on failure.

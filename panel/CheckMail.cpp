@@ -44,7 +44,28 @@ void showError(BusyPointer& busy, const QString& text, int style) {
     busy.set();
 }
 
+std::function<void(bool)>& manualCheckObserver() {
+    static std::function<void(bool)> observer;
+    return observer;
+}
+
 } // namespace
+
+void setManualCheckObserver(std::function<void(bool running)> observer) {
+    manualCheckObserver() = std::move(observer);
+}
+
+void reportMailCount(qint32 count) {
+    NewMailNotice* notice = win<NewMailNotice>();
+    notice->Show();
+    notice->countText->setText(QString::number(count));
+    if (count < 1) {
+        notice->messageText->setText(QStringLiteral("新着メールはありませんでした。"));
+    } else {
+        notice->messageText->setText(QStringLiteral("新着メールが有ります。"));
+        win<ControlPanel>()->bark();
+    }
+}
 
 void checkMail(const ServerSettings& servers) {
     // The window thread runs its events while the library waits; a second check must not nest.
@@ -52,6 +73,8 @@ void checkMail(const ServerSettings& servers) {
     if (running)
         return;
     running = true;
+    if (manualCheckObserver())
+        manualCheckObserver()(true);
     BusyPointer busy;
     MailApi& mail = mailApi();
 
@@ -107,17 +130,11 @@ void checkMail(const ServerSettings& servers) {
     }
 
     busy.unset();
-    NewMailNotice* notice = win<NewMailNotice>();
-    notice->Show();
-    notice->countText->setText(QString::number(count));
-    if (count < 1) {
-        notice->messageText->setText(QStringLiteral("新着メールはありませんでした。"));
-    } else {
-        notice->messageText->setText(QStringLiteral("新着メールが有ります。"));
-        win<ControlPanel>()->bark();
-    }
+    reportMailCount(count);
 
     if (SettingsDialog::hangsUpAfterCheck())
         win<ControlPanel>()->hangUp();
     running = false;
+    if (manualCheckObserver())
+        manualCheckObserver()(false);
 }

@@ -60,3 +60,23 @@ ProfileFile::WriteStatus writeHangUpFlag(bool ticked) {
                                     ticked ? QStringLiteral("1") : QStringLiteral("0"),
                                     hangUpFilePath());
 }
+
+qint32 readCheckInterval() {
+    const QString value =
+        ProfileFile::getString(kSection, QStringLiteral("INTERVAL"), QString(), hangUpFilePath());
+    // Only digits: a hand-edited "5x" or "-5" means nothing sure, so the check stays off.
+    if (value.isEmpty() || value.size() > 9)
+        return 0;
+    for (const QChar c : value) {
+        if (c < u'0' || c > u'9')
+            return 0;
+    }
+    const qint32 minutes = value.toInt();
+    return minutes <= kMaxCheckInterval ? minutes : 0;
+}
+
+ProfileFile::WriteStatus writeCheckInterval(qint32 minutes) {
+    return ProfileFile::writeString(kSection, QStringLiteral("INTERVAL"),
+                                    QString::number(qBound(0, minutes, kMaxCheckInterval)),
+                                    hangUpFilePath());
+}

@@ -1,8 +1,10 @@
 #pragma once
 // The two INI files in the data folder ★MailData (see ProgramFolders.h for where it is): the
 // account file (section EXEINI, keys NAME, NAME2, NAME3) and the hang-up setting file (EXEINI,
-// NUMBER). These files never create the data folder: writes into a missing folder store nothing,
-// and say so only for a save the user asked for (the account dialog's OK with the save box ticked).
+// NUMBER, and INTERVAL for the automatic check, a key the Windows version does not know and
+// leaves alone). These files never create the data folder: writes into a missing folder store
+// nothing, and say so only for a save the user asked for (the account dialog's OK with the save
+// box ticked).
 
 #include "ProfileFile.h"
 
@@ -34,3 +36,9 @@ void applyHangUpFlagTo(QCheckBox* box);
 
 // NUMBER = "1" for a ticked box, "0" for a clear one.
 ProfileFile::WriteStatus writeHangUpFlag(bool ticked);
+
+// The automatic check's interval: INTERVAL of the hang-up setting file, in minutes.
+inline constexpr qint32 kMaxCheckInterval = 1440;
+// 1 .. kMaxCheckInterval, or 0 (off) when the key is missing, out of range or not a whole number.
+qint32 readCheckInterval();
+ProfileFile::WriteStatus writeCheckInterval(qint32 minutes);

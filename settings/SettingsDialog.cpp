@@ -5,18 +5,36 @@
 #include "DialogLook.h"
 #include "ErrorMessages.h"
 #include "ServerDialog.h"
+#include "StartAtLogin.h"
 #include "Twips.h"
 #include "WindowRegistry.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QSpinBox>
 
 using DialogLook::place;
 
+namespace {
+
+std::function<void(int)>& intervalListener() {
+    static std::function<void(int)> listener;
+    return listener;
+}
+
+} // namespace
+
+void SettingsDialog::setIntervalListener(std::function<void(int minutes)> listener) {
+    intervalListener() = std::move(listener);
+}
+
 SettingsDialog::SettingsDialog(QWidget* parent) : ProgramWindow(parent) {
-    DialogLook::setUpDialog(this, QStringLiteral("設定"), 3120, 1065);
+    // The automatic check's row below the rule makes the dialog taller than its 1065 twips.
+    DialogLook::setUpDialog(this, QStringLiteral("設定"), 3120, 1860);
     centreOnScreen();
 
     accountButton = new QPushButton(QStringLiteral("ID/PASS"), this);
@@ -42,11 +60,34 @@ SettingsDialog::SettingsDialog(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setTextColour(hangUpLabel, 0x00FF0000);
     DialogLook::fitText(hangUpLabel);
 
+    intervalLabel = new QLabel(QStringLiteral("自動チェック"), this);
+    place(intervalLabel, 120, 1140, 1335, 255);
+    intervalLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    DialogLook::setTextColour(intervalLabel, 0x00FF0000);
+    DialogLook::fitText(intervalLabel);
+    intervalBox = new QSpinBox(this);
+    place(intervalBox, 1560, 1080, 1455, 345);
+    intervalBox->setRange(0, kMaxCheckInterval);
+    intervalBox->setSuffix(QStringLiteral(" 分ごと"));
+    intervalBox->setSpecialValueText(QStringLiteral("しない"));
+    intervalBox->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    intervalLabel->setBuddy(intervalBox);
+    startAtLoginBox = new QCheckBox(QStringLiteral("ログイン時に起動"), this);
+    place(startAtLoginBox, 120, 1500, 2895, 255);
+    DialogLook::setTextColour(startAtLoginBox, 0x00FF0000);
+    DialogLook::fitText(startAtLoginBox);
+
     connect(accountButton, &QPushButton::clicked, this, &SettingsDialog::editAccount);
     connect(serverButton, &QPushButton::clicked, this, &SettingsDialog::editServer);
+    connect(intervalBox, &QSpinBox::valueChanged, this, [](int minutes) {
+        if (intervalListener())
+            intervalListener()(minutes);
+    });
 
     setTabOrder(hangUpBox, accountButton);
     setTabOrder(accountButton, serverButton);
+    setTabOrder(serverButton, intervalBox);
+    setTabOrder(intervalBox, startAtLoginBox);
     hangUpBox->setFocus();
 }
 
@@ -59,13 +100,33 @@ bool SettingsDialog::hangsUpAfterCheck() {
 
 void SettingsDialog::onLoad() {
     applyHangUpFlagTo(hangUpBox);
+    intervalBox->setValue(readCheckInterval());
+    startAtLoginBox->setChecked(StartAtLogin::isOn());
 }
 
 void SettingsDialog::onUnload() {
     // The unload goes on whatever happens: the dialog has no other way to close.
-    if (writeHangUpFlag(hangUpBox->checkState() == Qt::Checked) == ProfileFile::WriteStatus::Failed)
+    if (writeHangUpFlag(hangUpBox->checkState() == Qt::Checked) ==
+        ProfileFile::WriteStatus::Failed) {
         ErrorMessages::show(
             ErrorMessages::notWritten(QStringLiteral("切断の設定"), hangUpFilePath()));
+    } else if (intervalBox->value() != readCheckInterval() &&
+               writeCheckInterval(intervalBox->value()) == ProfileFile::WriteStatus::Failed) {
+        // Written only when it changed: the file stays as the Windows version left it.
+        ErrorMessages::show(
+            ErrorMessages::notWritten(QStringLiteral("自動チェックの設定"), hangUpFilePath()));
+    }
+    const bool startAtLogin = startAtLoginBox->isChecked();
+    if (startAtLogin != StartAtLogin::isOn()) {
+        // The entry runs this executable in this working folder, where it finds vbmail.ini.
+        const bool done =
+            startAtLogin
+                ? StartAtLogin::turnOn(QCoreApplication::applicationFilePath(), QDir::currentPath())
+                : StartAtLogin::turnOff();
+        if (!done)
+            ErrorMessages::show(ErrorMessages::notWritten(QStringLiteral("ログイン時の起動の設定"),
+                                                          StartAtLogin::entryPath()));
+    }
 }
 
 void SettingsDialog::editAccount() {

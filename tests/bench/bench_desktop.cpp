@@ -6,6 +6,7 @@
 //   bench_desktop [seconds per CPU stretch, default 60]
 
 #include "Desktop.h"
+#include "ProcStat.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -21,28 +22,6 @@
 #include <xcb/xcb.h>
 
 namespace {
-
-// Sum of user and system time of every thread of the process, in clock ticks.
-qint64 cpuTicks(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    // Fields after the command name, which may hold blanks, start after the last ')'.
-    const QList<QByteArray> rest = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    // rest[0] is field 3 (state); utime and stime are fields 14 and 15.
-    return rest.value(11).toLongLong() + rest.value(12).toLongLong();
-}
-
-qint64 rssKb(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 // Watches the display for a viewable client window of a given title, with one connection kept
 // open so that a look costs a few round trips rather than a process start.

@@ -101,6 +101,10 @@ QDBusMessage FakeNetworkManager::property(const QDBusMessage& message) const {
     const QVariantList args = message.arguments();
     const QString interface = args.value(0).toString();
     const QString name = args.value(1).toString();
+    m_asked << interface + QLatin1Char('.') + name;
+    if (message.path() == Root && interface == QLatin1String("org.freedesktop.NetworkManager") &&
+        name == QLatin1String("State") && m_state != 0)
+        return message.createReply(QVariant::fromValue(QDBusVariant(m_state)));
     if (message.path() == Root && interface == QLatin1String("org.freedesktop.NetworkManager") &&
         name == QLatin1String("ActiveConnections")) {
         QList<QDBusObjectPath> paths;

@@ -6,7 +6,8 @@
 
 // A stand-in for NetworkManager on a private bus: it owns the service name, lists the active
 // connections it is given, answers their Type (and for Bluetooth, the settings that tell DUN from
-// PAN), and records every DeactivateConnection in the order received.
+// PAN), answers its State once given one, and records every DeactivateConnection in the order
+// received.
 class FakeNetworkManager : public QDBusVirtualObject {
     Q_OBJECT
   public:
@@ -21,6 +22,10 @@ class FakeNetworkManager : public QDBusVirtualObject {
     ~FakeNetworkManager() override;
 
     void setActive(const QList<Active>& active);
+    // NMState: 20 disconnected, 70 connected to the internet, ...; 0 leaves State unanswered.
+    void setState(uint state) { m_state = state; }
+    // Every property asked for, as "interface.name".
+    QStringList propertiesAsked() const { return m_asked; }
     // Leave calls on objects under this path unanswered, like a hung daemon.
     void setSilentUnder(const QString& path) { m_silentUnder = path; }
     bool start();
@@ -41,6 +46,8 @@ class FakeNetworkManager : public QDBusVirtualObject {
     QDBusConnection m_bus;
     QList<Active> m_active;
     QStringList m_deactivated;
+    mutable QStringList m_asked;
+    uint m_state = 0;
     QString m_silentUnder;
     bool m_started = false;
 };

@@ -1,5 +1,6 @@
 #include "DialUp.h"
 #include "FakeNetworkManager.h"
+#include "NetworkState.h"
 #include "PrivateBus.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -34,18 +36,22 @@ QList<FakeNetworkManager::Active> parseConnections(const QStringList& rows) {
     return active;
 }
 
-// The hang-up blocks on its D-Bus calls, so it runs on a thread of its own while this thread
-// keeps serving the fake. Returns how long it took in ms.
-qint64 hangUp() {
+// The calls block on D-Bus, so they run on a thread of their own while this thread keeps serving
+// the fake. Returns how long it took in ms.
+qint64 onOwnThread(const std::function<void()>& call) {
     QElapsedTimer clock;
     clock.start();
-    std::unique_ptr<QThread> thread(QThread::create(hangUpDialUpConnections));
+    std::unique_ptr<QThread> thread(QThread::create(call));
     thread->start();
     while (!thread->wait(QDeadlineTimer(5)))
         QCoreApplication::processEvents();
     const qint64 elapsed = clock.elapsed();
     QCoreApplication::processEvents();
     return elapsed;
+}
+
+qint64 hangUp() {
+    return onOwnThread(hangUpDialUpConnections);
 }
 
 } // namespace
@@ -62,6 +68,8 @@ class TestDialUpNm : public QObject {
     void unresponsiveNetworkManager();
     void busRestarted();
     void noSystemBus();
+    void networkState_data();
+    void networkState();
 
   private:
     PrivateBus m_bus;
@@ -193,6 +201,42 @@ void TestDialUpNm::noSystemBus() {
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
     QCOMPARE(child.readAllStandardError(), QByteArray());
+}
+
+// The automatic check asks before it connects, and only asks: nothing is hung up.
+void TestDialUpNm::networkState_data() {
+    QTest::addColumn<uint>("state"); // 0: no answer
+    QTest::addColumn<QString>("silentUnder");
+    QTest::addColumn<bool>("down");
+    const QString none;
+    QTest::newRow("asleep") << 10u << none << true;
+    QTest::newRow("disconnected") << 20u << none << true;
+    QTest::newRow("disconnecting") << 30u << none << true;
+    QTest::newRow("connecting") << 40u << none << true;
+    QTest::newRow("local network only") << 50u << none << false;
+    QTest::newRow("connected") << 70u << none << false;
+    QTest::newRow("no State answered") << 0u << none << false;
+    QTest::newRow("hung daemon") << 20u << QStringLiteral("/org/freedesktop/NetworkManager")
+                                 << false;
+}
+
+void TestDialUpNm::networkState() {
+    QFETCH(uint, state);
+    QFETCH(QString, silentUnder);
+    QFETCH(bool, down);
+    FakeNetworkManager nm(m_fakeBus, nullptr);
+    nm.setActive(parseConnections({"gsm"}));
+    nm.setState(state);
+    nm.setSilentUnder(silentUnder);
+    QVERIFY(nm.start());
+    bool answer = !down;
+    const qint64 ms = onOwnThread([&answer] { answer = NetworkKnownDown(); });
+    QCOMPARE(answer, down);
+    QVERIFY2(ms < 2000, qPrintable(QStringLiteral("took %1 ms").arg(ms)));
+    if (silentUnder.isEmpty())
+        QCOMPARE(nm.propertiesAsked(),
+                 QStringList{QStringLiteral("org.freedesktop.NetworkManager.State")});
+    QVERIFY(nm.deactivated().isEmpty());
 }
 
 int main(int argc, char** argv) {

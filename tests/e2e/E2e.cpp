@@ -1,5 +1,6 @@
 #include "E2e.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
 
 namespace e2e {
@@ -88,6 +89,31 @@ bool waitForOutline(const Desktop& d, const QString& character, int timeoutMs) {
 QString openPanel(const Desktop& d, const QString& character, int timeoutMs) {
     d.doubleClick(d.info(character).geometry.topLeft() + kOnFigure);
     return d.waitForWindow(kPanelTitle, timeoutMs);
+}
+
+QString noticeText(const Desktop& d, const QString& notice, const QPoint& inBox) {
+    QString text;
+    QDeadlineTimer deadline(5000);
+    do {
+        d.activate(notice);
+        d.click(d.info(notice).geometry.topLeft() + inBox);
+        runEvents(100);
+        d.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a"), QStringLiteral("ctrl+c")});
+        runEvents(200);
+        text = d.clipboardText();
+    } while (text.isEmpty() && !deadline.hasExpired());
+    return text;
+}
+
+bool barkHeard(const Desktop& d, int timeoutMs) {
+    return waitUntil(
+        [&] {
+            return !d.pactl({QStringLiteral("list"), QStringLiteral("short"),
+                             QStringLiteral("sink-inputs")})
+                        .trimmed()
+                        .isEmpty();
+        },
+        timeoutMs);
 }
 
 void endProgram(const Desktop& d, QProcess*& program) {

@@ -35,6 +35,12 @@ inline QRect pxRect(float l, float t, float w, float h) {
     return QRect(px(l), px(t), px(w), px(h));
 }
 
+// Inside the notice's two text boxes, client coordinates, and what its message box says.
+inline constexpr QPoint kNoticeMessageBox(100, 9);
+inline constexpr QPoint kNoticeCountBox(225, 9);
+inline const QString kMailWaiting = QStringLiteral("新着メールが有ります。");
+inline const QString kNoMail = QStringLiteral("新着メールはありませんでした。");
+
 // Frame picture A..G as the program ships it.
 QImage frameImage(char letter);
 // Which of the pictures A..G the screen shows with its top left corner at the given point, judged
@@ -65,6 +71,12 @@ QProcess* launchAt(Desktop& d, const QPoint& pointer, const QString& workingDir 
 bool waitForOutline(const Desktop& d, const QString& character, int timeoutMs = 5000);
 // Double-clicks the character's figure and returns the panel that opens, or nothing.
 QString openPanel(const Desktop& d, const QString& character, int timeoutMs = 10000);
+// What one of the notice's text boxes says: click into it, select all, copy. Both boxes always
+// hold text, so an empty answer means the keys came before the focus did: tried again for a while.
+QString noticeText(const Desktop& d, const QString& notice, const QPoint& inBox);
+// True once a stream from the program reaches the sound server's sink within the time.
+bool barkHeard(const Desktop& d, int timeoutMs);
+
 // Kills the program if it still runs and waits until its windows have gone, so that the next
 // test finds none of them.
 void endProgram(const Desktop& d, QProcess*& program);

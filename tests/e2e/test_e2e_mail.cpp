@@ -11,7 +11,6 @@
 
 #include <QDBusConnection>
 #include <QDBusError>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
@@ -22,13 +21,7 @@ using namespace e2e;
 
 namespace {
 
-// Inside the notice's two text boxes, client coordinates.
-const QPoint kMessageBox(100, 9);
-const QPoint kCountBox(225, 9);
 const QSize kNoticeClient(242, 18);
-
-const QString kMailWaiting = QStringLiteral("新着メールが有ります。");
-const QString kNoMail = QStringLiteral("新着メールはありませんでした。");
 
 QByteArray sampleMessage(int n, const QByteArray& encodedSubject) {
     return "From: =?UTF-8?B?5bCP5p6X?= <kobayashi@example.jp>\r\n"
@@ -66,18 +59,6 @@ class TestE2eMail : public QObject {
     QProcess* program = nullptr;
     qsizetype logMark = 0;
 
-    // True once a stream from the program has reached the sound server's sink.
-    bool barkHeard(int timeoutMs) const {
-        return waitUntil(
-            [&] {
-                return !d.pactl({QStringLiteral("list"), QStringLiteral("short"),
-                                 QStringLiteral("sink-inputs")})
-                            .trimmed()
-                            .isEmpty();
-            },
-            timeoutMs);
-    }
-
     void shoot(const QString& name) const { d.saveScreenshot(shotPath(name)); }
 
     void writeSettings(const QString& pop3, const QString& password, int hangUp) {
@@ -111,23 +92,6 @@ class TestE2eMail : public QObject {
 
     void clickReceive(const QString& panel) const {
         d.click(d.info(panel).geometry.topLeft() + panelButton(PanelButton::Check));
-    }
-
-    // What one of the notice's text boxes says: click into it, select all, copy.
-    // Both boxes always hold text, so an empty answer means the keys came before the focus did:
-    // try again for a while.
-    QString noticeText(const QString& notice, const QPoint& inBox) const {
-        QString text;
-        QDeadlineTimer deadline(5000);
-        do {
-            d.activate(notice);
-            d.click(d.info(notice).geometry.topLeft() + inBox);
-            runEvents(100);
-            d.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a"), QStringLiteral("ctrl+c")});
-            runEvents(200);
-            text = d.clipboardText();
-        } while (text.isEmpty() && !deadline.hasExpired());
-        return text;
     }
 
     QByteArray newLog() const { return dovecot.log().mid(logMark); }
@@ -235,14 +199,14 @@ class TestE2eMail : public QObject {
         waitUntil([&] { return d.info(companion).geometry == characterAt; }, 3000);
         QCOMPARE(d.info(companion).geometry, characterAt);
         QVERIFY(waitUntil([&] { return d.findWindows(kCharacterTitle).isEmpty(); }, 3000));
-        QVERIFY2(barkHeard(4000), "no sound reached the sound server");
+        QVERIFY2(barkHeard(d, 4000), "no sound reached the sound server");
         QVERIFY(d.findWindows(kErrorTitle).isEmpty());
         shoot(QStringLiteral("journey-3-notice.png"));
         verifyCentred(notice);
         verifyNoticeLook(notice);
 
-        QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("3"));
-        QCOMPARE(noticeText(notice, kMessageBox), kMailWaiting);
+        QCOMPARE(noticeText(d, notice, kNoticeCountBox), QStringLiteral("3"));
+        QCOMPARE(noticeText(d, notice, kNoticeMessageBox), kMailWaiting);
         // Wait for a bark pause to pass so the companion shows a later frame.
         runEvents(1500);
         shoot(QStringLiteral("journey-4-companion.png"));
@@ -252,7 +216,7 @@ class TestE2eMail : public QObject {
         QVERIFY(waitUntil([&] { return retrievedPerLogout() == (QList<int>{3, 3}); }, 20000));
         runEvents(300);
         QCOMPARE(d.findWindows(kNoticeTitle).size(), 1);
-        QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("3"));
+        QCOMPARE(noticeText(d, notice, kNoticeCountBox), QStringLiteral("3"));
     }
 
     void noMailOrFailedCheck_data() {
@@ -306,12 +270,12 @@ class TestE2eMail : public QObject {
         const QString notice = d.waitForWindow(kNoticeTitle, 20000);
         QVERIFY2(!notice.isEmpty(), "no notice");
         verifyCentred(notice);
-        const QString shown = noticeText(notice, kCountBox);
+        const QString shown = noticeText(d, notice, kNoticeCountBox);
         QVERIFY2(QRegularExpression(QStringLiteral("^%1$").arg(count)).match(shown).hasMatch(),
                  qPrintable(shown));
-        QCOMPARE(noticeText(notice, kMessageBox), kNoMail);
+        QCOMPARE(noticeText(d, notice, kNoticeMessageBox), kNoMail);
         // The companion stays away, the character stays.
-        QVERIFY(!barkHeard(1500));
+        QVERIFY(!barkHeard(d, 1500));
         QVERIFY(d.findWindows(kCompanionTitle).isEmpty());
         QCOMPARE(d.findWindows(kCharacterTitle).size(), 1);
         if (server.isEmpty() && !errorBox)
@@ -341,7 +305,7 @@ class TestE2eMail : public QObject {
         QVERIFY2(!notice.isEmpty(), "no notice");
         QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(d.findWindows(kErrorTitle).isEmpty());
-        QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("2"));
+        QCOMPARE(noticeText(d, notice, kNoticeCountBox), QStringLiteral("2"));
         QVERIFY2(pop3s.log().contains(", TLS"), pop3s.log().constData());
     }
 
@@ -359,7 +323,7 @@ class TestE2eMail : public QObject {
         QVERIFY2(!d.waitForWindow(kServerTitle).isEmpty(), "受信 did not ask for the server");
         const QString notice = d.waitForWindow(kNoticeTitle);
         QVERIFY2(!notice.isEmpty(), "no notice");
-        QCOMPARE(noticeText(notice, kCountBox), QStringLiteral("0"));
+        QCOMPARE(noticeText(d, notice, kNoticeCountBox), QStringLiteral("0"));
     }
 
     // A server that never finishes cannot hold the program: the right click ends it at once.

@@ -274,7 +274,8 @@ class TestE2eSettings : public QObject {
         const QString settings = d.waitForWindow(kSettingsTitle);
         QVERIFY2(!settings.isEmpty(), "the panel's 設定 did not open the settings dialog");
 
-        QCOMPARE(d.info(settings).geometry.size(), QSize(208, 71));
+        // 71 pixels, and one row for the automatic check below the rule.
+        QCOMPARE(d.info(settings).geometry.size(), QSize(208, 124));
         QVERIFY(!d.netWmState(settings).contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
         verifyCentred(settings, kSettingsTitle);
 
@@ -283,6 +284,9 @@ class TestE2eSettings : public QObject {
         const int rule = px(960);
         QCOMPARE(countPixels(shot, QRect(0, rule, shot.width(), 1), isBlue), shot.width());
         QVERIFY(countPixels(shot, pxRect(480, 645, 2535, 255), isBlue) > 30);
+        // 自動チェック and ログイン時に起動, blue as the label above the rule.
+        QVERIFY(countPixels(shot, pxRect(120, 1140, 1335, 255), isBlue) > 30);
+        QVERIFY(countPixels(shot, pxRect(480, 1500, 2535, 255), isBlue) > 30);
         // Above the rule, which does run to the edge.
         verifyRightEdgeClear(shot, "the caption reaches the settings dialog's right edge", rule);
         // The hang-up box stands on grey 192 (the dialog itself is lighter).

@@ -43,3 +43,22 @@ FetchResult fetchAll(const QString& server, const QString& user, const QString& 
     NMailPop3Close(r.handle);
     return r;
 }
+
+UidResult listUids(const QString& server, const QString& user, const QString& pass, bool apop,
+                   qint32 keep) {
+    UidResult r;
+    const qint32 handle = NMailPop3Connect(server);
+    if (handle == -1) {
+        r.failedIn = FetchResult::Stage::Connect;
+        r.error = lastMailError();
+        return r;
+    }
+    r.count =
+        NMailPop3AuthenticateUidl(handle, user, pass, apop ? -1 : 0, keep, r.uids, r.firstNumber);
+    if (r.count < 0) {
+        r.failedIn = FetchResult::Stage::Login;
+        r.error = lastMailError();
+    }
+    NMailPop3Close(handle);
+    return r;
+}

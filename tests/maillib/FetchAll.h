@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 struct FetchedMessage {
     QString subject;
@@ -35,6 +36,17 @@ enum class KeepMessages { All, LastOnly };
 
 FetchResult fetchAll(const QString& server, const QString& user, const QString& pass, bool apop,
                      KeepMessages keep = KeepMessages::All);
+
+// One session that only looks (connect, NMailPop3AuthenticateUidl, close).
+struct UidResult {
+    FetchResult::Stage failedIn = FetchResult::Stage::None; // Connect or Login
+    QString error;
+    qint32 count = 0;
+    qint32 firstNumber = 0;
+    QStringList uids;
+};
+UidResult listUids(const QString& server, const QString& user, const QString& pass, bool apop,
+                   qint32 keep);
 
 // The library's text for its last failure.
 QString lastMailError();

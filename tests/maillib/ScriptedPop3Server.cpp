@@ -143,7 +143,7 @@ class ScriptedConnection : public QObject {
             startEndless(
                 [n = 0]() mutable { return "X-CAPABILITY-" + QByteArray::number(++n) + "\r\n"; });
         } else if (verb == "CAPA") {
-            send("+OK\r\nUSER\r\nUIDL\r\n" +
+            send("+OK\r\nUSER\r\n" + QByteArray(m_script.uidl ? "UIDL\r\n" : "") +
                  QByteArray(m_script.pipelining ? "PIPELINING\r\n" : "") +
                  QByteArray(stls ? "STLS\r\n" : "") + ".\r\n");
         } else if (verb == "STLS" && stls) {
@@ -186,6 +186,20 @@ class ScriptedConnection : public QObject {
                 if (m_script.fault != Fault::ListSkips || n != m_script.faultMessage)
                     reply +=
                         QByteArray::number(n) + ' ' + QByteArray::number(messageSize(n)) + "\r\n";
+            }
+            send(reply + ".\r\n");
+        } else if (verb == "UIDL" && m_script.uidl && m_script.fault == Fault::EndlessUidl) {
+            send("+OK\r\n");
+            startEndless([n = 0]() mutable {
+                ++n;
+                return QByteArray::number(n) + " endless-" + QByteArray::number(n) + "\r\n";
+            });
+        } else if (verb == "UIDL" && m_script.uidl && arg.isEmpty()) {
+            QByteArray reply = "+OK\r\n";
+            for (int n = 1; n <= count; ++n) {
+                if (m_script.fault != Fault::UidlSkips || n != m_script.faultMessage)
+                    reply += QByteArray::number(n) + ' ' +
+                             ScriptedPop3Server::uid(m_script.messages.at(n - 1)) + "\r\n";
             }
             send(reply + ".\r\n");
         } else if (verb == "RETR") {
@@ -284,6 +298,10 @@ ScriptedPop3Server::~ScriptedPop3Server() {
     m_thread.quit();
     m_thread.wait();
     delete m_context;
+}
+
+QByteArray ScriptedPop3Server::uid(const QByteArray& message) {
+    return QCryptographicHash::hash(message, QCryptographicHash::Md5).toHex();
 }
 
 void ScriptedPop3Server::record(const QByteArray& command, int batch) {

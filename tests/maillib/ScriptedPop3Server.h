@@ -36,10 +36,13 @@ class ScriptedPop3Server {
         ListSkips,        // LIST leaves out faultMessage
         ListRefused,      // LIST is answered -ERR
         UserRefused,      // USER is answered -ERR
+        EndlessUidl,      // UIDL: entries 1, 2, 3, ... without end
+        UidlSkips,        // UIDL leaves out faultMessage
     };
     struct Script {
         bool pipelining = true;
         bool timestamp = true; // an APOP timestamp in the greeting
+        bool uidl = false;     // UIDL offered; each message's id is uid(message)
         QList<QByteArray> messages;
         Fault fault = Fault::None;
         int faultMessage = 0;
@@ -49,6 +52,8 @@ class ScriptedPop3Server {
         int delayMs = 0;
     };
     static constexpr const char* kTimestamp = "<4711.1700000000@scripted.test>";
+    // The id UIDL gives a message: its MD5 in hex.
+    static QByteArray uid(const QByteArray& message);
 
     explicit ScriptedPop3Server(const Script& script);
     ~ScriptedPop3Server();

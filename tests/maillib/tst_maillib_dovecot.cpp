@@ -87,6 +87,8 @@ class TestMaillibDovecot : public QObject {
     void refusedConnect();
     void untrustedCertificate();
     void rememberedStls();
+    void uidListing_data();
+    void uidListing();
 
   private:
     QString plainUrl() const { return QStringLiteral("pop3://127.0.0.1:%1").arg(m_tls.pop3Port()); }
@@ -303,3 +305,36 @@ void TestMaillibDovecot::rememberedStls() {
 
 QTEST_GUILESS_MAIN(TestMaillibDovecot)
 #include "tst_maillib_dovecot.moc"
+
+void TestMaillibDovecot::uidListing_data() {
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<bool>("apop");
+    QTest::newRow("STLS") << QStringLiteral("127.0.0.1:%1").arg(m_tls.pop3Port()) << false;
+    QTest::newRow("APOP over pop3s")
+        << QStringLiteral("pop3s://127.0.0.1:%1").arg(m_tls.pop3sPort()) << true;
+}
+
+// The ids stay with their messages from one session to the next, a delivery adds one, and the
+// sessions read nothing: the server would count a RETR as a download.
+void TestMaillibDovecot::uidListing() {
+    QFETCH(QString, server);
+    QFETCH(bool, apop);
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(m_tls.addMessage("alice", testMessage(i)));
+    QList<UidResult> sessions;
+    for (int session = 0; session < 3; ++session) {
+        if (session == 2)
+            QVERIFY(m_tls.addMessage("alice", testMessage(4)));
+        sessions << listUids(server, "alice", "secret", apop, 100);
+        const UidResult& r = sessions.last();
+        QVERIFY2(r.failedIn == FetchResult::Stage::None, qPrintable(r.error));
+        QCOMPARE(r.count, session == 2 ? 4 : 3);
+        QCOMPARE(r.firstNumber, 1);
+        QCOMPARE(r.uids.size(), r.count);
+        QCOMPARE(QSet<QString>(r.uids.begin(), r.uids.end()).size(), r.count);
+        const QByteArray logout = lastLogout(m_tls);
+        QVERIFY2(logout.contains(" retr=0/0") && logout.contains(" del=0/"), logout.constData());
+    }
+    QCOMPARE(sessions[1].uids, sessions[0].uids);
+    QCOMPARE(sessions[2].uids.first(3), sessions[0].uids);
+}

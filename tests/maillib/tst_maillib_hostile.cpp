@@ -4,6 +4,7 @@
 
 #include "FetchAll.h"
 #include "MailHeader.h"
+#include "Pop3Session.h"
 #include "ScriptedPop3Server.h"
 #include "nMail.h"
 
@@ -16,6 +17,7 @@
 
 using Fault = ScriptedPop3Server::Fault;
 Q_DECLARE_METATYPE(ScriptedPop3Server::Script)
+Q_DECLARE_METATYPE(ScriptedPop3Server::Fault)
 
 namespace {
 
@@ -106,6 +108,8 @@ class TestMaillibHostile : public QObject {
     void cleanupTestCase();
     void hostileServer_data();
     void hostileServer();
+    void hostileUidList_data();
+    void hostileUidList();
     void headerDecodingIsLinear_data();
     void headerDecodingIsLinear();
 };
@@ -257,6 +261,45 @@ void TestMaillibHostile::hostileServer() {
         for (const QByteArray& secret : neverSent)
             QVERIFY2(!command.startsWith(secret), command.constData());
     }
+}
+
+// The login that only looks for new mail keeps the same deadlines and a bounded memory.
+void TestMaillibHostile::hostileUidList_data() {
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("count"); // -1: the login fails
+    QTest::addColumn<int>("ids");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("endless UIDL") << Fault::EndlessUidl << -1 << 0 << "メール一覧の受信が";
+    QTest::newRow("huge STAT") << Fault::HugeStat << Pop3Session::kMaxMessages << 0 << "";
+    QTest::newRow("UIDL skips a message") << Fault::UidlSkips << 12 << 0 << "";
+    QTest::newRow("refused LIST does not matter") << Fault::ListRefused << 12 << 12 << "";
+}
+
+void TestMaillibHostile::hostileUidList() {
+    QFETCH(Fault, fault);
+    QFETCH(int, count);
+    QFETCH(int, ids);
+    QFETCH(QString, text);
+    ScriptedPop3Server s({.uidl = true, .messages = messages(), .fault = fault, .faultMessage = 5});
+    QVERIFY(resetPeakMemory());
+    const qint64 baseKb = statusKb("VmRSS:");
+    QElapsedTimer t;
+    t.start();
+    // Far more ids asked for than a server may make the library hold.
+    const UidResult r =
+        listUids(QStringLiteral("127.0.0.1:%1").arg(s.port()), "alice", "secret", false, 1000);
+    const qint64 ms = t.elapsed();
+    const qint64 grownKb = statusKb("VmHWM:") - baseKb;
+    qInfo("%s: %lld ms, peak memory +%lld kB", QTest::currentDataTag(), ms, grownKb);
+    QCOMPARE(r.failedIn == FetchResult::Stage::Login, count < 0);
+    QVERIFY2(r.error.contains(text), qPrintable(r.error));
+    if (count >= 0)
+        QCOMPARE(r.count, count);
+    QCOMPARE(r.uids.size(), ids);
+    // The login's deadline grows by each id's time at the lowest rate; 12 messages here.
+    const qint64 maxMs = kLoginDeadlineMs + 12 * Pop3Session::kUidlEntryBytes * 1000 / 2048 + 800;
+    QVERIFY2(ms <= maxMs, qPrintable(QStringLiteral("took %1 ms").arg(ms)));
+    QVERIFY2(grownKb <= 2048, qPrintable(QStringLiteral("grew by %1 kB").arg(grownKb)));
 }
 
 void TestMaillibHostile::headerDecodingIsLinear_data() {

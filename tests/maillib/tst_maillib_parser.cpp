@@ -58,6 +58,8 @@ class TestMaillibParser : public QObject {
     void capabilities();
     void listLine_data();
     void listLine();
+    void uidlLine_data();
+    void uidlLine();
     void address_data();
     void address();
     void encodedWords_data();
@@ -240,6 +242,37 @@ void TestMaillibParser::listLine() {
         QFETCH(qint64, size);
         QCOMPARE(entry->number, number);
         QCOMPARE(entry->size, size);
+    }
+}
+
+void TestMaillibParser::uidlLine_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<qint64>("number"); // 0: not an entry
+    QTest::addColumn<QByteArray>("uid");
+    const QByteArray longest(Pop3ReplyParser::kMaxUidBytes, '~');
+    QTest::newRow("plain") << QByteArray("1 whqtswO00WBw418f9t5JxYwZ") << qint64(1)
+                           << QByteArray("whqtswO00WBw418f9t5JxYwZ");
+    QTest::newRow("blanks around")
+        << QByteArray("12  0000000a4f1b2c  ") << qint64(12) << QByteArray("0000000a4f1b2c");
+    QTest::newRow("every printable") << QByteArray("3 !~\"#") << qint64(3) << QByteArray("!~\"#");
+    QTest::newRow("70 characters") << "2 " + longest << qint64(2) << longest;
+    QTest::newRow("71 characters") << "2 " + longest + "x" << qint64(0) << QByteArray();
+    QTest::newRow("two ids") << QByteArray("4 abc def") << qint64(0) << QByteArray();
+    QTest::newRow("no id") << QByteArray("4 ") << qint64(0) << QByteArray();
+    QTest::newRow("tab inside") << QByteArray("5 ab\tc") << qint64(0) << QByteArray();
+    QTest::newRow("eight bits") << QByteArray("6 ab\xe3\x81\x82") << qint64(0) << QByteArray();
+    QTest::newRow("no number") << QByteArray("x abc") << qint64(0) << QByteArray();
+}
+
+void TestMaillibParser::uidlLine() {
+    QFETCH(QByteArray, line);
+    QFETCH(qint64, number);
+    QFETCH(QByteArray, uid);
+    const auto entry = Pop3ReplyParser::parseUidlLine(line);
+    QCOMPARE(entry.has_value(), number != 0);
+    if (entry) {
+        QCOMPARE(entry->number, number);
+        QCOMPARE(entry->uid.toByteArray(), uid);
     }
 }
 

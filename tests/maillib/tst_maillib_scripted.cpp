@@ -71,6 +71,8 @@ class TestMaillibScripted : public QObject {
     void brokenServer_data();
     void brokenServer();
     void hugeClaimKeepsMemoryBounded();
+    void uidListing_data();
+    void uidListing();
     void endClosesEverything();
 };
 
@@ -308,6 +310,54 @@ void TestMaillibScripted::hugeClaimKeepsMemoryBounded() {
     QCOMPARE(NMailPop3GetMail(h, 3, subject, date, from, header, body, 0, 0), 0);
     QCOMPARE(body, expected(sampleMessages()[2]).body);
     QCOMPARE(NMailPop3Close(h), 0);
+}
+
+void TestMaillibScripted::uidListing_data() {
+    QTest::addColumn<bool>("pipelining");
+    QTest::addColumn<bool>("uidl");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("messages");
+    QTest::addColumn<int>("keep");
+    QTest::addColumn<int>("firstNumber"); // 0: no ids
+    QTest::newRow("pipelined") << true << true << Fault::None << 12 << 100 << 1;
+    QTest::newRow("one at a time") << false << true << Fault::None << 12 << 100 << 1;
+    QTest::newRow("the last five kept") << true << true << Fault::None << 12 << 5 << 8;
+    QTest::newRow("empty mailbox") << true << true << Fault::None << 0 << 100 << 1;
+    QTest::newRow("no UIDL") << true << false << Fault::None << 12 << 100 << 0;
+    QTest::newRow("UIDL leaves one out") << true << true << Fault::UidlSkips << 12 << 100 << 0;
+}
+
+void TestMaillibScripted::uidListing() {
+    QFETCH(bool, pipelining);
+    QFETCH(bool, uidl);
+    QFETCH(Fault, fault);
+    QFETCH(int, messages);
+    QFETCH(int, keep);
+    QFETCH(int, firstNumber);
+    const QList<QByteArray> all = sampleMessages().first(messages);
+    ScriptedPop3Server s({.pipelining = pipelining,
+                          .uidl = uidl,
+                          .messages = all,
+                          .fault = fault,
+                          .faultMessage = 5});
+    const UidResult r = listUids(server(s), "alice", "secret", false, keep);
+    QVERIFY2(r.failedIn == FetchResult::Stage::None, qPrintable(r.error));
+    QCOMPARE(r.count, messages);
+    QCOMPARE(r.firstNumber, firstNumber);
+    QStringList want;
+    for (int n = firstNumber; firstNumber > 0 && n <= messages; ++n)
+        want << QString::fromLatin1(ScriptedPop3Server::uid(all[n - 1]));
+    QCOMPARE(r.uids, want);
+    // It only looks: no message is read or deleted, and nothing is marked as seen.
+    QTRY_COMPARE(s.connectionsClosed(), s.connections());
+    const QList<QByteArray> sent = s.commands();
+    QVERIFY(sent.contains("STAT"));
+    QVERIFY(sent.contains("QUIT"));
+    for (const QByteArray& command : sent) {
+        for (const char* verb : {"RETR", "DELE", "TOP", "LIST"})
+            QVERIFY2(!command.startsWith(verb), command.constData());
+    }
+    QCOMPARE(s.maxCommandsPerRead(), pipelining ? 2 : 1);
 }
 
 void TestMaillibScripted::endClosesEverything() {

@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSpinBox>
 #include <QtTest>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,12 +42,13 @@ QByteArray sjis(const QString& text) {
     return Cp932::encode(text).value_or("<unencodable>");
 }
 
-// The widgets Tab visits, in order, starting at first.
+// The widgets Tab visits, in order, starting at first. A spin box's text field hands its focus
+// to the box, so it is the box that is visited.
 QList<QWidget*> tabChain(QWidget* first) {
     QList<QWidget*> chain;
     QWidget* w = first;
     do {
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled())
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && !w->focusProxy())
             chain.append(w);
         w = w->nextInFocusChain();
     } while (w != first);
@@ -94,6 +97,9 @@ class TestSettingsDialogs : public QObject {
     void settingsUnloadWithoutDataFolder();
     void settingsUnloadUnwritable();
     void settingsOpensBothDialogs();
+    void settingsAutomaticCheck_data();
+    void settingsAutomaticCheck();
+    void settingsStartAtLogin();
     void saveNeverGoesThroughLinks_data();
     void saveNeverGoesThroughLinks();
 
@@ -107,9 +113,13 @@ class TestSettingsDialogs : public QObject {
     QList<Shown> m_shown;
     // The server settings in use, as main.cpp hands the program's to the server dialog.
     ServerSettings m_inUse;
+    // Where the autostart entry goes: never the user's own.
+    QTemporaryDir m_config;
 };
 
 void TestSettingsDialogs::init() {
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    QDir(m_config.path() + QStringLiteral("/autostart")).removeRecursively();
     m_shown.clear();
     setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
         m_shown.append({text, style, title});
@@ -150,7 +160,8 @@ void TestSettingsDialogs::tabOrders() {
     SettingsDialog* s = win<SettingsDialog>();
     QCOMPARE(s->focusWidget(), s->hangUpBox);
     QCOMPARE(tabChain(s->hangUpBox),
-             (QList<QWidget*>{s->hangUpBox, s->accountButton, s->serverButton}));
+             (QList<QWidget*>{s->hangUpBox, s->accountButton, s->serverButton, s->intervalBox,
+                              s->startAtLoginBox}));
     // Access keys of the server labels lead to their boxes.
     QCOMPARE(o->pop3Label->buddy(), o->pop3Edit);
 }
@@ -598,6 +609,83 @@ void TestSettingsDialogs::settingsOpensBothDialogs() {
     win<AccountDialog>()->idEdit->setText(QStringLiteral("typed"));
     QTest::mouseClick(f->accountButton, Qt::LeftButton);
     QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("typed"));
+}
+
+void TestSettingsDialogs::settingsAutomaticCheck_data() {
+    QTest::addColumn<QByteArray>("before"); // ini.ini
+    QTest::addColumn<int>("shown");         // the box at load
+    QTest::addColumn<int>("set");           // what the user sets
+    QTest::addColumn<QByteArray>("after");  // ini.ini after the unload
+    QTest::newRow("turned on") << QByteArray("[EXEINI]\r\nNUMBER=1\r\n") << 0 << 15
+                               << QByteArray("[EXEINI]\r\nNUMBER=1\r\nINTERVAL=15\r\n");
+    QTest::newRow("changed") << QByteArray("[EXEINI]\r\nINTERVAL=5\r\nNUMBER=0\r\n") << 5 << 60
+                             << QByteArray("[EXEINI]\r\nINTERVAL=60\r\nNUMBER=0\r\n");
+    QTest::newRow("turned off") << QByteArray("[EXEINI]\r\nNUMBER=0\r\nINTERVAL=5\r\n") << 5 << 0
+                                << QByteArray("[EXEINI]\r\nNUMBER=0\r\nINTERVAL=0\r\n");
+    // Left as it was: a hand-edited value stays in the file, and still counts as off.
+    QTest::newRow("nonsense left alone")
+        << QByteArray("[EXEINI]\r\nNUMBER=0\r\nINTERVAL=often\r\n") << 0 << 0
+        << QByteArray("[EXEINI]\r\nNUMBER=0\r\nINTERVAL=often\r\n");
+}
+
+// The interval takes effect as the box changes, and the unload stores it beside NUMBER.
+void TestSettingsDialogs::settingsAutomaticCheck() {
+    QFETCH(QByteArray, before);
+    QFETCH(int, shown);
+    QFETCH(int, set);
+    QFETCH(QByteArray, after);
+    TestFolders::write(m_folders->dataFile("ini.ini"), before);
+    QList<int> told;
+    SettingsDialog::setIntervalListener([&told](int minutes) { told << minutes; });
+    const auto forget = qScopeGuard([] { SettingsDialog::setIntervalListener({}); });
+    SettingsDialog* f = win<SettingsDialog>();
+    QCOMPARE(f->intervalBox->value(), shown);
+    QCOMPARE(f->intervalBox->minimum(), 0);
+    QCOMPARE(f->intervalBox->maximum(), 1440);
+    f->Show();
+    f->intervalBox->setValue(set);
+    QList<int> expected;
+    if (shown != 0)
+        expected << shown;
+    if (set != shown)
+        expected << set;
+    QCOMPARE(told, expected);
+    QVERIFY(!f->close());
+    QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), after);
+    QVERIFY(m_shown.isEmpty());
+}
+
+void TestSettingsDialogs::settingsStartAtLogin() {
+    const QString entry = m_config.path() + QStringLiteral("/autostart/mokopon.desktop");
+    SettingsDialog* f = win<SettingsDialog>();
+    QVERIFY(!f->startAtLoginBox->isChecked());
+    f->startAtLoginBox->setChecked(true);
+    QVERIFY2(!QFileInfo::exists(entry), "written before the dialog closed");
+    QVERIFY(f->Unload());
+    const QByteArray written = TestFolders::read(entry);
+    QVERIFY2(written.contains("Exec=\"" +
+                              QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\n"),
+             written.constData());
+    QVERIFY(written.contains("Path=" + QFile::encodeName(QDir::currentPath()) + "\n"));
+    f = win<SettingsDialog>();
+    QVERIFY(f->startAtLoginBox->isChecked());
+    f->startAtLoginBox->setChecked(false);
+    QVERIFY(f->Unload());
+    QVERIFY(!QFileInfo::exists(entry));
+    QVERIFY(m_shown.isEmpty());
+
+    // An entry that cannot be written is said.
+    QVERIFY(QDir().mkpath(entry));
+    f = win<SettingsDialog>();
+    QVERIFY(f->startAtLoginBox->isChecked() == false);
+    QDir().rmdir(entry);
+    QVERIFY(QDir().mkpath(m_config.path() + QStringLiteral("/autostart")));
+    QVERIFY(TestFolders::plant(QStringLiteral("fifo"), entry));
+    f->startAtLoginBox->setChecked(true);
+    QVERIFY(f->Unload());
+    QCOMPARE(m_shown.size(), 1);
+    QVERIFY2(m_shown[0].text.contains(QStringLiteral("mokopon.desktop")),
+             qPrintable(m_shown[0].text));
 }
 
 void TestSettingsDialogs::saveNeverGoesThroughLinks_data() {

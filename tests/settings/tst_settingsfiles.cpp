@@ -1,5 +1,6 @@
 // The settings files byte for byte: the cp932 codec, the INI rules, vbmail.ini, the account and
-// hang-up files.
+// hang-up files (with the automatic check's interval), and the entry that starts the program at
+// login.
 
 #include "Cp932.h"
 #include "DataFiles.h"
@@ -7,10 +8,13 @@
 #include "SafeFile.h"
 #include "SaveLoop.h"
 #include "ServerSettings.h"
+#include "StartAtLogin.h"
 #include "TestFolders.h"
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
 #include <sys/stat.h>
@@ -84,6 +88,11 @@ class TestSettingsFiles : public QObject {
     void accountJapaneseIdRoundTrips();
     void accountFileIsOwnerOnly();
     void hangUpFlagFile();
+    void checkInterval_data();
+    void checkInterval();
+    void startAtLoginEntry_data();
+    void startAtLoginEntry();
+    void startAtLoginOnAndOff();
 
     void hostileFilesReadAsMissing_data();
     void hostileFilesReadAsMissing();
@@ -611,6 +620,119 @@ void TestSettingsFiles::hangUpFlagFile() {
     QCOMPARE(writeHangUpFlag(false), WS::Written);
     QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNUMBER=0\r\n"));
     QCOMPARE(readHangUpFlag(), 0);
+}
+
+void TestSettingsFiles::checkInterval_data() {
+    QTest::addColumn<QByteArray>("file"); // ini.ini; empty: none
+    QTest::addColumn<int>("minutes");
+    QTest::newRow("no file") << QByteArray() << 0;
+    QTest::newRow("no key") << QByteArray("[EXEINI]\r\nNUMBER=1\r\n") << 0;
+    QTest::newRow("fifteen") << QByteArray("[EXEINI]\r\nNUMBER=1\r\nINTERVAL=15\r\n") << 15;
+    QTest::newRow("any case, blanks, quotes")
+        << QByteArray("[exeini]\r\ninterval = \"30\" \r\n") << 30;
+    QTest::newRow("one") << QByteArray("[EXEINI]\r\nINTERVAL=1\r\n") << 1;
+    QTest::newRow("a day") << QByteArray("[EXEINI]\r\nINTERVAL=1440\r\n") << 1440;
+    QTest::newRow("leading zeros") << QByteArray("[EXEINI]\r\nINTERVAL=0005\r\n") << 5;
+    QTest::newRow("more than a day") << QByteArray("[EXEINI]\r\nINTERVAL=1441\r\n") << 0;
+    QTest::newRow("negative") << QByteArray("[EXEINI]\r\nINTERVAL=-5\r\n") << 0;
+    QTest::newRow("digits then text") << QByteArray("[EXEINI]\r\nINTERVAL=5min\r\n") << 0;
+    QTest::newRow("a word") << QByteArray("[EXEINI]\r\nINTERVAL=often\r\n") << 0;
+    QTest::newRow("fraction") << QByteArray("[EXEINI]\r\nINTERVAL=2.5\r\n") << 0;
+    QTest::newRow("huge") << QByteArray("[EXEINI]\r\nINTERVAL=99999999999999\r\n") << 0;
+    QTest::newRow("full-width digits")
+        << sjis(QStringLiteral("[EXEINI]\r\nINTERVAL=１５\r\n")) << 0;
+}
+
+void TestSettingsFiles::checkInterval() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, minutes);
+    TestFolders folders;
+    const QString path = folders.dataFile(QStringLiteral("ini.ini"));
+    if (!file.isEmpty())
+        TestFolders::write(path, file);
+    QCOMPARE(readCheckInterval(), minutes);
+    // Written beside NUMBER, which keeps its value and place.
+    QCOMPARE(writeCheckInterval(45), WS::Written);
+    QCOMPARE(readCheckInterval(), 45);
+    QCOMPARE(readHangUpFlag(), file.contains("NUMBER=1") ? 1 : 0);
+    QVERIFY(TestFolders::read(path).endsWith("INTERVAL=45\r\n") ||
+            TestFolders::read(path).contains("interval=45\r\n"));
+}
+
+void TestSettingsFiles::startAtLoginEntry_data() {
+    QTest::addColumn<QString>("executable");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QByteArray>("exec"); // the Exec line; empty: no entry can be written
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("plain") << "/opt/mokopon/mokopon"
+                           << "/home/taro" << QByteArray("Exec=\"/opt/mokopon/mokopon\"")
+                           << QByteArray("Path=/home/taro");
+    QTest::newRow("blanks and Japanese")
+        << QStringLiteral("/home/taro/デスクトップ/my puppy/mokopon")
+        << QStringLiteral("/home/taro/メール")
+        << QStringLiteral("Exec=\"/home/taro/デスクトップ/my puppy/mokopon\"").toUtf8()
+        << QStringLiteral("Path=/home/taro/メール").toUtf8();
+    // Inside the quotes ", `, $ and \ are escaped, % is doubled, and then every backslash of the
+    // value is doubled again.
+    QTest::newRow("characters the Exec key reserves")
+        << R"(/x/a"b`c$d\e%f/mokopon)"
+        << R"(/x/back\slash)" << QByteArray(R"(Exec="/x/a\\"b\\`c\\$d\\\\e%%f/mokopon")")
+        << QByteArray(R"(Path=/x/back\\slash)");
+    QTest::newRow("a line break cannot be carried") << "/x/two\nlines/mokopon"
+                                                    << "/home/taro" << QByteArray() << QByteArray();
+}
+
+void TestSettingsFiles::startAtLoginEntry() {
+    QFETCH(QString, executable);
+    QFETCH(QString, folder);
+    QFETCH(QByteArray, exec);
+    QFETCH(QByteArray, path);
+    const QByteArray entry = StartAtLogin::desktopEntry(executable, folder);
+    if (exec.isEmpty()) {
+        QVERIFY(entry.isEmpty());
+        return;
+    }
+    const QList<QByteArray> lines = entry.split('\n');
+    QCOMPARE(lines.first(), QByteArray("[Desktop Entry]"));
+    QVERIFY(lines.contains("Type=Application"));
+    QVERIFY(lines.contains(QStringLiteral("Name[ja]=モコポン").toUtf8()));
+    QVERIFY2(lines.contains(exec), entry.constData());
+    QVERIFY2(lines.contains(path), entry.constData());
+}
+
+void TestSettingsFiles::startAtLoginOnAndOff() {
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", savedHome);
+        qputenv("XDG_CONFIG_HOME", savedConfig);
+    });
+    qputenv("HOME", QFile::encodeName(home.path()));
+    // A relative XDG_CONFIG_HOME is ignored, as the base directory specification says.
+    for (const QByteArray& config : {QByteArray(), QByteArray("relative/config"),
+                                     QFile::encodeName(home.filePath("xdg config"))}) {
+        qputenv("XDG_CONFIG_HOME", config);
+        const QString folder =
+            config.startsWith('/') ? home.filePath("xdg config") : home.filePath(".config");
+        const QString entry = folder + QStringLiteral("/autostart/mokopon.desktop");
+        QCOMPARE(StartAtLogin::entryPath(), entry);
+        QVERIFY(!StartAtLogin::isOn());
+        QVERIFY(StartAtLogin::turnOff()); // nothing to remove is no failure
+        QVERIFY(StartAtLogin::turnOn(QStringLiteral("/opt/mokopon/mokopon"), home.path()));
+        QVERIFY(StartAtLogin::isOn());
+        QVERIFY(TestFolders::read(entry).contains("Exec=\"/opt/mokopon/mokopon\"\n"));
+        QVERIFY(StartAtLogin::turnOff());
+        QVERIFY(!StartAtLogin::isOn());
+        QVERIFY(!QFileInfo::exists(entry));
+    }
+    // A folder where the entry would be is left alone and reported.
+    QVERIFY(QDir().mkpath(StartAtLogin::entryPath()));
+    QString why;
+    QVERIFY(!StartAtLogin::turnOff(&why));
+    QVERIFY(!why.isEmpty());
+    QVERIFY(!StartAtLogin::turnOn(QStringLiteral("/opt/mokopon/mokopon"), home.path()));
+    QVERIFY(QFileInfo(StartAtLogin::entryPath()).isDir());
 }
 
 void TestSettingsFiles::hostileFilesReadAsMissing_data() {

@@ -95,6 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Pop3ReplyParser::addCapability(caps, rest);
         if (const auto entry = Pop3ReplyParser::parseListLine(rest))
             check(entry->number >= 0 && entry->size >= 0);
+        if (const auto entry = Pop3ReplyParser::parseUidlLine(rest))
+            check(!entry->uid.isEmpty() && entry->uid.size() <= Pop3ReplyParser::kMaxUidBytes);
         (void)MailHeader::decodeWords(rest);
         if (const auto address = Pop3Address::parse(QString::fromUtf8(rest)))
             check(!address->host.isEmpty() && address->port != 0);
