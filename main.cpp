@@ -13,15 +13,20 @@
 #include "ServerDialog.h"
 #include "ServerSettings.h"
 #include "SettingsDialog.h"
-#include "SharedSettings.h"
 #include "StartupCharacter.h"
 #include "WindowRegistry.h"
 #include "nMail.h"
 
 #include <QApplication>
-#include <QLineEdit>
 
 namespace {
+
+// The server settings in use: read at the start, replaced by the server dialog once it has saved
+// them, read by every mail check.
+ServerSettings& serversInUse() {
+    static ServerSettings servers;
+    return servers;
+}
 
 AutoCheck* automaticCheck = nullptr;
 
@@ -33,28 +38,29 @@ bool claimThisDesktop() {
     // A folder that cannot be made shows when a save into it fails.
     ProgramFolders::createOwnFolders();
     // Only the instance that holds the lock may clean up: no save of another one is under way.
-    RemoveSaveLeftovers();
+    removeSaveLeftovers();
     return true;
 }
 
 // Settings, the mail library, and on a first start the dialogs that ask for what is missing.
 void afterCharacterPlaced() {
-    // The hang-up flag lives in the settings dialog's check box, which this loads hidden.
-    ApplyHangUpFlagTo(win<SettingsDialog>()->Check1);
-    LoadServerSettings();
+    // The hang-up flag lives in the settings dialog's check box: its load, hidden, reads the flag.
+    win<SettingsDialog>();
+    loadServerSettings(serversInUse());
 
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
     NMailSetTlsServerMemory(&knownTlsServers());
 
-    if (Pop3Server.isEmpty())
+    if (serversInUse().pop3Server.isEmpty())
         win<ServerDialog>()->Show();
+    // The account dialog's load reads the stored account; it stays loaded, hidden when complete.
     AccountDialog* account = win<AccountDialog>();
-    if (account->IdText->text().isEmpty() || account->PassText->text().isEmpty())
+    if (!account->hasAccount())
         account->Show();
 
     // Last: the automatic check, off unless the settings dialog turned it on.
-    automaticCheck->setInterval(ReadCheckInterval());
+    automaticCheck->setInterval(readCheckInterval());
     SettingsDialog::setIntervalListener([](int minutes) { automaticCheck->setInterval(minutes); });
     setManualCheckObserver([](bool running) { automaticCheck->manualCheck(running); });
 }
@@ -62,10 +68,11 @@ void afterCharacterPlaced() {
 // What an automatic check needs; nothing while the server or the account is not set, which the
 // first start's dialogs ask for.
 std::optional<AutoCheck::Request> automaticCheckRequest() {
-    if (Pop3Server.isEmpty())
+    const ServerSettings& servers = serversInUse();
+    if (servers.pop3Server.isEmpty())
         return std::nullopt;
-    AutoCheck::Request request{Pop3Server, ReadAccountValue(QStringLiteral("NAME")),
-                               ReadAccountValue(QStringLiteral("NAME2")), ApopFlag != 0};
+    AutoCheck::Request request{servers.pop3Server, readAccountValue(QStringLiteral("NAME")),
+                               readAccountValue(QStringLiteral("NAME2")), servers.apopFlag != 0};
     if (request.user.isEmpty() || request.password.isEmpty())
         return std::nullopt;
     return request;
@@ -84,6 +91,8 @@ int main(int argc, char* argv[]) {
     // The program ends on its own terms, never because a window closed.
     app.setQuitOnLastWindowClosed(false);
 
+    ServerDialog::setSettingsInUse(&serversInUse());
+    ControlPanel::setMailCheck([] { checkMail(serversInUse()); });
     AutoCheck autoCheck(automaticCheckRequest, dataFolderPath() + QStringLiteral("/seen-uidl.txt"));
     automaticCheck = &autoCheck;
     QObject::connect(&autoCheck, &AutoCheck::newMail, &autoCheck, reportMailCount);

@@ -152,10 +152,10 @@ void ProgramWindow::centreOnceFramed() {
 bool ProgramWindow::Unload() {
     if (m_unloading)
         return true;
-    if (!Form_QueryUnload())
+    if (!canUnload())
         return false;
     m_unloading = true;
-    Form_Unload();
+    onUnload();
     hide();
     if (m_forget)
         m_forget();

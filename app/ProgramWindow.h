@@ -37,14 +37,15 @@ class ProgramWindow : public QWidget {
     // rectangle for the primary screen.
     static void setCentredOn(std::function<QRect()> monitor);
 
-    // Unloads the window: query-unload, unload, then it is destroyed and forgotten.
-    // Returns false when the query-unload cancelled.
+    // Unloads the window: canUnload, onUnload, then it is destroyed and forgotten.
+    // Returns false when canUnload refused.
     bool Unload();
 
-    virtual void Form_Load() {}
+    // Run by the registry once the window exists, before anyone else gets it.
+    virtual void onLoad() {}
     // Return false to cancel the unload.
-    virtual bool Form_QueryUnload() { return true; }
-    virtual void Form_Unload() {}
+    virtual bool canUnload() { return true; }
+    virtual void onUnload() {}
 
     // Set by the registry: forgets the global instance when the window is unloaded.
     void setForget(std::function<void()> forget) { m_forget = std::move(forget); }

@@ -45,7 +45,7 @@ template <class T> T* get() {
                 slot<T>() = nullptr;
             loadedWindows().removeOne(w);
         });
-        w->Form_Load();
+        w->onLoad();
         // The load handler may have unloaded the window again.
         return slot<T>();
     }

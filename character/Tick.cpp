@@ -54,18 +54,18 @@ void keepOnScreen(const TickInput& in, qint32& left, qint32& top) {
     top = t;
 }
 
-int nextFrame(qint16& kiHenkou, bool holdFrameZero) {
+int nextFrame(qint16& frameStep, bool holdFrameZero) {
     if (holdFrameZero)
         return 0;
-    if (kiHenkou >= 7)
-        kiHenkou = 0;
-    kiHenkou = qint16(kiHenkou + 1);
-    return kiHenkou;
+    if (frameStep >= 7)
+        frameStep = 0;
+    frameStep = qint16(frameStep + 1);
+    return frameStep;
 }
 
-TickResult animationTick(const TickInput& in, qint16& kiHenkou, bool holdFrameZero) {
+TickResult animationTick(const TickInput& in, qint16& frameStep, bool holdFrameZero) {
     TickResult r;
     keepOnScreen(in, r.left, r.top);
-    r.frame = nextFrame(kiHenkou, holdFrameZero);
+    r.frame = nextFrame(frameStep, holdFrameZero);
     return r;
 }

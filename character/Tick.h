@@ -39,6 +39,6 @@ void keepOnScreen(const TickInput& in, qint32& left, qint32& top);
 
 // holdFrameZero: the startup character in bark mode shows frame 0 and keeps its counter.
 // Otherwise the counter runs 1..7 and wraps to 1.
-int nextFrame(qint16& kiHenkou, bool holdFrameZero);
+int nextFrame(qint16& frameStep, bool holdFrameZero);
 
-TickResult animationTick(const TickInput& in, qint16& kiHenkou, bool holdFrameZero);
+TickResult animationTick(const TickInput& in, qint16& frameStep, bool holdFrameZero);

@@ -1,6 +1,6 @@
 #include "CutAtNul.h"
 
-QString CutAtNul(const QString& text) {
+QString cutAtNul(const QString& text) {
     const qsizetype nul = text.indexOf(QChar(u'\0'));
     return nul < 0 ? text : text.left(nul);
 }

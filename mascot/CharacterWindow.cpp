@@ -10,7 +10,6 @@
 #include "TaskbarHint.h"
 #include "Tick.h"
 #include "Twips.h"
-#include "Wait.h"
 
 #include <QCheckBox>
 #include <QCursor>
@@ -68,36 +67,36 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_images = images;
     for (int i = 0; i < 8; ++i)
-        Picture1[size_t(i)] = framePicture(images[i]);
-    m_screenPictures = Picture1;
-    m_shown = Picture1[0];
+        framePictures[size_t(i)] = framePicture(images[i]);
+    m_screenPictures = framePictures;
+    m_shown = framePictures[0];
 
     // The sound controls lie beyond the 120 x 180 picture, so nobody sees or clicks them; only the
-    // keyboard reaches Command2, and the check boxes stay as they are made.
-    ChkSynchro = new QCheckBox(QStringLiteral("同期再生(&S)"), this);
-    ChkLoop = new QCheckBox(QStringLiteral("繰り返し再生(&L)"), this);
-    ChkOnMem = new QCheckBox(QStringLiteral("VB でのオンメモリ再生(&O)"), this);
-    Command2 = new QPushButton(QStringLiteral("Command2"), this);
-    ChkSynchro->setGeometry(200, 0, 160, 20);
-    ChkLoop->setGeometry(200, 20, 160, 20);
-    ChkOnMem->setGeometry(200, 40, 160, 20);
+    // keyboard reaches the sound button, and the check boxes stay as they are made.
+    synchronousBox = new QCheckBox(QStringLiteral("同期再生(&S)"), this);
+    loopBox = new QCheckBox(QStringLiteral("繰り返し再生(&L)"), this);
+    inMemoryBox = new QCheckBox(QStringLiteral("VB でのオンメモリ再生(&O)"), this);
+    soundButton = new QPushButton(QStringLiteral("Command2"), this);
+    synchronousBox->setGeometry(200, 0, 160, 20);
+    loopBox->setGeometry(200, 20, 160, 20);
+    inMemoryBox->setGeometry(200, 40, 160, 20);
     // Nothing lets the user set them: hidden, they take no focus and answer no access key.
-    for (QCheckBox* box : {ChkSynchro, ChkLoop, ChkOnMem}) {
+    for (QCheckBox* box : {synchronousBox, loopBox, inMemoryBox}) {
         box->setFocusPolicy(Qt::NoFocus);
         box->hide();
     }
-    Command2->setGeometry(200, 60, 80, 24);
-    connect(Command2, &QPushButton::clicked, this, &CharacterWindow::playSound);
+    soundButton->setGeometry(200, 60, 80, 24);
+    connect(soundButton, &QPushButton::clicked, this, &CharacterWindow::playSound);
 
     // Created centred with the design-time size; the load sizes and places it.
     setWidth(designWidth);
     setHeight(designHeight);
     centreOnScreen();
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(2000);
-    connect(Timer1, &QTimer::timeout, this, [this] { tick(); });
-    Timer1->start();
+    tickTimer = new QTimer(this);
+    tickTimer->setInterval(2000);
+    connect(tickTimer, &QTimer::timeout, this, [this] { tick(); });
+    tickTimer->start();
 }
 
 bool CharacterWindow::fitPicturesToScreen() {
@@ -110,35 +109,35 @@ bool CharacterWindow::fitPicturesToScreen() {
     return true;
 }
 
-void CharacterWindow::BuildFrameRegions() {
+void CharacterWindow::buildOutlines() {
     const int scan = outlineScan(m_pictureRatio);
     for (size_t i = 0; i < m_screenPictures.size(); ++i)
-        FrameRegionData[i] = buildOutline(m_screenPictures[i], scan);
+        frameOutlines[i] = buildOutline(m_screenPictures[i], scan);
 }
 
-void CharacterWindow::ApplyFrame(int f) {
+void CharacterWindow::showFrame(int f) {
     if (f < 0 || f > 7)
         return;
-    const FrameRegionSlot& slot = FrameRegionData[size_t(f)];
+    const FrameRegionSlot& slot = frameOutlines[size_t(f)];
     // In device pixels, as the picture it was cut from.
-    CurrentRegion = regionFromSlot(slot);
+    currentOutline = regionFromSlot(slot);
     m_shown = m_screenPictures[size_t(f)];
     update();
     // An empty outline gives the window its full rectangle.
-    m_hasRegion = !CurrentRegion.isEmpty();
+    m_hasRegion = !currentOutline.isEmpty();
     if (m_pictureRatio != 1) {
         // Qt's mask would step by whole pixels; a mask of Qt's own left from 1x would come back
         // whenever Qt recreates the window.
         if (!mask().isEmpty())
             clearMask();
-        if (setDeviceShape(this, CurrentRegion))
+        if (setDeviceShape(this, currentOutline))
             return;
     }
     QRegion logical;
     if (m_pictureRatio == 1) {
-        logical = CurrentRegion;
+        logical = currentOutline;
     } else {
-        for (const QRect& r : CurrentRegion)
+        for (const QRect& r : currentOutline)
             logical +=
                 QRectF(QPointF(r.topLeft()) / m_pictureRatio, QSizeF(r.size()) / m_pictureRatio)
                     .toAlignedRect();
@@ -149,17 +148,13 @@ void CharacterWindow::ApplyFrame(int f) {
         setMask(logical);
 }
 
-void CharacterWindow::Wait(const qint32& WaitTime) {
-    ::Wait(WaitTime);
-}
-
 void CharacterWindow::loadCharacter() {
     fitPicturesToScreen();
-    BuildFrameRegions();
+    buildOutlines();
     m_tppX = Twips::perPixelX();
     m_tppY = Twips::perPixelY();
-    setWidth(float(Picture1[0].width()) * m_tppX);
-    setHeight(float(Picture1[0].height()) * m_tppY);
+    setWidth(float(framePictures[0].width()) * m_tppX);
+    setHeight(float(framePictures[0].height()) * m_tppY);
     makeTopmost(false);
     const QPoint p = QCursor::pos();
     setTop(float(p.y()) * m_tppY);
@@ -169,27 +164,27 @@ void CharacterWindow::loadCharacter() {
 void CharacterWindow::runTick(bool holdFrameZero) {
     const float tppX = Twips::perPixelX();
     const float tppY = Twips::perPixelY();
-    const TickInput in = onMonitors(Left(), Top(), float(Picture1[0].width()) * tppX,
-                                    float(Picture1[0].height()) * tppY, monitors(tppX, tppY));
-    const TickResult r = animationTick(in, kiHenkou, holdFrameZero);
+    const TickInput in = onMonitors(Left(), Top(), float(framePictures[0].width()) * tppX,
+                                    float(framePictures[0].height()) * tppY, monitors(tppX, tppY));
+    const TickResult r = animationTick(in, frameStep, holdFrameZero);
     setTop(float(r.top));
     setLeft(float(r.left));
     // A window taken to a screen of another device pixel ratio shows that screen's pictures.
     if (fitPicturesToScreen())
-        BuildFrameRegions();
-    ApplyFrame(r.frame);
+        buildOutlines();
+    showFrame(r.frame);
     emit ticked();
 }
 
 QRect CharacterWindow::monitorGeometry() const {
     const QList<QRectF> all = monitors();
     const QRectF window(Left() / Twips::perPixelX(), Top() / Twips::perPixelY(),
-                        Picture1[0].width(), Picture1[0].height());
+                        framePictures[0].width(), framePictures[0].height());
     const int m = monitorFor(window, all);
     return m < 0 ? QRect() : all[m].toRect();
 }
 
-void CharacterWindow::Form_MouseDown(int button) {
+void CharacterWindow::onMouseDown(int button) {
     if (button & 1) {
         // Dragged like a caption bar, once the pointer has gone past the drag distance.
         m_dragArmed = true;
@@ -204,8 +199,8 @@ void CharacterWindow::Form_MouseDown(int button) {
 void CharacterWindow::playSound() {
     EffectSound::stop();
     const qint32 result = EffectSound::play(
-        ProgramFolders::resources() + QStringLiteral("/Sound/Kouka.wav"), ChkSynchro->isChecked(),
-        ChkLoop->isChecked(), ChkOnMem->isChecked(), false);
+        ProgramFolders::resources() + QStringLiteral("/Sound/Kouka.wav"),
+        synchronousBox->isChecked(), loopBox->isChecked(), inMemoryBox->isChecked(), false);
     if (result != 0)
         MsgBox(EffectSound::message(result), MsgBoxStyle::Critical, QStringLiteral("エラー"));
 }
@@ -242,7 +237,7 @@ void CharacterWindow::mousePressEvent(QMouseEvent* event) {
     default:
         return;
     }
-    Form_MouseDown(button);
+    onMouseDown(button);
 }
 
 void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
@@ -271,5 +266,5 @@ void CharacterWindow::mouseReleaseEvent(QMouseEvent*) {
 
 void CharacterWindow::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
-        Form_DblClick();
+        onDoubleClick();
 }

@@ -3,9 +3,9 @@
 // the pointer handling and the hidden sound controls.
 //
 // Load builds the eight outlines once; every tick keeps the window on its monitor, picks a frame
-// and gives the window that frame's picture and outline. Picture1 holds the 1x pictures, which give
-// the window its size; the window shows the pictures drawn for its screen's device pixel ratio,
-// with their outlines at device resolution.
+// and gives the window that frame's picture and outline. framePictures holds the 1x pictures, which
+// give the window its size; the window shows the pictures drawn for its screen's device pixel
+// ratio, with their outlines at device resolution.
 
 #include "Outline.h"
 #include "ProgramWindow.h"
@@ -25,24 +25,23 @@ class CharacterWindow : public ProgramWindow {
     CharacterWindow(const QString& title, const char* images, float designWidth, float designHeight,
                     QWidget* parent);
 
-    qint16 kiHenkou = 0;
-    std::array<QImage, 8> Picture1;
-    std::array<FrameRegionSlot, 8> FrameRegionData;
-    QRegion CurrentRegion;
+    qint16 frameStep = 0;
+    std::array<QImage, 8> framePictures;
+    std::array<FrameRegionSlot, 8> frameOutlines;
+    QRegion currentOutline;
 
-    QTimer* Timer1 = nullptr;
-    QCheckBox* ChkSynchro = nullptr;
-    QCheckBox* ChkLoop = nullptr;
-    QCheckBox* ChkOnMem = nullptr;
-    QPushButton* Command2 = nullptr;
+    QTimer* tickTimer = nullptr;
+    QCheckBox* synchronousBox = nullptr;
+    QCheckBox* loopBox = nullptr;
+    QCheckBox* inMemoryBox = nullptr;
+    QPushButton* soundButton = nullptr;
 
-    void BuildFrameRegions();
-    void ApplyFrame(int f);
-    void Wait(const qint32& WaitTime);
+    void buildOutlines();
+    void showFrame(int f);
 
     // Button: 1 left, 2 right, 4 middle.
-    void Form_MouseDown(int button);
-    virtual void Form_DblClick() {}
+    void onMouseDown(int button);
+    virtual void onDoubleClick() {}
     void playSound();
     virtual void tick() = 0;
 

@@ -3,6 +3,7 @@
 #include "EffectSound.h"
 #include "Program.h"
 #include "StartupCharacter.h"
+#include "Wait.h"
 #include "WindowRegistry.h"
 #include "nMail.h"
 
@@ -10,13 +11,13 @@
 
 Companion::Companion(QWidget* parent)
     : CharacterWindow(QStringLiteral("Form3"), "DEFGDEGF", 2400, 300, parent) {
-    Timer2 = new QTimer(this);
-    Timer2->setInterval(1000);
-    connect(Timer2, &QTimer::timeout, this, &Companion::meetCharacter);
-    Timer2->start();
+    meetingTimer = new QTimer(this);
+    meetingTimer->setInterval(1000);
+    connect(meetingTimer, &QTimer::timeout, this, &Companion::meetCharacter);
+    meetingTimer->start();
 }
 
-void Companion::Form_Load() {
+void Companion::onLoad() {
     loadCharacter();
 }
 
@@ -28,8 +29,8 @@ void Companion::meetCharacter() {
     // The wait below lasts longer than the interval; never nest.
     if (m_inMeeting)
         return;
-    StartupCharacter* f1 = win<StartupCharacter>();
-    if (Left() == f1->Left() && Top() == f1->Top()) {
+    StartupCharacter* character = win<StartupCharacter>();
+    if (Left() == character->Left() && Top() == character->Top()) {
         m_inMeeting = true;
         playSound();
         const qint32 pause = 1200;
@@ -38,7 +39,7 @@ void Companion::meetCharacter() {
     }
 }
 
-void Companion::Form_Unload() {
+void Companion::onUnload() {
     win<StartupCharacter>()->Show();
     EffectSound::stop();
     NMailEndWinSock();

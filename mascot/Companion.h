@@ -9,10 +9,10 @@ class Companion : public CharacterWindow {
   public:
     explicit Companion(QWidget* parent = nullptr);
 
-    QTimer* Timer2 = nullptr;
+    QTimer* meetingTimer = nullptr;
 
-    void Form_Load() override;
-    void Form_Unload() override;
+    void onLoad() override;
+    void onUnload() override;
     void tick() override;
     void meetCharacter();
 

@@ -23,7 +23,7 @@ void StartupCharacter::setStartupSteps(StartupSteps s) {
 StartupCharacter::StartupCharacter(QWidget* parent)
     : CharacterWindow(QStringLiteral("Form1"), "ABCCBACB", 1440, 225, parent) {}
 
-void StartupCharacter::Form_Load() {
+void StartupCharacter::onLoad() {
     if (steps().first && !steps().first()) {
         Unload();
         return;
@@ -40,13 +40,13 @@ void StartupCharacter::Form_Load() {
         steps().afterPlacing();
 }
 
-void StartupCharacter::Form_Unload() {
+void StartupCharacter::onUnload() {
     EffectSound::stop();
     NMailEndWinSock();
     Program::endAtOnce();
 }
 
-void StartupCharacter::Form_DblClick() {
+void StartupCharacter::onDoubleClick() {
     emit doubleClicked();
 }
 

@@ -19,9 +19,9 @@ class StartupCharacter : public CharacterWindow {
 
     explicit StartupCharacter(QWidget* parent = nullptr);
 
-    void Form_Load() override;
-    void Form_Unload() override;
-    void Form_DblClick() override;
+    void onLoad() override;
+    void onUnload() override;
+    void onDoubleClick() override;
     void tick() override;
 
   signals:

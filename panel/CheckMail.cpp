@@ -9,12 +9,11 @@
 #include "MsgBox.h"
 #include "NewMailNotice.h"
 #include "ServerDialog.h"
+#include "ServerSettings.h"
 #include "SettingsDialog.h"
-#include "SharedSettings.h"
 #include "WindowRegistry.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QLineEdit>
 
 namespace {
@@ -59,16 +58,16 @@ void setManualCheckObserver(std::function<void(bool running)> observer) {
 void reportMailCount(qint32 count) {
     NewMailNotice* notice = win<NewMailNotice>();
     notice->Show();
-    notice->Text2->setText(QString::number(count));
+    notice->countText->setText(QString::number(count));
     if (count < 1) {
-        notice->Text1->setText(QStringLiteral("新着メールはありませんでした。"));
+        notice->messageText->setText(QStringLiteral("新着メールはありませんでした。"));
     } else {
-        notice->Text1->setText(QStringLiteral("新着メールが有ります。"));
+        notice->messageText->setText(QStringLiteral("新着メールが有ります。"));
         win<ControlPanel>()->bark();
     }
 }
 
-void checkMail() {
+void checkMail(const ServerSettings& servers) {
     // The window thread runs its events while the library waits; a second check must not nest.
     static bool running = false;
     if (running)
@@ -82,31 +81,32 @@ void checkMail() {
     QString buffers[4];
     qint32 count = 0;
 
-    if (!Pop3Server.isEmpty()) {
+    if (!servers.pop3Server.isEmpty()) {
         // The library's calls wait on the server; they run off the window thread so that the
         // characters keep answering (a right click ends the program) whatever the server does.
         qint32 handle = -1;
-        runInBackground([&, server = Pop3Server] {
+        runInBackground([&, server = servers.pop3Server] {
             handle = mail.connect(server);
             if (handle == -1)
                 mail.getMessage(buffers[0]);
         });
         if (handle == -1) {
             // Not reaching the server is a failure, not an empty mailbox.
-            showError(busy, CutAtNul(buffers[0]), MsgBoxStyle::Critical);
+            showError(busy, cutAtNul(buffers[0]), MsgBoxStyle::Critical);
             count = -1;
         } else {
             // The account lives for this check only.
-            const QString id = ReadAccountValue(QStringLiteral("NAME"));
-            const QString pass = ReadAccountValue(QStringLiteral("NAME2"));
+            const QString id = readAccountValue(QStringLiteral("NAME"));
+            const QString pass = readAccountValue(QStringLiteral("NAME2"));
+            // What was typed into the account dialog without saving gives way to the stored
+            // account.
             AccountDialog* account = win<AccountDialog>();
-            account->IdText->setText(id);
-            account->PassText->setText(pass);
+            account->showAccount(id, pass);
             if (pass.isEmpty() || id.isEmpty()) {
                 account->Show();
                 runInBackground([&] { mail.close(handle); });
             } else {
-                const qint32 apop = ApopFlag != 0 ? -1 : 0;
+                const qint32 apop = servers.apopFlag != 0 ? -1 : 0;
                 runInBackground([&, id, pass] {
                     count = mail.authenticate(handle, id, pass, apop);
                     for (qint32 n = 1; n <= count; ++n) {
@@ -120,7 +120,7 @@ void checkMail() {
                         mail.getMessage(buffers[0]);
                 });
                 if (count < 0)
-                    showError(busy, CutAtNul(buffers[0]), MsgBoxStyle::OkOnly);
+                    showError(busy, cutAtNul(buffers[0]), MsgBoxStyle::OkOnly);
                 runInBackground([&] { mail.close(handle); });
             }
         }
@@ -132,7 +132,7 @@ void checkMail() {
     busy.unset();
     reportMailCount(count);
 
-    if (win<SettingsDialog>()->Check1->isChecked())
+    if (SettingsDialog::hangsUpAfterCheck())
         win<ControlPanel>()->hangUp();
     running = false;
     if (manualCheckObserver())

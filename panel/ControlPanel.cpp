@@ -1,6 +1,5 @@
 #include "ControlPanel.h"
 
-#include "CheckMail.h"
 #include "Companion.h"
 #include "DialUp.h"
 #include "DialogLook.h"
@@ -28,52 +27,61 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, float l, float 
     return b;
 }
 
+std::function<void()>& mailCheck() {
+    static std::function<void()> check;
+    return check;
+}
+
 } // namespace
+
+void ControlPanel::setMailCheck(std::function<void()> check) {
+    mailCheck() = std::move(check);
+}
 
 ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("モコポン"), 2370, 225);
 
-    Command1 = makeButton(this, QStringLiteral("吠える"), 0, 0, 720, 255, 0x00FFC0C0);
-    Command2 = makeButton(this, QStringLiteral("受信"), 720, 0, 495, 255, 0x00FFC0C0);
-    Command3 = makeButton(this, QStringLiteral("設定"), 1200, 0, 615, 255, 0x00FF8080);
-    Command4 = makeButton(this, QStringLiteral("HP"), 1800, 0, 600, 255, 0x0080FF80);
-    Command5 = makeButton(this, QStringLiteral("切断"), 120, 480, 1095, 375, 0);
+    barkButton = makeButton(this, QStringLiteral("吠える"), 0, 0, 720, 255, 0x00FFC0C0);
+    checkButton = makeButton(this, QStringLiteral("受信"), 720, 0, 495, 255, 0x00FFC0C0);
+    settingsButton = makeButton(this, QStringLiteral("設定"), 1200, 0, 615, 255, 0x00FF8080);
+    homePageButton = makeButton(this, QStringLiteral("HP"), 1800, 0, 600, 255, 0x0080FF80);
+    hangUpButton = makeButton(this, QStringLiteral("切断"), 120, 480, 1095, 375, 0);
     // 受信 is drawn over 設定's first pixel, as on the Windows version's bar.
-    Command2->raise();
-    for (QPushButton* b : {Command2, Command3, Command4})
+    checkButton->raise();
+    for (QPushButton* b : {checkButton, settingsButton, homePageButton})
         b->installEventFilter(this);
 
-    setTabOrder(Command2, Command3);
-    setTabOrder(Command3, Command4);
-    setTabOrder(Command4, Command5);
-    setTabOrder(Command5, Command1);
+    setTabOrder(checkButton, settingsButton);
+    setTabOrder(settingsButton, homePageButton);
+    setTabOrder(homePageButton, hangUpButton);
+    setTabOrder(hangUpButton, barkButton);
 
-    connect(Command1, &QPushButton::clicked, this, &ControlPanel::bark);
-    connect(Command2, &QPushButton::clicked, this, &ControlPanel::checkMail);
-    connect(Command3, &QPushButton::clicked, this, &ControlPanel::openSettings);
-    connect(Command4, &QPushButton::clicked, this, &ControlPanel::offerHomePage);
-    connect(Command5, &QPushButton::clicked, this, &ControlPanel::hangUp);
+    connect(barkButton, &QPushButton::clicked, this, &ControlPanel::bark);
+    connect(checkButton, &QPushButton::clicked, this, &ControlPanel::checkMail);
+    connect(settingsButton, &QPushButton::clicked, this, &ControlPanel::openSettings);
+    connect(homePageButton, &QPushButton::clicked, this, &ControlPanel::offerHomePage);
+    connect(hangUpButton, &QPushButton::clicked, this, &ControlPanel::hangUp);
 
     // The panel's own moves pin the character at once (moveEvent); this timer only brings back a
     // character dragged away from its place, without the cost of a 1 ms poll.
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(50);
-    connect(Timer1, &QTimer::timeout, this, &ControlPanel::holdCharacter);
+    holdTimer = new QTimer(this);
+    holdTimer->setInterval(50);
+    connect(holdTimer, &QTimer::timeout, this, &ControlPanel::holdCharacter);
 }
 
-void ControlPanel::Form_Load() {
+void ControlPanel::onLoad() {
     StartupCharacter* character = win<StartupCharacter>();
     setTop(character->Top() + kCharacterAbove);
     setLeft(character->Left() - kCharacterRight);
     makeTopmost(true);
     // Held at once when its own screen keeping moves it, so the companion never meets it there.
     connect(character, &CharacterWindow::ticked, this, [this] {
-        if (Timer1->isActive())
+        if (holdTimer->isActive())
             holdCharacter();
     });
     // 受信 comes first in the tab order, so the panel opens with the focus on it.
-    Command2->setFocus();
-    Timer1->start();
+    checkButton->setFocus();
+    holdTimer->start();
 }
 
 void ControlPanel::holdCharacter() {
@@ -84,17 +92,17 @@ void ControlPanel::holdCharacter() {
 
 void ControlPanel::moveEvent(QMoveEvent* event) {
     ProgramWindow::moveEvent(event);
-    if (Timer1->isActive())
+    if (holdTimer->isActive())
         holdCharacter();
 }
 
 bool ControlPanel::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
-        if (watched == Command2)
+        if (watched == checkButton)
             setWindowTitle(QStringLiteral("メールチェック"));
-        else if (watched == Command3)
+        else if (watched == settingsButton)
             setWindowTitle(QStringLiteral("各種設定"));
-        else if (watched == Command4)
+        else if (watched == homePageButton)
             setWindowTitle(QStringLiteral("作者のHP"));
     }
     return ProgramWindow::eventFilter(watched, event);
@@ -111,7 +119,8 @@ void ControlPanel::bark() {
 }
 
 void ControlPanel::checkMail() {
-    ::checkMail();
+    if (mailCheck())
+        mailCheck()();
 }
 
 void ControlPanel::openSettings() {
@@ -123,20 +132,20 @@ void ControlPanel::offerHomePage() {
         MsgBox(QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"),
                MsgBoxStyle::YesNo | MsgBoxStyle::Question, QStringLiteral("確認"));
     if (answer == MsgBoxResult::Yes)
-        OpenHomePage();
+        openHomePage();
 }
 
 void ControlPanel::hangUp() {
-    HangUpDialUpConnections();
+    hangUpDialUpConnections();
 }
 
-bool ControlPanel::Form_QueryUnload() {
+bool ControlPanel::canUnload() {
     EffectSound::stop();
     return true;
 }
 
-void ControlPanel::Form_Unload() {
-    Timer1->stop();
+void ControlPanel::onUnload() {
+    holdTimer->stop();
     Companion* companion = win<Companion>();
     StartupCharacter* character = win<StartupCharacter>();
     companion->Hide();

@@ -4,6 +4,8 @@
 
 #include "ProgramWindow.h"
 
+#include <functional>
+
 class QPushButton;
 class QTimer;
 
@@ -12,16 +14,19 @@ class ControlPanel : public ProgramWindow {
   public:
     explicit ControlPanel(QWidget* parent = nullptr);
 
-    QPushButton* Command1 = nullptr; // 吠える
-    QPushButton* Command2 = nullptr; // 受信
-    QPushButton* Command3 = nullptr; // 設定
-    QPushButton* Command4 = nullptr; // HP
-    QPushButton* Command5 = nullptr; // 切断, below the visible area
-    QTimer* Timer1 = nullptr;
+    // What 受信 runs; main.cpp hands over the mail check with the settings it needs.
+    static void setMailCheck(std::function<void()> check);
 
-    void Form_Load() override;
-    bool Form_QueryUnload() override;
-    void Form_Unload() override;
+    QPushButton* barkButton = nullptr;     // 吠える
+    QPushButton* checkButton = nullptr;    // 受信
+    QPushButton* settingsButton = nullptr; // 設定
+    QPushButton* homePageButton = nullptr; // HP
+    QPushButton* hangUpButton = nullptr;   // 切断, below the visible area
+    QTimer* holdTimer = nullptr;
+
+    void onLoad() override;
+    bool canUnload() override;
+    void onUnload() override;
     void holdCharacter();
     void bark();
     void checkMail();

@@ -4,10 +4,10 @@
 
 #include <QDesktopServices>
 
-QUrl HomePageUrl() {
+QUrl homePageUrl() {
     return QUrl::fromLocalFile(ProgramFolders::resources() + QStringLiteral("/hp/index.html"));
 }
 
-bool OpenHomePage() {
-    return QDesktopServices::openUrl(HomePageUrl());
+bool openHomePage() {
+    return QDesktopServices::openUrl(homePageUrl());
 }

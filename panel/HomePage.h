@@ -4,6 +4,6 @@
 #include <QString>
 #include <QUrl>
 
-QUrl HomePageUrl();
+QUrl homePageUrl();
 // False when no browser could be started; nothing is reported then.
-bool OpenHomePage();
+bool openHomePage();

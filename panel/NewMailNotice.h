@@ -11,9 +11,9 @@ class NewMailNotice : public ProgramWindow {
   public:
     explicit NewMailNotice(QWidget* parent = nullptr);
 
-    QLineEdit* Text1 = nullptr; // the result message
-    QLineEdit* Text2 = nullptr; // the count
+    QLineEdit* messageText = nullptr; // the result message
+    QLineEdit* countText = nullptr;   // the count
 
-    void Form_Load() override;
-    void Form_Unload() override;
+    void onLoad() override;
+    void onUnload() override;
 };

@@ -5,7 +5,6 @@
 #include "ErrorMessages.h"
 #include "PasswordStarStyle.h"
 #include "ProfileFile.h"
-#include "SharedSettings.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -18,77 +17,84 @@ using DialogLook::place;
 AccountDialog::AccountDialog(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("ID,PASS"), 2850, 1770);
 
-    Label1 = new QLabel(QStringLiteral("ID"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    place(Label1, 120, 180, 675, 255);
-    Label2[0] = new QLabel(QStringLiteral("Password"), this);
-    Label2[0]->setObjectName(QStringLiteral("Label2(0)"));
-    place(Label2[0], 120, 600, 795, 255);
-    Label2[1] = new QLabel(QStringLiteral("IDパスワードを保存する"), this);
-    Label2[1]->setObjectName(QStringLiteral("Label2(1)"));
-    place(Label2[1], 780, 1020, 1875, 255);
-    DialogLook::setTextColour(Label2[1], 0x00FF0000);
-    for (QLabel* l : {Label1, Label2[0], Label2[1]}) {
+    idLabel = new QLabel(QStringLiteral("ID"), this);
+    idLabel->setObjectName(QStringLiteral("idLabel"));
+    place(idLabel, 120, 180, 675, 255);
+    passwordLabel = new QLabel(QStringLiteral("Password"), this);
+    passwordLabel->setObjectName(QStringLiteral("passwordLabel"));
+    place(passwordLabel, 120, 600, 795, 255);
+    saveLabel = new QLabel(QStringLiteral("IDパスワードを保存する"), this);
+    saveLabel->setObjectName(QStringLiteral("saveLabel"));
+    place(saveLabel, 780, 1020, 1875, 255);
+    DialogLook::setTextColour(saveLabel, 0x00FF0000);
+    for (QLabel* l : {idLabel, passwordLabel, saveLabel}) {
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         DialogLook::fitText(l);
     }
 
-    IdText = new QLineEdit(this);
-    IdText->setObjectName(QStringLiteral("IdText"));
-    place(IdText, 960, 120, 1632, 264);
-    PassText = new QLineEdit(this);
-    PassText->setObjectName(QStringLiteral("PassText"));
-    place(PassText, 960, 600, 1632, 264);
-    PassText->setEchoMode(QLineEdit::Password);
-    PassText->setStyle(new PasswordStarStyle(PassText));
+    idEdit = new QLineEdit(this);
+    idEdit->setObjectName(QStringLiteral("idEdit"));
+    place(idEdit, 960, 120, 1632, 264);
+    passwordEdit = new QLineEdit(this);
+    passwordEdit->setObjectName(QStringLiteral("passwordEdit"));
+    place(passwordEdit, 960, 600, 1632, 264);
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    passwordEdit->setStyle(new PasswordStarStyle(passwordEdit));
 
-    // Only as wide as the box: its caption "Check1" never shows; Label2(1) stands beside it.
-    Check1 = new QCheckBox(QStringLiteral("Check1"), this);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    place(Check1, 420, 1020, 255, 255);
+    // Only as wide as the box: its caption "Check1" never shows; the save label stands beside it.
+    saveBox = new QCheckBox(QStringLiteral("Check1"), this);
+    saveBox->setObjectName(QStringLiteral("saveBox"));
+    place(saveBox, 420, 1020, 255, 255);
 
-    OKCommand = new QPushButton(QStringLiteral("OK"), this);
-    OKCommand->setObjectName(QStringLiteral("OKCommand"));
-    place(OKCommand, 900, 1380, 852, 312);
-    OKCommand->setDefault(true);
-    CancelCommand = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
-    place(CancelCommand, 1860, 1380, 852, 312);
+    okButton = new QPushButton(QStringLiteral("OK"), this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    place(okButton, 900, 1380, 852, 312);
+    okButton->setDefault(true);
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    place(cancelButton, 1860, 1380, 852, 312);
     // Enter presses the button that has the focus, as on Windows.
-    OKCommand->setAutoDefault(true);
-    CancelCommand->setAutoDefault(true);
+    okButton->setAutoDefault(true);
+    cancelButton->setAutoDefault(true);
 
-    connect(OKCommand, &QPushButton::clicked, this, &AccountDialog::OKCommand_Click);
-    connect(CancelCommand, &QPushButton::clicked, this, &AccountDialog::CancelCommand_Click);
+    connect(okButton, &QPushButton::clicked, this, &AccountDialog::accept);
+    connect(cancelButton, &QPushButton::clicked, this, &AccountDialog::cancel);
 
-    setTabOrder(Check1, CancelCommand);
-    setTabOrder(CancelCommand, OKCommand);
-    setTabOrder(OKCommand, PassText);
-    setTabOrder(PassText, IdText);
-    Check1->setFocus();
+    setTabOrder(saveBox, cancelButton);
+    setTabOrder(cancelButton, okButton);
+    setTabOrder(okButton, passwordEdit);
+    setTabOrder(passwordEdit, idEdit);
+    saveBox->setFocus();
 }
 
-void AccountDialog::Form_Load() {
-    IdText->setText(ReadAccountValue(QStringLiteral("NAME")));
-    PassText->setText(ReadAccountValue(QStringLiteral("NAME2")));
+void AccountDialog::onLoad() {
+    showAccount(readAccountValue(QStringLiteral("NAME")),
+                readAccountValue(QStringLiteral("NAME2")));
 }
 
-void AccountDialog::OKCommand_Click() {
-    const bool save = Check1->checkState() == Qt::Checked;
+void AccountDialog::showAccount(const QString& id, const QString& password) {
+    idEdit->setText(id);
+    passwordEdit->setText(password);
+}
+
+bool AccountDialog::hasAccount() const {
+    return !idEdit->text().isEmpty() && !passwordEdit->text().isEmpty();
+}
+
+void AccountDialog::accept() {
+    const bool save = saveBox->checkState() == Qt::Checked;
     if (save) {
         QStringList bad;
-        if (!ProfileFile::canStore(IdText->text()))
+        if (!ProfileFile::canStore(idEdit->text()))
             bad.append(QStringLiteral("ID"));
-        if (!ProfileFile::canStore(PassText->text()))
+        if (!ProfileFile::canStore(passwordEdit->text()))
             bad.append(QStringLiteral("Password"));
         if (!bad.isEmpty()) {
             ErrorMessages::show(ErrorMessages::unencodable(bad));
             return;
         }
     }
-    UserId = IdText->text();
-    UserPass = PassText->text();
-    switch (WriteAccount(save, IdText->text(), PassText->text())) {
+    switch (writeAccount(save, idEdit->text(), passwordEdit->text())) {
     case ProfileFile::WriteStatus::Written:
     case ProfileFile::WriteStatus::Unencodable:
         break;
@@ -113,7 +119,7 @@ void AccountDialog::OKCommand_Click() {
     Unload();
 }
 
-void AccountDialog::CancelCommand_Click() {
+void AccountDialog::cancel() {
     Unload();
 }
 
@@ -123,10 +129,10 @@ void AccountDialog::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Enter:
         if (event->modifiers() & ~Qt::KeypadModifier)
             break;
-        OKCommand->click();
+        okButton->click();
         return;
     case Qt::Key_Escape:
-        CancelCommand->click();
+        cancelButton->click();
         return;
     default:
         break;

@@ -14,18 +14,23 @@ class AccountDialog : public ProgramWindow {
   public:
     explicit AccountDialog(QWidget* parent = nullptr);
 
-    void Form_Load() override;
-    void OKCommand_Click();
-    void CancelCommand_Click();
+    void onLoad() override;
+    // Puts an account into the boxes, in place of what they hold.
+    void showAccount(const QString& id, const QString& password);
+    // Both the id and the password are there.
+    bool hasAccount() const;
+    void accept();
+    void cancel();
 
-    QLabel* Label1;
-    QLineEdit* IdText;
-    QLabel* Label2[2];
-    QLineEdit* PassText;
+    QLabel* idLabel;
+    QLineEdit* idEdit;
+    QLabel* passwordLabel;
+    QLineEdit* passwordEdit;
+    QLabel* saveLabel;
     // The save box.
-    QCheckBox* Check1;
-    QPushButton* OKCommand;
-    QPushButton* CancelCommand;
+    QCheckBox* saveBox;
+    QPushButton* okButton;
+    QPushButton* cancelButton;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -21,16 +21,16 @@ QString hangUpFilePath() {
     return dataFolderPath() + QStringLiteral("/ini.ini");
 }
 
-void RemoveSaveLeftovers() {
+void removeSaveLeftovers() {
     SafeFile::removeLeftovers(dataFolderPath());
     SafeFile::removeLeftovers(ProgramFolders::serverSettings());
 }
 
-QString ReadAccountValue(const QString& key) {
+QString readAccountValue(const QString& key) {
     return ProfileFile::getString(kSection, key, QString(), accountFilePath(), 256);
 }
 
-ProfileFile::WriteStatus WriteAccount(bool save, const QString& id, const QString& password) {
+ProfileFile::WriteStatus writeAccount(bool save, const QString& id, const QString& password) {
     QList<QPair<QString, QString>> entries;
     if (save)
         // Quoted where needed so that blanks around a password survive the read.
@@ -43,25 +43,25 @@ ProfileFile::WriteStatus WriteAccount(bool save, const QString& id, const QStrin
                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
-qint32 ReadHangUpFlag() {
+qint32 readHangUpFlag() {
     return ProfileFile::getInt(kSection, QStringLiteral("NUMBER"), 0, hangUpFilePath());
 }
 
-void ApplyHangUpFlagTo(QCheckBox* box) {
-    const qint32 n = ReadHangUpFlag();
+void applyHangUpFlagTo(QCheckBox* box) {
+    const qint32 n = readHangUpFlag();
     if (n == 1)
         box->setCheckState(Qt::Checked);
     else if (n == 0)
         box->setCheckState(Qt::Unchecked);
 }
 
-ProfileFile::WriteStatus WriteHangUpFlag(bool ticked) {
+ProfileFile::WriteStatus writeHangUpFlag(bool ticked) {
     return ProfileFile::writeString(kSection, QStringLiteral("NUMBER"),
                                     ticked ? QStringLiteral("1") : QStringLiteral("0"),
                                     hangUpFilePath());
 }
 
-qint32 ReadCheckInterval() {
+qint32 readCheckInterval() {
     const QString value =
         ProfileFile::getString(kSection, QStringLiteral("INTERVAL"), QString(), hangUpFilePath());
     // Only digits: a hand-edited "5x" or "-5" means nothing sure, so the check stays off.
@@ -75,7 +75,7 @@ qint32 ReadCheckInterval() {
     return minutes <= kMaxCheckInterval ? minutes : 0;
 }
 
-ProfileFile::WriteStatus WriteCheckInterval(qint32 minutes) {
+ProfileFile::WriteStatus writeCheckInterval(qint32 minutes) {
     return ProfileFile::writeString(kSection, QStringLiteral("INTERVAL"),
                                     QString::number(qBound(0, minutes, kMaxCheckInterval)),
                                     hangUpFilePath());

@@ -18,27 +18,27 @@ QString hangUpFilePath();
 
 // Deletes what saves cut short by a crash left behind, beside these files and vbmail.ini (see
 // SafeFile.h); quiet, for the start-up.
-void RemoveSaveLeftovers();
+void removeSaveLeftovers();
 
 // The stored value of one key of the account file (at most 255 cp932 bytes), or "".
-QString ReadAccountValue(const QString& key);
+QString readAccountValue(const QString& key);
 
 // Writes the account as the account dialog's OK does: with save ticked NAME, NAME2 and
 // NAME3 = "1", otherwise NAME3 = "0" alone. The file holds the password in plain text, so it is
 // made readable by its owner only.
-ProfileFile::WriteStatus WriteAccount(bool save, const QString& id, const QString& password);
+ProfileFile::WriteStatus writeAccount(bool save, const QString& id, const QString& password);
 
 // NUMBER of the hang-up setting file; 0 when the file, section or key is missing.
-qint32 ReadHangUpFlag();
+qint32 readHangUpFlag();
 
 // 1 ticks the box, 0 clears it, any other value leaves it as it is.
-void ApplyHangUpFlagTo(QCheckBox* box);
+void applyHangUpFlagTo(QCheckBox* box);
 
 // NUMBER = "1" for a ticked box, "0" for a clear one.
-ProfileFile::WriteStatus WriteHangUpFlag(bool ticked);
+ProfileFile::WriteStatus writeHangUpFlag(bool ticked);
 
 // The automatic check's interval: INTERVAL of the hang-up setting file, in minutes.
 inline constexpr qint32 kMaxCheckInterval = 1440;
 // 1 .. kMaxCheckInterval, or 0 (off) when the key is missing, out of range or not a whole number.
-qint32 ReadCheckInterval();
-ProfileFile::WriteStatus WriteCheckInterval(qint32 minutes);
+qint32 readCheckInterval();
+ProfileFile::WriteStatus writeCheckInterval(qint32 minutes);

@@ -4,7 +4,6 @@
 #include "ErrorMessages.h"
 #include "ProfileFile.h"
 #include "ServerSettings.h"
-#include "SharedSettings.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -15,140 +14,147 @@
 using DialogLook::place;
 
 namespace {
+
 constexpr quint32 kBlue = 0x00FF0000;
+
+ServerSettings*& settingsInUse() {
+    static ServerSettings* settings = nullptr;
+    return settings;
+}
+
+} // namespace
+
+void ServerDialog::setSettingsInUse(ServerSettings* settings) {
+    settingsInUse() = settings;
 }
 
 ServerDialog::ServerDialog(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("サーバー"), 2910, 2970);
 
-    Label1 = new QLabel(QStringLiteral("SMTPサーバー名(&S)"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    place(Label1, 120, 120, 1575, 195);
-    SmtpText = new QLineEdit(this);
-    SmtpText->setObjectName(QStringLiteral("SmtpText"));
-    place(SmtpText, 120, 360, 2652, 264);
-    Label2 = new QLabel(QStringLiteral("POP3サーバー名(&P)"), this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    place(Label2, 120, 720, 1635, 195);
-    Pop3Text = new QLineEdit(this);
-    Pop3Text->setObjectName(QStringLiteral("Pop3Text"));
-    place(Pop3Text, 120, 960, 2652, 264);
-    Label3 = new QLabel(QStringLiteral("メールアドレス(&M)"), this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    place(Label3, 120, 1320, 1635, 195);
-    MailText = new QLineEdit(this);
-    MailText->setObjectName(QStringLiteral("MailText"));
-    place(MailText, 120, 1560, 2652, 264);
+    smtpLabel = new QLabel(QStringLiteral("SMTPサーバー名(&S)"), this);
+    smtpLabel->setObjectName(QStringLiteral("smtpLabel"));
+    place(smtpLabel, 120, 120, 1575, 195);
+    smtpEdit = new QLineEdit(this);
+    smtpEdit->setObjectName(QStringLiteral("smtpEdit"));
+    place(smtpEdit, 120, 360, 2652, 264);
+    pop3Label = new QLabel(QStringLiteral("POP3サーバー名(&P)"), this);
+    pop3Label->setObjectName(QStringLiteral("pop3Label"));
+    place(pop3Label, 120, 720, 1635, 195);
+    pop3Edit = new QLineEdit(this);
+    pop3Edit->setObjectName(QStringLiteral("pop3Edit"));
+    place(pop3Edit, 120, 960, 2652, 264);
+    mailLabel = new QLabel(QStringLiteral("メールアドレス(&M)"), this);
+    mailLabel->setObjectName(QStringLiteral("mailLabel"));
+    place(mailLabel, 120, 1320, 1635, 195);
+    mailEdit = new QLineEdit(this);
+    mailEdit->setObjectName(QStringLiteral("mailEdit"));
+    place(mailEdit, 120, 1560, 2652, 264);
     // A label's access key moves to the box below it.
-    Label1->setBuddy(SmtpText);
-    Label2->setBuddy(Pop3Text);
-    Label3->setBuddy(MailText);
-    for (QLabel* l : {Label1, Label2, Label3}) {
+    smtpLabel->setBuddy(smtpEdit);
+    pop3Label->setBuddy(pop3Edit);
+    mailLabel->setBuddy(mailEdit);
+    for (QLabel* l : {smtpLabel, pop3Label, mailLabel}) {
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         DialogLook::setTextColour(l, kBlue);
         DialogLook::fitText(l);
     }
 
-    ApopCheck = new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this);
-    ApopCheck->setObjectName(QStringLiteral("ApopCheck"));
-    place(ApopCheck, 480, 2040, 2172, 252);
-    DialogLook::setTextColour(ApopCheck, kBlue);
-    DialogLook::fitText(ApopCheck);
+    apopBox = new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this);
+    apopBox->setObjectName(QStringLiteral("apopBox"));
+    place(apopBox, 480, 2040, 2172, 252);
+    DialogLook::setTextColour(apopBox, kBlue);
+    DialogLook::fitText(apopBox);
     // A greyed box (a stored 2) goes to ticked when clicked and from then on only ticks and
     // clears, like any other box.
-    connect(ApopCheck, &QCheckBox::clicked, this, [this] {
-        if (ApopCheck->checkState() != Qt::PartiallyChecked)
-            ApopCheck->setTristate(false);
+    connect(apopBox, &QCheckBox::clicked, this, [this] {
+        if (apopBox->checkState() != Qt::PartiallyChecked)
+            apopBox->setTristate(false);
     });
 
-    OkCommand = new QPushButton(QStringLiteral("設定"), this);
-    OkCommand->setObjectName(QStringLiteral("OkCommand"));
-    place(OkCommand, 660, 2520, 972, 372);
-    CancelCommand = new QPushButton(QStringLiteral("中止"), this);
-    CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
-    place(CancelCommand, 1860, 2520, 912, 372);
+    saveButton = new QPushButton(QStringLiteral("設定"), this);
+    saveButton->setObjectName(QStringLiteral("saveButton"));
+    place(saveButton, 660, 2520, 972, 372);
+    cancelButton = new QPushButton(QStringLiteral("中止"), this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    place(cancelButton, 1860, 2520, 912, 372);
     // No default button: Enter presses only a button that has the focus, as on Windows.
-    OkCommand->setAutoDefault(true);
-    CancelCommand->setAutoDefault(true);
+    saveButton->setAutoDefault(true);
+    cancelButton->setAutoDefault(true);
 
-    connect(OkCommand, &QPushButton::clicked, this, &ServerDialog::OkCommand_Click);
-    connect(CancelCommand, &QPushButton::clicked, this, &ServerDialog::CancelCommand_Click);
+    connect(saveButton, &QPushButton::clicked, this, &ServerDialog::save);
+    connect(cancelButton, &QPushButton::clicked, this, &ServerDialog::cancel);
 
-    setTabOrder(MailText, CancelCommand);
-    setTabOrder(CancelCommand, OkCommand);
-    setTabOrder(OkCommand, ApopCheck);
-    setTabOrder(ApopCheck, Pop3Text);
-    setTabOrder(Pop3Text, SmtpText);
-    MailText->setFocus();
+    setTabOrder(mailEdit, cancelButton);
+    setTabOrder(cancelButton, saveButton);
+    setTabOrder(saveButton, apopBox);
+    setTabOrder(apopBox, pop3Edit);
+    setTabOrder(pop3Edit, smtpEdit);
+    mailEdit->setFocus();
 }
 
-void ServerDialog::Form_Load() {
+void ServerDialog::onLoad() {
     centreOnScreen();
     makeTopmost(true);
-    SmtpText->setText(SmtpServer);
-    Pop3Text->setText(Pop3Server);
-    MailText->setText(MailAddress);
+    const ServerSettings shown = settingsInUse() ? *settingsInUse() : ServerSettings();
+    smtpEdit->setText(shown.smtpServer);
+    pop3Edit->setText(shown.pop3Server);
+    mailEdit->setText(shown.mailAddress);
     // A hand-edited flag outside 0 to 2 still means APOP: the box shows it ticked.
-    if (ApopFlag == 2) {
-        ApopCheck->setTristate(true);
-        ApopCheck->setCheckState(Qt::PartiallyChecked);
+    if (shown.apopFlag == 2) {
+        apopBox->setTristate(true);
+        apopBox->setCheckState(Qt::PartiallyChecked);
     } else {
-        ApopCheck->setCheckState(ApopFlag != 0 ? Qt::Checked : Qt::Unchecked);
+        apopBox->setCheckState(shown.apopFlag != 0 ? Qt::Checked : Qt::Unchecked);
     }
 }
 
-void ServerDialog::OkCommand_Click() {
+void ServerDialog::save() {
     QStringList bad;
-    if (!ProfileFile::canStore(SmtpText->text()))
+    if (!ProfileFile::canStore(smtpEdit->text()))
         bad.append(QStringLiteral("SMTPサーバー名"));
-    if (!ProfileFile::canStore(Pop3Text->text()))
+    if (!ProfileFile::canStore(pop3Edit->text()))
         bad.append(QStringLiteral("POP3サーバー名"));
-    if (!ProfileFile::canStore(MailText->text()))
+    if (!ProfileFile::canStore(mailEdit->text()))
         bad.append(QStringLiteral("メールアドレス"));
     if (!bad.isEmpty()) {
         ErrorMessages::show(ErrorMessages::unencodable(bad));
         return;
     }
-    // The new values are in use only once they are saved, so that 中止 after a failed save
-    // leaves those of before.
-    const QString oldSmtp = SmtpServer;
-    const QString oldPop3 = Pop3Server;
-    const QString oldMail = MailAddress;
-    const qint16 oldApop = ApopFlag;
-    SmtpServer = SmtpText->text();
-    Pop3Server = Pop3Text->text();
-    MailAddress = MailText->text();
-    switch (ApopCheck->checkState()) {
+    ServerSettings edited;
+    edited.smtpServer = smtpEdit->text();
+    edited.pop3Server = pop3Edit->text();
+    edited.mailAddress = mailEdit->text();
+    switch (apopBox->checkState()) {
     case Qt::Unchecked:
-        ApopFlag = 0;
+        edited.apopFlag = 0;
         break;
     case Qt::Checked:
-        ApopFlag = 1;
+        edited.apopFlag = 1;
         break;
     case Qt::PartiallyChecked:
-        ApopFlag = 2;
+        edited.apopFlag = 2;
         break;
     }
-    if (SaveServerSettings() != SaveResult::Saved) {
-        SmtpServer = oldSmtp;
-        Pop3Server = oldPop3;
-        MailAddress = oldMail;
-        ApopFlag = oldApop;
+    // The new values are in use only once they are saved, so that 中止 after a failed save
+    // leaves those of before.
+    if (saveServerSettings(edited) != SaveResult::Saved) {
         // The dialog stays open, with what was typed, to try again.
         ErrorMessages::show(
             ErrorMessages::notWritten(QStringLiteral("サーバーの設定"), serverSettingsFilePath()));
         return;
     }
+    if (settingsInUse())
+        *settingsInUse() = edited;
     Unload();
 }
 
-void ServerDialog::CancelCommand_Click() {
+void ServerDialog::cancel() {
     Unload();
 }
 
 void ServerDialog::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
-        CancelCommand->click();
+        cancelButton->click();
         return;
     }
     ProgramWindow::keyPressEvent(event);

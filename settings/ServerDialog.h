@@ -4,6 +4,8 @@
 
 #include "ProgramWindow.h"
 
+struct ServerSettings;
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -14,19 +16,23 @@ class ServerDialog : public ProgramWindow {
   public:
     explicit ServerDialog(QWidget* parent = nullptr);
 
-    void Form_Load() override;
-    void OkCommand_Click();
-    void CancelCommand_Click();
+    // The server settings in use, which every load shows and a successful 設定 replaces; main.cpp
+    // hands over the program's. Without them the dialog shows empty boxes and only saves the file.
+    static void setSettingsInUse(ServerSettings* settings);
 
-    QLabel* Label1;
-    QLineEdit* SmtpText;
-    QLabel* Label2;
-    QLineEdit* Pop3Text;
-    QLabel* Label3;
-    QLineEdit* MailText;
-    QCheckBox* ApopCheck;
-    QPushButton* OkCommand;
-    QPushButton* CancelCommand;
+    void onLoad() override;
+    void save();
+    void cancel();
+
+    QLabel* smtpLabel;
+    QLineEdit* smtpEdit;
+    QLabel* pop3Label;
+    QLineEdit* pop3Edit;
+    QLabel* mailLabel;
+    QLineEdit* mailEdit;
+    QCheckBox* apopBox;
+    QPushButton* saveButton;
+    QPushButton* cancelButton;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -4,7 +4,6 @@
 #include "ProfileFile.h"
 #include "ProgramFolders.h"
 #include "SafeFile.h"
-#include "SharedSettings.h"
 
 #include <QStringList>
 #include <cmath>
@@ -130,7 +129,7 @@ QString serverSettingsFilePath() {
     return ProgramFolders::serverSettings() + u'/' + QString::fromLatin1(kServerSettingsFile);
 }
 
-void LoadServerSettings() {
+void loadServerSettings(ServerSettings& settings) {
     // Anything but a readable regular file counts as a missing one.
     const SafeFile::Contents file = SafeFile::readRegularFile(serverSettingsFilePath());
     if (file.found != SafeFile::Found::Read)
@@ -140,22 +139,22 @@ void LoadServerSettings() {
         const QStringView head = QStringView(line).left(5);
         const QString value = line.mid(5, kValueLength);
         if (head == u"SMTP=")
-            SmtpServer = value;
+            settings.smtpServer = value;
         else if (head == u"POP3=")
-            Pop3Server = value;
+            settings.pop3Server = value;
         else if (head == u"MAIL=")
-            MailAddress = value;
+            settings.mailAddress = value;
         else if (head == u"APOP=")
-            ApopFlag = apopFlagFromText(value);
+            settings.apopFlag = apopFlagFromText(value);
     }
 }
 
-SaveResult SaveServerSettings() {
-    const QString text = QStringLiteral("SMTP=") + SmtpServer + QStringLiteral("\r\nPOP3=") +
-                         Pop3Server + QStringLiteral("\r\nMAIL=") + MailAddress +
-                         QStringLiteral("\r\nAPOP=") + QString::number(ApopFlag) +
-                         QStringLiteral("\r\n");
-    for (const QString* v : {&SmtpServer, &Pop3Server, &MailAddress})
+SaveResult saveServerSettings(const ServerSettings& settings) {
+    const QString text =
+        QStringLiteral("SMTP=") + settings.smtpServer + QStringLiteral("\r\nPOP3=") +
+        settings.pop3Server + QStringLiteral("\r\nMAIL=") + settings.mailAddress +
+        QStringLiteral("\r\nAPOP=") + QString::number(settings.apopFlag) + QStringLiteral("\r\n");
+    for (const QString* v : {&settings.smtpServer, &settings.pop3Server, &settings.mailAddress})
         if (!ProfileFile::canStore(*v))
             return SaveResult::Unencodable;
     const std::optional<QByteArray> bytes = Cp932::encode(text);

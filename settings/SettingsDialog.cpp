@@ -37,28 +37,28 @@ SettingsDialog::SettingsDialog(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("設定"), 3120, 1860);
     centreOnScreen();
 
-    Command1 = new QPushButton(QStringLiteral("ID/PASS"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    place(Command1, 120, 120, 1455, 375);
-    DialogLook::setBackColour(Command1, 0x000080FF);
-    Command2 = new QPushButton(QStringLiteral("POPサーバー"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    place(Command2, 1560, 120, 1455, 375);
-    DialogLook::setBackColour(Command2, 0x00FF8080);
-    for (QPushButton* b : {Command1, Command2})
+    accountButton = new QPushButton(QStringLiteral("ID/PASS"), this);
+    accountButton->setObjectName(QStringLiteral("accountButton"));
+    place(accountButton, 120, 120, 1455, 375);
+    DialogLook::setBackColour(accountButton, 0x000080FF);
+    serverButton = new QPushButton(QStringLiteral("POPサーバー"), this);
+    serverButton->setObjectName(QStringLiteral("serverButton"));
+    place(serverButton, 1560, 120, 1455, 375);
+    DialogLook::setBackColour(serverButton, 0x00FF8080);
+    for (QPushButton* b : {accountButton, serverButton})
         b->setAutoDefault(true);
 
-    Check1 = new QCheckBox(QStringLiteral("Check1"), this);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    place(Check1, 120, 600, 255, 255);
-    DialogLook::setBackColour(Check1, 0x00C0C0C0);
+    hangUpBox = new QCheckBox(QStringLiteral("Check1"), this);
+    hangUpBox->setObjectName(QStringLiteral("hangUpBox"));
+    place(hangUpBox, 120, 600, 255, 255);
+    DialogLook::setBackColour(hangUpBox, 0x00C0C0C0);
 
-    Label1 = new QLabel(QStringLiteral("新着がなければ接続を切断する。"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    place(Label1, 480, 645, 2535, 255);
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    DialogLook::setTextColour(Label1, 0x00FF0000);
-    DialogLook::fitText(Label1);
+    hangUpLabel = new QLabel(QStringLiteral("新着がなければ接続を切断する。"), this);
+    hangUpLabel->setObjectName(QStringLiteral("hangUpLabel"));
+    place(hangUpLabel, 480, 645, 2535, 255);
+    hangUpLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    DialogLook::setTextColour(hangUpLabel, 0x00FF0000);
+    DialogLook::fitText(hangUpLabel);
 
     intervalLabel = new QLabel(QStringLiteral("自動チェック"), this);
     place(intervalLabel, 120, 1140, 1335, 255);
@@ -77,33 +77,41 @@ SettingsDialog::SettingsDialog(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setTextColour(startAtLoginBox, 0x00FF0000);
     DialogLook::fitText(startAtLoginBox);
 
-    connect(Command1, &QPushButton::clicked, this, &SettingsDialog::editAccount);
-    connect(Command2, &QPushButton::clicked, this, &SettingsDialog::editServer);
+    connect(accountButton, &QPushButton::clicked, this, &SettingsDialog::editAccount);
+    connect(serverButton, &QPushButton::clicked, this, &SettingsDialog::editServer);
     connect(intervalBox, &QSpinBox::valueChanged, this, [](int minutes) {
         if (intervalListener())
             intervalListener()(minutes);
     });
 
-    setTabOrder(Check1, Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, intervalBox);
+    setTabOrder(hangUpBox, accountButton);
+    setTabOrder(accountButton, serverButton);
+    setTabOrder(serverButton, intervalBox);
     setTabOrder(intervalBox, startAtLoginBox);
-    Check1->setFocus();
+    hangUpBox->setFocus();
 }
 
-void SettingsDialog::Form_Load() {
-    ApplyHangUpFlagTo(Check1);
-    intervalBox->setValue(ReadCheckInterval());
+bool SettingsDialog::hangsUpAfterCheck() {
+    if (const SettingsDialog* dialog = WindowRegistry::loaded<SettingsDialog>())
+        return dialog->hangUpBox->isChecked();
+    // A load's box starts clear, and only a stored 1 ticks it.
+    return readHangUpFlag() == 1;
+}
+
+void SettingsDialog::onLoad() {
+    applyHangUpFlagTo(hangUpBox);
+    intervalBox->setValue(readCheckInterval());
     startAtLoginBox->setChecked(StartAtLogin::isOn());
 }
 
-void SettingsDialog::Form_Unload() {
+void SettingsDialog::onUnload() {
     // The unload goes on whatever happens: the dialog has no other way to close.
-    if (WriteHangUpFlag(Check1->checkState() == Qt::Checked) == ProfileFile::WriteStatus::Failed) {
+    if (writeHangUpFlag(hangUpBox->checkState() == Qt::Checked) ==
+        ProfileFile::WriteStatus::Failed) {
         ErrorMessages::show(
             ErrorMessages::notWritten(QStringLiteral("切断の設定"), hangUpFilePath()));
-    } else if (intervalBox->value() != ReadCheckInterval() &&
-               WriteCheckInterval(intervalBox->value()) == ProfileFile::WriteStatus::Failed) {
+    } else if (intervalBox->value() != readCheckInterval() &&
+               writeCheckInterval(intervalBox->value()) == ProfileFile::WriteStatus::Failed) {
         // Written only when it changed: the file stays as the Windows version left it.
         ErrorMessages::show(
             ErrorMessages::notWritten(QStringLiteral("自動チェックの設定"), hangUpFilePath()));

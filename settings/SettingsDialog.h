@@ -1,6 +1,6 @@
 #pragma once
 // The settings dialog: leads to the account and server dialogs and holds the hang-up flag in
-// Check1, which is the flag's only place in memory; its unload stores the flag. A row below the
+// hangUpBox, which is the flag's only place in memory; its unload stores the flag. A row below the
 // rule sets the automatic check: its interval (INTERVAL beside NUMBER), which takes effect as it
 // changes and is stored by the unload, and whether the program starts at login.
 
@@ -18,16 +18,20 @@ class SettingsDialog : public ProgramWindow {
   public:
     explicit SettingsDialog(QWidget* parent = nullptr);
 
-    void Form_Load() override;
-    void Form_Unload() override;
+    // Whether a mail check hangs up after it: the box of the loaded dialog, or else what a load
+    // would show. Loads nothing.
+    static bool hangsUpAfterCheck();
+
+    void onLoad() override;
+    void onUnload() override;
     void editAccount();
     void editServer();
 
-    QPushButton* Command1;
-    QPushButton* Command2;
+    QPushButton* accountButton;
+    QPushButton* serverButton;
     // The hang-up flag.
-    QCheckBox* Check1;
-    QLabel* Label1;
+    QCheckBox* hangUpBox;
+    QLabel* hangUpLabel;
     QLabel* intervalLabel;
     // Minutes between automatic checks; 0 = off.
     QSpinBox* intervalBox;

@@ -6,4 +6,4 @@
 // It lists the active connections, hangs up the dial-up ones in the order listed, ignores every
 // failure and returns without waiting for the links to come down. Nothing is reported.
 
-void HangUpDialUpConnections();
+void hangUpDialUpConnections();

@@ -148,7 +148,7 @@ class NetworkManagerLink {
 
 } // namespace
 
-void HangUpDialUpConnections() {
+void hangUpDialUpConnections() {
     const QDBusConnection bus = systemBus();
     if (!bus.isConnected())
         return;

@@ -12,7 +12,7 @@ constexpr DWORD MaxConnections = 256;
 
 } // namespace
 
-void HangUpDialUpConnections() {
+void hangUpDialUpConnections() {
     // Room for 256 connections; with more, the listing fails for lack of room and nothing is hung
     // up. The records carry the SDK's own size: the old 412-byte layout is a 32-bit one, and a
     // 64-bit RAS refuses it (ERROR_INVALID_SIZE), which would make the button do nothing.

@@ -50,13 +50,13 @@ int unloads = 0;
 class ProbeForm : public ProgramWindow {
   public:
     explicit ProbeForm(QWidget* parent = nullptr) : ProgramWindow(parent) {}
-    void Form_Load() override {
+    void onLoad() override {
         ++loads;
         // A load that touches its own window must get itself, not a second copy.
         selfDuringLoad = win<ProbeForm>();
     }
-    void Form_Unload() override { ++unloads; }
-    bool Form_QueryUnload() override { return !refuse; }
+    void onUnload() override { ++unloads; }
+    bool canUnload() override { return !refuse; }
     ProbeForm* selfDuringLoad = nullptr;
     bool refuse = false;
 };
@@ -64,7 +64,7 @@ class ProbeForm : public ProgramWindow {
 class SelfUnloadingForm : public ProgramWindow {
   public:
     explicit SelfUnloadingForm(QWidget* parent = nullptr) : ProgramWindow(parent) {}
-    void Form_Load() override { Unload(); }
+    void onLoad() override { Unload(); }
 };
 
 } // namespace

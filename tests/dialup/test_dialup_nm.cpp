@@ -51,7 +51,7 @@ qint64 onOwnThread(const std::function<void()>& call) {
 }
 
 qint64 hangUp() {
-    return onOwnThread(HangUpDialUpConnections);
+    return onOwnThread(hangUpDialUpConnections);
 }
 
 } // namespace
@@ -242,7 +242,7 @@ void TestDialUpNm::networkState() {
 int main(int argc, char** argv) {
     if (argc == 2 && qstrcmp(argv[1], "--hang-up-once") == 0) {
         QCoreApplication app(argc, argv);
-        HangUpDialUpConnections();
+        hangUpDialUpConnections();
         return 0;
     }
     // Until the private bus is up, point the system bus nowhere: a test must never hang up the

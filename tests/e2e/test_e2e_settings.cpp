@@ -289,7 +289,7 @@ class TestE2eSettings : public QObject {
         QVERIFY(countPixels(shot, pxRect(480, 1500, 2535, 255), isBlue) > 30);
         // Above the rule, which does run to the edge.
         verifyRightEdgeClear(shot, "the caption reaches the settings dialog's right edge", rule);
-        // Check1 stands on grey 192 (the dialog itself is lighter).
+        // The hang-up box stands on grey 192 (the dialog itself is lighter).
         const QRect box = pxRect(120, 600, 255, 255);
         QCOMPARE(QColor(shot.pixel(box.left() + 1, box.bottom() - 1)), QColor(192, 192, 192));
         // The buttons' faces are their colours, not the style's paler shading of them.

@@ -1,4 +1,4 @@
-// The pure parts of the mail library: reply parser, server setting, header fields, CutAtNul.
+// The pure parts of the mail library: reply parser, server setting, header fields, cutAtNul.
 
 #include "CutAtNul.h"
 #include "MailHeader.h"
@@ -393,7 +393,7 @@ void TestMaillibParser::cutAtNul_data() {
 void TestMaillibParser::cutAtNul() {
     QFETCH(QString, text);
     QFETCH(QString, cut);
-    QCOMPARE(CutAtNul(text), cut);
+    QCOMPARE(::cutAtNul(text), cut);
 }
 
 QTEST_GUILESS_MAIN(TestMaillibParser)

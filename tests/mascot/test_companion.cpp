@@ -63,9 +63,9 @@ class TestCompanion : public QObject {
         character = win<StartupCharacter>();
         companion = win<Companion>();
         // The timers would bark on their own; the test drives the ticks itself.
-        character->Timer1->stop();
-        companion->Timer1->stop();
-        companion->Timer2->stop();
+        character->tickTimer->stop();
+        companion->tickTimer->stop();
+        companion->meetingTimer->stop();
     }
 
     void parkedOneTwipOffStaysSilent() {
@@ -120,8 +120,8 @@ class TestCompanion : public QObject {
     }
 
     void screenKeepingBringsBothIntoTheCorner() {
-        const float w = float(character->Picture1[0].width()) * Twips::perPixelX();
-        const float h = float(character->Picture1[0].height()) * Twips::perPixelY();
+        const float w = float(character->framePictures[0].width()) * Twips::perPixelX();
+        const float h = float(character->framePictures[0].height()) * Twips::perPixelY();
         const float cornerLeft = float(Twips::roundHalfEven(Twips::screenWidth() - w));
         const float cornerTop = float(Twips::roundHalfEven(Twips::screenHeight() - h));
         character->setLeft(cornerLeft);
@@ -171,18 +171,18 @@ class TestCompanion : public QObject {
                                 Qt::Key_Tab);
                 QVERIFY(!qobject_cast<QCheckBox*>(QApplication::focusWidget()));
             }
-            QVERIFY(!w->ChkSynchro->isChecked() && !w->ChkLoop->isChecked() &&
-                    !w->ChkOnMem->isChecked());
+            QVERIFY(!w->synchronousBox->isChecked() && !w->loopBox->isChecked() &&
+                    !w->inMemoryBox->isChecked());
             w->hide();
         }
     }
 
     void companionFramesIgnoreBarkMode() {
-        companion->kiHenkou = 0;
+        companion->frameStep = 0;
         QList<int> seen;
         for (int i = 0; i < 8; ++i) {
             companion->tick();
-            seen << companion->kiHenkou;
+            seen << companion->frameStep;
         }
         QCOMPARE(seen, (QList<int>{1, 2, 3, 4, 5, 6, 7, 1}));
         QVERIFY(companion->hasRegion());
@@ -215,9 +215,9 @@ class TestCompanion : public QObject {
         const QString kept = work.path() + QStringLiteral("/Kouka.wav");
         QVERIFY(QFile::copy(file, kept));
         auto restore = qScopeGuard([&] {
-            companion->ChkSynchro->setChecked(false);
-            companion->ChkLoop->setChecked(false);
-            companion->ChkOnMem->setChecked(false);
+            companion->synchronousBox->setChecked(false);
+            companion->loopBox->setChecked(false);
+            companion->inMemoryBox->setChecked(false);
             QFile::remove(file);
             QFile::rename(kept, file);
         });
@@ -228,9 +228,9 @@ class TestCompanion : public QObject {
             QVERIFY(big.open(QIODevice::WriteOnly));
             QVERIFY(big.resize(EffectSoundPlayer::MemoryLimit + 1));
         }
-        companion->ChkSynchro->setChecked(synchronous);
-        companion->ChkLoop->setChecked(loop);
-        companion->ChkOnMem->setChecked(fromMemory);
+        companion->synchronousBox->setChecked(synchronous);
+        companion->loopBox->setChecked(loop);
+        companion->inMemoryBox->setChecked(fromMemory);
 
         boxes.clear();
         companion->playSound();

@@ -12,8 +12,8 @@
 #include "Program.h"
 #include "ProgramState.h"
 #include "ServerDialog.h"
+#include "ServerSettings.h"
 #include "SettingsDialog.h"
-#include "SharedSettings.h"
 #include "StartupCharacter.h"
 #include "WindowRegistry.h"
 
@@ -81,6 +81,7 @@ class TestPanel : public QObject {
     QTemporaryDir program;
     QTemporaryDir work;
     FakeMail mail;
+    ServerSettings servers;
     QList<Box> boxes;
     int answer = MsgBoxResult::Ok;
 
@@ -120,8 +121,8 @@ class TestPanel : public QObject {
         mail = FakeMail();
         boxes.clear();
         answer = MsgBoxResult::Ok;
-        Pop3Server = QStringLiteral("pop.example");
-        ApopFlag = 0;
+        servers = ServerSettings();
+        servers.pop3Server = QStringLiteral("pop.example");
         writeAccount("user", "secret");
     }
 
@@ -141,7 +142,7 @@ class TestPanel : public QObject {
         QCOMPARE(panel->Left(), 2900.f);
         QVERIFY(panel->isVisible());
         QVERIFY(panel->windowFlags() & Qt::WindowStaysOnTopHint);
-        QCOMPARE(panel->focusWidget(), panel->Command2);
+        QCOMPARE(panel->focusWidget(), panel->checkButton);
 
         panel->setLeft(4000);
         panel->setTop(9000);
@@ -156,12 +157,12 @@ class TestPanel : public QObject {
     void hoverCaptionsStay() {
         ControlPanel* panel = win<ControlPanel>();
         QCOMPARE(panel->windowTitle(), QStringLiteral("モコポン"));
-        QTest::mouseMove(panel->Command2);
-        QCoreApplication::sendEvent(panel->Command2, new QEvent(QEvent::Enter));
+        QTest::mouseMove(panel->checkButton);
+        QCoreApplication::sendEvent(panel->checkButton, new QEvent(QEvent::Enter));
         QCOMPARE(panel->windowTitle(), QStringLiteral("メールチェック"));
-        QCoreApplication::sendEvent(panel->Command1, new QEvent(QEvent::Enter));
+        QCoreApplication::sendEvent(panel->barkButton, new QEvent(QEvent::Enter));
         QCOMPARE(panel->windowTitle(), QStringLiteral("メールチェック"));
-        QCoreApplication::sendEvent(panel->Command4, new QEvent(QEvent::Enter));
+        QCoreApplication::sendEvent(panel->homePageButton, new QEvent(QEvent::Enter));
         QCOMPARE(panel->windowTitle(), QStringLiteral("作者のHP"));
     }
 
@@ -253,14 +254,14 @@ class TestPanel : public QObject {
     void checkWithMail() {
         mail.count = 3;
         win<ControlPanel>();
-        checkMail();
+        checkMail(servers);
         QCOMPARE(mail.calls, (QStringList{"connect pop.example", "auth 7 user secret 0", "status 1",
                                           "size 1", "mail 1", "status 2", "size 2", "mail 2",
                                           "status 3", "size 3", "mail 3", "close 7"}));
         NewMailNotice* notice = win<NewMailNotice>();
         QVERIFY(notice->isVisible());
-        QCOMPARE(notice->Text2->text(), QStringLiteral("3"));
-        QCOMPARE(notice->Text1->text(), QStringLiteral("新着メールが有ります。"));
+        QCOMPARE(notice->countText->text(), QStringLiteral("3"));
+        QCOMPARE(notice->messageText->text(), QStringLiteral("新着メールが有ります。"));
         QCOMPARE(BarkMode, qint16(1));
         QVERIFY(win<Companion>()->isVisible());
         QCOMPARE(win<Companion>()->Left(), win<StartupCharacter>()->Left());
@@ -268,10 +269,10 @@ class TestPanel : public QObject {
 
         // A second check reuses the open notice.
         mail.count = 0;
-        checkMail();
+        checkMail(servers);
         QCOMPARE(win<NewMailNotice>(), notice);
-        QCOMPARE(notice->Text2->text(), QStringLiteral("0"));
-        QCOMPARE(notice->Text1->text(), QStringLiteral("新着メールはありませんでした。"));
+        QCOMPARE(notice->countText->text(), QStringLiteral("0"));
+        QCOMPARE(notice->messageText->text(), QStringLiteral("新着メールはありませんでした。"));
         // Closing the notice ends bark mode.
         BarkMode = 1;
         notice->close();
@@ -279,21 +280,21 @@ class TestPanel : public QObject {
     }
 
     void apopFlagAnyNonZero() {
-        ApopFlag = 2;
-        checkMail();
+        servers.apopFlag = 2;
+        checkMail(servers);
         QCOMPARE(mail.calls.value(1), QStringLiteral("auth 7 user secret -1"));
     }
 
     void failedLoginShowsTheLibraryText() {
         mail.count = -3;
         mail.failure = QStringLiteral("認証に失敗しました") + QChar(0) + QStringLiteral("junk");
-        checkMail();
+        checkMail(servers);
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].text, QStringLiteral("認証に失敗しました"));
         QCOMPARE(boxes[0].style, 0);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
-        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("-3"));
-        QCOMPARE(win<NewMailNotice>()->Text1->text(),
+        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("-3"));
+        QCOMPARE(win<NewMailNotice>()->messageText->text(),
                  QStringLiteral("新着メールはありませんでした。"));
         QCOMPARE(mail.calls.last(), QStringLiteral("close 7"));
     }
@@ -301,30 +302,30 @@ class TestPanel : public QObject {
     void unreachableServerIsAnErrorNotAnEmptyMailbox() {
         mail.handle = -1;
         mail.failure = QStringLiteral("サーバー pop.example に接続できませんでした。");
-        checkMail();
+        checkMail(servers);
         QCOMPARE(mail.calls, QStringList{"connect pop.example"});
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
         QVERIFY(boxes[0].text.contains(QStringLiteral("pop.example")));
-        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("-1"));
+        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("-1"));
     }
 
     void incompleteAccountOpensTheDialog() {
         writeAccount("user", "");
-        checkMail();
+        checkMail(servers);
         QCOMPARE(mail.calls, (QStringList{"connect pop.example", "close 7"}));
         QVERIFY(win<AccountDialog>()->isVisible());
-        QCOMPARE(win<AccountDialog>()->IdText->text(), QStringLiteral("user"));
-        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("0"));
+        QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("user"));
+        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
     }
 
     void noServerOpensTheServerDialog() {
-        Pop3Server.clear();
+        servers.pop3Server.clear();
         WindowRegistry::unload<ServerDialog>();
-        checkMail();
+        checkMail(servers);
         QVERIFY(mail.calls.isEmpty());
         QVERIFY(win<ServerDialog>()->isVisible());
-        QCOMPARE(win<NewMailNotice>()->Text2->text(), QStringLiteral("0"));
+        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
         WindowRegistry::unload<ServerDialog>();
     }
 
@@ -350,12 +351,11 @@ class TestPanel : public QObject {
         QFile::remove(path);
     }
 
-    void hangUpFlagIsReadFromTheBox() {
-        // The flag loads the settings dialog hidden again when a check needs it.
+    void hangUpFlagLoadsNoWindow() {
+        // The check reads the flag of an unloaded settings dialog without loading it.
         WindowRegistry::unload<SettingsDialog>();
-        checkMail();
-        QVERIFY(WindowRegistry::isLoaded<SettingsDialog>());
-        QVERIFY(!win<SettingsDialog>()->isVisible());
+        checkMail(servers);
+        QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
     }
 };
 

@@ -4,18 +4,18 @@
 
 #include "DataFiles.h"
 #include "ServerSettings.h"
-#include "SharedSettings.h"
 
 // Saves all three settings files in state 0 or 1; true when all three were written.
 inline bool saveState(int state) {
-    SmtpServer = state ? QStringLiteral("smtp.example.jp") : QString();
-    Pop3Server = state ? QStringLiteral("pop3s://pop.example.jp:995") : QStringLiteral("pop");
-    MailAddress = state ? QStringLiteral("山田@example.jp") : QStringLiteral("a@b");
-    ApopFlag = qint16(state);
+    const ServerSettings servers{
+        .smtpServer = state ? QStringLiteral("smtp.example.jp") : QString(),
+        .pop3Server = state ? QStringLiteral("pop3s://pop.example.jp:995") : QStringLiteral("pop"),
+        .mailAddress = state ? QStringLiteral("山田@example.jp") : QStringLiteral("a@b"),
+        .apopFlag = qint16(state)};
     const ProfileFile::WriteStatus account =
-        state ? WriteAccount(true, QStringLiteral("山田太郎"), QStringLiteral("second secret"))
-              : WriteAccount(true, QStringLiteral("u"), QStringLiteral("first"));
+        state ? writeAccount(true, QStringLiteral("山田太郎"), QStringLiteral("second secret"))
+              : writeAccount(true, QStringLiteral("u"), QStringLiteral("first"));
     return account == ProfileFile::WriteStatus::Written &&
-           SaveServerSettings() == SaveResult::Saved &&
-           WriteHangUpFlag(state) == ProfileFile::WriteStatus::Written;
+           saveServerSettings(servers) == SaveResult::Saved &&
+           writeHangUpFlag(state) == ProfileFile::WriteStatus::Written;
 }

@@ -8,7 +8,6 @@
 #include "ServerDialog.h"
 #include "ServerSettings.h"
 #include "SettingsDialog.h"
-#include "SharedSettings.h"
 #include "TestFolders.h"
 #include "WindowRegistry.h"
 
@@ -29,6 +28,15 @@ struct Shown {
     int style;
     QString title;
 };
+
+// The one error box a failed save shows: critical, titled エラー, naming what the user must look
+// at (the file or folder).
+void verifyErrorBox(const QList<Shown>& shown, const QString& names) {
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0].title, QStringLiteral("エラー"));
+    QVERIFY(shown[0].style & MsgBoxStyle::Critical);
+    QVERIFY2(shown[0].text.contains(names), qPrintable(shown[0].text));
+}
 
 QByteArray sjis(const QString& text) {
     return Cp932::encode(text).value_or("<unencodable>");
@@ -57,39 +65,41 @@ class TestSettingsDialogs : public QObject {
 
     void tabOrders();
 
-    void idPassLoad();
-    void idPassKeys_data();
-    void idPassKeys();
-    void idPassUnencodable();
-    void idPassUnwritable_data();
-    void idPassUnwritable();
-    void idPassMissingDataFolder_data();
-    void idPassMissingDataFolder();
+    void accountLoad();
+    void accountKeys_data();
+    void accountKeys();
+    void accountUnencodable();
+    void accountUnwritable_data();
+    void accountUnwritable();
+    void accountMissingDataFolder_data();
+    void accountMissingDataFolder();
 
-    void optionLoad_data();
-    void optionLoad();
-    void optionKeys_data();
-    void optionKeys();
-    void optionSave_data();
-    void optionSave();
-    void optionGreyedBoxLeavesGrey();
-    void optionUnencodable();
-    void optionUnwritable();
-    void optionAfterFailedSave_data();
-    void optionAfterFailedSave();
+    void serverLoad_data();
+    void serverLoad();
+    void serverKeys_data();
+    void serverKeys();
+    void serverSave_data();
+    void serverSave();
+    void serverGreyedBoxLeavesGrey();
+    void serverUnencodable();
+    void serverUnwritable();
+    void serverAfterFailedSave_data();
+    void serverAfterFailedSave();
 
-    void setFormLoad_data();
-    void setFormLoad();
+    void settingsLoad_data();
+    void settingsLoad();
+    void hangUpAfterCheck_data();
+    void hangUpAfterCheck();
     void hangUpFlagAtStartUp_data();
     void hangUpFlagAtStartUp();
-    void setFormUnloadStores_data();
-    void setFormUnloadStores();
-    void setFormUnloadWithoutDataFolder();
-    void setFormUnloadUnwritable();
-    void setFormOpensBothDialogs();
-    void setFormAutomaticCheck_data();
-    void setFormAutomaticCheck();
-    void setFormStartAtLogin();
+    void settingsUnloadStores_data();
+    void settingsUnloadStores();
+    void settingsUnloadWithoutDataFolder();
+    void settingsUnloadUnwritable();
+    void settingsOpensBothDialogs();
+    void settingsAutomaticCheck_data();
+    void settingsAutomaticCheck();
+    void settingsStartAtLogin();
     void saveNeverGoesThroughLinks_data();
     void saveNeverGoesThroughLinks();
 
@@ -101,6 +111,8 @@ class TestSettingsDialogs : public QObject {
 
     std::unique_ptr<TestFolders> m_folders;
     QList<Shown> m_shown;
+    // The server settings in use, as main.cpp hands the program's to the server dialog.
+    ServerSettings m_inUse;
     // Where the autostart entry goes: never the user's own.
     QTemporaryDir m_config;
 };
@@ -113,8 +125,8 @@ void TestSettingsDialogs::init() {
         m_shown.append({text, style, title});
         return MsgBoxResult::Ok;
     });
-    SmtpServer = Pop3Server = MailAddress = UserId = UserPass = QString();
-    ApopFlag = 0;
+    m_inUse = ServerSettings();
+    ServerDialog::setSettingsInUse(&m_inUse);
     useFolders(true);
 }
 
@@ -122,6 +134,7 @@ void TestSettingsDialogs::cleanup() {
     unloadAll();
     m_folders.reset();
     setMsgBoxHandler({});
+    ServerDialog::setSettingsInUse(nullptr);
 }
 
 void TestSettingsDialogs::useFolders(bool withDataFolder) {
@@ -137,72 +150,71 @@ void TestSettingsDialogs::unloadAll() {
 
 void TestSettingsDialogs::tabOrders() {
     AccountDialog* a = win<AccountDialog>();
-    QCOMPARE(a->focusWidget(), a->Check1);
-    QCOMPARE(tabChain(a->Check1),
-             (QList<QWidget*>{a->Check1, a->CancelCommand, a->OKCommand, a->PassText, a->IdText}));
+    QCOMPARE(a->focusWidget(), a->saveBox);
+    QCOMPARE(tabChain(a->saveBox), (QList<QWidget*>{a->saveBox, a->cancelButton, a->okButton,
+                                                    a->passwordEdit, a->idEdit}));
     ServerDialog* o = win<ServerDialog>();
-    QCOMPARE(o->focusWidget(), o->MailText);
-    QCOMPARE(tabChain(o->MailText), (QList<QWidget*>{o->MailText, o->CancelCommand, o->OkCommand,
-                                                     o->ApopCheck, o->Pop3Text, o->SmtpText}));
+    QCOMPARE(o->focusWidget(), o->mailEdit);
+    QCOMPARE(tabChain(o->mailEdit), (QList<QWidget*>{o->mailEdit, o->cancelButton, o->saveButton,
+                                                     o->apopBox, o->pop3Edit, o->smtpEdit}));
     SettingsDialog* s = win<SettingsDialog>();
-    QCOMPARE(s->focusWidget(), s->Check1);
-    QCOMPARE(tabChain(s->Check1), (QList<QWidget*>{s->Check1, s->Command1, s->Command2,
-                                                   s->intervalBox, s->startAtLoginBox}));
+    QCOMPARE(s->focusWidget(), s->hangUpBox);
+    QCOMPARE(tabChain(s->hangUpBox),
+             (QList<QWidget*>{s->hangUpBox, s->accountButton, s->serverButton, s->intervalBox,
+                              s->startAtLoginBox}));
     // Access keys of the server labels lead to their boxes.
-    QCOMPARE(o->Label2->buddy(), o->Pop3Text);
+    QCOMPARE(o->pop3Label->buddy(), o->pop3Edit);
 }
 
-void TestSettingsDialogs::idPassLoad() {
+void TestSettingsDialogs::accountLoad() {
     TestFolders::write(m_folders->dataFile("iniIdPass.ini"),
                        "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田")) +
                            "\r\nNAME2=secret\r\nNAME3=1\r\n");
     AccountDialog* f = win<AccountDialog>();
     QVERIFY(!f->isVisible());
-    QCOMPARE(f->IdText->text(), QStringLiteral("山田"));
-    QCOMPARE(f->PassText->text(), QStringLiteral("secret"));
+    QCOMPARE(f->idEdit->text(), QStringLiteral("山田"));
+    QCOMPARE(f->passwordEdit->text(), QStringLiteral("secret"));
     // One "*" per character, whatever the style would draw.
-    QCOMPARE(f->PassText->displayText(), QStringLiteral("******"));
-    QCOMPARE(f->Check1->checkState(), Qt::Unchecked);
+    QCOMPARE(f->passwordEdit->displayText(), QStringLiteral("******"));
+    QCOMPARE(f->saveBox->checkState(), Qt::Unchecked);
     QCOMPARE(f->windowTitle(), QStringLiteral("ID,PASS"));
     QVERIFY(!(f->windowFlags() & Qt::WindowStaysOnTopHint));
 }
 
-void TestSettingsDialogs::idPassKeys_data() {
+void TestSettingsDialogs::accountKeys_data() {
     QTest::addColumn<bool>("save");
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("key");
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("userId");
 
     const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
     QTest::newRow("Enter in the id box saves")
-        << true << "IdText" << int(Qt::Key_Return)
-        << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n") << "new";
+        << true << "idEdit" << int(Qt::Key_Return)
+        << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n");
     QTest::newRow("keypad Enter on the save box")
-        << true << "Check1" << int(Qt::Key_Enter)
-        << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n") << "new";
+        << true << "saveBox" << int(Qt::Key_Enter)
+        << QByteArray("[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n");
     QTest::newRow("box clear: NAME3 alone")
-        << false << "PassText" << int(Qt::Key_Return)
-        << QByteArray("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=0\r\n") << "new";
+        << false << "passwordEdit" << int(Qt::Key_Return)
+        << QByteArray("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=0\r\n");
     QTest::newRow("Enter on a focused Cancel")
-        << true << "CancelCommand" << int(Qt::Key_Return) << before << "";
-    QTest::newRow("Esc stores nothing") << true << "IdText" << int(Qt::Key_Escape) << before << "";
+        << true << "cancelButton" << int(Qt::Key_Return) << before;
+    QTest::newRow("Esc stores nothing") << true << "idEdit" << int(Qt::Key_Escape) << before;
 }
 
-void TestSettingsDialogs::idPassKeys() {
+void TestSettingsDialogs::accountKeys() {
     QFETCH(bool, save);
     QFETCH(QString, target);
     QFETCH(int, key);
     QFETCH(QByteArray, file);
-    QFETCH(QString, userId);
     const QString path = m_folders->dataFile("iniIdPass.ini");
     TestFolders::write(path, "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
 
     AccountDialog* f = win<AccountDialog>();
     f->Show();
-    f->IdText->setText(QStringLiteral("new"));
-    f->PassText->setText(QStringLiteral("newpw"));
-    f->Check1->setChecked(save);
+    f->idEdit->setText(QStringLiteral("new"));
+    f->passwordEdit->setText(QStringLiteral("newpw"));
+    f->saveBox->setChecked(save);
     QWidget* w = f->findChild<QWidget*>(target);
     QVERIFY(w);
     w->setFocus();
@@ -210,106 +222,77 @@ void TestSettingsDialogs::idPassKeys() {
 
     QVERIFY(!WindowRegistry::isLoaded<AccountDialog>());
     QCOMPARE(TestFolders::read(path), file);
-    QCOMPARE(UserId, userId);
     QVERIFY(m_shown.isEmpty());
 }
 
-void TestSettingsDialogs::idPassUnencodable() {
+void TestSettingsDialogs::accountUnencodable() {
     const QString path = m_folders->dataFile("iniIdPass.ini");
     AccountDialog* f = win<AccountDialog>();
-    f->IdText->setText(QStringLiteral("user😀"));
-    f->PassText->setText(QStringLiteral("pw"));
-    f->Check1->setChecked(true);
-    QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+    f->idEdit->setText(QStringLiteral("user😀"));
+    f->passwordEdit->setText(QStringLiteral("pw"));
+    f->saveBox->setChecked(true);
+    QTest::mouseClick(f->okButton, Qt::LeftButton);
 
-    QCOMPARE(m_shown.size(), 1);
-    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
-    QVERIFY(m_shown[0].style & MsgBoxStyle::Critical);
-    QVERIFY2(m_shown[0].text.contains(QStringLiteral("「ID」")), qPrintable(m_shown[0].text));
+    verifyErrorBox(m_shown, QStringLiteral("「ID」"));
     QVERIFY(!m_shown[0].text.contains(QStringLiteral("Password")));
     QVERIFY(WindowRegistry::isLoaded<AccountDialog>());
     QVERIFY(!QFile::exists(path));
-    QCOMPARE(UserId, QString());
 }
 
-void TestSettingsDialogs::idPassUnwritable_data() {
+void TestSettingsDialogs::accountUnwritable_data() {
     QTest::addColumn<bool>("save");
-    QTest::addColumn<QString>("text"); // %1: the account file
     QTest::addColumn<bool>("stillOpen");
-    const QString check =
-        QStringLiteral("フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。");
-    QTest::newRow("box ticked: open to try again")
-        << true
-        << QStringLiteral("IDとパスワードを保存できませんでした。\n%1 に書き込めません。\n") + check
-        << true;
+    QTest::newRow("box ticked: open to try again") << true << true;
     // Only NAME3=0 is written: its loss does not hold the typed account back.
-    QTest::newRow("box clear: closes, the choice named")
-        << false
-        << QStringLiteral("IDとパスワードを「保存しない」という選択を記録できませんでした。\n"
-                          "%1 に書き込めません。\n") +
-               check
-        << false;
+    QTest::newRow("box clear: closes, the choice named") << false << false;
 }
 
-void TestSettingsDialogs::idPassUnwritable() {
+void TestSettingsDialogs::accountUnwritable() {
     QFETCH(bool, save);
-    QFETCH(QString, text);
     QFETCH(bool, stillOpen);
     const QString path = m_folders->dataFile("iniIdPass.ini");
     const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
     TestFolders::write(path, before);
     AccountDialog* f = win<AccountDialog>();
-    f->IdText->setText(QStringLiteral("a new and longer user id"));
-    f->PassText->setText(QStringLiteral("newpw"));
-    f->Check1->setChecked(save);
+    f->idEdit->setText(QStringLiteral("a new and longer user id"));
+    f->passwordEdit->setText(QStringLiteral("newpw"));
+    f->saveBox->setChecked(save);
     {
         FullDisk full;
-        QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+        QTest::mouseClick(f->okButton, Qt::LeftButton);
     }
-    QCOMPARE(m_shown.size(), 1);
-    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
-    QVERIFY(m_shown[0].style & MsgBoxStyle::Critical);
-    QCOMPARE(m_shown[0].text, text.arg(path));
+    verifyErrorBox(m_shown, path);
+    // A lost "don't save" choice is told as such, not as a lost account.
+    QCOMPARE(m_shown[0].text.contains(QStringLiteral("「保存しない」")), !save);
     QCOMPARE(WindowRegistry::isLoaded<AccountDialog>(), stillOpen);
     if (stillOpen)
-        QCOMPARE(f->IdText->text(), QStringLiteral("a new and longer user id"));
-    QCOMPARE(UserId, QStringLiteral("a new and longer user id"));
-    QCOMPARE(UserPass, QStringLiteral("newpw"));
+        QCOMPARE(f->idEdit->text(), QStringLiteral("a new and longer user id"));
     QCOMPARE(TestFolders::read(path), before);
 }
 
-void TestSettingsDialogs::idPassMissingDataFolder_data() {
+void TestSettingsDialogs::accountMissingDataFolder_data() {
     QTest::addColumn<bool>("save");
-    QTest::addColumn<QString>("text"); // %1: the data folder; empty: no box
-    QTest::newRow("box clear: quiet") << false << QString();
-    QTest::newRow("box ticked: the missing folder named")
-        << true
-        << QStringLiteral(
-               "IDとパスワードを保存できませんでした。\nデータフォルダー %1 がありません。\n"
-               "このフォルダーを作ってから、もう一度保存してください。");
+    QTest::newRow("box clear: quiet") << false;
+    QTest::newRow("box ticked: the missing folder named") << true;
 }
 
-void TestSettingsDialogs::idPassMissingDataFolder() {
+void TestSettingsDialogs::accountMissingDataFolder() {
     QFETCH(bool, save);
-    QFETCH(QString, text);
     useFolders(false);
     AccountDialog* f = win<AccountDialog>();
-    f->IdText->setText(QStringLiteral("u"));
-    f->PassText->setText(QStringLiteral("p"));
-    f->Check1->setChecked(save);
-    QTest::mouseClick(f->OKCommand, Qt::LeftButton);
-    QCOMPARE(m_shown.size(), text.isEmpty() ? 0 : 1);
-    if (!text.isEmpty()) {
-        QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
-        QCOMPARE(m_shown[0].text, text.arg(m_folders->dataFolder()));
-    }
+    f->idEdit->setText(QStringLiteral("u"));
+    f->passwordEdit->setText(QStringLiteral("p"));
+    f->saveBox->setChecked(save);
+    QTest::mouseClick(f->okButton, Qt::LeftButton);
+    if (save)
+        verifyErrorBox(m_shown, m_folders->dataFolder());
+    else
+        QVERIFY(m_shown.isEmpty());
     QVERIFY(!WindowRegistry::isLoaded<AccountDialog>());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
-    QCOMPARE(UserId, QStringLiteral("u"));
-    QCOMPARE(UserPass, QStringLiteral("p"));
 }
 
-void TestSettingsDialogs::optionLoad_data() {
+void TestSettingsDialogs::serverLoad_data() {
     QTest::addColumn<int>("flag");
     QTest::addColumn<int>("state");
     QTest::newRow("0 clear") << 0 << int(Qt::Unchecked);
@@ -319,54 +302,54 @@ void TestSettingsDialogs::optionLoad_data() {
     QTest::newRow("hand-edited -1 ticked") << -1 << int(Qt::Checked);
 }
 
-void TestSettingsDialogs::optionLoad() {
+void TestSettingsDialogs::serverLoad() {
     QFETCH(int, flag);
     QFETCH(int, state);
-    SmtpServer = QStringLiteral("smtp.example.jp");
-    Pop3Server = QStringLiteral("pop.example.jp");
-    MailAddress = QStringLiteral("me@example.jp");
-    ApopFlag = qint16(flag);
+    m_inUse = {.smtpServer = QStringLiteral("smtp.example.jp"),
+               .pop3Server = QStringLiteral("pop.example.jp"),
+               .mailAddress = QStringLiteral("me@example.jp"),
+               .apopFlag = qint16(flag)};
     ServerDialog* f = win<ServerDialog>();
     QVERIFY(f->isVisible());
     QVERIFY(f->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(f->windowTitle(), QStringLiteral("サーバー"));
-    QCOMPARE(f->SmtpText->text(), SmtpServer);
-    QCOMPARE(f->Pop3Text->text(), Pop3Server);
-    QCOMPARE(f->MailText->text(), MailAddress);
-    QCOMPARE(int(f->ApopCheck->checkState()), state);
+    QCOMPARE(f->smtpEdit->text(), m_inUse.smtpServer);
+    QCOMPARE(f->pop3Edit->text(), m_inUse.pop3Server);
+    QCOMPARE(f->mailEdit->text(), m_inUse.mailAddress);
+    QCOMPARE(int(f->apopBox->checkState()), state);
 }
 
-void TestSettingsDialogs::optionKeys_data() {
+void TestSettingsDialogs::serverKeys_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("key");
     QTest::addColumn<bool>("stillOpen");
     QTest::addColumn<bool>("saved");
     QTest::newRow("Enter in a box does nothing")
-        << "MailText" << int(Qt::Key_Return) << true << false;
+        << "mailEdit" << int(Qt::Key_Return) << true << false;
     QTest::newRow("Enter on the check box does nothing")
-        << "ApopCheck" << int(Qt::Key_Enter) << true << false;
-    QTest::newRow("Esc cancels") << "Pop3Text" << int(Qt::Key_Escape) << false << false;
+        << "apopBox" << int(Qt::Key_Enter) << true << false;
+    QTest::newRow("Esc cancels") << "pop3Edit" << int(Qt::Key_Escape) << false << false;
     QTest::newRow("Enter on a focused 設定 presses it")
-        << "OkCommand" << int(Qt::Key_Return) << false << true;
+        << "saveButton" << int(Qt::Key_Return) << false << true;
 }
 
-void TestSettingsDialogs::optionKeys() {
+void TestSettingsDialogs::serverKeys() {
     QFETCH(QString, target);
     QFETCH(int, key);
     QFETCH(bool, stillOpen);
     QFETCH(bool, saved);
     ServerDialog* f = win<ServerDialog>();
-    f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
+    f->pop3Edit->setText(QStringLiteral("pop.example.jp"));
     QWidget* w = f->findChild<QWidget*>(target);
     QVERIFY(w);
     w->setFocus();
     QTest::keyClick(w, Qt::Key(key));
     QCOMPARE(WindowRegistry::isLoaded<ServerDialog>(), stillOpen);
     QCOMPARE(QFile::exists(m_folders->workFile("vbmail.ini")), saved);
-    QCOMPARE(Pop3Server, saved ? QStringLiteral("pop.example.jp") : QString());
+    QCOMPARE(m_inUse.pop3Server, saved ? QStringLiteral("pop.example.jp") : QString());
 }
 
-void TestSettingsDialogs::optionSave_data() {
+void TestSettingsDialogs::serverSave_data() {
     QTest::addColumn<int>("flagBefore");
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<int>("boxState"); // -1: left alone
@@ -387,74 +370,68 @@ void TestSettingsDialogs::optionSave_data() {
         << QByteArray("SMTP=s\r\nPOP3=p\r\nMAIL=m\r\nAPOP=1\r\n");
 }
 
-void TestSettingsDialogs::optionSave() {
+void TestSettingsDialogs::serverSave() {
     QFETCH(int, flagBefore);
     QFETCH(QStringList, fields);
     QFETCH(int, boxState);
     QFETCH(QByteArray, file);
-    ApopFlag = qint16(flagBefore);
+    m_inUse.apopFlag = qint16(flagBefore);
     ServerDialog* f = win<ServerDialog>();
-    f->SmtpText->setText(fields[0]);
-    f->Pop3Text->setText(fields[1]);
-    f->MailText->setText(fields[2]);
+    f->smtpEdit->setText(fields[0]);
+    f->pop3Edit->setText(fields[1]);
+    f->mailEdit->setText(fields[2]);
     if (boxState >= 0)
-        f->ApopCheck->setCheckState(Qt::CheckState(boxState));
-    QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        f->apopBox->setCheckState(Qt::CheckState(boxState));
+    QTest::mouseClick(f->saveButton, Qt::LeftButton);
     QVERIFY(m_shown.isEmpty());
     QVERIFY(!WindowRegistry::isLoaded<ServerDialog>());
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), file);
-    QCOMPARE(SmtpServer, fields[0]);
-    QCOMPARE(Pop3Server, fields[1]);
-    QCOMPARE(MailAddress, fields[2]);
+    QCOMPARE(m_inUse.smtpServer, fields[0]);
+    QCOMPARE(m_inUse.pop3Server, fields[1]);
+    QCOMPARE(m_inUse.mailAddress, fields[2]);
 }
 
-void TestSettingsDialogs::optionGreyedBoxLeavesGrey() {
-    ApopFlag = 2;
+void TestSettingsDialogs::serverGreyedBoxLeavesGrey() {
+    m_inUse.apopFlag = 2;
     ServerDialog* f = win<ServerDialog>();
     QList<Qt::CheckState> states;
     for (int i = 0; i < 3; ++i) {
-        QTest::mouseClick(f->ApopCheck, Qt::LeftButton, {}, QPoint(6, f->ApopCheck->height() / 2));
-        states.append(f->ApopCheck->checkState());
+        QTest::mouseClick(f->apopBox, Qt::LeftButton, {}, QPoint(6, f->apopBox->height() / 2));
+        states.append(f->apopBox->checkState());
     }
     QCOMPARE(states, (QList<Qt::CheckState>{Qt::Checked, Qt::Unchecked, Qt::Checked}));
 }
 
-void TestSettingsDialogs::optionUnencodable() {
+void TestSettingsDialogs::serverUnencodable() {
     ServerDialog* f = win<ServerDialog>();
-    f->SmtpText->setText(QStringLiteral("smtp.example.jp"));
-    f->Pop3Text->setText(QStringLiteral("pop🐶.example.jp"));
-    f->MailText->setText(QStringLiteral("me©example.jp"));
-    QTest::mouseClick(f->OkCommand, Qt::LeftButton);
-    QCOMPARE(m_shown.size(), 1);
-    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
-    QVERIFY2(m_shown[0].text.contains(QStringLiteral("「POP3サーバー名」")),
-             qPrintable(m_shown[0].text));
+    f->smtpEdit->setText(QStringLiteral("smtp.example.jp"));
+    f->pop3Edit->setText(QStringLiteral("pop🐶.example.jp"));
+    f->mailEdit->setText(QStringLiteral("me©example.jp"));
+    QTest::mouseClick(f->saveButton, Qt::LeftButton);
+    verifyErrorBox(m_shown, QStringLiteral("「POP3サーバー名」"));
     QVERIFY(m_shown[0].text.contains(QStringLiteral("「メールアドレス」")));
     QVERIFY(!m_shown[0].text.contains(QStringLiteral("SMTP")));
     QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
     QVERIFY(!QFile::exists(m_folders->workFile("vbmail.ini")));
-    QCOMPARE(Pop3Server, QString());
-    QCOMPARE(SmtpServer, QString());
+    QCOMPARE(m_inUse, ServerSettings());
 }
 
-void TestSettingsDialogs::optionUnwritable() {
+void TestSettingsDialogs::serverUnwritable() {
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(m_folders->workFile("vbmail.ini"), before);
     ServerDialog* f = win<ServerDialog>();
-    f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
+    f->pop3Edit->setText(QStringLiteral("pop.example.jp"));
     {
         FullDisk full;
-        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        QTest::mouseClick(f->saveButton, Qt::LeftButton);
     }
-    QCOMPARE(m_shown.size(), 1);
-    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
-    QVERIFY(m_shown[0].text.contains(QStringLiteral("vbmail.ini")));
+    verifyErrorBox(m_shown, m_folders->workFile("vbmail.ini"));
     QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
-    QCOMPARE(f->Pop3Text->text(), QStringLiteral("pop.example.jp"));
+    QCOMPARE(f->pop3Edit->text(), QStringLiteral("pop.example.jp"));
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), before);
 }
 
-void TestSettingsDialogs::optionAfterFailedSave_data() {
+void TestSettingsDialogs::serverAfterFailedSave_data() {
     QTest::addColumn<QString>("then"); // how the dialog is left after the failed 設定
     QTest::addColumn<bool>("newInUse");
     QTest::newRow("中止") << "cancel" << false;
@@ -463,44 +440,41 @@ void TestSettingsDialogs::optionAfterFailedSave_data() {
     QTest::newRow("設定 again once it can be saved") << "save" << true;
 }
 
-void TestSettingsDialogs::optionAfterFailedSave() {
+void TestSettingsDialogs::serverAfterFailedSave() {
     QFETCH(QString, then);
     QFETCH(bool, newInUse);
     const QString path = m_folders->workFile("vbmail.ini");
     const QByteArray before("SMTP=old-smtp\r\nPOP3=old-pop3\r\nMAIL=old-mail\r\nAPOP=0\r\n");
     TestFolders::write(path, before);
-    LoadServerSettings();
+    loadServerSettings(m_inUse);
     const QStringList oldValues{"old-smtp", "old-pop3", "old-mail", "0"};
     const QStringList newValues{"new-smtp", "new-pop3", "new-mail", "1"};
-    auto inUse = [] {
-        return QStringList{SmtpServer, Pop3Server, MailAddress, QString::number(ApopFlag)};
+    auto inUse = [this] {
+        return QStringList{m_inUse.smtpServer, m_inUse.pop3Server, m_inUse.mailAddress,
+                           QString::number(m_inUse.apopFlag)};
     };
 
     ServerDialog* f = win<ServerDialog>();
-    f->SmtpText->setText(newValues[0]);
-    f->Pop3Text->setText(newValues[1]);
-    f->MailText->setText(newValues[2]);
-    f->ApopCheck->setChecked(true);
+    f->smtpEdit->setText(newValues[0]);
+    f->pop3Edit->setText(newValues[1]);
+    f->mailEdit->setText(newValues[2]);
+    f->apopBox->setChecked(true);
     {
         FullDisk full;
-        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        QTest::mouseClick(f->saveButton, Qt::LeftButton);
     }
-    QCOMPARE(m_shown.size(), 1);
-    QCOMPARE(m_shown[0].text,
-             QStringLiteral("サーバーの設定を保存できませんでした。\n%1 に書き込めません。\n"
-                            "フォルダーに書き込めるか、ディスクに空きがあるかを確かめてください。")
-                 .arg(path));
+    verifyErrorBox(m_shown, path);
     QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
     QCOMPARE(inUse(), oldValues);
 
     if (then == "cancel")
-        QTest::mouseClick(f->CancelCommand, Qt::LeftButton);
+        QTest::mouseClick(f->cancelButton, Qt::LeftButton);
     else if (then == "escape")
-        QTest::keyClick(f->Pop3Text, Qt::Key_Escape);
+        QTest::keyClick(f->pop3Edit, Qt::Key_Escape);
     else if (then == "close")
         f->close();
     else
-        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        QTest::mouseClick(f->saveButton, Qt::LeftButton);
     QVERIFY(!WindowRegistry::isLoaded<ServerDialog>());
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(inUse(), newInUse ? newValues : oldValues);
@@ -508,10 +482,10 @@ void TestSettingsDialogs::optionAfterFailedSave() {
              newInUse ? QByteArray("SMTP=new-smtp\r\nPOP3=new-pop3\r\nMAIL=new-mail\r\nAPOP=1\r\n")
                       : before);
     // The dialog opens again with the values in use.
-    QCOMPARE(win<ServerDialog>()->Pop3Text->text(), inUse()[1]);
+    QCOMPARE(win<ServerDialog>()->pop3Edit->text(), inUse()[1]);
 }
 
-void TestSettingsDialogs::setFormLoad_data() {
+void TestSettingsDialogs::settingsLoad_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<bool>("ticked");
     QTest::newRow("no file") << QByteArray() << false;
@@ -520,7 +494,7 @@ void TestSettingsDialogs::setFormLoad_data() {
     QTest::newRow("2 leaves it as designed") << QByteArray("[EXEINI]\r\nNUMBER=2\r\n") << false;
 }
 
-void TestSettingsDialogs::setFormLoad() {
+void TestSettingsDialogs::settingsLoad() {
     QFETCH(QByteArray, file);
     QFETCH(bool, ticked);
     if (!file.isEmpty())
@@ -528,7 +502,29 @@ void TestSettingsDialogs::setFormLoad() {
     SettingsDialog* f = win<SettingsDialog>();
     QVERIFY(!f->isVisible());
     QCOMPARE(f->windowTitle(), QStringLiteral("設定"));
-    QCOMPARE(f->Check1->isChecked(), ticked);
+    QCOMPARE(f->hangUpBox->isChecked(), ticked);
+}
+
+void TestSettingsDialogs::hangUpAfterCheck_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("no file") << QByteArray();
+    QTest::newRow("1") << QByteArray("[EXEINI]\r\nNUMBER=1\r\n");
+    QTest::newRow("0") << QByteArray("[EXEINI]\r\nNUMBER=0\r\n");
+    QTest::newRow("2") << QByteArray("[EXEINI]\r\nNUMBER=2\r\n");
+}
+
+// The check reads the flag without loading the dialog, and gets what a load would show; once the
+// dialog is loaded, its box counts, whatever the file says.
+void TestSettingsDialogs::hangUpAfterCheck() {
+    QFETCH(QByteArray, file);
+    if (!file.isEmpty())
+        TestFolders::write(m_folders->dataFile("ini.ini"), file);
+    const bool unloaded = SettingsDialog::hangsUpAfterCheck();
+    QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
+    SettingsDialog* f = win<SettingsDialog>();
+    QCOMPARE(unloaded, f->hangUpBox->isChecked());
+    f->hangUpBox->setChecked(!unloaded);
+    QCOMPARE(SettingsDialog::hangsUpAfterCheck(), !unloaded);
 }
 
 void TestSettingsDialogs::hangUpFlagAtStartUp_data() {
@@ -550,74 +546,72 @@ void TestSettingsDialogs::hangUpFlagAtStartUp() {
         TestFolders::write(m_folders->dataFile("ini.ini"), file);
     QCheckBox box;
     box.setChecked(before);
-    ApplyHangUpFlagTo(&box);
+    applyHangUpFlagTo(&box);
     QCOMPARE(box.isChecked(), after);
 }
 
-void TestSettingsDialogs::setFormUnloadStores_data() {
+void TestSettingsDialogs::settingsUnloadStores_data() {
     QTest::addColumn<bool>("ticked");
     QTest::addColumn<QByteArray>("file");
     QTest::newRow("ticked") << true << QByteArray("[EXEINI]\r\nNUMBER=1\r\n");
     QTest::newRow("clear") << false << QByteArray("[EXEINI]\r\nNUMBER=0\r\n");
 }
 
-void TestSettingsDialogs::setFormUnloadStores() {
+void TestSettingsDialogs::settingsUnloadStores() {
     QFETCH(bool, ticked);
     QFETCH(QByteArray, file);
     TestFolders::write(m_folders->dataFile("ini.ini"), "[EXEINI]\r\nNUMBER=2\r\n");
     SettingsDialog* f = win<SettingsDialog>();
     f->Show();
-    f->Check1->setChecked(ticked);
+    f->hangUpBox->setChecked(ticked);
     QVERIFY(!f->close()); // the close box: the window unloads itself
     QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
     QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), file);
     QVERIFY(m_shown.isEmpty());
 }
 
-void TestSettingsDialogs::setFormUnloadWithoutDataFolder() {
+void TestSettingsDialogs::settingsUnloadWithoutDataFolder() {
     useFolders(false);
     SettingsDialog* f = win<SettingsDialog>();
-    f->Check1->setChecked(true);
+    f->hangUpBox->setChecked(true);
     QVERIFY(f->Unload());
     QVERIFY(m_shown.isEmpty());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
-    QCOMPARE(win<SettingsDialog>()->Check1->isChecked(), false);
+    QCOMPARE(win<SettingsDialog>()->hangUpBox->isChecked(), false);
 }
 
-void TestSettingsDialogs::setFormUnloadUnwritable() {
+void TestSettingsDialogs::settingsUnloadUnwritable() {
     const QByteArray before("[EXEINI]\r\nNUMBER=0\r\n");
     TestFolders::write(m_folders->dataFile("ini.ini"), before);
     SettingsDialog* f = win<SettingsDialog>();
-    f->Check1->setChecked(true);
+    f->hangUpBox->setChecked(true);
     {
         FullDisk full;
         QVERIFY(f->Unload());
     }
-    QCOMPARE(m_shown.size(), 1);
-    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
-    QVERIFY(m_shown[0].text.contains(QStringLiteral("ini.ini")));
+    verifyErrorBox(m_shown, m_folders->dataFile("ini.ini"));
     QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
     QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), before);
 }
 
-void TestSettingsDialogs::setFormOpensBothDialogs() {
+void TestSettingsDialogs::settingsOpensBothDialogs() {
     TestFolders::write(m_folders->dataFile("iniIdPass.ini"), "[EXEINI]\r\nNAME=stored\r\n");
     SettingsDialog* f = win<SettingsDialog>();
     f->Show();
-    QTest::mouseClick(f->Command1, Qt::LeftButton);
-    QTest::mouseClick(f->Command2, Qt::LeftButton);
+    QTest::mouseClick(f->accountButton, Qt::LeftButton);
+    QTest::mouseClick(f->serverButton, Qt::LeftButton);
     QVERIFY(win<AccountDialog>()->isVisible());
-    QCOMPARE(win<AccountDialog>()->IdText->text(), QStringLiteral("stored"));
+    QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("stored"));
     QVERIFY(win<ServerDialog>()->isVisible());
     QVERIFY(f->isVisible());
 
     // A second press keeps what was typed: the dialog is not loaded again.
-    win<AccountDialog>()->IdText->setText(QStringLiteral("typed"));
-    QTest::mouseClick(f->Command1, Qt::LeftButton);
-    QCOMPARE(win<AccountDialog>()->IdText->text(), QStringLiteral("typed"));
+    win<AccountDialog>()->idEdit->setText(QStringLiteral("typed"));
+    QTest::mouseClick(f->accountButton, Qt::LeftButton);
+    QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("typed"));
 }
 
-void TestSettingsDialogs::setFormAutomaticCheck_data() {
+void TestSettingsDialogs::settingsAutomaticCheck_data() {
     QTest::addColumn<QByteArray>("before"); // ini.ini
     QTest::addColumn<int>("shown");         // the box at load
     QTest::addColumn<int>("set");           // what the user sets
@@ -635,7 +629,7 @@ void TestSettingsDialogs::setFormAutomaticCheck_data() {
 }
 
 // The interval takes effect as the box changes, and the unload stores it beside NUMBER.
-void TestSettingsDialogs::setFormAutomaticCheck() {
+void TestSettingsDialogs::settingsAutomaticCheck() {
     QFETCH(QByteArray, before);
     QFETCH(int, shown);
     QFETCH(int, set);
@@ -661,7 +655,7 @@ void TestSettingsDialogs::setFormAutomaticCheck() {
     QVERIFY(m_shown.isEmpty());
 }
 
-void TestSettingsDialogs::setFormStartAtLogin() {
+void TestSettingsDialogs::settingsStartAtLogin() {
     const QString entry = m_config.path() + QStringLiteral("/autostart/mokopon.desktop");
     SettingsDialog* f = win<SettingsDialog>();
     QVERIFY(!f->startAtLoginBox->isChecked());
@@ -717,26 +711,24 @@ void TestSettingsDialogs::saveNeverGoesThroughLinks() {
     ::alarm(20); // a save that blocks ends the run here rather than at the test's time-out
     if (file == "vbmail.ini") {
         ServerDialog* f = win<ServerDialog>();
-        f->Pop3Text->setText(QStringLiteral("pop.example.jp"));
-        QTest::mouseClick(f->OkCommand, Qt::LeftButton);
+        f->pop3Edit->setText(QStringLiteral("pop.example.jp"));
+        QTest::mouseClick(f->saveButton, Qt::LeftButton);
         QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
     } else if (file == "iniIdPass.ini") {
         AccountDialog* f = win<AccountDialog>();
-        f->IdText->setText(QStringLiteral("user"));
-        f->PassText->setText(QStringLiteral("secret"));
-        f->Check1->setChecked(true);
-        QTest::mouseClick(f->OKCommand, Qt::LeftButton);
+        f->idEdit->setText(QStringLiteral("user"));
+        f->passwordEdit->setText(QStringLiteral("secret"));
+        f->saveBox->setChecked(true);
+        QTest::mouseClick(f->okButton, Qt::LeftButton);
         QVERIFY(WindowRegistry::isLoaded<AccountDialog>());
     } else {
         SettingsDialog* f = win<SettingsDialog>();
-        f->Check1->setChecked(true);
+        f->hangUpBox->setChecked(true);
         QVERIFY(f->Unload());
     }
     ::alarm(0);
 
-    QCOMPARE(m_shown.size(), 1);
-    QCOMPARE(m_shown[0].title, QStringLiteral("エラー"));
-    QVERIFY2(m_shown[0].text.contains(file), qPrintable(m_shown[0].text));
+    verifyErrorBox(m_shown, path);
     QCOMPARE(TestFolders::read(target), targetBytes);
     QCOMPARE(QFileInfo(target).permissions(), targetPermissions);
     struct stat st;
@@ -760,10 +752,10 @@ void TestSettingsDialogs::screenshots() {
                        "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田太郎")) +
                            "\r\nNAME2=secret\r\n");
     TestFolders::write(m_folders->dataFile("ini.ini"), "[EXEINI]\r\nNUMBER=1\r\n");
-    SmtpServer = QStringLiteral("smtp.example.jp");
-    Pop3Server = QStringLiteral("pop.example.jp");
-    MailAddress = QStringLiteral("taro@example.jp");
-    ApopFlag = 1;
+    m_inUse = {.smtpServer = QStringLiteral("smtp.example.jp"),
+               .pop3Server = QStringLiteral("pop.example.jp"),
+               .mailAddress = QStringLiteral("taro@example.jp"),
+               .apopFlag = 1};
     QList<QPair<QString, QWidget*>> forms{{"AccountDialog", win<AccountDialog>()},
                                           {"ServerDialog", win<ServerDialog>()},
                                           {"SettingsDialog", win<SettingsDialog>()}};

@@ -8,7 +8,6 @@
 #include "SafeFile.h"
 #include "SaveLoop.h"
 #include "ServerSettings.h"
-#include "SharedSettings.h"
 #include "StartAtLogin.h"
 #include "TestFolders.h"
 
@@ -29,11 +28,12 @@ QByteArray sjis(const QString& text) {
     return Cp932::encode(text).value_or("<unencodable>");
 }
 
-void resetShared() {
-    SmtpServer = QStringLiteral("old-smtp");
-    Pop3Server = QStringLiteral("old-pop3");
-    MailAddress = QStringLiteral("old-mail");
-    ApopFlag = 7;
+// Settings that a load must replace line by line, or keep.
+ServerSettings oldSettings() {
+    return {.smtpServer = QStringLiteral("old-smtp"),
+            .pop3Server = QStringLiteral("old-pop3"),
+            .mailAddress = QStringLiteral("old-mail"),
+            .apopFlag = 7};
 }
 
 // Is there anything at path, a dangling link included?
@@ -428,19 +428,14 @@ void TestSettingsFiles::serverSave() {
     TestFolders folders;
     TestFolders::write(folders.workFile("vbmail.ini"),
                        "an old, much longer file\r\n" + QByteArray(500, 'x'));
-    SmtpServer = smtp;
-    Pop3Server = pop3;
-    MailAddress = mail;
-    ApopFlag = qint16(apop);
-    QCOMPARE(SaveServerSettings(), SaveResult::Saved);
+    const ServerSettings saved{
+        .smtpServer = smtp, .pop3Server = pop3, .mailAddress = mail, .apopFlag = qint16(apop)};
+    QCOMPARE(saveServerSettings(saved), SaveResult::Saved);
     QCOMPARE(TestFolders::read(folders.workFile("vbmail.ini")), file);
 
-    resetShared();
-    LoadServerSettings();
-    QCOMPARE(SmtpServer, smtp);
-    QCOMPARE(Pop3Server, pop3);
-    QCOMPARE(MailAddress, mail);
-    QCOMPARE(int(ApopFlag), apop);
+    ServerSettings loaded = oldSettings();
+    loadServerSettings(loaded);
+    QCOMPARE(loaded, saved);
 }
 
 void TestSettingsFiles::serverSaveRefusesUnencodable() {
@@ -448,9 +443,9 @@ void TestSettingsFiles::serverSaveRefusesUnencodable() {
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(folders.workFile("vbmail.ini"), before);
     for (const QString& bad : {QStringLiteral("pop😀"), QStringLiteral("pop\r\nAPOP=1")}) {
-        resetShared();
-        Pop3Server = bad;
-        QCOMPARE(SaveServerSettings(), SaveResult::Unencodable);
+        ServerSettings settings = oldSettings();
+        settings.pop3Server = bad;
+        QCOMPARE(saveServerSettings(settings), SaveResult::Unencodable);
         QCOMPARE(TestFolders::read(folders.workFile("vbmail.ini")), before);
     }
 }
@@ -459,10 +454,9 @@ void TestSettingsFiles::serverSaveFailureKeepsOldFile() {
     TestFolders folders;
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(folders.workFile("vbmail.ini"), before);
-    resetShared();
     {
         FullDisk full;
-        QCOMPARE(SaveServerSettings(), SaveResult::Failed);
+        QCOMPARE(saveServerSettings(oldSettings()), SaveResult::Failed);
     }
     QCOMPARE(TestFolders::read(folders.workFile("vbmail.ini")), before);
 }
@@ -530,12 +524,12 @@ void TestSettingsFiles::serverLoad() {
     TestFolders folders;
     if (file != "-")
         TestFolders::write(folders.workFile("vbmail.ini"), file);
-    resetShared();
-    LoadServerSettings();
-    QCOMPARE(SmtpServer, smtp);
-    QCOMPARE(Pop3Server, pop3);
-    QCOMPARE(MailAddress, mail);
-    QCOMPARE(int(ApopFlag), apop);
+    ServerSettings loaded = oldSettings();
+    loadServerSettings(loaded);
+    QCOMPARE(loaded.smtpServer, smtp);
+    QCOMPARE(loaded.pop3Server, pop3);
+    QCOMPARE(loaded.mailAddress, mail);
+    QCOMPARE(int(loaded.apopFlag), apop);
 }
 
 void TestSettingsFiles::apopNumber_data() {
@@ -571,32 +565,32 @@ void TestSettingsFiles::apopNumber() {
 void TestSettingsFiles::accountFile() {
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
-    QCOMPARE(ReadAccountValue(QStringLiteral("NAME")), QString());
+    QCOMPARE(readAccountValue(QStringLiteral("NAME")), QString());
 
-    QCOMPARE(WriteAccount(true, QStringLiteral("user"), QStringLiteral("secret")), WS::Written);
+    QCOMPARE(writeAccount(true, QStringLiteral("user"), QStringLiteral("secret")), WS::Written);
     QCOMPARE(TestFolders::read(path),
              QByteArray("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n"));
 
     // Save box clear: NAME3 alone, the stored account stays.
-    QCOMPARE(WriteAccount(false, QStringLiteral("other"), QStringLiteral("x")), WS::Written);
+    QCOMPARE(writeAccount(false, QStringLiteral("other"), QStringLiteral("x")), WS::Written);
     QCOMPARE(TestFolders::read(path),
              QByteArray("[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=0\r\n"));
-    QCOMPARE(ReadAccountValue(QStringLiteral("NAME")), QStringLiteral("user"));
-    QCOMPARE(ReadAccountValue(QStringLiteral("NAME2")), QStringLiteral("secret"));
+    QCOMPARE(readAccountValue(QStringLiteral("NAME")), QStringLiteral("user"));
+    QCOMPARE(readAccountValue(QStringLiteral("NAME2")), QStringLiteral("secret"));
 
     // Blanks around a password survive.
-    QCOMPARE(WriteAccount(true, QStringLiteral("user"), QStringLiteral(" two words ")),
+    QCOMPARE(writeAccount(true, QStringLiteral("user"), QStringLiteral(" two words ")),
              WS::Written);
-    QCOMPARE(ReadAccountValue(QStringLiteral("NAME2")), QStringLiteral(" two words "));
+    QCOMPARE(readAccountValue(QStringLiteral("NAME2")), QStringLiteral(" two words "));
 }
 
 void TestSettingsFiles::accountJapaneseIdRoundTrips() {
     TestFolders folders;
     const QString id = QStringLiteral("山田①髙～表");
-    QCOMPARE(WriteAccount(true, id, QStringLiteral("pw")), WS::Written);
+    QCOMPARE(writeAccount(true, id, QStringLiteral("pw")), WS::Written);
     QVERIFY(TestFolders::read(folders.dataFile(QStringLiteral("iniIdPass.ini")))
                 .contains("NAME=" + sjis(id) + "\r\n"));
-    const QString back = ReadAccountValue(QStringLiteral("NAME"));
+    const QString back = readAccountValue(QStringLiteral("NAME"));
     QCOMPARE(back, id);
     QCOMPARE(back.size(), id.size());
 }
@@ -607,25 +601,25 @@ void TestSettingsFiles::accountFileIsOwnerOnly() {
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
                         QFileDevice::WriteOther;
-    QCOMPARE(WriteAccount(false, QString(), QString()), WS::Written);
+    QCOMPARE(writeAccount(false, QString(), QString()), WS::Written);
     QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | others), ownerOnly);
 
     // A file left readable by an older version is tightened at the next write.
     QFile::setPermissions(path, ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    QCOMPARE(WriteAccount(true, QStringLiteral("u"), QStringLiteral("p")), WS::Written);
+    QCOMPARE(writeAccount(true, QStringLiteral("u"), QStringLiteral("p")), WS::Written);
     QCOMPARE(QFileInfo(path).permissions() & (ownerOnly | others), ownerOnly);
 }
 
 void TestSettingsFiles::hangUpFlagFile() {
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("ini.ini"));
-    QCOMPARE(ReadHangUpFlag(), 0);
-    QCOMPARE(WriteHangUpFlag(true), WS::Written);
+    QCOMPARE(readHangUpFlag(), 0);
+    QCOMPARE(writeHangUpFlag(true), WS::Written);
     QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNUMBER=1\r\n"));
-    QCOMPARE(ReadHangUpFlag(), 1);
-    QCOMPARE(WriteHangUpFlag(false), WS::Written);
+    QCOMPARE(readHangUpFlag(), 1);
+    QCOMPARE(writeHangUpFlag(false), WS::Written);
     QCOMPARE(TestFolders::read(path), QByteArray("[EXEINI]\r\nNUMBER=0\r\n"));
-    QCOMPARE(ReadHangUpFlag(), 0);
+    QCOMPARE(readHangUpFlag(), 0);
 }
 
 void TestSettingsFiles::checkInterval_data() {
@@ -656,11 +650,11 @@ void TestSettingsFiles::checkInterval() {
     const QString path = folders.dataFile(QStringLiteral("ini.ini"));
     if (!file.isEmpty())
         TestFolders::write(path, file);
-    QCOMPARE(ReadCheckInterval(), minutes);
+    QCOMPARE(readCheckInterval(), minutes);
     // Written beside NUMBER, which keeps its value and place.
-    QCOMPARE(WriteCheckInterval(45), WS::Written);
-    QCOMPARE(ReadCheckInterval(), 45);
-    QCOMPARE(ReadHangUpFlag(), file.contains("NUMBER=1") ? 1 : 0);
+    QCOMPARE(writeCheckInterval(45), WS::Written);
+    QCOMPARE(readCheckInterval(), 45);
+    QCOMPARE(readHangUpFlag(), file.contains("NUMBER=1") ? 1 : 0);
     QVERIFY(TestFolders::read(path).endsWith("INTERVAL=45\r\n") ||
             TestFolders::read(path).contains("interval=45\r\n"));
 }
@@ -777,13 +771,13 @@ void TestSettingsFiles::hostileFilesReadAsMissing() {
     t.start();
     QString got;
     if (server) {
-        resetShared();
-        LoadServerSettings();
-        got = Pop3Server;
+        ServerSettings loaded = oldSettings();
+        loadServerSettings(loaded);
+        got = loaded.pop3Server;
     } else if (file == "iniIdPass.ini") {
-        got = ReadAccountValue(QStringLiteral("NAME"));
+        got = readAccountValue(QStringLiteral("NAME"));
     } else {
-        got = QString::number(ReadHangUpFlag());
+        got = QString::number(readHangUpFlag());
     }
     ::alarm(0);
     QCOMPARE(got, value);
@@ -852,9 +846,9 @@ void TestSettingsFiles::leftoverCleanup() {
         QVERIFY(TestFolders::plant(kind, path, elsewhere));
 
     if (byStart)
-        RemoveSaveLeftovers();
+        removeSaveLeftovers();
     else
-        QCOMPARE(WriteAccount(false, QString(), QString()), WS::Written);
+        QCOMPARE(writeAccount(false, QString(), QString()), WS::Written);
     QCOMPARE(present(path), !removed);
     QCOMPARE(TestFolders::read(elsewhere), QByteArray("keep"));
     QVERIFY(QFileInfo::exists(folders.workFile("vbmail.ini")));
@@ -896,7 +890,7 @@ void TestSettingsFiles::killedSavesLeaveOldOrNew() {
             if (name.startsWith(QStringLiteral(".iniIdPass.ini")))
                 QCOMPARE(int(QFileInfo(folders.dataFolder() + u'/' + name).permissions() & 0x0077),
                          0);
-        RemoveSaveLeftovers();
+        removeSaveLeftovers();
         // Nothing else is left either, whatever its name.
         const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
         QCOMPARE(QDir(folders.dataFolder()).entryList(all),
