@@ -17,18 +17,17 @@ QString installedResources() {
 
 // An XDG base folder: the variable's value, or the default under the home folder when it is
 // unset or, as the XDG rules say, not an absolute path.
-QString xdgFolder(const char* variable, const QString& underHome) {
+QString xdgBase(const char* variable, const QString& underHome) {
     const QString set = qEnvironmentVariable(variable);
-    return (QDir::isAbsolutePath(set) ? QDir::cleanPath(set) : QDir::homePath() + underHome) +
-           kOwnFolder;
+    return QDir::isAbsolutePath(set) ? QDir::cleanPath(set) : QDir::homePath() + underHome;
 }
 
 QString dataHome() {
-    return xdgFolder("XDG_DATA_HOME", QStringLiteral("/.local/share"));
+    return xdgBase("XDG_DATA_HOME", QStringLiteral("/.local/share")) + kOwnFolder;
 }
 
 QString configHome() {
-    return xdgFolder("XDG_CONFIG_HOME", QStringLiteral("/.config"));
+    return ProgramFolders::configBase() + kOwnFolder;
 }
 
 // Makes path and any missing folder above it, each with the owner's permissions alone; folders
@@ -50,6 +49,10 @@ bool makeOwnerOnly(const QString& path) {
 } // namespace
 
 namespace ProgramFolders {
+
+QString configBase() {
+    return xdgBase("XDG_CONFIG_HOME", QStringLiteral("/.config"));
+}
 
 bool installed() {
     return !QFileInfo(Program::folder()).isWritable() || QFileInfo(installedResources()).isDir();

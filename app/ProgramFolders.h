@@ -20,6 +20,9 @@ namespace ProgramFolders {
 
 bool installed();
 
+// The user's configuration folder ($XDG_CONFIG_HOME, or ~/.config), which other programs share.
+QString configBase();
+
 // The folder holding Sound/Kouka.wav and hp/index.html.
 QString resources();
 

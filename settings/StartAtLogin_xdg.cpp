@@ -1,5 +1,6 @@
 #include "StartAtLogin.h"
 
+#include "ProgramFolders.h"
 #include "SafeFile.h"
 
 #include <QDir>
@@ -48,11 +49,7 @@ bool carriable(const QString& path) {
 } // namespace
 
 QString entryPath() {
-    // The base directory specification ignores a relative XDG_CONFIG_HOME.
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return QDir::cleanPath(base) + QStringLiteral("/autostart/mokopon.desktop");
+    return ProgramFolders::configBase() + QStringLiteral("/autostart/mokopon.desktop");
 }
 
 bool isOn() {

@@ -709,7 +709,7 @@ void TestSettingsFiles::startAtLoginOnAndOff() {
         qputenv("XDG_CONFIG_HOME", savedConfig);
     });
     qputenv("HOME", QFile::encodeName(home.path()));
-    // A relative XDG_CONFIG_HOME is ignored, as the base directory specification says.
+    // A relative XDG_CONFIG_HOME is ignored, as the XDG rules say.
     for (const QByteArray& config : {QByteArray(), QByteArray("relative/config"),
                                      QFile::encodeName(home.filePath("xdg config"))}) {
         qputenv("XDG_CONFIG_HOME", config);
