@@ -8,6 +8,7 @@
 #include "DataFiles.h"
 #include "KnownTlsServers.h"
 #include "MsgBox.h"
+#include "PanelCharacters.h"
 #include "Program.h"
 #include "ProgramFolders.h"
 #include "ServerDialog.h"
@@ -93,6 +94,7 @@ int main(int argc, char* argv[]) {
 
     ServerDialog::setSettingsInUse(&serversInUse());
     ControlPanel::setMailCheck([] { checkMail(serversInUse()); });
+    connectPanelToCharacters();
     AutoCheck autoCheck(automaticCheckRequest, dataFolderPath() + QStringLiteral("/seen-uidl.txt"));
     automaticCheck = &autoCheck;
     QObject::connect(&autoCheck, &AutoCheck::newMail, &autoCheck, reportMailCount);

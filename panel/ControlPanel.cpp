@@ -1,6 +1,5 @@
 #include "ControlPanel.h"
 
-#include "Companion.h"
 #include "DialUp.h"
 #include "DialogLook.h"
 #include "EffectSound.h"
@@ -8,7 +7,6 @@
 #include "MsgBox.h"
 #include "ProgramState.h"
 #include "SettingsDialog.h"
-#include "StartupCharacter.h"
 #include "WindowRegistry.h"
 
 #include <QEvent>
@@ -32,10 +30,19 @@ std::function<void()>& mailCheck() {
     return check;
 }
 
+Characters& heldCharacters() {
+    static Characters characters;
+    return characters;
+}
+
 } // namespace
 
 void ControlPanel::setMailCheck(std::function<void()> check) {
     mailCheck() = std::move(check);
+}
+
+void ControlPanel::setCharacters(Characters characters) {
+    heldCharacters() = std::move(characters);
 }
 
 ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent) {
@@ -70,12 +77,12 @@ ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent) {
 }
 
 void ControlPanel::onLoad() {
-    StartupCharacter* character = win<StartupCharacter>();
-    setTop(character->Top() + kCharacterAbove);
-    setLeft(character->Left() - kCharacterRight);
+    const Characters::Place character = heldCharacters().place();
+    setTop(character.top + kCharacterAbove);
+    setLeft(character.left - kCharacterRight);
     makeTopmost(true);
     // Held at once when its own screen keeping moves it, so the companion never meets it there.
-    connect(character, &CharacterWindow::ticked, this, [this] {
+    heldCharacters().hearTick(this, [this] {
         if (holdTimer->isActive())
             holdCharacter();
     });
@@ -85,9 +92,7 @@ void ControlPanel::onLoad() {
 }
 
 void ControlPanel::holdCharacter() {
-    StartupCharacter* character = win<StartupCharacter>();
-    character->setTop(Top() - kCharacterAbove);
-    character->setLeft(Left() + kCharacterRight);
+    heldCharacters().pin({Left() + kCharacterRight, Top() - kCharacterAbove});
 }
 
 void ControlPanel::moveEvent(QMoveEvent* event) {
@@ -109,12 +114,7 @@ bool ControlPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ControlPanel::bark() {
-    Companion* companion = win<Companion>();
-    StartupCharacter* character = win<StartupCharacter>();
-    companion->Show();
-    character->Hide();
-    companion->setLeft(character->Left());
-    companion->setTop(character->Top());
+    heldCharacters().standIn();
     BarkMode = 1;
 }
 
@@ -146,12 +146,7 @@ bool ControlPanel::canUnload() {
 
 void ControlPanel::onUnload() {
     holdTimer->stop();
-    Companion* companion = win<Companion>();
-    StartupCharacter* character = win<StartupCharacter>();
-    companion->Hide();
-    companion->setLeft(character->Left() + 1);
-    companion->setTop(character->Top() + 1);
-    character->Show();
+    heldCharacters().park();
     BarkMode = 0;
     EffectSound::stop();
 }

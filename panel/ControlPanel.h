@@ -2,6 +2,7 @@
 // The control panel: a thin always-on-top bar of buttons under the startup character, which it
 // holds at a fixed offset above itself while it is open.
 
+#include "Characters.h"
 #include "ProgramWindow.h"
 
 #include <functional>
@@ -16,6 +17,8 @@ class ControlPanel : public ProgramWindow {
 
     // What 受信 runs; main.cpp hands over the mail check with the settings it needs.
     static void setMailCheck(std::function<void()> check);
+    // How the panel reaches the characters; main.cpp hands it over before the panel loads.
+    static void setCharacters(Characters characters);
 
     QPushButton* barkButton = nullptr;     // 吠える
     QPushButton* checkButton = nullptr;    // 受信

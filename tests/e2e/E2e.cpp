@@ -1,6 +1,14 @@
 #include "E2e.h"
 
+#include "DovecotServer.h"
+#include "PrivateBus.h"
+
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
 #include <QThread>
 
 namespace e2e {
@@ -116,6 +124,53 @@ bool barkHeard(const Desktop& d, int timeoutMs) {
                         .isEmpty();
         },
         timeoutMs);
+}
+
+void startMailServices(Desktop& d, DovecotServer& dovecot, PrivateBus& bus,
+                       QDBusConnection& fakeBus) {
+    QString why;
+    QVERIFY2(d.start(&why), qPrintable(why));
+    QVERIFY2(dovecot.start(), qPrintable(dovecot.errorString()));
+    QVERIFY2(bus.start(), qPrintable(bus.error()));
+    QVERIFY2(d.startSoundServer(&why), qPrintable(why));
+    fakeBus = QDBusConnection::connectToBus(bus.address(), QStringLiteral("fake-nm"));
+    QVERIFY2(fakeBus.isConnected(), qPrintable(fakeBus.lastError().message()));
+}
+
+QProcessEnvironment mailEnvironment(const Desktop& d, const PrivateBus& bus) {
+    QProcessEnvironment env = d.soundEnvironment();
+    env.insert(QStringLiteral("SSL_CERT_FILE"), DovecotServer::caFile());
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.address());
+    return env;
+}
+
+QString localServer(quint16 port) {
+    return QStringLiteral("127.0.0.1:%1").arg(port);
+}
+
+void writeMailSettings(const Desktop& d, const QString& pop3, const QString& password,
+                       const QByteArray& settingsKeys) {
+    QFile server(d.work() + QStringLiteral("/vbmail.ini"));
+    QVERIFY(server.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    server.write("SMTP=\r\nPOP3=" + pop3.toLatin1() + "\r\nMAIL=\r\nAPOP=0\r\n");
+    const QString data = d.programFolder() + QStringLiteral("/★MailData/");
+    QFile account(data + QStringLiteral("iniIdPass.ini"));
+    QVERIFY(account.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    account.write("[EXEINI]\r\nNAME=alice\r\nNAME2=" + password.toLatin1() + "\r\nNAME3=1\r\n");
+    QFile settings(data + QStringLiteral("ini.ini"));
+    QVERIFY(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    settings.write("[EXEINI]\r\n" + settingsKeys);
+}
+
+void verifyRightClickEndsProgram(const Desktop& d, QProcess* program, const QPoint& on) {
+    QElapsedTimer clock;
+    clock.start();
+    d.click(on, 3);
+    QVERIFY2(program->waitForFinished(1000),
+             qPrintable(
+                 QStringLiteral("still running %1 ms after the right click").arg(clock.elapsed())));
+    QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program->exitCode(), 0);
 }
 
 void endProgram(const Desktop& d, QProcess*& program) {

@@ -10,6 +10,10 @@
 #include <QRect>
 #include <QString>
 
+class DovecotServer;
+class PrivateBus;
+class QDBusConnection;
+
 namespace e2e {
 
 inline const QString kCharacterTitle = QStringLiteral("Form1");
@@ -76,6 +80,22 @@ QString openPanel(const Desktop& d, const QString& character, int timeoutMs = 10
 QString noticeText(const Desktop& d, const QString& notice, const QPoint& inBox);
 // True once a stream from the program reaches the sound server's sink within the time.
 bool barkHeard(const Desktop& d, int timeoutMs);
+
+// What the mail journeys run beside the program: the desktop, Dovecot, a private system bus with
+// fakeBus connected to it for a fake NetworkManager, and the sound server (without one every bark
+// is an error box).
+void startMailServices(Desktop& d, DovecotServer& dovecot, PrivateBus& bus,
+                       QDBusConnection& fakeBus);
+// The program's environment on a mail journey: the sound server, Dovecot's certificate authority,
+// and the private bus as the system bus.
+QProcessEnvironment mailEnvironment(const Desktop& d, const PrivateBus& bus);
+// The server setting for a port of 127.0.0.1.
+QString localServer(quint16 port);
+// The server setting, alice's account with the password, and ini.ini holding settingsKeys.
+void writeMailSettings(const Desktop& d, const QString& pop3, const QString& password,
+                       const QByteArray& settingsKeys);
+// A right click on the character's figure at on ends the program at once, and cleanly.
+void verifyRightClickEndsProgram(const Desktop& d, QProcess* program, const QPoint& on);
 
 // Kills the program if it still runs and waits until its windows have gone, so that the next
 // test finds none of them.

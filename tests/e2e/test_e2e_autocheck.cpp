@@ -10,8 +10,6 @@
 #include "ScriptedPop3Server.h"
 
 #include <QDBusConnection>
-#include <QDBusError>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -65,24 +63,13 @@ class TestE2eAutoCheck : public QObject {
 
     // Settings for checks every minute; hangUp 1 asks for a hang-up after every check by hand.
     void writeSettings(const QString& pop3, int hangUp = 0) {
-        QFile server(d.work() + QStringLiteral("/vbmail.ini"));
-        QVERIFY(server.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        server.write("SMTP=\r\nPOP3=" + pop3.toLatin1() + "\r\nMAIL=\r\nAPOP=0\r\n");
-        QFile account(dataFile(QStringLiteral("iniIdPass.ini")));
-        QVERIFY(account.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        account.write("[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\nNAME3=1\r\n");
-        QFile ini(dataFile(QStringLiteral("ini.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ini.write("[EXEINI]\r\nNUMBER=" + QByteArray::number(hangUp) + "\r\nINTERVAL=1\r\n");
+        writeMailSettings(d, pop3, QStringLiteral("secret"),
+                          "NUMBER=" + QByteArray::number(hangUp) + "\r\nINTERVAL=1\r\n");
     }
-
-    QString dovecotServer() const { return QStringLiteral("127.0.0.1:%1").arg(dovecot.pop3Port()); }
 
     // Starts the program and returns its character.
     QString start() {
-        QProcessEnvironment env = d.soundEnvironment();
-        env.insert(QStringLiteral("SSL_CERT_FILE"), DovecotServer::caFile());
-        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.address());
+        QProcessEnvironment env = mailEnvironment(d, bus);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
         env.insert(QStringLiteral("MOKOPON_TEST_MINUTE_MS"), QString::number(kMinuteMs));
         program = launchAt(d, QPoint(150, 100), QString(), env);
@@ -137,15 +124,7 @@ class TestE2eAutoCheck : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        QString why;
-        QVERIFY2(d.start(&why), qPrintable(why));
-        QVERIFY2(dovecot.start(), qPrintable(dovecot.errorString()));
-        QVERIFY2(bus.start(), qPrintable(bus.error()));
-        QVERIFY2(d.startSoundServer(&why), qPrintable(why));
-        fakeBus = QDBusConnection::connectToBus(bus.address(), QStringLiteral("fake-nm"));
-        QVERIFY2(fakeBus.isConnected(), qPrintable(fakeBus.lastError().message()));
-    }
+    void initTestCase() { startMailServices(d, dovecot, bus, fakeBus); }
 
     void init() {
         QVERIFY(dovecot.clearMailbox("alice"));
@@ -165,7 +144,7 @@ class TestE2eAutoCheck : public QObject {
         QVERIFY(nm.start());
         for (int n = 1; n <= 3; ++n)
             QVERIFY(dovecot.addMessage("alice", sampleMessage(n)));
-        writeSettings(dovecotServer(), 1);
+        writeSettings(localServer(dovecot.pop3Port()), 1);
         const qsizetype before = logouts().size();
         QVERIFY(!start().isEmpty());
 
@@ -205,7 +184,7 @@ class TestE2eAutoCheck : public QObject {
     void serverWithoutUidl() {
         ScriptedPop3Server server(
             {.uidl = false, .messages = {sampleMessage(1), sampleMessage(2)}});
-        writeSettings(QStringLiteral("127.0.0.1:%1").arg(server.port()));
+        writeSettings(localServer(server.port()));
         QVERIFY(!start().isEmpty());
         verifyBark(QStringLiteral("2"));
         closeNoticeAndPanel();
@@ -224,7 +203,7 @@ class TestE2eAutoCheck : public QObject {
     // after it is closed.
     void failingServerShowsOneBox() {
         DroppingServer server;
-        writeSettings(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+        writeSettings(localServer(server.serverPort()));
         QVERIFY(!start().isEmpty());
         const QString box = d.waitForWindow(kErrorTitle, 10000);
         QVERIFY2(!box.isEmpty(), "no error box");
@@ -248,7 +227,7 @@ class TestE2eAutoCheck : public QObject {
         nm.setState(20); // disconnected
         QVERIFY(nm.start());
         QVERIFY(dovecot.addMessage("alice", sampleMessage(1)));
-        writeSettings(dovecotServer());
+        writeSettings(localServer(dovecot.pop3Port()));
         const QByteArray logBefore = dovecot.log();
         QVERIFY(!start().isEmpty());
         QVERIFY(waitUntil([&] { return nm.propertiesAsked().size() >= 2; }, 10000));
@@ -264,7 +243,7 @@ class TestE2eAutoCheck : public QObject {
     void mouseDuringACheck() {
         ScriptedPop3Server server(
             {.messages = {sampleMessage(1)}, .fault = ScriptedPop3Server::Fault::SilentGreeting});
-        writeSettings(QStringLiteral("127.0.0.1:%1").arg(server.port()));
+        writeSettings(localServer(server.port()));
         const QString character = start();
         QVERIFY(!character.isEmpty());
         QVERIFY(waitForOutline(d, character));
@@ -272,15 +251,7 @@ class TestE2eAutoCheck : public QObject {
         QVERIFY2(!openPanel(d, character).isEmpty(), "the double click did nothing");
         const QPoint on = d.info(d.waitForWindow(kCharacterTitle)).geometry.topLeft() + kOnFigure;
         QCOMPARE(server.connectionsClosed(), 0); // still waiting for the greeting
-        QElapsedTimer clock;
-        clock.start();
-        d.click(on, 3);
-        QVERIFY2(
-            program->waitForFinished(1000),
-            qPrintable(
-                QStringLiteral("still running %1 ms after the right click").arg(clock.elapsed())));
-        QCOMPARE(program->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program->exitCode(), 0);
+        verifyRightClickEndsProgram(d, program, on);
     }
 };
 

@@ -10,9 +10,7 @@
 #include "ScriptedPop3Server.h"
 
 #include <QDBusConnection>
-#include <QDBusError>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
@@ -62,26 +60,12 @@ class TestE2eMail : public QObject {
     void shoot(const QString& name) const { d.saveScreenshot(shotPath(name)); }
 
     void writeSettings(const QString& pop3, const QString& password, int hangUp) {
-        QFile server(d.work() + QStringLiteral("/vbmail.ini"));
-        QVERIFY(server.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        server.write("SMTP=\r\nPOP3=" + pop3.toLatin1() + "\r\nMAIL=\r\nAPOP=0\r\n");
-        const QString data = d.programFolder() + QStringLiteral("/★MailData/");
-        QFile account(data + QStringLiteral("iniIdPass.ini"));
-        QVERIFY(account.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        account.write("[EXEINI]\r\nNAME=alice\r\nNAME2=" + password.toLatin1() + "\r\nNAME3=1\r\n");
-        QFile hangUpFile(data + QStringLiteral("ini.ini"));
-        QVERIFY(hangUpFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        hangUpFile.write("[EXEINI]\r\nNUMBER=" + QByteArray::number(hangUp) + "\r\n");
+        writeMailSettings(d, pop3, password, "NUMBER=" + QByteArray::number(hangUp) + "\r\n");
     }
-
-    QString dovecotServer() const { return QStringLiteral("127.0.0.1:%1").arg(dovecot.pop3Port()); }
 
     // Starts the program with the character at `at`, double-clicks it and returns the panel.
     QString startAndOpenPanel(QPoint at = QPoint(150, 100), const QString& firstShot = QString()) {
-        QProcessEnvironment env = d.soundEnvironment();
-        env.insert(QStringLiteral("SSL_CERT_FILE"), DovecotServer::caFile());
-        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.address());
-        program = launchAt(d, at, QString(), env);
+        program = launchAt(d, at, QString(), mailEnvironment(d, bus));
         const QString character = d.waitForWindow(kCharacterTitle);
         if (character.isEmpty())
             return {};
@@ -159,16 +143,7 @@ class TestE2eMail : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        QString why;
-        QVERIFY2(d.start(&why), qPrintable(why));
-        QVERIFY2(dovecot.start(), qPrintable(dovecot.errorString()));
-        QVERIFY2(bus.start(), qPrintable(bus.error()));
-        // The bark needs a sound server: without one every bark is an error box.
-        QVERIFY2(d.startSoundServer(&why), qPrintable(why));
-        fakeBus = QDBusConnection::connectToBus(bus.address(), QStringLiteral("fake-nm"));
-        QVERIFY2(fakeBus.isConnected(), qPrintable(fakeBus.lastError().message()));
-    }
+    void initTestCase() { startMailServices(d, dovecot, bus, fakeBus); }
 
     void init() {
         QVERIFY(dovecot.clearMailbox("alice"));
@@ -179,7 +154,7 @@ class TestE2eMail : public QObject {
 
     void threeMessagesBringTheCompanion() {
         addThreeMessages();
-        writeSettings(dovecotServer(), QStringLiteral("secret"), 0);
+        writeSettings(localServer(dovecot.pop3Port()), QStringLiteral("secret"), 0);
         const QString panel =
             startAndOpenPanel(QPoint(150, 100), QStringLiteral("journey-1-start.png"));
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
@@ -229,15 +204,15 @@ class TestE2eMail : public QObject {
             << QString() << QStringLiteral("secret") << false << QStringLiteral("0");
         QTest::newRow("wrong password")
             << QString() << QStringLiteral("wrong") << true << QStringLiteral("-\\d+");
-        QTest::newRow("closed port") << QStringLiteral("127.0.0.1:%1").arg(closedPort())
-                                     << QStringLiteral("secret") << true << QStringLiteral("-\\d+");
+        QTest::newRow("closed port") << localServer(closedPort()) << QStringLiteral("secret")
+                                     << true << QStringLiteral("-\\d+");
         // Dovecot's plain port greets in plain text where TLS was asked for: told at once.
         QTest::newRow("pop3s on a plain port")
             << QStringLiteral("pop3s://127.0.0.1:%1").arg(dovecot.pop3Port())
             << QStringLiteral("secret") << true << QStringLiteral("-\\d+");
         QTest::newRow("TLS on a plain connection")
-            << QStringLiteral("127.0.0.1:%1").arg(tlsGreeter.port()) << QStringLiteral("secret")
-            << true << QStringLiteral("-\\d+");
+            << localServer(tlsGreeter.port()) << QStringLiteral("secret") << true
+            << QStringLiteral("-\\d+");
     }
 
     void noMailOrFailedCheck() {
@@ -246,7 +221,7 @@ class TestE2eMail : public QObject {
         QFETCH(bool, errorBox);
         QFETCH(QString, count);
 
-        writeSettings(server.isEmpty() ? dovecotServer() : server, password, 0);
+        writeSettings(server.isEmpty() ? localServer(dovecot.pop3Port()) : server, password, 0);
         const QString panel = startAndOpenPanel();
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
 
@@ -295,7 +270,7 @@ class TestE2eMail : public QObject {
         const QByteArray subject = "=?UTF-8?B?6YCx5pyr44Gu5LqI5a6a?="; // 週末の予定
         for (int n = 1; n <= 2; ++n)
             QVERIFY(pop3s.addMessage("alice", sampleMessage(n, subject)));
-        writeSettings(QStringLiteral("127.0.0.1:995"), QStringLiteral("secret"), 0);
+        writeSettings(localServer(995), QStringLiteral("secret"), 0);
         const QString panel = startAndOpenPanel();
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
         QElapsedTimer clock;
@@ -333,8 +308,7 @@ class TestE2eMail : public QObject {
         script.fault = ScriptedPop3Server::Fault::StallInMessage;
         script.faultMessage = 1;
         ScriptedPop3Server server(script);
-        writeSettings(QStringLiteral("127.0.0.1:%1").arg(server.port()), QStringLiteral("secret"),
-                      0);
+        writeSettings(localServer(server.port()), QStringLiteral("secret"), 0);
         const QString panel = startAndOpenPanel();
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
         const QRect character = d.info(d.waitForWindow(kCharacterTitle)).geometry;
@@ -342,16 +316,7 @@ class TestE2eMail : public QObject {
         // The server sends half the message and then nothing: the check waits inside RETR.
         QVERIFY(waitUntil([&] { return server.commands().contains("RETR 1"); }, 10000));
         QVERIFY(program->state() == QProcess::Running);
-        const QPoint on = character.topLeft() + kOnFigure;
-        QElapsedTimer clock;
-        clock.start();
-        d.click(on, 3);
-        QVERIFY2(
-            program->waitForFinished(1000),
-            qPrintable(
-                QStringLiteral("still running %1 ms after the right click").arg(clock.elapsed())));
-        QCOMPARE(program->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program->exitCode(), 0);
+        verifyRightClickEndsProgram(d, program, character.topLeft() + kOnFigure);
     }
 
     void hangUpAfterTheCheck_data() {
@@ -369,7 +334,7 @@ class TestE2eMail : public QObject {
         QVERIFY(nm.start());
 
         addThreeMessages();
-        writeSettings(dovecotServer(), QStringLiteral("secret"), number);
+        writeSettings(localServer(dovecot.pop3Port()), QStringLiteral("secret"), number);
         const QString panel = startAndOpenPanel();
         QVERIFY2(!panel.isEmpty(), "the panel did not open");
         clickReceive(panel);

@@ -7,6 +7,7 @@
 #include "EffectSound.h"
 #include "EffectSoundPlayer.h"
 #include "MsgBox.h"
+#include "PanelCharacters.h"
 #include "Program.h"
 #include "StartupCharacter.h"
 #include "Twips.h"
@@ -60,6 +61,7 @@ class TestCompanion : public QObject {
                 ++barks;
             return 1;
         });
+        connectPanelToCharacters();
         character = win<StartupCharacter>();
         companion = win<Companion>();
         // The timers would bark on their own; the test drives the ticks itself.

@@ -9,6 +9,7 @@
 #include "MailApi.h"
 #include "MsgBox.h"
 #include "NewMailNotice.h"
+#include "PanelCharacters.h"
 #include "Program.h"
 #include "ProgramState.h"
 #include "ServerDialog.h"
@@ -112,6 +113,7 @@ class TestPanel : public QObject {
         writeAccount("user", "secret");
         answerBoxesHere();
         setMailApi(&mail);
+        connectPanelToCharacters();
         StartupCharacter* character = win<StartupCharacter>();
         character->Show();
         QVERIFY(!WindowRegistry::isLoaded<ServerDialog>() || !win<ServerDialog>()->isVisible());
