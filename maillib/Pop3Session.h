@@ -88,6 +88,9 @@ class Pop3Session {
     const QString& error() const { return m_error; }
     bool isEncrypted() const { return m_socket.isEncrypted(); }
     bool pipelining() const { return m_caps.pipelining && m_settings.window > 1; }
+    // RETRs sent whose replies are not read to the end yet, and the bytes LIST gave for them.
+    qsizetype repliesAhead() const { return qsizetype(m_inFlight.size()); }
+    qint64 bytesAhead() const { return m_bytesInFlight; }
 
   private:
     enum class Stage { StatusUnread, Header, Body };
