@@ -397,18 +397,32 @@ bool Pop3Session::open(const QString& server) {
                         .arg(m_server, serverText(m_parser.text())));
     m_timestamp = Pop3ReplyParser::greetingTimestamp(m_parser.text());
 
-    if (!readCapabilities())
-        return false;
     if (address->implicitTls)
-        return true;
+        return readCapabilities();
+    // STLS goes first, unasked: a server that takes it saves the round trip of a CAPA before
+    // it, and one that refuses it is then asked whether it offers it at all. Either way it is
+    // remembered on the offer, before the handshake: one that fails now must not open the way
+    // to a clear-text login later.
     TlsServerMemory* memory = m_settings.tlsMemory;
     const QString host = address->host.toLower();
-    if (m_caps.stls) {
-        // Remembered on the offer, before the handshake: one that fails now must not open
-        // the way to a clear-text login later.
+    if (!send("STLS\r\n") || !readStatus(step))
+        return false;
+    if (step == Step::Ok) {
         if (memory)
             memory->rememberStls(host, address->port);
         return startTls() && readCapabilities();
+    }
+    const QString refusal = serverText(m_parser.text());
+    if (!readCapabilities())
+        return false;
+    if (m_caps.stls) {
+        if (memory)
+            memory->rememberStls(host, address->port);
+        m_broken = true;
+        m_socket.abort();
+        return fail(QStringLiteral(
+                        "POP3サーバー「%1」と暗号化通信を始められませんでした。サーバーの応答: %2")
+                        .arg(m_server, refusal));
     }
     m_stlsStripped = memory && memory->offeredStls(host, address->port);
     return true;
@@ -456,18 +470,6 @@ bool Pop3Session::readCapabilities() {
 }
 
 bool Pop3Session::startTls() {
-    if (!send("STLS\r\n"))
-        return false;
-    Step step;
-    if (!readStatus(step))
-        return false;
-    if (step != Step::Ok) {
-        m_broken = true;
-        m_socket.abort();
-        return fail(QStringLiteral(
-                        "POP3サーバー「%1」と暗号化通信を始められませんでした。サーバーの応答: %2")
-                        .arg(m_server, serverText(m_parser.text())));
-    }
     // Anything after the +OK came before the handshake, so nobody vouches for it.
     if (m_parser.buffered() > 0 || m_socket.bytesAvailable() > 0) {
         m_broken = true;
@@ -481,7 +483,8 @@ bool Pop3Session::startTls() {
     return true;
 }
 
-bool Pop3Session::authenticate(const QString& user, const QString& password, bool apop) {
+bool Pop3Session::authenticate(const QString& user, const QString& password, bool apop,
+                               const QByteArray& listing) {
     if (m_broken)
         return false;
     if (m_loggedIn)
@@ -504,6 +507,9 @@ bool Pop3Session::authenticate(const QString& user, const QString& password, boo
         return fail(QStringLiteral("ユーザーIDまたはパスワードに使えない文字が含まれています。"));
     startPhase(Phase::Login, m_settings.loginDeadlineMs * kNsPerMs);
     const QByteArray id = user.toUtf8();
+    // STAT and the listing ride behind the login when the server pipelines: a refused login
+    // just refuses them too, and the round trip is saved.
+    const QByteArray after = pipelining() ? "STAT\r\n" + listing : QByteArray();
     Step step;
     if (apop) {
         if (!m_timestamp)
@@ -513,13 +519,14 @@ bool Pop3Session::authenticate(const QString& user, const QString& password, boo
         const QByteArray digest =
             QCryptographicHash::hash(*m_timestamp + password.toUtf8(), QCryptographicHash::Md5)
                 .toHex();
-        if (!send("APOP " + id + ' ' + digest + "\r\n") || !readStatus(step))
+        if (!send("APOP " + id + ' ' + digest + "\r\n" + after) || !readStatus(step))
             return false;
     } else {
         // Never pipelined: a password goes out only after the server took the user.
         if (!send("USER " + id + "\r\n") || !readStatus(step))
             return false;
-        if (step == Step::Ok && (!send("PASS " + password.toUtf8() + "\r\n") || !readStatus(step)))
+        if (step == Step::Ok &&
+            (!send("PASS " + password.toUtf8() + "\r\n" + after) || !readStatus(step)))
             return false;
     }
     if (step != Step::Ok) {
@@ -533,7 +540,7 @@ bool Pop3Session::authenticate(const QString& user, const QString& password, boo
 }
 
 std::optional<qint64> Pop3Session::stat(const QByteArray& listing) {
-    if (!send(pipelining() ? "STAT\r\n" + listing : QByteArray("STAT\r\n")))
+    if (!pipelining() && !send("STAT\r\n"))
         return std::nullopt;
     Step step;
     if (!readStatus(step))
@@ -552,7 +559,7 @@ std::optional<qint64> Pop3Session::stat(const QByteArray& listing) {
 }
 
 qint32 Pop3Session::login(const QString& user, const QString& password, bool apop) {
-    if (!authenticate(user, password, apop))
+    if (!authenticate(user, password, apop, "LIST\r\n"))
         return -1;
     const auto count = stat("LIST\r\n");
     if (!count || !readList(*count))
@@ -563,7 +570,7 @@ qint32 Pop3Session::login(const QString& user, const QString& password, bool apo
 bool Pop3Session::loginListingUids(const QString& user, const QString& password, bool apop,
                                    qint32 keep, UidListing& listing) {
     listing = {};
-    if (!authenticate(user, password, apop))
+    if (!authenticate(user, password, apop, "UIDL\r\n"))
         return false;
     const auto count = stat("UIDL\r\n");
     return count && readUidList(*count, qMax(0, keep), listing);
@@ -649,20 +656,32 @@ qint64 Pop3Session::size(qint32 number) const {
 void Pop3Session::topUp() {
     if (m_broken)
         return;
-    QByteArray commands;
-    const qsizetype window = pipelining() ? m_settings.window : 1;
+    const qsizetype maxCount = pipelining() ? m_settings.window : 1;
+    const qint64 maxBytes = pipelining() ? m_settings.windowBytes : 0;
     qsizetype queued = qsizetype(m_inFlight.size());
-    // Refill once half the window is used: fewer, fuller packets than one RETR at a time.
-    if (queued > window / 2)
+    // Refill once a quarter of the window is free, by count and by bytes: fuller packets than one
+    // RETR at a time, while the three quarters still coming cover the round trip.
+    if (queued > 0 && (maxCount - queued < qMax<qsizetype>(1, maxCount / 4) ||
+                       maxBytes - m_bytesInFlight < maxBytes / 4))
         return;
-    while (queued < window && m_nextAhead <= m_count) {
+    QByteArray commands;
+    while (m_nextAhead <= m_count && queued < maxCount &&
+           (queued == 0 || m_bytesInFlight + size(m_nextAhead) <= maxBytes)) {
         commands += "RETR " + QByteArray::number(m_nextAhead) + "\r\n";
         m_inFlight.push_back(m_nextAhead);
+        m_bytesInFlight += size(m_nextAhead);
         ++m_nextAhead;
         ++queued;
     }
     if (!commands.isEmpty())
         send(commands);
+}
+
+void Pop3Session::popFront() {
+    m_bytesInFlight -= size(m_inFlight.front());
+    m_inFlight.pop_front();
+    m_frontStage = Stage::StatusUnread;
+    m_frontEnded = false;
 }
 
 bool Pop3Session::finishFront() {
@@ -675,9 +694,7 @@ bool Pop3Session::finishFront() {
     } else if (!m_frontEnded) {
         ok = skipData();
     }
-    m_inFlight.pop_front();
-    m_frontStage = Stage::StatusUnread;
-    m_frontEnded = false;
+    popFront();
     return ok;
 }
 
@@ -713,7 +730,7 @@ bool Pop3Session::position(qint32 number) {
             return false;
         if (step != Step::Ok) {
             const QString text = serverText(m_parser.text());
-            m_inFlight.pop_front();
+            popFront();
             return fail(QStringLiteral("メール %1 を受信できませんでした。サーバーの応答: %2")
                             .arg(QString::number(number), text));
         }
@@ -780,9 +797,7 @@ bool Pop3Session::fetch(qint32 number, Fields& fields, QString& bodyPrefix) {
         }
     }
     bodyPrefix = QString::fromUtf8(body);
-    m_inFlight.pop_front();
-    m_frontStage = Stage::StatusUnread;
-    m_frontEnded = false;
+    popFront();
     topUp();
     return true;
 }
@@ -791,8 +806,8 @@ void Pop3Session::close() {
     if (m_socket.state() == QAbstractSocket::ConnectedState && !m_broken) {
         startPhase(Phase::Quit, kQuitMs * kNsPerMs);
         if (m_inFlight.empty() && send("QUIT\r\n")) {
-            Step step;
-            readStatus(step);
+            // The server acts on QUIT before it sees the close behind it, so its +OK, a round
+            // trip later, is not waited for.
             m_socket.disconnectFromHost();
             if (m_socket.state() != QAbstractSocket::UnconnectedState)
                 m_socket.waitForDisconnected(waitMs(kQuitMs));

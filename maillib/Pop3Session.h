@@ -27,9 +27,12 @@ class Pop3Session {
         int connectTimeoutMs = 20000; // name lookup, TCP connect and TLS handshake
         int commandTimeoutMs = 30000; // for a status line to arrive whole
         int stallTimeoutMs = 30000;   // for the next bytes of a multi-line reply
-        int window = 256;             // RETRs sent ahead when pipelining; 1 = never
+        // Replies asked for ahead when pipelining, at most this many RETRs (1 = never) and this
+        // many bytes by their LIST sizes (one message is always asked for, whatever its size).
+        int window = 1000;
+        qint64 windowBytes = 16 * 1024 * 1024;
         // Whole steps (nMail.h gives the bound of a check they make).
-        int connectDeadlineMs = 45000; // connect, greeting, CAPA, STLS, handshake, CAPA again
+        int connectDeadlineMs = 45000; // connect, greeting, STLS, handshake, CAPA
         int loginDeadlineMs = 30000;   // USER and PASS or APOP, STAT, LIST (plus kListEntryBytes
                                        // at minTransferRate for each message LIST gives)
         int messageDeadlineMs = 20000; // a message's reply, plus its LIST size at minTransferRate
@@ -85,6 +88,9 @@ class Pop3Session {
     const QString& error() const { return m_error; }
     bool isEncrypted() const { return m_socket.isEncrypted(); }
     bool pipelining() const { return m_caps.pipelining && m_settings.window > 1; }
+    // RETRs sent whose replies are not read to the end yet, and the bytes LIST gave for them.
+    qsizetype repliesAhead() const { return qsizetype(m_inFlight.size()); }
+    qint64 bytesAhead() const { return m_bytesInFlight; }
 
   private:
     enum class Stage { StatusUnread, Header, Body };
@@ -115,15 +121,19 @@ class Pop3Session {
     // More time for the running phase: what one more entry of a listing earns.
     void earn(qint64 ns);
     bool readCapabilities();
+    // The handshake after STLS was taken.
     bool startTls();
-    // USER and PASS or APOP; starts the login phase.
-    bool authenticate(const QString& user, const QString& password, bool apop);
-    // STAT, with the listing command sent along when pipelining; the listing's reply is next.
+    // USER and PASS or APOP; starts the login phase. When pipelining, STAT and listing go out
+    // right behind PASS or APOP, and their replies are next.
+    bool authenticate(const QString& user, const QString& password, bool apop,
+                      const QByteArray& listing);
+    // STAT's count; the listing command is sent by now, its reply is next.
     std::optional<qint64> stat(const QByteArray& listing);
     bool readList(qint64 statCount);
     bool readUidList(qint64 statCount, qint32 keep, UidListing& listing);
 
     bool position(qint32 number);
+    void popFront();
     bool readHeader();
     bool finishFront();
     void topUp();
@@ -154,6 +164,7 @@ class Pop3Session {
     qint32 m_count = 0;
     QList<quint32> m_sizes;        // LIST sizes of messages 1..m_count
     std::deque<qint32> m_inFlight; // RETRs sent whose replies are not read to the end, in order
+    qint64 m_bytesInFlight = 0;    // their LIST sizes
     qint32 m_nextAhead = 1;        // the next message whose RETR may be sent ahead
     Stage m_frontStage = Stage::StatusUnread;
     bool m_frontEnded = false; // the front reply ended inside its header

@@ -106,6 +106,11 @@ qint32 NMailSetOption(qint32 option, qint32 value) {
             return -1;
         s.checkDeadlineMs = value;
         return 0;
+    case NMailOptionPipelineBytes:
+        if (value < 1 || value > 1024 * 1024 * 1024)
+            return -1;
+        s.windowBytes = value;
+        return 0;
     default:
         return -1;
     }

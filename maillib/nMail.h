@@ -5,8 +5,9 @@
 // asks status, size and the message for every number, and closes; NMailGetMessage gives the text
 // of the last failure for the user; NMailEndWinSock closes whatever is still open.
 //
-// Server settings: "host", "host:port", "pop3://host[:port]" (port 110; switches to TLS with STLS
-// whenever the server offers it, before any password is sent) or "pop3s://host[:port]" (TLS from
+// Server settings: "host", "host:port", "pop3://host[:port]" (port 110; asks for TLS with STLS
+// first thing, before any password is sent, and stays in plain text only when the server refuses
+// STLS and its CAPA does not offer it) or "pop3s://host[:port]" (TLS from
 // the first byte, port 995; so is port 995 however it is written). A server that answers in TLS
 // where plain POP3 was expected, or in plain text where TLS was, fails the connect at once with a
 // text that says which to use; a plain connection that gets no greeting at all says that the
@@ -42,10 +43,13 @@
 // now gets no password: authenticate fails without sending USER, PASS or APOP. The login is never
 // pipelined, so a refused USER means PASS is not sent.
 //
-// When the server offers PIPELINING, the RETRs of the next messages are sent while the caller
-// still works on the current one; each message is read once: its header answers
-// NMailPop3GetMailStatus, the rest NMailPop3GetMail. Asking in another order works too, it just
-// costs more round trips.
+// When the server offers PIPELINING, STAT and LIST go out right behind PASS or APOP, and the
+// RETRs of the next messages are sent while the caller still works on the current one: as many
+// as fit in the window (options 5 and 11), so that on a long line the replies never pause for a
+// round trip, while the server is never asked for more than the window's bytes ahead. Each
+// message is read once: its header answers NMailPop3GetMailStatus, the rest NMailPop3GetMail.
+// Asking in another order works too, it just costs more round trips. The close sends QUIT and
+// does not wait for its reply; with replies still on their way it just drops the connection.
 
 #include "TlsServerMemory.h"
 
@@ -60,15 +64,17 @@ enum NMailOption : qint32 {
                                    // lookup takes as long as the system resolver allows)
     NMailOptionCommandTimeout = 3, // ms for a reply's status line to arrive, 30000
     NMailOptionStallTimeout = 4,   // ms without a byte inside a multi-line reply, 30000
-    NMailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 256
+    NMailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 1000
     // Whole calls, in ms (see the bound above).
-    NMailOptionConnectDeadline = 6, // the connect: greeting, CAPA, STLS, handshake, CAPA, 45000
+    NMailOptionConnectDeadline = 6, // the connect: greeting, STLS, handshake, CAPA, 45000
     NMailOptionLoginDeadline = 7,   // USER and PASS or APOP, STAT, LIST; 30000, plus 32 bytes'
                                     // time at the lowest rate for each message LIST gives
     NMailOptionMessageDeadline = 8, // a message's reply, 20000, plus its LIST size's time
     NMailOptionMinTransferRate = 9, // the lowest rate in bytes per second (1 .. 1 GiB), 2048
     NMailOptionCheckDeadline = 10,  // ms from connect to close, whatever the above allow;
                                     // 1800000 (30 minutes)
+    NMailOptionPipelineBytes = 11,  // bytes of messages (by LIST's sizes) asked for ahead when
+                                    // pipelining (1 .. 1 GiB), 16 MiB; one is always asked for
 };
 
 // The body handed back by NMailPop3GetMail is cut to this many bytes of the message body (decoded

@@ -189,6 +189,14 @@ void TestMaillibHostile::hostileServer_data() {
     QTest::newRow("huge STAT") << ScriptedPop3Server::Script{.messages = m,
                                                              .fault = Fault::HugeStat}
                                << false << "" << 12 << "" << slack << 2048 << none;
+    // LIST's small claim lets every RETR go out at once; the huge reply still passes through.
+    QTest::newRow("LIST claims little, a huge message comes")
+        << ScriptedPop3Server::Script{.messages = m,
+                                      .fault = Fault::HugeMessage,
+                                      .faultMessage = 2,
+                                      .claimedSize = 10,
+                                      .hugeBytes = 4 * 1024 * 1024}
+        << false << "" << 12 << "" << kMessageDeadlineMs + slack << 2048 << none;
     QTest::newRow("LIST skips a message")
         << ScriptedPop3Server::Script{.messages = m, .fault = Fault::ListSkips, .faultMessage = 5}
         << false << "" << 4 << "" << slack << 2048 << none;

@@ -2,6 +2,7 @@
 // and the pipelined and the one-at-a-time paths giving the same results.
 
 #include "FetchAll.h"
+#include "Pop3Session.h"
 #include "ScriptedPop3Server.h"
 #include "nMail.h"
 
@@ -71,6 +72,8 @@ class TestMaillibScripted : public QObject {
     void brokenServer_data();
     void brokenServer();
     void hugeClaimKeepsMemoryBounded();
+    void windowBySize_data();
+    void windowBySize();
     void uidListing_data();
     void uidListing();
     void endClosesEverything();
@@ -87,7 +90,8 @@ void TestMaillibScripted::init() {
     QCOMPARE(NMailSetOption(NMailOptionConnectTimeout, 5000), 0);
     QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, 5000), 0);
     QCOMPARE(NMailSetOption(NMailOptionStallTimeout, 5000), 0);
-    QCOMPARE(NMailSetOption(NMailOptionPipelineWindow, 256), 0);
+    QCOMPARE(NMailSetOption(NMailOptionPipelineWindow, 1000), 0);
+    QCOMPARE(NMailSetOption(NMailOptionPipelineBytes, 16 * 1024 * 1024), 0);
 }
 
 void TestMaillibScripted::cleanupTestCase() {
@@ -104,6 +108,9 @@ void TestMaillibScripted::pipelinedAndPlainAgree() {
         QCOMPARE(r.count, messages.size());
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(s.retrsCompleted(), messages.size());
+        // STLS goes first; refused, CAPA tells whether it was offered.
+        QCOMPARE(s.commands().first(6),
+                 (QByteArrayList{"STLS", "CAPA", "USER alice", "PASS secret", "STAT", "LIST"}));
         if (pipelining)
             QVERIFY(s.maxCommandsPerRead() > 2);
         else
@@ -127,9 +134,9 @@ void TestMaillibScripted::pipelinedAndPlainAgree() {
 void TestMaillibScripted::callerOutOfOrder_data() {
     QTest::addColumn<bool>("pipelining");
     QTest::addColumn<int>("window");
-    QTest::newRow("pipelined") << true << 256;
+    QTest::newRow("pipelined") << true << 1000;
     QTest::newRow("pipelined, window 3") << true << 3;
-    QTest::newRow("one at a time") << false << 256;
+    QTest::newRow("one at a time") << false << 1000;
 }
 
 void TestMaillibScripted::callerOutOfOrder() {
@@ -312,6 +319,74 @@ void TestMaillibScripted::hugeClaimKeepsMemoryBounded() {
     QCOMPARE(NMailPop3Close(h), 0);
 }
 
+void TestMaillibScripted::windowBySize_data() {
+    QTest::addColumn<QList<int>>("sizes"); // of the messages' bodies, in bytes
+    QTest::addColumn<bool>("pipelining");
+    QTest::addColumn<int>("window");
+    QTest::addColumn<int>("windowBytes");
+    QTest::addColumn<qint64>("claimedSecond"); // what LIST claims for message 2; 0: its size
+    QTest::addColumn<int>("firstAsked");       // RETRs sent when message 1 is asked for
+    const QList<int> small(12, 1000);
+    QList<int> largeFirst(12, 1000);
+    largeFirst[0] = 1024 * 1024;
+    QList<int> largeFourth(12, 1000);
+    largeFourth[3] = 1024 * 1024;
+    QTest::newRow("small ones, all at once") << small << true << 1000 << 16 << 0LL << 12;
+    QTest::newRow("at most the window's count") << small << true << 3 << 16 << 0LL << 3;
+    QTest::newRow("at most the window's bytes")
+        << QList<int>(12, 10000) << true << 1000 << 35 << 0LL << 3;
+    QTest::newRow("a large one goes alone") << largeFirst << true << 1000 << 64 << 0LL << 1;
+    QTest::newRow("small ones up to a large one") << largeFourth << true << 1000 << 64 << 0LL << 3;
+    QTest::newRow("LIST claims 2 GB") << small << true << 1000 << 16 << 2000000000LL << 1;
+    QTest::newRow("one at a time") << largeFourth << false << 1000 << 64 << 0LL << 1;
+}
+
+// However large or small the messages, the replies asked for ahead stay within the window, and
+// more than one is on its way while the next ones fit.
+void TestMaillibScripted::windowBySize() {
+    QFETCH(QList<int>, sizes);
+    QFETCH(bool, pipelining);
+    QFETCH(int, window);
+    QFETCH(int, windowBytes); // in KB
+    QFETCH(qint64, claimedSecond);
+    QFETCH(int, firstAsked);
+    QList<QByteArray> messages;
+    for (int i = 0; i < sizes.size(); ++i)
+        messages << "Subject: " + QByteArray::number(i + 1) + "\r\n\r\n" +
+                        QByteArray(sizes[i], char('a' + i)) + "\r\n";
+    ScriptedPop3Server s({.pipelining = pipelining,
+                          .messages = messages,
+                          .fault = claimedSecond ? Fault::HugeMessage : Fault::None,
+                          .faultMessage = 2,
+                          .claimedSize = claimedSecond});
+    Pop3Session::Settings settings;
+    settings.window = window;
+    settings.windowBytes = windowBytes * 1024;
+    Pop3Session session(settings);
+    QVERIFY2(session.open(server(s)), qPrintable(session.error()));
+    QCOMPARE(session.login("alice", "secret", false), messages.size());
+    Pop3Session::Fields fields;
+    QString body;
+    for (qint32 n = 1; n <= messages.size(); ++n) {
+        QVERIFY2(session.status(n, fields), qPrintable(session.error()));
+        const qsizetype ahead = session.repliesAhead();
+        if (n == 1)
+            QCOMPARE(ahead, firstAsked);
+        QVERIFY(ahead >= 1 && ahead <= window);
+        QVERIFY2(ahead == 1 || session.bytesAhead() <= settings.windowBytes,
+                 qPrintable(QString::number(session.bytesAhead())));
+        const bool nextFits =
+            n < messages.size() && session.size(n) + session.size(n + 1) <= settings.windowBytes;
+        QVERIFY(ahead > 1 || !pipelining || !nextFits);
+        QVERIFY2(session.fetch(n, fields, body), qPrintable(session.error()));
+        QCOMPARE(fields.subject, QString::number(n));
+        QCOMPARE(body.size(), qMin(sizes[n - 1] + 2, 64 * 1024));
+    }
+    session.close();
+    // Each message was asked for once.
+    QCOMPARE(s.retrsCompleted(), messages.size());
+}
+
 void TestMaillibScripted::uidListing_data() {
     QTest::addColumn<bool>("pipelining");
     QTest::addColumn<bool>("uidl");
@@ -357,7 +432,8 @@ void TestMaillibScripted::uidListing() {
         for (const char* verb : {"RETR", "DELE", "TOP", "LIST"})
             QVERIFY2(!command.startsWith(verb), command.constData());
     }
-    QCOMPARE(s.maxCommandsPerRead(), pipelining ? 2 : 1);
+    // PASS, STAT and UIDL go out together when pipelining.
+    QCOMPARE(s.maxCommandsPerRead(), pipelining ? 3 : 1);
 }
 
 void TestMaillibScripted::endClosesEverything() {
