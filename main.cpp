@@ -18,6 +18,7 @@
 #include "nMail.h"
 
 #include <QApplication>
+#include <utility>
 
 namespace {
 
@@ -42,16 +43,11 @@ bool claimThisDesktop() {
     return true;
 }
 
-// Settings, the mail library, and on a first start the dialogs that ask for what is missing.
-void afterCharacterPlaced() {
+// The hidden dialogs' loads, on a first start the dialogs that ask for what is missing, and the
+// automatic check.
+void loadDialogsAndChecks() {
     // The hang-up flag lives in the settings dialog's check box: its load, hidden, reads the flag.
     win<SettingsDialog>();
-    loadServerSettings(serversInUse());
-
-    NMailInitializeWinSock();
-    NMailSetOption(1, 8192);
-    NMailSetTlsServerMemory(&knownTlsServers());
-
     if (serversInUse().pop3Server.isEmpty())
         win<ServerDialog>()->Show();
     // The account dialog's load reads the stored account; it stays loaded, hidden when complete.
@@ -63,6 +59,31 @@ void afterCharacterPlaced() {
     automaticCheck->setInterval(readCheckInterval());
     SettingsDialog::setIntervalListener([](int minutes) { automaticCheck->setInterval(minutes); });
     setManualCheckObserver([](bool running) { automaticCheck->manualCheck(running); });
+}
+
+bool dialogsLoaded = false;
+
+// Settings, the mail library, and on a first start the dialogs that ask for what is missing.
+void afterCharacterPlaced() {
+    loadServerSettings(serversInUse());
+
+    NMailInitializeWinSock();
+    NMailSetOption(1, 8192);
+    NMailSetTlsServerMemory(&knownTlsServers());
+
+    // With nothing to ask, the hidden loads wait until the character has shown: a dialog's first
+    // text brings up the font database, which the character's picture does not need.
+    if (!serversInUse().pop3Server.isEmpty() &&
+        !readAccountValue(QStringLiteral("NAME")).isEmpty() &&
+        !readAccountValue(QStringLiteral("NAME2")).isEmpty())
+        return;
+    loadDialogsAndChecks();
+    dialogsLoaded = true;
+}
+
+void afterCharacterShown() {
+    if (!std::exchange(dialogsLoaded, true))
+        loadDialogsAndChecks();
 }
 
 // What an automatic check needs; nothing while the server or the account is not set, which the
@@ -105,7 +126,8 @@ int main(int argc, char* argv[]) {
         const StartupCharacter* c = WindowRegistry::loaded<StartupCharacter>();
         return c ? c->monitorGeometry() : QRect();
     });
-    StartupCharacter::setStartupSteps({claimThisDesktop, afterCharacterPlaced});
+    StartupCharacter::setStartupSteps(
+        {claimThisDesktop, afterCharacterPlaced, afterCharacterShown});
     StartupCharacter* character = win<StartupCharacter>();
     QObject::connect(character, &StartupCharacter::doubleClicked, character,
                      [] { win<ControlPanel>()->Show(); });
