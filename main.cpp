@@ -18,7 +18,6 @@
 #include "nMail.h"
 
 #include <QApplication>
-#include <utility>
 
 namespace {
 
@@ -43,26 +42,6 @@ bool claimThisDesktop() {
     return true;
 }
 
-// The hidden dialogs' loads, on a first start the dialogs that ask for what is missing, and the
-// automatic check.
-void loadDialogsAndChecks() {
-    // The hang-up flag lives in the settings dialog's check box: its load, hidden, reads the flag.
-    win<SettingsDialog>();
-    if (serversInUse().pop3Server.isEmpty())
-        win<ServerDialog>()->Show();
-    // The account dialog's load reads the stored account; it stays loaded, hidden when complete.
-    AccountDialog* account = win<AccountDialog>();
-    if (!account->hasAccount())
-        account->Show();
-
-    // Last: the automatic check, off unless the settings dialog turned it on.
-    automaticCheck->setInterval(readCheckInterval());
-    SettingsDialog::setIntervalListener([](int minutes) { automaticCheck->setInterval(minutes); });
-    setManualCheckObserver([](bool running) { automaticCheck->manualCheck(running); });
-}
-
-bool dialogsLoaded = false;
-
 // Settings, the mail library, and on a first start the dialogs that ask for what is missing.
 void afterCharacterPlaced() {
     loadServerSettings(serversInUse());
@@ -71,19 +50,28 @@ void afterCharacterPlaced() {
     NMailSetOption(1, 8192);
     NMailSetTlsServerMemory(&knownTlsServers());
 
-    // With nothing to ask, the hidden loads wait until the character has shown: a dialog's first
-    // text brings up the font database, which the character's picture does not need.
-    if (!serversInUse().pop3Server.isEmpty() &&
-        !readAccountValue(QStringLiteral("NAME")).isEmpty() &&
-        !readAccountValue(QStringLiteral("NAME2")).isEmpty())
-        return;
-    loadDialogsAndChecks();
-    dialogsLoaded = true;
-}
+    // With nothing to ask, the settings and account dialogs load when first used: their text
+    // brings up the font database, which a dozing character never needs. The hang-up flag and the
+    // account are read from their files until then.
+    const bool complete = !serversInUse().pop3Server.isEmpty() &&
+                          !readAccountValue(QStringLiteral("NAME")).isEmpty() &&
+                          !readAccountValue(QStringLiteral("NAME2")).isEmpty();
+    if (!complete) {
+        // The hang-up flag lives in the settings dialog's check box: its load, hidden, reads it.
+        win<SettingsDialog>();
+        if (serversInUse().pop3Server.isEmpty())
+            win<ServerDialog>()->Show();
+        // The account dialog's load reads the stored account; it stays loaded, hidden when
+        // complete.
+        AccountDialog* account = win<AccountDialog>();
+        if (!account->hasAccount())
+            account->Show();
+    }
 
-void afterCharacterShown() {
-    if (!std::exchange(dialogsLoaded, true))
-        loadDialogsAndChecks();
+    // Last: the automatic check, off unless the settings dialog turned it on.
+    automaticCheck->setInterval(readCheckInterval());
+    SettingsDialog::setIntervalListener([](int minutes) { automaticCheck->setInterval(minutes); });
+    setManualCheckObserver([](bool running) { automaticCheck->manualCheck(running); });
 }
 
 // What an automatic check needs; nothing while the server or the account is not set, which the
@@ -126,8 +114,7 @@ int main(int argc, char* argv[]) {
         const StartupCharacter* c = WindowRegistry::loaded<StartupCharacter>();
         return c ? c->monitorGeometry() : QRect();
     });
-    StartupCharacter::setStartupSteps(
-        {claimThisDesktop, afterCharacterPlaced, afterCharacterShown});
+    StartupCharacter::setStartupSteps({claimThisDesktop, afterCharacterPlaced});
     StartupCharacter* character = win<StartupCharacter>();
     QObject::connect(character, &StartupCharacter::doubleClicked, character,
                      [] { win<ControlPanel>()->Show(); });

@@ -7,8 +7,6 @@
 #include "WindowRegistry.h"
 #include "nMail.h"
 
-#include <QTimer>
-
 namespace {
 
 StartupCharacter::StartupSteps& steps() {
@@ -50,16 +48,6 @@ void StartupCharacter::onUnload() {
 
 void StartupCharacter::onDoubleClick() {
     emit doubleClicked();
-}
-
-void StartupCharacter::paintEvent(QPaintEvent* event) {
-    CharacterWindow::paintEvent(event);
-    if (m_painted)
-        return;
-    m_painted = true;
-    // Queued: the picture reaches the server once this paint has returned.
-    if (steps().afterShown)
-        QTimer::singleShot(0, this, steps().afterShown);
 }
 
 void StartupCharacter::tick() {

@@ -10,12 +10,10 @@ class StartupCharacter : public CharacterWindow {
     Q_OBJECT
   public:
     // The program's steps at the start of the load (false: another instance runs, and the
-    // program ends quietly), once the characters have their places, and once the character's
-    // first picture has gone to the screen (work nobody sees, kept off the start's way).
+    // program ends quietly) and once the characters have their places.
     struct StartupSteps {
         std::function<bool()> first;
         std::function<void()> afterPlacing;
-        std::function<void()> afterShown;
     };
     static void setStartupSteps(StartupSteps steps);
 
@@ -26,12 +24,6 @@ class StartupCharacter : public CharacterWindow {
     void onDoubleClick() override;
     void tick() override;
 
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-
   signals:
     void doubleClicked();
-
-  private:
-    bool m_painted = false;
 };
