@@ -45,20 +45,29 @@ bool claimThisDesktop() {
 
 // Settings, the mail library, and on a first start the dialogs that ask for what is missing.
 void afterCharacterPlaced() {
-    // The hang-up flag lives in the settings dialog's check box: its load, hidden, reads the flag.
-    win<SettingsDialog>();
     loadServerSettings(serversInUse());
 
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
     NMailSetTlsServerMemory(&knownTlsServers());
 
-    if (serversInUse().pop3Server.isEmpty())
-        win<ServerDialog>()->Show();
-    // The account dialog's load reads the stored account; it stays loaded, hidden when complete.
-    AccountDialog* account = win<AccountDialog>();
-    if (!account->hasAccount())
-        account->Show();
+    // With nothing to ask, the settings and account dialogs load when first used: their text
+    // brings up the font database, which a dozing character never needs. The hang-up flag and the
+    // account are read from their files until then.
+    const bool complete = !serversInUse().pop3Server.isEmpty() &&
+                          !readAccountValue(QStringLiteral("NAME")).isEmpty() &&
+                          !readAccountValue(QStringLiteral("NAME2")).isEmpty();
+    if (!complete) {
+        // The hang-up flag lives in the settings dialog's check box: its load, hidden, reads it.
+        win<SettingsDialog>();
+        if (serversInUse().pop3Server.isEmpty())
+            win<ServerDialog>()->Show();
+        // The account dialog's load reads the stored account; it stays loaded, hidden when
+        // complete.
+        AccountDialog* account = win<AccountDialog>();
+        if (!account->hasAccount())
+            account->Show();
+    }
 
     // Last: the automatic check, off unless the settings dialog turned it on.
     automaticCheck->setInterval(readCheckInterval());

@@ -1,5 +1,7 @@
 #pragma once
-// The effect sound: the program's one sound routine. Every window that closes stops it.
+// The effect sound: the program's one sound routine. Every window that closes stops it. The
+// sound output is a module of its own, loaded at the first sound; without it every sound is
+// refused (code 4), as when there is no output device.
 
 #include <QString>
 #include <QtGlobal>
@@ -18,5 +20,8 @@ void stop();
 
 // The message a caller shows for a result code.
 QString message(qint32 code);
+
+// A folder to look for the sound output module in before the program's own (the tests').
+void setModuleFolder(const QString& folder);
 
 } // namespace EffectSound

@@ -11,7 +11,7 @@ qint32 EffectSoundPlayer::play(const QString& path, bool synchronous, bool loop,
     if (synchronous && loop)
         return BadFlags;
 
-    std::unique_ptr<SndFile> sound;
+    std::unique_ptr<Sound> sound;
     if (fromMemory) {
         QFile file(path);
         // ReadOnly never creates the file. A directory or an unreadable file fails here too.
@@ -27,9 +27,9 @@ qint32 EffectSoundPlayer::play(const QString& path, bool synchronous, bool loop,
             return FileMissing;
         // A sound still playing from the old bytes shares them and keeps them alive.
         m_buffer = std::move(bytes);
-        sound = SndFile::openMemory(m_buffer);
+        sound = m_output.openMemory(m_buffer);
     } else {
-        sound = SndFile::openFile(path);
+        sound = m_output.openFile(path);
     }
 
     // Neither an undecodable file nor a missing one falls back to some default sound.

@@ -12,7 +12,15 @@ QtSoundOutput::~QtSoundOutput() {
     shutdown();
 }
 
-bool QtSoundOutput::start(std::unique_ptr<SndFile> sound, bool loop) {
+std::unique_ptr<Sound> QtSoundOutput::openFile(const QString& path) {
+    return SndFile::openFile(path);
+}
+
+std::unique_ptr<Sound> QtSoundOutput::openMemory(const QByteArray& bytes) {
+    return SndFile::openMemory(bytes);
+}
+
+bool QtSoundOutput::start(std::unique_ptr<Sound> sound, bool loop) {
     // With no output device there is nothing to play on; the Windows sound call
     // fails in that case, and so do we (the caller reports it as the output's error).
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
@@ -26,7 +34,8 @@ bool QtSoundOutput::start(std::unique_ptr<SndFile> sound, bool loop) {
         m_thread.start();
     }
     bool ok = false;
-    SndFile* raw = sound.release();
+    // Every sound this output plays, it opened itself.
+    auto* raw = static_cast<SndFile*>(sound.release());
     QMetaObject::invokeMethod(
         m_worker,
         [this, &device, raw, loop, &ok] {

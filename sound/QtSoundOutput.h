@@ -13,13 +13,13 @@ class QtSoundOutput : public SoundOutput {
     QtSoundOutput();
     ~QtSoundOutput() override;
 
-    bool start(std::unique_ptr<SndFile> sound, bool loop) override;
+    std::unique_ptr<Sound> openFile(const QString& path) override;
+    std::unique_ptr<Sound> openMemory(const QByteArray& bytes) override;
+    bool start(std::unique_ptr<Sound> sound, bool loop) override;
     void stopAll() override;
     bool isPlaying() override;
     bool waitFinished(qint64 timeoutMs) override;
-
-    // Stops the sound and the thread; the output starts them again when next asked to play.
-    void shutdown();
+    void shutdown() override;
 
   private:
     QThread m_thread;

@@ -4,14 +4,16 @@
 // Only RIFF WAVE data is accepted: the effect sound plays WAV files and nothing else, so a file
 // that libsndfile could decode in some other format still counts as unplayable.
 
+#include "SoundOutput.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
 #include <sndfile.h>
 
-class SndFile {
+class SndFile : public Sound {
   public:
-    ~SndFile();
+    ~SndFile() override;
     SndFile(const SndFile&) = delete;
     SndFile& operator=(const SndFile&) = delete;
 
@@ -24,7 +26,7 @@ class SndFile {
     int sampleRate() const { return m_info.samplerate; }
     int channels() const { return m_info.channels; }
     qint64 frames() const { return m_info.frames; }
-    qint64 durationMs() const;
+    qint64 durationMs() const override;
 
     // Reads up to count frames as interleaved 16-bit samples; returns the frames read, 0 at the
     // end.

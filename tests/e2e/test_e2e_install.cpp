@@ -154,6 +154,7 @@ class TestE2eInstall : public QObject {
     void packageHoldsTheProgramAndItsFiles_data() {
         QTest::addColumn<QString>("file");
         QTest::newRow("the executable") << QStringLiteral("bin/mokopon");
+        QTest::newRow("the sound output module") << QStringLiteral(MOKOPON_SOUND_MODULE_INSTALLED);
         QTest::newRow("the bark") << QStringLiteral("share/mokopon/Sound/Kouka.wav");
         QTest::newRow("the home page") << QStringLiteral("share/mokopon/hp/index.html");
         QTest::newRow("the menu entry") << QStringLiteral("share/applications/mokopon.desktop");

@@ -13,11 +13,19 @@
 
 namespace {
 
+// Opens sounds as the module's output does, and records what it is asked to play.
 class FakeOutput : public SoundOutput {
   public:
-    bool start(std::unique_ptr<SndFile> s, bool l) override {
+    std::unique_ptr<Sound> openFile(const QString& path) override {
+        return SndFile::openFile(path);
+    }
+    std::unique_ptr<Sound> openMemory(const QByteArray& bytes) override {
+        return SndFile::openMemory(bytes);
+    }
+    bool start(std::unique_ptr<Sound> s, bool l) override {
+        auto* file = static_cast<SndFile*>(s.release());
         calls << QStringLiteral("start");
-        sound = std::move(s);
+        sound.reset(file);
         loop = l;
         playing = true;
         return true;
@@ -35,6 +43,7 @@ class FakeOutput : public SoundOutput {
         playing = false;
         return true;
     }
+    void shutdown() override { stopAll(); }
 
     QStringList calls;
     std::unique_ptr<SndFile> sound;
@@ -78,6 +87,8 @@ class TestEffectSound : public QObject {
     void sourceEndsOrLoops_data();
     void sourceEndsOrLoops();
     void messagesTellFailuresApart();
+    void withoutTheModuleTheOutputRefuses_data();
+    void withoutTheModuleTheOutputRefuses();
 
   private:
     QString makeFile(const QString& kind);
@@ -295,6 +306,31 @@ void TestEffectSound::messagesTellFailuresApart() {
     QVERIFY(!unknown.trimmed().isEmpty());
     QVERIFY2(!texts.contains(unknown), qPrintable(unknown));
     QCOMPARE(EffectSound::message(-1), unknown);
+}
+
+// This test's folder holds no sound output module: the rules still answer first, and what would
+// reach the output is refused as when there is no output device.
+void TestEffectSound::withoutTheModuleTheOutputRefuses_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("synchronous");
+    QTest::addColumn<bool>("loop");
+    QTest::addColumn<bool>("fromMemory");
+    QTest::addColumn<int>("code");
+    QTest::newRow("file") << "tone" << false << false << false << 4;
+    QTest::newRow("memory, synchronous") << "tone" << true << false << true << 4;
+    QTest::newRow("sync and loop") << "tone" << true << true << false << 2;
+    QTest::newRow("memory one byte over") << "overLimit" << false << false << true << 1;
+    QTest::newRow("memory missing") << "missing" << false << false << true << 3;
+}
+
+void TestEffectSound::withoutTheModuleTheOutputRefuses() {
+    QFETCH(QString, file);
+    QFETCH(bool, synchronous);
+    QFETCH(bool, loop);
+    QFETCH(bool, fromMemory);
+    QFETCH(int, code);
+    EffectSound::stop();
+    QCOMPARE(EffectSound::play(makeFile(file), synchronous, loop, fromMemory, true), code);
 }
 
 QTEST_GUILESS_MAIN(TestEffectSound)
