@@ -146,19 +146,6 @@ class TestE2eScreens : public QObject {
         d.saveScreenshot(shotPath(QStringLiteral("screens-two-monitors.png")));
     }
 
-    // A monitor unplugged under the character brings it to the nearest one left.
-    void unpluggedMonitorSendsItToTheOther() {
-        Desktop& d = twoMonitors;
-        program = launchAt(d, QPoint(2000, 300));
-        const QString character = d.waitForWindow(kCharacterTitle);
-        QVERIFY(!character.isEmpty());
-        QVERIFY(waitForOutline(d, character));
-        QCOMPARE(at(d, character), QPoint(2000, 300));
-        QString why;
-        QVERIFY2(d.unplugMonitor(1, &why), qPrintable(why));
-        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1280 - 120, 300), 5000);
-    }
-
     // Windows centred by the program open in the middle of the character's monitor: on a first
     // start, the server dialog, with the character at the pointer on the second monitor.
     void dialogsOpenOnTheCharactersMonitor() {
@@ -191,6 +178,7 @@ class TestE2eScreens : public QObject {
         QFETCH(int, button);
         QFETCH(QString, title);
         Desktop& d = twoMonitors;
+        QCOMPARE(d.monitors(), (QList<QRect>{kFirst, kSecond}));
         program = launchAt(d, QPoint(1900, 300));
         const QString character = d.waitForWindow(kCharacterTitle);
         QVERIFY(!character.isEmpty());
@@ -229,6 +217,7 @@ class TestE2eScreens : public QObject {
     // the window takes its pictures and outline at once, not at the next tick, 2 s away.
     void mixedRatiosDragAcross() {
         Desktop& d = twoMonitors;
+        QCOMPARE(d.monitors(), (QList<QRect>{kFirst, kSecond}));
         QProcessEnvironment env;
         env.insert(QStringLiteral("QT_SCREEN_SCALE_FACTORS"), QStringLiteral("1;2"));
         program = launchAt(d, QPoint(1000, 300), QString(), env);
@@ -343,6 +332,20 @@ class TestE2eScreens : public QObject {
                 mixed > blocks / 10,
                 qPrintable(QStringLiteral("only %1 of %2 blocks mixed").arg(mixed).arg(blocks)));
         }
+    }
+
+    // A monitor unplugged under the character brings it to the nearest one left. Last of the
+    // tests on the two monitors: it leaves them one.
+    void unpluggedMonitorSendsItToTheOther() {
+        Desktop& d = twoMonitors;
+        program = launchAt(d, QPoint(2000, 300));
+        const QString character = d.waitForWindow(kCharacterTitle);
+        QVERIFY(!character.isEmpty());
+        QVERIFY(waitForOutline(d, character));
+        QCOMPARE(at(d, character), QPoint(2000, 300));
+        QString why;
+        QVERIFY2(d.unplugMonitor(1, &why), qPrintable(why));
+        QTRY_COMPARE_WITH_TIMEOUT(at(d, character), QPoint(1280 - 120, 300), 5000);
     }
 };
 
