@@ -1,10 +1,38 @@
 #include "MsgBox.h"
 
+#include "ProgramWindow.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QWindow>
 
 namespace {
+
+// Qt centres a box on the pointer's monitor; with several, this one goes to the middle of the
+// monitor the program's other windows are centred on.
+class CentredBox : public QMessageBox {
+  protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        const QRect monitor = ProgramWindow::centredMonitor();
+        if (QGuiApplication::screens().size() < 2 || monitor.isEmpty())
+            return;
+        // The frame comes only once the box is on the screen; the program's framed windows that
+        // are there already tell how wide it will be.
+        QMargins frame;
+        for (const QWindow* w : QGuiApplication::topLevelWindows())
+            if (w->isVisible() && !w->frameMargins().isNull())
+                frame = w->frameMargins();
+        const QSize outer = size().grownBy(frame);
+        const QPoint frameAt(monitor.x() + (monitor.width() - outer.width()) / 2,
+                             monitor.y() + (monitor.height() - outer.height()) / 2);
+        // Qt places the client area by the frame it knows, none before the box is on the screen.
+        const QPoint knownFrame = geometry().topLeft() - pos();
+        move(frameAt + QPoint(frame.left(), frame.top()) - knownFrame);
+    }
+};
 
 MsgBoxHandler& handler() {
     static MsgBoxHandler h;
@@ -12,7 +40,7 @@ MsgBoxHandler& handler() {
 }
 
 int showReal(const QString& text, int style, const QString& title) {
-    QMessageBox box;
+    CentredBox box;
     box.setWindowTitle(title);
     box.setText(text);
     switch (style & 0x70) {

@@ -22,6 +22,12 @@ void ProgramWindow::setTop(float twips) {
     placeNative();
 }
 
+void ProgramWindow::Move(float left, float top) {
+    m_left = left;
+    m_top = top;
+    placeNative();
+}
+
 void ProgramWindow::setWidth(float twips) {
     m_width = twips;
     resize(Twips::toPixelsX(m_width), height());
@@ -113,8 +119,12 @@ void ProgramWindow::setCentredOn(std::function<QRect()> monitor) {
     centredOn() = std::move(monitor);
 }
 
+QRect ProgramWindow::centredMonitor() {
+    return centredOn() ? centredOn()() : QRect();
+}
+
 void ProgramWindow::placeCentred() {
-    QRect screen = centredOn() ? centredOn()() : QRect();
+    QRect screen = centredMonitor();
     if (screen.isEmpty()) {
         const QScreen* s = QGuiApplication::primaryScreen();
         if (!s)

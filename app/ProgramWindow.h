@@ -22,6 +22,8 @@ class ProgramWindow : public QWidget {
     float Height() const { return m_height; }
     void setLeft(float twips);
     void setTop(float twips);
+    // Both at once: one move, with no stop at the new left and the old top on the way.
+    void Move(float left, float top);
     // Sizes are of the client area for a framed window, of the whole window otherwise.
     void setWidth(float twips);
     void setHeight(float twips);
@@ -36,6 +38,8 @@ class ProgramWindow : public QWidget {
     // The monitor centred windows go to, in pixels (the one the character stands on); an empty
     // rectangle for the primary screen.
     static void setCentredOn(std::function<QRect()> monitor);
+    // That monitor now; an empty rectangle when setCentredOn names none.
+    static QRect centredMonitor();
 
     // Unloads the window: canUnload, onUnload, then it is destroyed and forgotten.
     // Returns false when canUnload refused.

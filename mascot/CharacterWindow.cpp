@@ -3,6 +3,7 @@
 #include "DevicePictures.h"
 #include "DeviceShape.h"
 #include "EffectSound.h"
+#include "MixedScale.h"
 #include "MsgBox.h"
 #include "Program.h"
 #include "ProgramFolders.h"
@@ -21,6 +22,7 @@
 #include <QScreen>
 #include <QStyleHints>
 #include <QTimer>
+#include <QWindow>
 
 namespace {
 
@@ -54,6 +56,14 @@ QList<QRectF> monitors(float perPixelX = 1, float perPixelY = 1) {
         list << QRectF(g.x() * perPixelX, g.y() * perPixelY, g.width() * perPixelX,
                        g.height() * perPixelY);
     }
+    return list;
+}
+
+// Every monitor with its device pixel ratio, as Qt maps windows on them.
+QList<ScaledMonitor> scaledMonitors() {
+    QList<ScaledMonitor> list;
+    for (const QScreen* s : QGuiApplication::screens())
+        list << ScaledMonitor{s->geometry(), s->devicePixelRatio()};
     return list;
 }
 
@@ -109,6 +119,19 @@ bool CharacterWindow::fitPicturesToScreen() {
     return true;
 }
 
+void CharacterWindow::fitToNewScreen() {
+    if (!fitPicturesToScreen())
+        return;
+    buildOutlines();
+    if (m_frame >= 0) {
+        showFrame(m_frame);
+    } else {
+        // Before the first tick the window has no outline yet.
+        m_shown = m_screenPictures[0];
+        update();
+    }
+}
+
 void CharacterWindow::buildOutlines() {
     const int scan = outlineScan(m_pictureRatio);
     for (size_t i = 0; i < m_screenPictures.size(); ++i)
@@ -118,6 +141,7 @@ void CharacterWindow::buildOutlines() {
 void CharacterWindow::showFrame(int f) {
     if (f < 0 || f > 7)
         return;
+    m_frame = f;
     const FrameRegionSlot& slot = frameOutlines[size_t(f)];
     // In device pixels, as the picture it was cut from.
     currentOutline = regionFromSlot(slot);
@@ -212,6 +236,11 @@ QPoint CharacterWindow::nativePosition() const {
 
 void CharacterWindow::showEvent(QShowEvent* event) {
     ProgramWindow::showEvent(event);
+    // Taken to a monitor of another device pixel ratio, the window shows its pictures and outline
+    // at once, not a tick later blurred and cut.
+    if (QWindow* w = windowHandle())
+        connect(w, &QWindow::screenChanged, this, &CharacterWindow::fitToNewScreen,
+                Qt::UniqueConnection);
     // After the map request has gone out; the window manager drops the hint at every hide.
     QTimer::singleShot(0, this, [this] { keepOutOfTaskbar(this); });
 }
@@ -253,9 +282,12 @@ void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
         m_dragging = true;
     }
     if (m_dragging) {
-        const QPoint topLeft = QCursor::pos() - m_dragOffset;
-        setLeft(float(topLeft.x()) * Twips::perPixelX());
-        setTop(float(topLeft.y()) * Twips::perPixelY());
+        // On monitors of different device pixel ratios the grabbed point stays under the pointer
+        // in device pixels.
+        const int current = int(QGuiApplication::screens().indexOf(screen()));
+        const QPoint topLeft =
+            dragPlace(QCursor::pos(), m_dragOffset, size(), current, scaledMonitors());
+        Move(float(topLeft.x()) * Twips::perPixelX(), float(topLeft.y()) * Twips::perPixelY());
     }
 }
 

@@ -76,6 +76,8 @@ class CharacterWindow : public ProgramWindow {
   private:
     // Takes the pictures for the screen's device pixel ratio when it is not the one they are for.
     bool fitPicturesToScreen();
+    // The same on a move to another screen, with the outline of the frame shown.
+    void fitToNewScreen();
 
     // The frame pictures the window shows, at m_pictureRatio device pixels to the pixel.
     std::array<QImage, 8> m_screenPictures;
@@ -83,6 +85,8 @@ class CharacterWindow : public ProgramWindow {
     // The letters of the eight frames' pictures.
     QByteArray m_images;
     QImage m_shown;
+    // The frame shown last; -1 before the first.
+    int m_frame = -1;
     bool m_hasRegion = false;
     float m_tppX = 15;
     float m_tppY = 15;

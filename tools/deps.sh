@@ -12,8 +12,9 @@ packages=(
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   dovecot-core dovecot-pop3d openssl curl
   pulseaudio-utils dbus
-  # tests: a headless Wayland session with XWayland; the installed menu entry's check
-  weston xwayland desktop-file-utils
+  # tests: a headless Wayland session with XWayland and Qt's way into it; the installed menu
+  # entry's check
+  weston xwayland qt6-wayland desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,12 +1,15 @@
 // The real program in a Wayland session: weston's headless compositor with XWayland. The program
-// is given WAYLAND_DISPLAY as in any Wayland session and chooses XWayland itself; its character
-// must come up there with its outline, and the compositor must draw its picture.
+// is given WAYLAND_DISPLAY and no QT_QPA_PLATFORM, as in any Wayland session, and Qt could reach
+// the compositor directly; the program chooses XWayland itself. Its character must come up there,
+// an X client, with its outline, and the compositor must draw its picture.
 //
 // The headless compositor has no pointer or keyboard (moving XWayland's pointer ends XWayland),
 // so nothing here clicks or drags.
 
 #include "E2e.h"
 
+#include <QDir>
+#include <QLibraryInfo>
 #include <QTest>
 
 using namespace e2e;
@@ -18,6 +21,12 @@ class TestE2eWayland : public QObject {
 
   private slots:
     void initTestCase() {
+        // Given WAYLAND_DISPLAY, Qt takes its Wayland plugin if it has one: only with the plugin
+        // there does this test tell that the program chooses XWayland itself.
+        const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                             QStringLiteral("/platforms"));
+        QVERIFY2(!platforms.entryList({QStringLiteral("libqwayland*")}).isEmpty(),
+                 "Qt's Wayland platform plugin is missing (package qt6-wayland)");
         QString why;
         if (!d.startWayland(&why))
             QSKIP(qPrintable(QStringLiteral("weston cannot run here, so there is no Wayland "

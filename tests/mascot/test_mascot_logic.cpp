@@ -1,6 +1,7 @@
-// The tick's screen keeping on one or more monitors and its frame choice, and the outline builder
-// against the pixels.
+// The tick's screen keeping on one or more monitors and its frame choice, the outline builder
+// against the pixels, and a drag across monitors of different device pixel ratios.
 
+#include "MixedScale.h"
 #include "Outline.h"
 #include "Tick.h"
 
@@ -270,6 +271,63 @@ class TestMascotLogic : public QObject {
                                               regionFromSlot(slot), &why, scan),
                          qPrintable(QStringLiteral("%1: %2").arg(name, why)));
             }
+    }
+
+    // A 120 x 180 window dragged device pixel by device pixel across the line between a 1x and a
+    // 2x monitor (Qt's pixels: 0,0 1280x1024 and 1280,0 640x512) keeps the grabbed point exactly
+    // under the pointer on either side, and never moves up or down; near the line, where the
+    // window doubles or halves, it may give way to the side by less than its width.
+    void dragAcrossMixedRatios_data() {
+        QTest::addColumn<QPoint>("grab");
+        QTest::addColumn<int>("step");
+        QTest::newRow("grabbed left, to the right") << QPoint(10, 165) << 1;
+        QTest::newRow("grabbed in the middle, to the right") << QPoint(60, 90) << 1;
+        QTest::newRow("grabbed right, to the right") << QPoint(110, 20) << 1;
+        QTest::newRow("grabbed left, to the left") << QPoint(10, 165) << -1;
+        QTest::newRow("grabbed right, to the left") << QPoint(110, 20) << -1;
+    }
+    void dragAcrossMixedRatios() {
+        QFETCH(QPoint, grab);
+        QFETCH(int, step);
+        const QList<ScaledMonitor> monitors{{QRect(0, 0, 1280, 1024), 1},
+                                            {QRect(1280, 0, 640, 512), 2}};
+        const QSize window(120, 180);
+        const int deviceY = 464;
+        int current = step > 0 ? 0 : 1;
+        for (int x = step > 0 ? 1000 : 1700; x >= 1000 && x <= 1700; x += step) {
+            // The pointer as Qt gives it: in the pixels of the monitor under it.
+            const QPoint pointer =
+                x < 1280 ? QPoint(x, deviceY) : QPoint(1280 + (x - 1280) / 2, deviceY / 2);
+            if (QPoint(x, deviceY) != toDevicePixels(pointer, monitors))
+                continue; // a device pixel Qt's pointer cannot name
+            const QPoint place = dragPlace(pointer, grab, window, current, monitors);
+            current = mappingMonitor(QRect(place, window), current, monitors);
+            const ScaledMonitor& m = monitors[current];
+            const QPoint device = m.geometry.topLeft() + (place - m.geometry.topLeft()) * m.ratio;
+            const QPoint miss = device + grab * m.ratio - QPoint(x, deviceY);
+            const QString at =
+                QStringLiteral("pointer at %1: miss %2,%3").arg(x).arg(miss.x()).arg(miss.y());
+            QVERIFY2(miss.y() == 0, qPrintable(at));
+            const bool inOne = m.geometry.contains(QRect(place, window));
+            QVERIFY2(inOne ? miss.x() == 0 : qAbs(miss.x()) < window.width() * m.ratio,
+                     qPrintable(at));
+        }
+        QCOMPARE(current, step > 0 ? 1 : 0);
+    }
+
+    // With one device pixel ratio everywhere the window goes where the pointer less the grab is.
+    void dragOnOneRatio_data() {
+        QTest::addColumn<qreal>("ratio");
+        QTest::newRow("1x") << 1.0;
+        QTest::newRow("1.5x") << 1.5;
+    }
+    void dragOnOneRatio() {
+        QFETCH(qreal, ratio);
+        const QList<ScaledMonitor> monitors{{QRect(0, 0, 800, 600), ratio},
+                                            {QRect(800, 0, 800, 600), ratio}};
+        for (const QPoint& pointer : {QPoint(5, 7), QPoint(799, 300), QPoint(1203, 599)})
+            QCOMPARE(dragPlace(pointer, QPoint(60, 165), QSize(120, 180), 0, monitors),
+                     pointer - QPoint(60, 165));
     }
 };
 
