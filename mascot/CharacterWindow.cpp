@@ -281,17 +281,22 @@ void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
         m_dragArmed = false;
         m_dragging = true;
     }
-    if (m_dragging) {
-        // On monitors of different device pixel ratios the grabbed point stays under the pointer
-        // in device pixels.
-        const int current = int(QGuiApplication::screens().indexOf(screen()));
-        const QPoint topLeft =
-            dragPlace(QCursor::pos(), m_dragOffset, size(), current, scaledMonitors());
-        Move(float(topLeft.x()) * Twips::perPixelX(), float(topLeft.y()) * Twips::perPixelY());
-    }
+    if (m_dragging)
+        dragTo(QCursor::pos());
 }
 
-void CharacterWindow::mouseReleaseEvent(QMouseEvent*) {
+void CharacterWindow::dragTo(const QPoint& pointer) {
+    // On monitors of different device pixel ratios the grabbed point stays under the pointer in
+    // device pixels.
+    const int current = int(QGuiApplication::screens().indexOf(screen()));
+    const QPoint topLeft = dragPlace(pointer, m_dragOffset, size(), current, scaledMonitors());
+    Move(float(topLeft.x()) * Twips::perPixelX(), float(topLeft.y()) * Twips::perPixelY());
+}
+
+void CharacterWindow::mouseReleaseEvent(QMouseEvent* event) {
+    // The drag ends where the button came up, even if the last move before it was lost.
+    if (m_dragging)
+        dragTo(event->globalPosition().toPoint());
     m_dragArmed = false;
     m_dragging = false;
 }

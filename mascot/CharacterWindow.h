@@ -71,6 +71,8 @@ class CharacterWindow : public ProgramWindow {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // Places the window for a drag whose pointer is at the given point.
+    void dragTo(const QPoint& pointer);
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:

@@ -381,7 +381,10 @@ void Desktop::xdotool(const QStringList& args) const {
 }
 
 void Desktop::moveTo(const QPoint& p) const {
-    xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())});
+    // Each xdotool is its own client, and the server may serve the next one's button before this
+    // one's move: --sync returns only once the pointer is there.
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(p.x()),
+             QString::number(p.y())});
 }
 
 void Desktop::click(const QPoint& p, int button) const {
