@@ -9,29 +9,29 @@ void connectPanelToCharacters() {
     Characters characters;
     characters.place = [] {
         const StartupCharacter* character = win<StartupCharacter>();
-        return Characters::Place{character->Left(), character->Top()};
+        return Characters::Place{character->leftTwips(), character->topTwips()};
     };
     characters.pin = [](Characters::Place place) {
         StartupCharacter* character = win<StartupCharacter>();
-        character->setTop(place.top);
-        character->setLeft(place.left);
+        character->setTopTwips(place.top);
+        character->setLeftTwips(place.left);
     };
     // The companion loads first, and is shown before it moves onto the spot.
     characters.standIn = [] {
         Companion* companion = win<Companion>();
         StartupCharacter* character = win<StartupCharacter>();
-        companion->Show();
-        character->Hide();
-        companion->setLeft(character->Left());
-        companion->setTop(character->Top());
+        companion->showOrRaise();
+        character->hide();
+        companion->setLeftTwips(character->leftTwips());
+        companion->setTopTwips(character->topTwips());
     };
     characters.park = [] {
         Companion* companion = win<Companion>();
         StartupCharacter* character = win<StartupCharacter>();
-        companion->Hide();
-        companion->setLeft(character->Left() + 1);
-        companion->setTop(character->Top() + 1);
-        character->Show();
+        companion->hide();
+        companion->setLeftTwips(character->leftTwips() + 1);
+        companion->setTopTwips(character->topTwips() + 1);
+        character->showOrRaise();
     };
     characters.hearTick = [](QObject* context, std::function<void()> heard) {
         QObject::connect(win<StartupCharacter>(), &CharacterWindow::ticked, context,

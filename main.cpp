@@ -7,7 +7,8 @@
 #include "ControlPanel.h"
 #include "DataFiles.h"
 #include "KnownTlsServers.h"
-#include "MsgBox.h"
+#include "MailLibrary.h"
+#include "MessageBoxes.h"
 #include "PanelCharacters.h"
 #include "Program.h"
 #include "ProgramFolders.h"
@@ -16,7 +17,6 @@
 #include "SettingsDialog.h"
 #include "StartupCharacter.h"
 #include "WindowRegistry.h"
-#include "nMail.h"
 
 #include <QApplication>
 
@@ -47,9 +47,9 @@ bool claimThisDesktop() {
 void afterCharacterPlaced() {
     loadServerSettings(serversInUse());
 
-    NMailInitializeWinSock();
-    NMailSetOption(1, 8192);
-    NMailSetTlsServerMemory(&knownTlsServers());
+    startMailLibrary();
+    setMailOption(1, 8192);
+    setMailTlsServerMemory(&knownTlsServers());
 
     // With nothing to ask, the settings and account dialogs load when first used: their text
     // brings up the font database, which a dozing character never needs. The hang-up flag and the
@@ -61,12 +61,12 @@ void afterCharacterPlaced() {
         // The hang-up flag lives in the settings dialog's check box: its load, hidden, reads it.
         win<SettingsDialog>();
         if (serversInUse().pop3Server.isEmpty())
-            win<ServerDialog>()->Show();
+            win<ServerDialog>()->showOrRaise();
         // The account dialog's load reads the stored account; it stays loaded, hidden when
         // complete.
         AccountDialog* account = win<AccountDialog>();
         if (!account->hasAccount())
-            account->Show();
+            account->showOrRaise();
     }
 
     // Last: the automatic check, off unless the settings dialog turned it on.
@@ -107,9 +107,10 @@ int main(int argc, char* argv[]) {
     AutoCheck autoCheck(automaticCheckRequest, dataFolderPath() + QStringLiteral("/seen-uidl.txt"));
     automaticCheck = &autoCheck;
     QObject::connect(&autoCheck, &AutoCheck::newMail, &autoCheck, reportMailCount);
-    QObject::connect(
-        &autoCheck, &AutoCheck::failed, &autoCheck,
-        [](const QString& text, int style) { MsgBox(text, style, QStringLiteral("エラー")); });
+    QObject::connect(&autoCheck, &AutoCheck::failed, &autoCheck,
+                     [](const QString& text, int style) {
+                         showMessageBox(text, style, QStringLiteral("エラー"));
+                     });
 
     // The notice and the dialogs open in the middle of the monitor the character stands on.
     ProgramWindow::setCentredOn([] {
@@ -119,7 +120,7 @@ int main(int argc, char* argv[]) {
     StartupCharacter::setStartupSteps({claimThisDesktop, afterCharacterPlaced});
     StartupCharacter* character = win<StartupCharacter>();
     QObject::connect(character, &StartupCharacter::doubleClicked, character,
-                     [] { win<ControlPanel>()->Show(); });
-    character->Show();
+                     [] { win<ControlPanel>()->showOrRaise(); });
+    character->showOrRaise();
     return app.exec();
 }

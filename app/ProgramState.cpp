@@ -1,3 +1,3 @@
 #include "ProgramState.h"
 
-qint16 BarkMode = 0;
+bool companionStandsIn = false;

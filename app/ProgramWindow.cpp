@@ -12,28 +12,28 @@ ProgramWindow::ProgramWindow(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
-void ProgramWindow::setLeft(float twips) {
+void ProgramWindow::setLeftTwips(float twips) {
     m_left = twips;
     placeNative();
 }
 
-void ProgramWindow::setTop(float twips) {
+void ProgramWindow::setTopTwips(float twips) {
     m_top = twips;
     placeNative();
 }
 
-void ProgramWindow::Move(float left, float top) {
+void ProgramWindow::moveToTwips(float left, float top) {
     m_left = left;
     m_top = top;
     placeNative();
 }
 
-void ProgramWindow::setWidth(float twips) {
+void ProgramWindow::setWidthTwips(float twips) {
     m_width = twips;
     resize(Twips::toPixelsX(m_width), height());
 }
 
-void ProgramWindow::setHeight(float twips) {
+void ProgramWindow::setHeightTwips(float twips) {
     m_height = twips;
     resize(width(), Twips::toPixelsY(m_height));
 }
@@ -71,7 +71,7 @@ void ProgramWindow::moveEvent(QMoveEvent* event) {
         m_top = float(now.y()) * Twips::perPixelY();
 }
 
-void ProgramWindow::Show() {
+void ProgramWindow::showOrRaise() {
     if (isVisible()) {
         // A minimised window counts as visible; showing it brings it back.
         if (isMinimized())
@@ -83,10 +83,6 @@ void ProgramWindow::Show() {
     show();
 }
 
-void ProgramWindow::Hide() {
-    hide();
-}
-
 void ProgramWindow::makeTopmost(bool showWindow) {
     if (!(windowFlags() & Qt::WindowStaysOnTopHint)) {
         const bool wasVisible = isVisible();
@@ -96,7 +92,7 @@ void ProgramWindow::makeTopmost(bool showWindow) {
             show();
     }
     if (showWindow)
-        Show();
+        showOrRaise();
     raise();
 }
 
@@ -134,8 +130,8 @@ void ProgramWindow::placeCentred() {
     const QSize size = frameGeometry().size().expandedTo(this->size());
     const QPoint topLeft(screen.x() + (screen.width() - size.width()) / 2,
                          screen.y() + (screen.height() - size.height()) / 2);
-    setLeft(float(topLeft.x()) * Twips::perPixelX());
-    setTop(float(topLeft.y()) * Twips::perPixelY());
+    setLeftTwips(float(topLeft.x()) * Twips::perPixelX());
+    setTopTwips(float(topLeft.y()) * Twips::perPixelY());
 }
 
 void ProgramWindow::showEvent(QShowEvent* event) {
@@ -159,7 +155,7 @@ void ProgramWindow::centreOnceFramed() {
         placeCentred();
 }
 
-bool ProgramWindow::Unload() {
+bool ProgramWindow::unload() {
     if (m_unloading)
         return true;
     if (!canUnload())
@@ -177,5 +173,5 @@ void ProgramWindow::closeEvent(QCloseEvent* event) {
     // The close box and the system's close command unload the window.
     event->ignore();
     if (!m_unloading)
-        Unload();
+        unload();
 }

@@ -16,21 +16,20 @@ class ProgramWindow : public QWidget {
   public:
     explicit ProgramWindow(QWidget* parent = nullptr);
 
-    float Left() const { return m_left; }
-    float Top() const { return m_top; }
-    float Width() const { return m_width; }
-    float Height() const { return m_height; }
-    void setLeft(float twips);
-    void setTop(float twips);
+    float leftTwips() const { return m_left; }
+    float topTwips() const { return m_top; }
+    float widthTwips() const { return m_width; }
+    float heightTwips() const { return m_height; }
+    void setLeftTwips(float twips);
+    void setTopTwips(float twips);
     // Both at once: one move, with no stop at the new left and the old top on the way.
-    void Move(float left, float top);
+    void moveToTwips(float left, float top);
     // Sizes are of the client area for a framed window, of the whole window otherwise.
-    void setWidth(float twips);
-    void setHeight(float twips);
+    void setWidthTwips(float twips);
+    void setHeightTwips(float twips);
 
     // Modeless show: a visible window is only brought forward.
-    void Show();
-    void Hide();
+    void showOrRaise();
     // HWND_TOPMOST with SWP_NOMOVE | SWP_NOSIZE, optionally with SWP_SHOWWINDOW.
     void makeTopmost(bool showWindow);
     // Centre on the monitor setCentredOn names, the primary screen when it names none.
@@ -43,7 +42,7 @@ class ProgramWindow : public QWidget {
 
     // Unloads the window: canUnload, onUnload, then it is destroyed and forgotten.
     // Returns false when canUnload refused.
-    bool Unload();
+    bool unload();
 
     // Run by the registry once the window exists, before anyone else gets it.
     virtual void onLoad() {}

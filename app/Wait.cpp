@@ -42,17 +42,17 @@ EventPump& qtEventPump() {
     return pump;
 }
 
-void waitMs(const qint32& WaitTime, MsClock& clock, EventPump& pump) {
+void waitMs(const qint32& waitTime, MsClock& clock, EventPump& pump) {
     const quint32 start = clock.now();
     pump.processPending();
     for (;;) {
         const qint64 elapsed = qint64(quint32(clock.now() - start));
-        if (elapsed > qint64(WaitTime))
+        if (elapsed > qint64(waitTime))
             return;
-        pump.idleFor(qint64(WaitTime) - elapsed + 1);
+        pump.idleFor(qint64(waitTime) - elapsed + 1);
     }
 }
 
-void Wait(const qint32& WaitTime) {
-    waitMs(WaitTime, systemClock(), qtEventPump());
+void waitProcessingEvents(const qint32& waitTime) {
+    waitMs(waitTime, systemClock(), qtEventPump());
 }

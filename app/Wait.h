@@ -1,5 +1,5 @@
 #pragma once
-// The wait that lets window messages run: it returns strictly after WaitTime milliseconds of the
+// The wait that lets window messages run: it returns strictly after waitTime milliseconds of the
 // 32-bit millisecond clock (wrap-around included) and processes messages at least once. It sleeps
 // in the event loop between passes instead of spinning the processor.
 
@@ -24,7 +24,7 @@ class EventPump {
 MsClock& systemClock();
 EventPump& qtEventPump();
 
-void waitMs(const qint32& WaitTime, MsClock& clock, EventPump& pump);
+void waitMs(const qint32& waitTime, MsClock& clock, EventPump& pump);
 
-// WaitTime is by reference and left unchanged, as the callers pass it.
-void Wait(const qint32& WaitTime);
+// waitTime is by reference and left unchanged, as the callers pass it.
+void waitProcessingEvents(const qint32& waitTime);

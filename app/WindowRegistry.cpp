@@ -21,7 +21,7 @@ bool unloadAll() {
         }
         if (!last)
             break;
-        const bool unloaded = last->Unload();
+        const bool unloaded = last->unload();
         // One that stays (refused, or already unloading further up the stack) is passed over.
         if (loadedWindows().contains(last)) {
             refused << last;

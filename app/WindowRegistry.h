@@ -54,7 +54,7 @@ template <class T> T* get() {
 
 template <class T> bool unload() {
     T* s = slot<T>();
-    return s ? s->Unload() : true;
+    return s ? s->unload() : true;
 }
 
 // Unloads every loaded window, the last loaded first; false when one of them refused. The

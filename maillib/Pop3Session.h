@@ -31,7 +31,7 @@ class Pop3Session {
         // many bytes by their LIST sizes (one message is always asked for, whatever its size).
         int window = 1000;
         qint64 windowBytes = 16 * 1024 * 1024;
-        // Whole steps (nMail.h gives the bound of a check they make).
+        // Whole steps (MailLibrary.h gives the bound of a check they make).
         int connectDeadlineMs = 45000; // connect, greeting, STLS, handshake, CAPA
         int loginDeadlineMs = 30000;   // USER and PASS or APOP, STAT, LIST (plus kListEntryBytes
                                        // at minTransferRate for each message LIST gives)

@@ -3,8 +3,8 @@
 #include "DevicePictures.h"
 #include "DeviceShape.h"
 #include "EffectSound.h"
+#include "MessageBoxes.h"
 #include "MixedScale.h"
-#include "MsgBox.h"
 #include "Program.h"
 #include "ProgramFolders.h"
 #include "ProgramState.h"
@@ -99,8 +99,8 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     connect(soundButton, &QPushButton::clicked, this, &CharacterWindow::playSound);
 
     // Created centred with the design-time size; the load sizes and places it.
-    setWidth(designWidth);
-    setHeight(designHeight);
+    setWidthTwips(designWidth);
+    setHeightTwips(designHeight);
     centreOnScreen();
 
     tickTimer = new QTimer(this);
@@ -177,22 +177,22 @@ void CharacterWindow::loadCharacter() {
     buildOutlines();
     m_tppX = Twips::perPixelX();
     m_tppY = Twips::perPixelY();
-    setWidth(float(framePictures[0].width()) * m_tppX);
-    setHeight(float(framePictures[0].height()) * m_tppY);
+    setWidthTwips(float(framePictures[0].width()) * m_tppX);
+    setHeightTwips(float(framePictures[0].height()) * m_tppY);
     makeTopmost(false);
     const QPoint p = QCursor::pos();
-    setTop(float(p.y()) * m_tppY);
-    setLeft(float(p.x()) * m_tppX);
+    setTopTwips(float(p.y()) * m_tppY);
+    setLeftTwips(float(p.x()) * m_tppX);
 }
 
 void CharacterWindow::runTick(bool holdFrameZero) {
     const float tppX = Twips::perPixelX();
     const float tppY = Twips::perPixelY();
-    const TickInput in = onMonitors(Left(), Top(), float(framePictures[0].width()) * tppX,
+    const TickInput in = onMonitors(leftTwips(), topTwips(), float(framePictures[0].width()) * tppX,
                                     float(framePictures[0].height()) * tppY, monitors(tppX, tppY));
     const TickResult r = animationTick(in, frameStep, holdFrameZero);
-    setTop(float(r.top));
-    setLeft(float(r.left));
+    setTopTwips(float(r.top));
+    setLeftTwips(float(r.left));
     // A window taken to a screen of another device pixel ratio shows that screen's pictures.
     if (fitPicturesToScreen())
         buildOutlines();
@@ -202,7 +202,7 @@ void CharacterWindow::runTick(bool holdFrameZero) {
 
 QRect CharacterWindow::monitorGeometry() const {
     const QList<QRectF> all = monitors();
-    const QRectF window(Left() / Twips::perPixelX(), Top() / Twips::perPixelY(),
+    const QRectF window(leftTwips() / Twips::perPixelX(), topTwips() / Twips::perPixelY(),
                         framePictures[0].width(), framePictures[0].height());
     const int m = monitorFor(window, all);
     return m < 0 ? QRect() : all[m].toRect();
@@ -226,7 +226,8 @@ void CharacterWindow::playSound() {
         ProgramFolders::resources() + QStringLiteral("/Sound/Kouka.wav"),
         synchronousBox->isChecked(), loopBox->isChecked(), inMemoryBox->isChecked(), false);
     if (result != 0)
-        MsgBox(EffectSound::message(result), MsgBoxStyle::Critical, QStringLiteral("エラー"));
+        showMessageBox(EffectSound::message(result), MessageBoxStyle::Critical,
+                       QStringLiteral("エラー"));
 }
 
 QPoint CharacterWindow::nativePosition() const {
@@ -290,7 +291,7 @@ void CharacterWindow::dragTo(const QPoint& pointer) {
     // device pixels.
     const int current = int(QGuiApplication::screens().indexOf(screen()));
     const QPoint topLeft = dragPlace(pointer, m_dragOffset, size(), current, scaledMonitors());
-    Move(float(topLeft.x()) * Twips::perPixelX(), float(topLeft.y()) * Twips::perPixelY());
+    moveToTwips(float(topLeft.x()) * Twips::perPixelX(), float(topLeft.y()) * Twips::perPixelY());
 }
 
 void CharacterWindow::mouseReleaseEvent(QMouseEvent* event) {

@@ -1,11 +1,11 @@
 #include "Companion.h"
 
 #include "EffectSound.h"
+#include "MailLibrary.h"
 #include "Program.h"
 #include "StartupCharacter.h"
 #include "Wait.h"
 #include "WindowRegistry.h"
-#include "nMail.h"
 
 #include <QTimer>
 
@@ -30,18 +30,18 @@ void Companion::meetCharacter() {
     if (m_inMeeting)
         return;
     StartupCharacter* character = win<StartupCharacter>();
-    if (Left() == character->Left() && Top() == character->Top()) {
+    if (leftTwips() == character->leftTwips() && topTwips() == character->topTwips()) {
         m_inMeeting = true;
         playSound();
         const qint32 pause = 1200;
-        Wait(pause);
+        waitProcessingEvents(pause);
         m_inMeeting = false;
     }
 }
 
 void Companion::onUnload() {
-    win<StartupCharacter>()->Show();
+    win<StartupCharacter>()->showOrRaise();
     EffectSound::stop();
-    NMailEndWinSock();
+    stopMailLibrary();
     Program::endAtOnce();
 }

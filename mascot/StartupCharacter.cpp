@@ -2,10 +2,10 @@
 
 #include "Companion.h"
 #include "EffectSound.h"
+#include "MailLibrary.h"
 #include "Program.h"
 #include "ProgramState.h"
 #include "WindowRegistry.h"
-#include "nMail.h"
 
 namespace {
 
@@ -25,15 +25,15 @@ StartupCharacter::StartupCharacter(QWidget* parent)
 
 void StartupCharacter::onLoad() {
     if (steps().first && !steps().first()) {
-        Unload();
+        unload();
         return;
     }
     // The companion loads hidden and waits 1 twip off the spot the character has before it moves
     // to the pointer.
     Companion* companion = win<Companion>();
-    companion->Hide();
-    companion->setLeft(Left() + 1);
-    companion->setTop(Top() + 1);
+    companion->hide();
+    companion->setLeftTwips(leftTwips() + 1);
+    companion->setTopTwips(topTwips() + 1);
 
     loadCharacter();
     if (steps().afterPlacing)
@@ -42,7 +42,7 @@ void StartupCharacter::onLoad() {
 
 void StartupCharacter::onUnload() {
     EffectSound::stop();
-    NMailEndWinSock();
+    stopMailLibrary();
     Program::endAtOnce();
 }
 
@@ -51,5 +51,5 @@ void StartupCharacter::onDoubleClick() {
 }
 
 void StartupCharacter::tick() {
-    runTick(BarkMode == 1);
+    runTick(companionStandsIn);
 }

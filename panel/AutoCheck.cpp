@@ -1,10 +1,10 @@
 #include "AutoCheck.h"
 
 #include "BackgroundWork.h"
-#include "MsgBox.h"
+#include "MailLibrary.h"
+#include "MessageBoxes.h"
 #include "NetworkState.h"
 #include "Pop3Address.h"
-#include "nMail.h"
 
 #include <limits>
 #include <memory>
@@ -14,7 +14,7 @@ namespace {
 QString lastMailError() {
     QString buffer;
     qint32 length = 8192;
-    const qint32 chars = NMailGetMessage(0, buffer, length);
+    const qint32 chars = copyLastMailError(0, buffer, length);
     return buffer.left(qMax(0, chars));
 }
 
@@ -29,9 +29,9 @@ AutoCheck::AutoCheck(RequestSource source, const QString& seenFile, QObject* par
 
 AutoCheck::Result AutoCheck::probeMailbox(const Request& request) {
     Result result;
-    if (NetworkKnownDown())
+    if (networkKnownDown())
         return result; // Offline
-    const qint32 handle = NMailPop3Connect(request.server);
+    const qint32 handle = pop3Connect(request.server);
     if (handle == -1) {
         result.outcome = Result::Outcome::ConnectFailed;
         result.error = lastMailError();
@@ -39,8 +39,8 @@ AutoCheck::Result AutoCheck::probeMailbox(const Request& request) {
     }
     MailboxListing& listing = result.listing;
     listing.count =
-        NMailPop3AuthenticateUidl(handle, request.user, request.password, request.apop ? -1 : 0,
-                                  SeenMail::kMaxIds, listing.ids, listing.firstNumber);
+        pop3AuthenticateUidl(handle, request.user, request.password, request.apop ? -1 : 0,
+                             SeenMail::kMaxIds, listing.ids, listing.firstNumber);
     if (listing.count < 0) {
         result.outcome = Result::Outcome::LoginFailed;
         result.error = lastMailError();
@@ -49,7 +49,7 @@ AutoCheck::Result AutoCheck::probeMailbox(const Request& request) {
         result.outcome = Result::Outcome::Listed;
         listing.idsKnown = listing.firstNumber > 0;
     }
-    NMailPop3Close(handle);
+    pop3Close(handle);
     return result;
 }
 
@@ -124,6 +124,6 @@ void AutoCheck::take(const Result& result, const QString& account, quint64 gener
         return;
     m_quiet = true;
     emit failed(result.error, result.outcome == Result::Outcome::ConnectFailed
-                                  ? MsgBoxStyle::Critical
-                                  : MsgBoxStyle::OkOnly);
+                                  ? MessageBoxStyle::Critical
+                                  : MessageBoxStyle::OkOnly);
 }

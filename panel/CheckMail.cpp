@@ -6,7 +6,7 @@
 #include "CutAtNul.h"
 #include "DataFiles.h"
 #include "MailApi.h"
-#include "MsgBox.h"
+#include "MessageBoxes.h"
 #include "NewMailNotice.h"
 #include "ServerDialog.h"
 #include "ServerSettings.h"
@@ -40,7 +40,7 @@ class BusyPointer {
 
 void showError(BusyPointer& busy, const QString& text, int style) {
     busy.unset();
-    MsgBox(text, style, QStringLiteral("エラー"));
+    showMessageBox(text, style, QStringLiteral("エラー"));
     busy.set();
 }
 
@@ -57,7 +57,7 @@ void setManualCheckObserver(std::function<void(bool running)> observer) {
 
 void reportMailCount(qint32 count) {
     NewMailNotice* notice = win<NewMailNotice>();
-    notice->Show();
+    notice->showOrRaise();
     notice->countText->setText(QString::number(count));
     if (count < 1) {
         notice->messageText->setText(QStringLiteral("新着メールはありませんでした。"));
@@ -88,11 +88,11 @@ void checkMail(const ServerSettings& servers) {
         runInBackground([&, server = servers.pop3Server] {
             handle = mail.connect(server);
             if (handle == -1)
-                mail.getMessage(buffers[0]);
+                mail.copyLastError(buffers[0]);
         });
         if (handle == -1) {
             // Not reaching the server is a failure, not an empty mailbox.
-            showError(busy, cutAtNul(buffers[0]), MsgBoxStyle::Critical);
+            showError(busy, cutAtNul(buffers[0]), MessageBoxStyle::Critical);
             count = -1;
         } else {
             // The account lives for this check only.
@@ -103,30 +103,30 @@ void checkMail(const ServerSettings& servers) {
             AccountDialog* account = win<AccountDialog>();
             account->showAccount(id, pass);
             if (pass.isEmpty() || id.isEmpty()) {
-                account->Show();
+                account->showOrRaise();
                 runInBackground([&] { mail.close(handle); });
             } else {
                 const qint32 apop = servers.apopFlag != 0 ? -1 : 0;
                 runInBackground([&, id, pass] {
                     count = mail.authenticate(handle, id, pass, apop);
                     for (qint32 n = 1; n <= count; ++n) {
-                        mail.getMailStatus(handle, n, buffers);
-                        mail.getMailSize(handle, n);
+                        mail.fetchHeader(handle, n, buffers);
+                        mail.mailSize(handle, n);
                         // The library streams the message; nothing here grows with its size.
                         QString body;
-                        mail.getMail(handle, n, buffers, body);
+                        mail.fetchMail(handle, n, buffers, body);
                     }
                     if (count < 0)
-                        mail.getMessage(buffers[0]);
+                        mail.copyLastError(buffers[0]);
                 });
                 if (count < 0)
-                    showError(busy, cutAtNul(buffers[0]), MsgBoxStyle::OkOnly);
+                    showError(busy, cutAtNul(buffers[0]), MessageBoxStyle::OkOnly);
                 runInBackground([&] { mail.close(handle); });
             }
         }
     } else {
         // No server is no answer at all, not an empty mailbox: ask for one.
-        win<ServerDialog>()->Show();
+        win<ServerDialog>()->showOrRaise();
     }
 
     busy.unset();

@@ -4,7 +4,7 @@
 #include "DialogLook.h"
 #include "EffectSound.h"
 #include "HomePage.h"
-#include "MsgBox.h"
+#include "MessageBoxes.h"
 #include "ProgramState.h"
 #include "SettingsDialog.h"
 #include "WindowRegistry.h"
@@ -78,8 +78,8 @@ ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent) {
 
 void ControlPanel::onLoad() {
     const Characters::Place character = heldCharacters().place();
-    setTop(character.top + kCharacterAbove);
-    setLeft(character.left - kCharacterRight);
+    setTopTwips(character.top + kCharacterAbove);
+    setLeftTwips(character.left - kCharacterRight);
     makeTopmost(true);
     // Held at once when its own screen keeping moves it, so the companion never meets it there.
     heldCharacters().hearTick(this, [this] {
@@ -92,7 +92,7 @@ void ControlPanel::onLoad() {
 }
 
 void ControlPanel::holdCharacter() {
-    heldCharacters().pin({Left() + kCharacterRight, Top() - kCharacterAbove});
+    heldCharacters().pin({leftTwips() + kCharacterRight, topTwips() - kCharacterAbove});
 }
 
 void ControlPanel::moveEvent(QMoveEvent* event) {
@@ -115,7 +115,7 @@ bool ControlPanel::eventFilter(QObject* watched, QEvent* event) {
 
 void ControlPanel::bark() {
     heldCharacters().standIn();
-    BarkMode = 1;
+    companionStandsIn = true;
 }
 
 void ControlPanel::checkMail() {
@@ -124,14 +124,14 @@ void ControlPanel::checkMail() {
 }
 
 void ControlPanel::openSettings() {
-    win<SettingsDialog>()->Show();
+    win<SettingsDialog>()->showOrRaise();
 }
 
 void ControlPanel::offerHomePage() {
     const int answer =
-        MsgBox(QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"),
-               MsgBoxStyle::YesNo | MsgBoxStyle::Question, QStringLiteral("確認"));
-    if (answer == MsgBoxResult::Yes)
+        showMessageBox(QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"),
+                       MessageBoxStyle::YesNo | MessageBoxStyle::Question, QStringLiteral("確認"));
+    if (answer == MessageBoxResult::Yes)
         openHomePage();
 }
 
@@ -147,6 +147,6 @@ bool ControlPanel::canUnload() {
 void ControlPanel::onUnload() {
     holdTimer->stop();
     heldCharacters().park();
-    BarkMode = 0;
+    companionStandsIn = false;
     EffectSound::stop();
 }

@@ -1,29 +1,27 @@
 #include "MailApi.h"
 
-#include "nMail.h"
+#include "MailLibrary.h"
 
 namespace {
 
-class NMailApi final : public MailApi {
+class LibraryMailApi final : public MailApi {
   public:
-    qint32 connect(const QString& server) override { return NMailPop3Connect(server); }
+    qint32 connect(const QString& server) override { return pop3Connect(server); }
     qint32 authenticate(qint32 handle, const QString& id, const QString& pass,
                         qint32 apop) override {
-        return NMailPop3Authenticate(handle, id, pass, apop);
+        return pop3Authenticate(handle, id, pass, apop);
     }
-    void getMailStatus(qint32 handle, qint32 number, QString (&b)[4]) override {
-        NMailPop3GetMailStatus(handle, number, b[0], b[1], b[2], b[3], 0);
+    void fetchHeader(qint32 handle, qint32 number, QString (&b)[4]) override {
+        pop3FetchHeader(handle, number, b[0], b[1], b[2], b[3], 0);
     }
-    qint32 getMailSize(qint32 handle, qint32 number) override {
-        return NMailPop3GetMailSize(handle, number);
+    qint32 mailSize(qint32 handle, qint32 number) override { return pop3MailSize(handle, number); }
+    void fetchMail(qint32 handle, qint32 number, QString (&b)[4], QString& body) override {
+        pop3FetchMail(handle, number, b[0], b[1], b[2], b[3], body, 0, 0);
     }
-    void getMail(qint32 handle, qint32 number, QString (&b)[4], QString& body) override {
-        NMailPop3GetMail(handle, number, b[0], b[1], b[2], b[3], body, 0, 0);
-    }
-    void close(qint32 handle) override { NMailPop3Close(handle); }
-    void getMessage(QString& buffer) override {
+    void close(qint32 handle) override { pop3Close(handle); }
+    void copyLastError(QString& buffer) override {
         qint32 length = 8192;
-        NMailGetMessage(0, buffer, length);
+        copyLastMailError(0, buffer, length);
     }
 };
 
@@ -35,7 +33,7 @@ MailApi*& current() {
 } // namespace
 
 MailApi& mailApi() {
-    static NMailApi real;
+    static LibraryMailApi real;
     return current() ? *current() : real;
 }
 

@@ -34,6 +34,6 @@ void NewMailNotice::onLoad() {
 }
 
 void NewMailNotice::onUnload() {
-    BarkMode = 0;
+    companionStandsIn = false;
     EffectSound::stop();
 }

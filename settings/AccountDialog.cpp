@@ -116,11 +116,11 @@ void AccountDialog::accept() {
         ErrorMessages::show(ErrorMessages::choiceNotRecorded(accountFilePath()));
         break;
     }
-    Unload();
+    unload();
 }
 
 void AccountDialog::cancel() {
-    Unload();
+    unload();
 }
 
 void AccountDialog::keyPressEvent(QKeyEvent* event) {

@@ -12,17 +12,17 @@
 
 namespace DialogLook {
 
-void setUpDialog(ProgramWindow* form, const QString& caption, float clientWidth,
+void setUpDialog(ProgramWindow* window, const QString& caption, float clientWidth,
                  float clientHeight) {
-    form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    form->setWindowTitle(caption);
+    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    window->setWindowTitle(caption);
     // The icon is built into the program when the asset exists.
     if (QFile::exists(QStringLiteral(":/icon.png")))
-        form->setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
-    form->setWidth(clientWidth);
-    form->setHeight(clientHeight);
-    form->setFixedSize(Twips::toPixelsX(clientWidth), Twips::toPixelsY(clientHeight));
+        window->setWindowIcon(QIcon(QStringLiteral(":/icon.png")));
+    window->setWidthTwips(clientWidth);
+    window->setHeightTwips(clientHeight);
+    window->setFixedSize(Twips::toPixelsX(clientWidth), Twips::toPixelsY(clientHeight));
 }
 
 void place(QWidget* control, float left, float top, float width, float height) {

@@ -11,7 +11,7 @@ class ProgramWindow;
 namespace DialogLook {
 
 // Caption, border, icon and the fixed client size in twips.
-void setUpDialog(ProgramWindow* form, const QString& caption, float clientWidth,
+void setUpDialog(ProgramWindow* window, const QString& caption, float clientWidth,
                  float clientHeight);
 
 // Puts a control at its rectangle in twips, relative to the client area.

@@ -1,6 +1,6 @@
 #include "ErrorMessages.h"
 
-#include "MsgBox.h"
+#include "MessageBoxes.h"
 
 #include <QDir>
 
@@ -35,7 +35,8 @@ QString dataFolderMissing(const QString& what, const QString& folder) {
 }
 
 void show(const QString& text) {
-    MsgBox(text, MsgBoxStyle::Critical | MsgBoxStyle::OkOnly, QStringLiteral("エラー"));
+    showMessageBox(text, MessageBoxStyle::Critical | MessageBoxStyle::OkOnly,
+                   QStringLiteral("エラー"));
 }
 
 } // namespace ErrorMessages

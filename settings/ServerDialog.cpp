@@ -145,11 +145,11 @@ void ServerDialog::save() {
     }
     if (settingsInUse())
         *settingsInUse() = edited;
-    Unload();
+    unload();
 }
 
 void ServerDialog::cancel() {
-    Unload();
+    unload();
 }
 
 void ServerDialog::keyPressEvent(QKeyEvent* event) {

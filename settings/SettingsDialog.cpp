@@ -130,11 +130,11 @@ void SettingsDialog::onUnload() {
 }
 
 void SettingsDialog::editAccount() {
-    win<AccountDialog>()->Show();
+    win<AccountDialog>()->showOrRaise();
 }
 
 void SettingsDialog::editServer() {
-    win<ServerDialog>()->Show();
+    win<ServerDialog>()->showOrRaise();
 }
 
 void SettingsDialog::paintEvent(QPaintEvent* event) {

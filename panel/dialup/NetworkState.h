@@ -6,4 +6,4 @@
 // disconnecting or still connecting). When nobody can say (no NetworkManager, no answer within a
 // second), the answer is false and the check goes ahead. It never changes a connection.
 
-bool NetworkKnownDown();
+bool networkKnownDown();

@@ -17,7 +17,7 @@ constexpr uint NmStateConnecting = 40;
 
 } // namespace
 
-bool NetworkKnownDown() {
+bool networkKnownDown() {
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SystemBus, ConnectionName);
     if (!bus.isConnected()) {
         // A bus that is not there now may come later: forget the failed connection.

@@ -47,24 +47,24 @@ class FakePump final : public EventPump {
 int loads = 0;
 int unloads = 0;
 
-class ProbeForm : public ProgramWindow {
+class ProbeWindow : public ProgramWindow {
   public:
-    explicit ProbeForm(QWidget* parent = nullptr) : ProgramWindow(parent) {}
+    explicit ProbeWindow(QWidget* parent = nullptr) : ProgramWindow(parent) {}
     void onLoad() override {
         ++loads;
         // A load that touches its own window must get itself, not a second copy.
-        selfDuringLoad = win<ProbeForm>();
+        selfDuringLoad = win<ProbeWindow>();
     }
     void onUnload() override { ++unloads; }
     bool canUnload() override { return !refuse; }
-    ProbeForm* selfDuringLoad = nullptr;
+    ProbeWindow* selfDuringLoad = nullptr;
     bool refuse = false;
 };
 
-class SelfUnloadingForm : public ProgramWindow {
+class SelfUnloadingWindow : public ProgramWindow {
   public:
-    explicit SelfUnloadingForm(QWidget* parent = nullptr) : ProgramWindow(parent) {}
-    void onLoad() override { Unload(); }
+    explicit SelfUnloadingWindow(QWidget* parent = nullptr) : ProgramWindow(parent) {}
+    void onLoad() override { unload(); }
 };
 
 } // namespace
@@ -119,7 +119,7 @@ class TestApp : public QObject {
         QTimer t;
         connect(&t, &QTimer::timeout, this, [&] { ++ticks; });
         t.start(50);
-        Wait(300);
+        waitProcessingEvents(300);
         // The wait counts on a clock of its own; this one may read a whole millisecond less.
         QVERIFY(wall.elapsed() >= 300);
         QVERIFY2(ticks >= 4, "timers must run during the wait");
@@ -148,49 +148,49 @@ class TestApp : public QObject {
 
     void registryLoadsOnceAndAgainAfterUnload() {
         loads = unloads = 0;
-        QVERIFY(!WindowRegistry::isLoaded<ProbeForm>());
-        ProbeForm* first = win<ProbeForm>();
+        QVERIFY(!WindowRegistry::isLoaded<ProbeWindow>());
+        ProbeWindow* first = win<ProbeWindow>();
         QCOMPARE(loads, 1);
         QCOMPARE(first->selfDuringLoad, first);
         QVERIFY(!first->isVisible());
-        QCOMPARE(win<ProbeForm>(), first);
+        QCOMPARE(win<ProbeWindow>(), first);
         QCOMPARE(loads, 1);
 
         first->refuse = true;
-        QVERIFY(!WindowRegistry::unload<ProbeForm>());
-        QVERIFY(WindowRegistry::isLoaded<ProbeForm>());
+        QVERIFY(!WindowRegistry::unload<ProbeWindow>());
+        QVERIFY(WindowRegistry::isLoaded<ProbeWindow>());
         first->refuse = false;
 
-        QPointer<ProbeForm> gone(first);
-        QVERIFY(WindowRegistry::unload<ProbeForm>());
+        QPointer<ProbeWindow> gone(first);
+        QVERIFY(WindowRegistry::unload<ProbeWindow>());
         QCOMPARE(unloads, 1);
-        QVERIFY(!WindowRegistry::isLoaded<ProbeForm>());
+        QVERIFY(!WindowRegistry::isLoaded<ProbeWindow>());
         QTRY_VERIFY(gone.isNull());
 
-        ProbeForm* second = win<ProbeForm>();
+        ProbeWindow* second = win<ProbeWindow>();
         QCOMPARE(loads, 2);
-        QVERIFY(WindowRegistry::isLoaded<ProbeForm>());
-        second->Show();
+        QVERIFY(WindowRegistry::isLoaded<ProbeWindow>());
+        second->showOrRaise();
         QVERIFY(second->isVisible());
         // The close box unloads as well.
         second->close();
         QCOMPARE(unloads, 2);
-        QVERIFY(!WindowRegistry::isLoaded<ProbeForm>());
+        QVERIFY(!WindowRegistry::isLoaded<ProbeWindow>());
     }
 
     void loadThatUnloadsLeavesNothingLoaded() {
-        QCOMPARE(win<SelfUnloadingForm>(), nullptr);
-        QVERIFY(!WindowRegistry::isLoaded<SelfUnloadingForm>());
+        QCOMPARE(win<SelfUnloadingWindow>(), nullptr);
+        QVERIFY(!WindowRegistry::isLoaded<SelfUnloadingWindow>());
         QVERIFY(WindowRegistry::loadedWindows().isEmpty());
     }
 
     void unloadAllUnloadsWhatIsLoaded() {
         loads = unloads = 0;
-        ProbeForm* probe = win<ProbeForm>();
+        ProbeWindow* probe = win<ProbeWindow>();
         QCOMPARE(WindowRegistry::loadedWindows(), QList<ProgramWindow*>{probe});
         probe->refuse = true;
         QVERIFY(!WindowRegistry::unloadAll());
-        QVERIFY(WindowRegistry::isLoaded<ProbeForm>());
+        QVERIFY(WindowRegistry::isLoaded<ProbeWindow>());
         probe->refuse = false;
         QVERIFY(WindowRegistry::unloadAll());
         QCOMPARE(unloads, 1);
@@ -198,14 +198,14 @@ class TestApp : public QObject {
     }
 
     void twipPositionsSurviveRounding() {
-        ProbeForm* f = win<ProbeForm>();
-        f->setLeft(1234.5f);
-        f->setTop(100.25f);
+        ProbeWindow* f = win<ProbeWindow>();
+        f->setLeftTwips(1234.5f);
+        f->setTopTwips(100.25f);
         // The exact values are kept, the native window stands at the nearest pixel.
-        QCOMPARE(f->Left(), 1234.5f);
-        QCOMPARE(f->Top(), 100.25f);
+        QCOMPARE(f->leftTwips(), 1234.5f);
+        QCOMPARE(f->topTwips(), 100.25f);
         QCOMPARE(f->pos(), QPoint(Twips::toPixelsX(1234.5f), Twips::toPixelsY(100.25f)));
-        WindowRegistry::unload<ProbeForm>();
+        WindowRegistry::unload<ProbeWindow>();
     }
 
     // A copy in a folder of its own keeps its files beside it and makes no folder; the bin/ of an

@@ -14,7 +14,7 @@
 #include "DelayProxy.h"
 #include "DovecotServer.h"
 #include "FetchAll.h"
-#include "nMail.h"
+#include "MailLibrary.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -156,23 +156,23 @@ void say(const QString& text) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    NMailInitializeWinSock();
-    NMailSetOption(1, 8192);
+    startMailLibrary();
+    setMailOption(1, 8192);
     const QStringList args = app.arguments();
     if (args.size() >= 5 && args[1] == "--time") {
         // A connect and close first: TLS and the library start up outside the time.
-        NMailPop3Close(NMailPop3Connect(args[2]));
+        pop3Close(pop3Connect(args[2]));
         QElapsedTimer t;
         t.start();
         const int count = fetchCount(args[2], args[3], args[4]);
         std::printf("%.3f\n", count < 0 ? -1.0 : double(t.nsecsElapsed()) / 1e6);
-        NMailEndWinSock();
+        stopMailLibrary();
         return count < 0 ? 1 : 0;
     }
     if (args.size() >= 5 && args[1] == "--check") {
         const int count = fetchCount(args[2], args[3], args[4]);
         std::printf("%d\n", count);
-        NMailEndWinSock();
+        stopMailLibrary();
         return count < 0 ? 1 : 0;
     }
 
@@ -297,6 +297,6 @@ int main(int argc, char** argv) {
             .arg(QString::fromLatin1(fetched.output))
             .arg(curlMem.peakKb));
     say(QStringLiteral("load average after: %1").arg(loadAverage()));
-    NMailEndWinSock();
+    stopMailLibrary();
     return 0;
 }

@@ -230,7 +230,7 @@ void TestDialUpNm::networkState() {
     nm.setSilentUnder(silentUnder);
     QVERIFY(nm.start());
     bool answer = !down;
-    const qint64 ms = onOwnThread([&answer] { answer = NetworkKnownDown(); });
+    const qint64 ms = onOwnThread([&answer] { answer = networkKnownDown(); });
     QCOMPARE(answer, down);
     QVERIFY2(ms < 2000, qPrintable(QStringLiteral("took %1 ms").arg(ms)));
     if (silentUnder.isEmpty())

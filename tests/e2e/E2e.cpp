@@ -68,7 +68,7 @@ void fillAccount(const Desktop& d, const QString& window, const QString& user,
 }
 
 QPoint panelButton(PanelButton button) {
-    // The buttons' twips rectangles in the panel's form; the client area is 225 twips high.
+    // The buttons' twips rectangles in the panel's window; the client area is 225 twips high.
     switch (button) {
     case PanelButton::Bark:
         return pxRect(0, 0, 720, 255).center();

@@ -1,11 +1,11 @@
 #include "FetchAll.h"
 
-#include "nMail.h"
+#include "MailLibrary.h"
 
 QString lastMailError() {
     QString buffer(8192, u' ');
     qint32 length = 8192;
-    const qint32 chars = NMailGetMessage(0, buffer, length);
+    const qint32 chars = copyLastMailError(0, buffer, length);
     return buffer.left(chars);
 }
 
@@ -17,22 +17,22 @@ FetchResult fetchAll(const QString& server, const QString& user, const QString& 
         r.failedMessage = number;
         r.error = lastMailError();
     };
-    r.handle = NMailPop3Connect(server);
+    r.handle = pop3Connect(server);
     if (r.handle == -1) {
         fail(FetchResult::Stage::Connect);
         return r;
     }
-    r.count = NMailPop3Authenticate(r.handle, user, pass, apop ? -1 : 0);
+    r.count = pop3Authenticate(r.handle, user, pass, apop ? -1 : 0);
     if (r.count < 0)
         fail(FetchResult::Stage::Login);
     for (qint32 n = 1; n <= r.count && r.ok(); ++n) {
         FetchedMessage m;
-        if (NMailPop3GetMailStatus(r.handle, n, m.subject, m.date, m.from, m.header, 0) < 0) {
+        if (pop3FetchHeader(r.handle, n, m.subject, m.date, m.from, m.header, 0) < 0) {
             fail(FetchResult::Stage::Message, n);
             break;
         }
-        m.size = NMailPop3GetMailSize(r.handle, n);
-        if (NMailPop3GetMail(r.handle, n, m.subject, m.date, m.from, m.header, m.body, 0, 0) < 0) {
+        m.size = pop3MailSize(r.handle, n);
+        if (pop3FetchMail(r.handle, n, m.subject, m.date, m.from, m.header, m.body, 0, 0) < 0) {
             fail(FetchResult::Stage::Message, n);
             break;
         }
@@ -40,25 +40,24 @@ FetchResult fetchAll(const QString& server, const QString& user, const QString& 
             r.messages.append(m);
         r.last = std::move(m);
     }
-    NMailPop3Close(r.handle);
+    pop3Close(r.handle);
     return r;
 }
 
 UidResult listUids(const QString& server, const QString& user, const QString& pass, bool apop,
                    qint32 keep) {
     UidResult r;
-    const qint32 handle = NMailPop3Connect(server);
+    const qint32 handle = pop3Connect(server);
     if (handle == -1) {
         r.failedIn = FetchResult::Stage::Connect;
         r.error = lastMailError();
         return r;
     }
-    r.count =
-        NMailPop3AuthenticateUidl(handle, user, pass, apop ? -1 : 0, keep, r.uids, r.firstNumber);
+    r.count = pop3AuthenticateUidl(handle, user, pass, apop ? -1 : 0, keep, r.uids, r.firstNumber);
     if (r.count < 0) {
         r.failedIn = FetchResult::Stage::Login;
         r.error = lastMailError();
     }
-    NMailPop3Close(handle);
+    pop3Close(handle);
     return r;
 }

@@ -37,7 +37,7 @@ enum class KeepMessages { All, LastOnly };
 FetchResult fetchAll(const QString& server, const QString& user, const QString& pass, bool apop,
                      KeepMessages keep = KeepMessages::All);
 
-// One session that only looks (connect, NMailPop3AuthenticateUidl, close).
+// One session that only looks (connect, pop3AuthenticateUidl, close).
 struct UidResult {
     FetchResult::Stage failedIn = FetchResult::Stage::None; // Connect or Login
     QString error;

@@ -2,8 +2,8 @@
 
 #include "DovecotServer.h"
 #include "FetchAll.h"
+#include "MailLibrary.h"
 #include "Pop3Session.h"
-#include "nMail.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -101,12 +101,12 @@ void TestMaillibDovecot::initTestCase() {
     // Not skipped: without Dovecot these tests have nothing to say, and that must show.
     QVERIFY2(m_tls.start(), qPrintable(m_tls.errorString()));
     QVERIFY2(m_plain.start(), qPrintable(m_plain.errorString()));
-    QCOMPARE(NMailInitializeWinSock(), 0);
-    QCOMPARE(NMailSetOption(1, 8192), 0);
+    QCOMPARE(startMailLibrary(), 0);
+    QCOMPARE(setMailOption(1, 8192), 0);
 }
 
 void TestMaillibDovecot::cleanupTestCase() {
-    NMailEndWinSock();
+    stopMailLibrary();
 }
 
 void TestMaillibDovecot::init() {
@@ -234,15 +234,15 @@ void TestMaillibDovecot::refusedConnect() {
     QFETCH(QString, named);
     QFETCH(QString, reason);
     // A port that waits for TLS says nothing; the greeting's wait is what tells.
-    QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, 2000), 0);
-    const auto restore = qScopeGuard([] { NMailSetOption(NMailOptionCommandTimeout, 30000); });
+    QCOMPARE(setMailOption(MailOptionCommandTimeout, 2000), 0);
+    const auto restore = qScopeGuard([] { setMailOption(MailOptionCommandTimeout, 30000); });
     QElapsedTimer t;
     t.start();
-    QCOMPARE(NMailPop3Connect(server), -1);
+    QCOMPARE(pop3Connect(server), -1);
     QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
     QString buffer(8192, u' ');
     qint32 length = 8192;
-    const qint32 chars = NMailGetMessage(0, buffer, length);
+    const qint32 chars = copyLastMailError(0, buffer, length);
     const QString text = buffer.left(chars);
     QCOMPARE(buffer.at(chars), QChar(u'\0'));
     QVERIFY2(text.contains(named) && text.contains(reason), qPrintable(text));
@@ -253,12 +253,12 @@ void TestMaillibDovecot::untrustedCertificate() {
     const QByteArray saved = qgetenv("SSL_CERT_FILE");
     qunsetenv("SSL_CERT_FILE");
     const qint32 handle =
-        NMailPop3Connect(QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()));
+        pop3Connect(QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()));
     qputenv("SSL_CERT_FILE", saved);
     QCOMPARE(handle, -1);
     QString buffer(8192, u' ');
     qint32 length = 8192;
-    NMailGetMessage(0, buffer, length);
+    copyLastMailError(0, buffer, length);
     QVERIFY2(buffer.contains(u"信頼できる認証局"), qPrintable(buffer));
 }
 
@@ -289,13 +289,13 @@ void TestMaillibDovecot::rememberedStls() {
     QVERIFY(m_tls.addMessage("alice", testMessage(1)));
     FixedTlsMemory memory({{QStringLiteral("localhost"), m_plain.pop3Port()},
                            {QStringLiteral("localhost"), m_tls.pop3sPort()}});
-    NMailSetTlsServerMemory(&memory);
+    setMailTlsServerMemory(&memory);
     const int logins = int(m_plain.log().count(": Login: "));
     const FetchResult plain =
         fetchAll(QStringLiteral("LocalHost:%1").arg(m_plain.pop3Port()), "alice", "secret", false);
     const FetchResult tls = fetchAll(QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()),
                                      "alice", "secret", false);
-    NMailSetTlsServerMemory(nullptr);
+    setMailTlsServerMemory(nullptr);
     QVERIFY(plain.handle >= 0);
     QVERIFY(plain.count < 0);
     QVERIFY2(plain.error.contains(u"以前は暗号化通信"), qPrintable(plain.error));

@@ -4,9 +4,9 @@
 
 #include "FetchAll.h"
 #include "MailHeader.h"
+#include "MailLibrary.h"
 #include "Pop3Session.h"
 #include "ScriptedPop3Server.h"
-#include "nMail.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -115,7 +115,7 @@ class TestMaillibHostile : public QObject {
 };
 
 void TestMaillibHostile::initTestCase() {
-    QCOMPARE(NMailInitializeWinSock(), 0);
+    QCOMPARE(startMailLibrary(), 0);
     QVERIFY2(resetPeakMemory(), "the peak resident size cannot be reset here");
     // Whatever Qt sets up on first use is not counted against the first case.
     ScriptedPop3Server warmUp({.messages = messages()});
@@ -125,19 +125,19 @@ void TestMaillibHostile::initTestCase() {
 }
 
 void TestMaillibHostile::init() {
-    NMailSetTlsServerMemory(nullptr);
-    QCOMPARE(NMailSetOption(NMailOptionConnectTimeout, kWaitMs), 0);
-    QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, kWaitMs), 0);
-    QCOMPARE(NMailSetOption(NMailOptionStallTimeout, kWaitMs), 0);
-    QCOMPARE(NMailSetOption(NMailOptionConnectDeadline, kConnectDeadlineMs), 0);
-    QCOMPARE(NMailSetOption(NMailOptionLoginDeadline, kLoginDeadlineMs), 0);
-    QCOMPARE(NMailSetOption(NMailOptionMessageDeadline, kMessageDeadlineMs), 0);
-    QCOMPARE(NMailSetOption(NMailOptionMinTransferRate, 2048), 0);
-    QCOMPARE(NMailSetOption(NMailOptionCheckDeadline, kCheckDeadlineMs), 0);
+    setMailTlsServerMemory(nullptr);
+    QCOMPARE(setMailOption(MailOptionConnectTimeout, kWaitMs), 0);
+    QCOMPARE(setMailOption(MailOptionCommandTimeout, kWaitMs), 0);
+    QCOMPARE(setMailOption(MailOptionStallTimeout, kWaitMs), 0);
+    QCOMPARE(setMailOption(MailOptionConnectDeadline, kConnectDeadlineMs), 0);
+    QCOMPARE(setMailOption(MailOptionLoginDeadline, kLoginDeadlineMs), 0);
+    QCOMPARE(setMailOption(MailOptionMessageDeadline, kMessageDeadlineMs), 0);
+    QCOMPARE(setMailOption(MailOptionMinTransferRate, 2048), 0);
+    QCOMPARE(setMailOption(MailOptionCheckDeadline, kCheckDeadlineMs), 0);
 }
 
 void TestMaillibHostile::cleanupTestCase() {
-    NMailEndWinSock();
+    stopMailLibrary();
 }
 
 void TestMaillibHostile::hostileServer_data() {
@@ -233,12 +233,12 @@ void TestMaillibHostile::hostileServer() {
 
     RecordedTlsMemory memory;
     if (ownMemory)
-        NMailSetTlsServerMemory(&memory);
+        setMailTlsServerMemory(&memory);
     ScriptedPop3Server s(script);
     const QString server = QStringLiteral("127.0.0.1:%1").arg(s.port());
     if (script.fault == Fault::StlsFirstOnly) {
         // The first connection offers STLS (and refuses it): no login goes out on it.
-        QCOMPARE(NMailPop3Connect(server), -1);
+        QCOMPARE(pop3Connect(server), -1);
         QVERIFY2(lastMailError().contains(u"暗号化通信"), qPrintable(lastMailError()));
         if (ownMemory)
             QVERIFY(memory.servers.contains({QStringLiteral("127.0.0.1"), s.port()}));
@@ -252,7 +252,7 @@ void TestMaillibHostile::hostileServer() {
     const qint64 ms = t.elapsed();
     const qint64 grownKb = statusKb("VmHWM:") - baseKb;
     if (ownMemory)
-        NMailSetTlsServerMemory(nullptr);
+        setMailTlsServerMemory(nullptr);
 
     qInfo("%s: %lld ms, peak memory +%lld kB", QTest::currentDataTag(), ms, grownKb);
     QCOMPARE(stageName(r.failedIn), failsIn);

@@ -2,9 +2,9 @@
 // and the pipelined and the one-at-a-time paths giving the same results.
 
 #include "FetchAll.h"
+#include "MailLibrary.h"
 #include "Pop3Session.h"
 #include "ScriptedPop3Server.h"
-#include "nMail.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -80,22 +80,22 @@ class TestMaillibScripted : public QObject {
 };
 
 void TestMaillibScripted::initTestCase() {
-    QCOMPARE(NMailInitializeWinSock(), 0);
+    QCOMPARE(startMailLibrary(), 0);
 }
 
 void TestMaillibScripted::init() {
     // Servers of earlier cases offered STLS on ports a later server may get again.
-    NMailSetTlsServerMemory(nullptr);
-    QCOMPARE(NMailSetOption(NMailOptionReceiveBuffer, 8192), 0);
-    QCOMPARE(NMailSetOption(NMailOptionConnectTimeout, 5000), 0);
-    QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, 5000), 0);
-    QCOMPARE(NMailSetOption(NMailOptionStallTimeout, 5000), 0);
-    QCOMPARE(NMailSetOption(NMailOptionPipelineWindow, 1000), 0);
-    QCOMPARE(NMailSetOption(NMailOptionPipelineBytes, 16 * 1024 * 1024), 0);
+    setMailTlsServerMemory(nullptr);
+    QCOMPARE(setMailOption(MailOptionReceiveBuffer, 8192), 0);
+    QCOMPARE(setMailOption(MailOptionConnectTimeout, 5000), 0);
+    QCOMPARE(setMailOption(MailOptionCommandTimeout, 5000), 0);
+    QCOMPARE(setMailOption(MailOptionStallTimeout, 5000), 0);
+    QCOMPARE(setMailOption(MailOptionPipelineWindow, 1000), 0);
+    QCOMPARE(setMailOption(MailOptionPipelineBytes, 16 * 1024 * 1024), 0);
 }
 
 void TestMaillibScripted::cleanupTestCase() {
-    NMailEndWinSock();
+    stopMailLibrary();
 }
 
 void TestMaillibScripted::pipelinedAndPlainAgree() {
@@ -142,12 +142,12 @@ void TestMaillibScripted::callerOutOfOrder_data() {
 void TestMaillibScripted::callerOutOfOrder() {
     QFETCH(bool, pipelining);
     QFETCH(int, window);
-    QCOMPARE(NMailSetOption(NMailOptionPipelineWindow, window), 0);
+    QCOMPARE(setMailOption(MailOptionPipelineWindow, window), 0);
     const QList<QByteArray> messages = sampleMessages();
     ScriptedPop3Server s({.pipelining = pipelining, .messages = messages});
-    const qint32 h = NMailPop3Connect(server(s));
+    const qint32 h = pop3Connect(server(s));
     QVERIFY2(h >= 0, qPrintable(lastMailError()));
-    QCOMPARE(NMailPop3Authenticate(h, "alice", "secret", 0), messages.size());
+    QCOMPARE(pop3Authenticate(h, "alice", "secret", 0), messages.size());
     QString subject, date, from, header, body;
     // Mail before status, the same one twice, skipping ahead, going back, status only.
     const QList<std::pair<char, int>> calls = {{'m', 3},  {'s', 1},  {'m', 1},  {'m', 1},
@@ -156,29 +156,29 @@ void TestMaillibScripted::callerOutOfOrder() {
     for (const auto& [kind, n] : calls) {
         const FetchedMessage want = expected(messages[n - 1]);
         if (kind == 'm') {
-            QCOMPARE(NMailPop3GetMail(h, n, subject, date, from, header, body, 0, 0), 0);
+            QCOMPARE(pop3FetchMail(h, n, subject, date, from, header, body, 0, 0), 0);
             QCOMPARE(body, want.body);
         } else {
-            QCOMPARE(NMailPop3GetMailStatus(h, n, subject, date, from, header, 0), 0);
+            QCOMPARE(pop3FetchHeader(h, n, subject, date, from, header, 0), 0);
         }
         QCOMPARE(header, want.header);
-        QCOMPARE(NMailPop3GetMailSize(h, n), want.size);
+        QCOMPARE(pop3MailSize(h, n), want.size);
     }
-    QCOMPARE(NMailPop3GetMailStatus(h, 13, subject, date, from, header, 0), -1);
-    QCOMPARE(NMailPop3GetMailSize(h, 13), 0);
-    QCOMPARE(NMailPop3Close(h), 0);
-    QCOMPARE(NMailPop3Close(h), -1);
+    QCOMPARE(pop3FetchHeader(h, 13, subject, date, from, header, 0), -1);
+    QCOMPARE(pop3MailSize(h, 13), 0);
+    QCOMPARE(pop3Close(h), 0);
+    QCOMPARE(pop3Close(h), -1);
 }
 
 void TestMaillibScripted::closeWithRepliesInFlight() {
     ScriptedPop3Server s({.messages = sampleMessages()});
-    const qint32 h = NMailPop3Connect(server(s));
-    QVERIFY(NMailPop3Authenticate(h, "alice", "secret", 0) > 0);
+    const qint32 h = pop3Connect(server(s));
+    QVERIFY(pop3Authenticate(h, "alice", "secret", 0) > 0);
     QString a, b, c, d;
-    QCOMPARE(NMailPop3GetMailStatus(h, 1, a, b, c, d, 0), 0);
+    QCOMPARE(pop3FetchHeader(h, 1, a, b, c, d, 0), 0);
     QElapsedTimer t;
     t.start();
-    QCOMPARE(NMailPop3Close(h), 0);
+    QCOMPARE(pop3Close(h), 0);
     QVERIFY(t.elapsed() < 1000);
     // The library is still usable afterwards.
     ScriptedPop3Server again({.messages = sampleMessages()});
@@ -240,15 +240,15 @@ void TestMaillibScripted::brokenServer() {
     QFETCH(bool, connects);
     QFETCH(int, failsAt);
     QFETCH(QString, text);
-    QCOMPARE(NMailSetOption(NMailOptionCommandTimeout, 400), 0);
-    QCOMPARE(NMailSetOption(NMailOptionStallTimeout, 400), 0);
+    QCOMPARE(setMailOption(MailOptionCommandTimeout, 400), 0);
+    QCOMPARE(setMailOption(MailOptionStallTimeout, 400), 0);
     ScriptedPop3Server s({.pipelining = pipelining,
                           .messages = sampleMessages(),
                           .fault = fault,
                           .faultMessage = failsAt});
     QElapsedTimer t;
     t.start();
-    const qint32 h = NMailPop3Connect(server(s));
+    const qint32 h = pop3Connect(server(s));
     if (!connects) {
         QCOMPARE(h, -1);
         QVERIFY2(lastMailError().contains(text), qPrintable(lastMailError()));
@@ -259,11 +259,11 @@ void TestMaillibScripted::brokenServer() {
         return;
     }
     QVERIFY2(h >= 0, qPrintable(lastMailError()));
-    QCOMPARE(NMailPop3Authenticate(h, "alice", "secret", 0), 12);
+    QCOMPARE(pop3Authenticate(h, "alice", "secret", 0), 12);
     QString subject, date, from, header, body;
     for (int n = 1; n <= 12; ++n) {
-        const qint32 status = NMailPop3GetMailStatus(h, n, subject, date, from, header, 0);
-        const qint32 mail = NMailPop3GetMail(h, n, subject, date, from, header, body, 0, 0);
+        const qint32 status = pop3FetchHeader(h, n, subject, date, from, header, 0);
+        const qint32 mail = pop3FetchMail(h, n, subject, date, from, header, body, 0, 0);
         if (n < failsAt) {
             QCOMPARE(status, 0);
             QCOMPARE(mail, 0);
@@ -274,7 +274,7 @@ void TestMaillibScripted::brokenServer() {
             QVERIFY2(lastMailError().contains(text), qPrintable(lastMailError()));
         }
     }
-    QCOMPARE(NMailPop3Close(h), 0);
+    QCOMPARE(pop3Close(h), 0);
     QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
 }
 
@@ -287,11 +287,11 @@ void TestMaillibScripted::hugeClaimKeepsMemoryBounded() {
                           .faultMessage = 2,
                           .claimedSize = 2000000000,
                           .hugeBytes = kHuge});
-    const qint32 h = NMailPop3Connect(server(s));
-    QVERIFY(NMailPop3Authenticate(h, "alice", "secret", 0) == 12);
-    QCOMPARE(NMailPop3GetMailSize(h, 2), 2000000000);
+    const qint32 h = pop3Connect(server(s));
+    QVERIFY(pop3Authenticate(h, "alice", "secret", 0) == 12);
+    QCOMPARE(pop3MailSize(h, 2), 2000000000);
     QString subject, date, from, header, body;
-    QCOMPARE(NMailPop3GetMail(h, 1, subject, date, from, header, body, 0, 0), 0);
+    QCOMPARE(pop3FetchMail(h, 1, subject, date, from, header, body, 0, 0), 0);
 
     std::atomic<bool> done{false};
     std::atomic<qint64> peakKb{0};
@@ -304,7 +304,7 @@ void TestMaillibScripted::hugeClaimKeepsMemoryBounded() {
         }
     });
     sampler->start();
-    const qint32 result = NMailPop3GetMail(h, 2, subject, date, from, header, body, 0, 0);
+    const qint32 result = pop3FetchMail(h, 2, subject, date, from, header, body, 0, 0);
     done = true;
     sampler->wait();
     delete sampler;
@@ -314,9 +314,9 @@ void TestMaillibScripted::hugeClaimKeepsMemoryBounded() {
     QVERIFY2(peakKb - baseKb < 4 * 1024,
              qPrintable(QStringLiteral("grew by %1 kB").arg(peakKb - baseKb)));
     // The next message is intact after the huge one.
-    QCOMPARE(NMailPop3GetMail(h, 3, subject, date, from, header, body, 0, 0), 0);
+    QCOMPARE(pop3FetchMail(h, 3, subject, date, from, header, body, 0, 0), 0);
     QCOMPARE(body, expected(sampleMessages()[2]).body);
-    QCOMPARE(NMailPop3Close(h), 0);
+    QCOMPARE(pop3Close(h), 0);
 }
 
 void TestMaillibScripted::windowBySize_data() {
@@ -438,15 +438,15 @@ void TestMaillibScripted::uidListing() {
 
 void TestMaillibScripted::endClosesEverything() {
     ScriptedPop3Server s({.messages = sampleMessages()});
-    const qint32 a = NMailPop3Connect(server(s));
-    const qint32 b = NMailPop3Connect(server(s));
+    const qint32 a = pop3Connect(server(s));
+    const qint32 b = pop3Connect(server(s));
     QVERIFY(a >= 0 && b >= 0 && a != b);
-    QCOMPARE(NMailPop3Authenticate(a, "alice", "secret", 0), 12);
-    QCOMPARE(NMailEndWinSock(), 0);
+    QCOMPARE(pop3Authenticate(a, "alice", "secret", 0), 12);
+    QCOMPARE(stopMailLibrary(), 0);
     QTRY_COMPARE(s.commands().count("QUIT"), 2);
-    QCOMPARE(NMailPop3Close(a), -1);
-    QCOMPARE(NMailPop3Connect(server(s)), -1);
-    QCOMPARE(NMailInitializeWinSock(), 0);
+    QCOMPARE(pop3Close(a), -1);
+    QCOMPARE(pop3Connect(server(s)), -1);
+    QCOMPARE(startMailLibrary(), 0);
     QCOMPARE(fetchAll(server(s), "alice", "secret", false).count, 12);
 }
 

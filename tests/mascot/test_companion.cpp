@@ -6,7 +6,7 @@
 #include "ControlPanel.h"
 #include "EffectSound.h"
 #include "EffectSoundPlayer.h"
-#include "MsgBox.h"
+#include "MessageBoxes.h"
 #include "PanelCharacters.h"
 #include "Program.h"
 #include "StartupCharacter.h"
@@ -56,7 +56,7 @@ class TestCompanion : public QObject {
         QVERIFY(account.open(QIODevice::WriteOnly));
         account.write("[EXEINI]\r\nNAME=u\r\nNAME2=p\r\n");
         account.close();
-        setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
+        setMessageBoxHandler([this](const QString& text, int style, const QString& title) {
             boxes.append({text, style, title});
             if (text == EffectSound::message(4) && style == 16 && title == QStringLiteral("エラー"))
                 ++barks;
@@ -75,28 +75,28 @@ class TestCompanion : public QObject {
         // Parked beside where the character stood before it went to the pointer: centred with its
         // design-time size of 1440 x 225 twips.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QCOMPARE(companion->Left(),
+        QCOMPARE(companion->leftTwips(),
                  float((screen.width() - Twips::toPixelsX(1440)) / 2) * Twips::perPixelX() + 1);
-        QCOMPARE(companion->Top(),
+        QCOMPARE(companion->topTwips(),
                  float((screen.height() - Twips::toPixelsY(225)) / 2) * Twips::perPixelY() + 1);
-        character->setLeft(3000);
-        character->setTop(3000);
-        companion->setLeft(3001);
-        companion->setTop(3001);
+        character->setLeftTwips(3000);
+        character->setTopTwips(3000);
+        companion->setLeftTwips(3001);
+        companion->setTopTwips(3001);
         barks = 0;
         companion->meetCharacter();
         QCOMPARE(barks, 0);
         // One axis equal is not enough.
-        companion->setLeft(3000);
+        companion->setLeftTwips(3000);
         companion->meetCharacter();
         QCOMPARE(barks, 0);
     }
 
     void standingOnTheSpotBarksAndWaits() {
-        character->setLeft(3000);
-        character->setTop(3000);
-        companion->setLeft(3000);
-        companion->setTop(3000);
+        character->setLeftTwips(3000);
+        character->setTopTwips(3000);
+        companion->setLeftTwips(3000);
+        companion->setTopTwips(3000);
         barks = 0;
         QElapsedTimer t;
         t.start();
@@ -106,10 +106,10 @@ class TestCompanion : public QObject {
     }
 
     void tickDuringTheWaitIsSkipped() {
-        character->setLeft(3000);
-        character->setTop(3000);
-        companion->setLeft(3000);
-        companion->setTop(3000);
+        character->setLeftTwips(3000);
+        character->setTopTwips(3000);
+        companion->setLeftTwips(3000);
+        companion->setTopTwips(3000);
         barks = 0;
         bool sawWait = false;
         QTimer::singleShot(300, this, [&] {
@@ -127,17 +127,17 @@ class TestCompanion : public QObject {
         const float h = float(character->framePictures[0].height()) * Twips::perPixelY();
         const float cornerLeft = float(Twips::roundHalfEven(Twips::screenWidth() - w));
         const float cornerTop = float(Twips::roundHalfEven(Twips::screenHeight() - h));
-        character->setLeft(cornerLeft);
-        character->setTop(cornerTop);
-        companion->setLeft(cornerLeft + 1);
-        companion->setTop(cornerTop + 1);
+        character->setLeftTwips(cornerLeft);
+        character->setTopTwips(cornerTop);
+        companion->setLeftTwips(cornerLeft + 1);
+        companion->setTopTwips(cornerTop + 1);
         barks = 0;
         companion->meetCharacter();
         QCOMPARE(barks, 0);
         // The companion's own tick pulls it back into the corner, onto the character's spot.
         companion->tick();
-        QCOMPARE(companion->Left(), cornerLeft);
-        QCOMPARE(companion->Top(), cornerTop);
+        QCOMPARE(companion->leftTwips(), cornerLeft);
+        QCOMPARE(companion->topTwips(), cornerTop);
         companion->meetCharacter();
         QCOMPARE(barks, 1);
     }
@@ -146,18 +146,18 @@ class TestCompanion : public QObject {
     // it onto the screen, off the spot, and the character's own tick must not meet it there.
     void heldAboveTheScreenTheCharacterIsNeverMet() {
         ControlPanel* panel = win<ControlPanel>();
-        panel->setTop(150);
+        panel->setTopTwips(150);
         panel->holdCharacter();
-        QVERIFY(character->Top() < 0);
+        QVERIFY(character->topTwips() < 0);
         panel->bark();
         barks = 0;
         companion->tick();
-        QCOMPARE(companion->Top(), 0.0f);
+        QCOMPARE(companion->topTwips(), 0.0f);
         character->tick();
         companion->meetCharacter();
         QCOMPARE(barks, 0);
-        QVERIFY(character->Top() < 0);
-        QVERIFY(panel->Unload());
+        QVERIFY(character->topTwips() < 0);
+        QVERIFY(panel->unload());
     }
 
     // Nothing lets the user set the sound check boxes: no access key, no focus.
@@ -180,7 +180,7 @@ class TestCompanion : public QObject {
         }
     }
 
-    void companionFramesIgnoreBarkMode() {
+    void companionFramesIgnoreStandIn() {
         companion->frameStep = 0;
         QList<int> seen;
         for (int i = 0; i < 8; ++i) {
@@ -241,7 +241,7 @@ class TestCompanion : public QObject {
         const auto [text, style, title] = boxes.first();
         QCOMPARE(text, EffectSound::message(code));
         QVERIFY(!text.isEmpty());
-        QCOMPARE(style, MsgBoxStyle::Critical);
+        QCOMPARE(style, MessageBoxStyle::Critical);
         QCOMPARE(title, QStringLiteral("エラー"));
     }
 };

@@ -5,7 +5,7 @@
 #include "AutoCheck.h"
 #include "BackgroundWork.h"
 #include "CheckScheduler.h"
-#include "MsgBox.h"
+#include "MessageBoxes.h"
 #include "SeenMail.h"
 
 #include <QDir>
@@ -348,8 +348,8 @@ class TestAutoCheck : public QObject {
         QCOMPARE(failedAt, (QList<int>{0, 5, 6}));
         QCOMPARE(newAt, QList<int>{3});
         QCOMPARE(rig.newMail.first().first().toInt(), 2);
-        QCOMPARE(rig.failed.first().value(1).toInt(), MsgBoxStyle::Critical);
-        QCOMPARE(rig.failed.last().value(1).toInt(), MsgBoxStyle::OkOnly);
+        QCOMPARE(rig.failed.first().value(1).toInt(), MessageBoxStyle::Critical);
+        QCOMPARE(rig.failed.last().value(1).toInt(), MessageBoxStyle::OkOnly);
     }
 
     void nothingToCheckOrOffline() {

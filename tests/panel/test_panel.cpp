@@ -7,7 +7,7 @@
 #include "ControlPanel.h"
 #include "KnownTlsServers.h"
 #include "MailApi.h"
-#include "MsgBox.h"
+#include "MessageBoxes.h"
 #include "NewMailNotice.h"
 #include "PanelCharacters.h"
 #include "Program.h"
@@ -47,18 +47,18 @@ class FakeMail final : public MailApi {
         calls << QStringLiteral("auth %1 %2 %3 %4").arg(h).arg(id, pass).arg(apop);
         return count;
     }
-    void getMailStatus(qint32, qint32 n, QString (&)[4]) override {
+    void fetchHeader(qint32, qint32 n, QString (&)[4]) override {
         calls << QStringLiteral("status %1").arg(n);
     }
-    qint32 getMailSize(qint32, qint32 n) override {
+    qint32 mailSize(qint32, qint32 n) override {
         calls << QStringLiteral("size %1").arg(n);
         return 100;
     }
-    void getMail(qint32, qint32 n, QString (&)[4], QString&) override {
+    void fetchMail(qint32, qint32 n, QString (&)[4], QString&) override {
         calls << QStringLiteral("mail %1").arg(n);
     }
     void close(qint32 h) override { calls << QStringLiteral("close %1").arg(h); }
-    void getMessage(QString& buffer) override { buffer = failure; }
+    void copyLastError(QString& buffer) override { buffer = failure; }
 };
 
 struct Box {
@@ -84,11 +84,11 @@ class TestPanel : public QObject {
     FakeMail mail;
     ServerSettings servers;
     QList<Box> boxes;
-    int answer = MsgBoxResult::Ok;
+    int answer = MessageBoxResult::Ok;
 
     // Boxes are recorded and answered with answer, instead of waiting for a user.
     void answerBoxesHere() {
-        setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
+        setMessageBoxHandler([this](const QString& text, int style, const QString& title) {
             boxes << Box{text, style, title};
             return answer;
         });
@@ -115,14 +115,14 @@ class TestPanel : public QObject {
         setMailApi(&mail);
         connectPanelToCharacters();
         StartupCharacter* character = win<StartupCharacter>();
-        character->Show();
+        character->showOrRaise();
         QVERIFY(!WindowRegistry::isLoaded<ServerDialog>() || !win<ServerDialog>()->isVisible());
     }
 
     void init() {
         mail = FakeMail();
         boxes.clear();
-        answer = MsgBoxResult::Ok;
+        answer = MessageBoxResult::Ok;
         servers = ServerSettings();
         servers.pop3Server = QStringLiteral("pop.example");
         writeAccount("user", "secret");
@@ -132,28 +132,28 @@ class TestPanel : public QObject {
         WindowRegistry::unload<ControlPanel>();
         WindowRegistry::unload<NewMailNotice>();
         WindowRegistry::unload<AccountDialog>();
-        BarkMode = 0;
+        companionStandsIn = false;
     }
 
     void panelOpensBelowTheCharacterAndPinsIt() {
         StartupCharacter* character = win<StartupCharacter>();
-        character->setLeft(3000);
-        character->setTop(4500);
+        character->setLeftTwips(3000);
+        character->setTopTwips(4500);
         ControlPanel* panel = win<ControlPanel>();
-        QCOMPARE(panel->Top(), 7500.f);
-        QCOMPARE(panel->Left(), 2900.f);
+        QCOMPARE(panel->topTwips(), 7500.f);
+        QCOMPARE(panel->leftTwips(), 2900.f);
         QVERIFY(panel->isVisible());
         QVERIFY(panel->windowFlags() & Qt::WindowStaysOnTopHint);
         QCOMPARE(panel->focusWidget(), panel->checkButton);
 
-        panel->setLeft(4000);
-        panel->setTop(9000);
+        panel->setLeftTwips(4000);
+        panel->setTopTwips(9000);
         panel->holdCharacter();
-        QCOMPARE(character->Left(), 4100.f);
-        QCOMPARE(character->Top(), 6000.f);
+        QCOMPARE(character->leftTwips(), 4100.f);
+        QCOMPARE(character->topTwips(), 6000.f);
         // A character dragged away is put back by the next tick.
-        character->setLeft(10);
-        QTRY_COMPARE(character->Left(), 4100.f);
+        character->setLeftTwips(10);
+        QTRY_COMPARE(character->leftTwips(), 4100.f);
     }
 
     void hoverCaptionsStay() {
@@ -175,17 +175,17 @@ class TestPanel : public QObject {
         panel->bark();
         QVERIFY(companion->isVisible());
         QVERIFY(!character->isVisible());
-        QCOMPARE(companion->Left(), character->Left());
-        QCOMPARE(companion->Top(), character->Top());
-        QCOMPARE(BarkMode, qint16(1));
+        QCOMPARE(companion->leftTwips(), character->leftTwips());
+        QCOMPARE(companion->topTwips(), character->topTwips());
+        QVERIFY(companionStandsIn);
 
         panel->close();
         QVERIFY(!WindowRegistry::isLoaded<ControlPanel>());
         QVERIFY(!companion->isVisible());
         QVERIFY(character->isVisible());
-        QCOMPARE(companion->Left(), character->Left() + 1);
-        QCOMPARE(companion->Top(), character->Top() + 1);
-        QCOMPARE(BarkMode, qint16(0));
+        QCOMPARE(companion->leftTwips(), character->leftTwips() + 1);
+        QCOMPARE(companion->topTwips(), character->topTwips() + 1);
+        QVERIFY(!companionStandsIn);
     }
 
     // The real box, as the user gets it: a question titled 確認 about the home page, Yes by
@@ -202,7 +202,7 @@ class TestPanel : public QObject {
         QFETCH(bool, opens);
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
-        setMsgBoxHandler({});
+        setMessageBoxHandler({});
         auto restore = qScopeGuard([this] {
             QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
             answerBoxesHere();
@@ -264,9 +264,9 @@ class TestPanel : public QObject {
         QVERIFY(notice->isVisible());
         QCOMPARE(notice->countText->text(), QStringLiteral("3"));
         QCOMPARE(notice->messageText->text(), QStringLiteral("新着メールが有ります。"));
-        QCOMPARE(BarkMode, qint16(1));
+        QVERIFY(companionStandsIn);
         QVERIFY(win<Companion>()->isVisible());
-        QCOMPARE(win<Companion>()->Left(), win<StartupCharacter>()->Left());
+        QCOMPARE(win<Companion>()->leftTwips(), win<StartupCharacter>()->leftTwips());
         QVERIFY(boxes.isEmpty());
 
         // A second check reuses the open notice.
@@ -276,9 +276,9 @@ class TestPanel : public QObject {
         QCOMPARE(notice->countText->text(), QStringLiteral("0"));
         QCOMPARE(notice->messageText->text(), QStringLiteral("新着メールはありませんでした。"));
         // Closing the notice ends bark mode.
-        BarkMode = 1;
+        companionStandsIn = true;
         notice->close();
-        QCOMPARE(BarkMode, qint16(0));
+        QVERIFY(!companionStandsIn);
     }
 
     void apopFlagAnyNonZero() {

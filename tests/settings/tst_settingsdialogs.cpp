@@ -4,7 +4,7 @@
 #include "AccountDialog.h"
 #include "Cp932.h"
 #include "DataFiles.h"
-#include "MsgBox.h"
+#include "MessageBoxes.h"
 #include "ServerDialog.h"
 #include "ServerSettings.h"
 #include "SettingsDialog.h"
@@ -34,7 +34,7 @@ struct Shown {
 void verifyErrorBox(const QList<Shown>& shown, const QString& names) {
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown[0].title, QStringLiteral("エラー"));
-    QVERIFY(shown[0].style & MsgBoxStyle::Critical);
+    QVERIFY(shown[0].style & MessageBoxStyle::Critical);
     QVERIFY2(shown[0].text.contains(names), qPrintable(shown[0].text));
 }
 
@@ -121,9 +121,9 @@ void TestSettingsDialogs::init() {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
     QDir(m_config.path() + QStringLiteral("/autostart")).removeRecursively();
     m_shown.clear();
-    setMsgBoxHandler([this](const QString& text, int style, const QString& title) {
+    setMessageBoxHandler([this](const QString& text, int style, const QString& title) {
         m_shown.append({text, style, title});
-        return MsgBoxResult::Ok;
+        return MessageBoxResult::Ok;
     });
     m_inUse = ServerSettings();
     ServerDialog::setSettingsInUse(&m_inUse);
@@ -133,7 +133,7 @@ void TestSettingsDialogs::init() {
 void TestSettingsDialogs::cleanup() {
     unloadAll();
     m_folders.reset();
-    setMsgBoxHandler({});
+    setMessageBoxHandler({});
     ServerDialog::setSettingsInUse(nullptr);
 }
 
@@ -211,7 +211,7 @@ void TestSettingsDialogs::accountKeys() {
     TestFolders::write(path, "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
 
     AccountDialog* f = win<AccountDialog>();
-    f->Show();
+    f->showOrRaise();
     f->idEdit->setText(QStringLiteral("new"));
     f->passwordEdit->setText(QStringLiteral("newpw"));
     f->saveBox->setChecked(save);
@@ -562,7 +562,7 @@ void TestSettingsDialogs::settingsUnloadStores() {
     QFETCH(QByteArray, file);
     TestFolders::write(m_folders->dataFile("ini.ini"), "[EXEINI]\r\nNUMBER=2\r\n");
     SettingsDialog* f = win<SettingsDialog>();
-    f->Show();
+    f->showOrRaise();
     f->hangUpBox->setChecked(ticked);
     QVERIFY(!f->close()); // the close box: the window unloads itself
     QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
@@ -574,7 +574,7 @@ void TestSettingsDialogs::settingsUnloadWithoutDataFolder() {
     useFolders(false);
     SettingsDialog* f = win<SettingsDialog>();
     f->hangUpBox->setChecked(true);
-    QVERIFY(f->Unload());
+    QVERIFY(f->unload());
     QVERIFY(m_shown.isEmpty());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
     QCOMPARE(win<SettingsDialog>()->hangUpBox->isChecked(), false);
@@ -587,7 +587,7 @@ void TestSettingsDialogs::settingsUnloadUnwritable() {
     f->hangUpBox->setChecked(true);
     {
         FullDisk full;
-        QVERIFY(f->Unload());
+        QVERIFY(f->unload());
     }
     verifyErrorBox(m_shown, m_folders->dataFile("ini.ini"));
     QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
@@ -597,7 +597,7 @@ void TestSettingsDialogs::settingsUnloadUnwritable() {
 void TestSettingsDialogs::settingsOpensBothDialogs() {
     TestFolders::write(m_folders->dataFile("iniIdPass.ini"), "[EXEINI]\r\nNAME=stored\r\n");
     SettingsDialog* f = win<SettingsDialog>();
-    f->Show();
+    f->showOrRaise();
     QTest::mouseClick(f->accountButton, Qt::LeftButton);
     QTest::mouseClick(f->serverButton, Qt::LeftButton);
     QVERIFY(win<AccountDialog>()->isVisible());
@@ -642,7 +642,7 @@ void TestSettingsDialogs::settingsAutomaticCheck() {
     QCOMPARE(f->intervalBox->value(), shown);
     QCOMPARE(f->intervalBox->minimum(), 0);
     QCOMPARE(f->intervalBox->maximum(), 1440);
-    f->Show();
+    f->showOrRaise();
     f->intervalBox->setValue(set);
     QList<int> expected;
     if (shown != 0)
@@ -661,7 +661,7 @@ void TestSettingsDialogs::settingsStartAtLogin() {
     QVERIFY(!f->startAtLoginBox->isChecked());
     f->startAtLoginBox->setChecked(true);
     QVERIFY2(!QFileInfo::exists(entry), "written before the dialog closed");
-    QVERIFY(f->Unload());
+    QVERIFY(f->unload());
     const QByteArray written = TestFolders::read(entry);
     QVERIFY2(written.contains("Exec=\"" +
                               QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\n"),
@@ -670,7 +670,7 @@ void TestSettingsDialogs::settingsStartAtLogin() {
     f = win<SettingsDialog>();
     QVERIFY(f->startAtLoginBox->isChecked());
     f->startAtLoginBox->setChecked(false);
-    QVERIFY(f->Unload());
+    QVERIFY(f->unload());
     QVERIFY(!QFileInfo::exists(entry));
     QVERIFY(m_shown.isEmpty());
 
@@ -682,7 +682,7 @@ void TestSettingsDialogs::settingsStartAtLogin() {
     QVERIFY(QDir().mkpath(m_config.path() + QStringLiteral("/autostart")));
     QVERIFY(TestFolders::plant(QStringLiteral("fifo"), entry));
     f->startAtLoginBox->setChecked(true);
-    QVERIFY(f->Unload());
+    QVERIFY(f->unload());
     QCOMPARE(m_shown.size(), 1);
     QVERIFY2(m_shown[0].text.contains(QStringLiteral("mokopon.desktop")),
              qPrintable(m_shown[0].text));
@@ -724,7 +724,7 @@ void TestSettingsDialogs::saveNeverGoesThroughLinks() {
     } else {
         SettingsDialog* f = win<SettingsDialog>();
         f->hangUpBox->setChecked(true);
-        QVERIFY(f->Unload());
+        QVERIFY(f->unload());
     }
     ::alarm(0);
 
@@ -756,15 +756,15 @@ void TestSettingsDialogs::screenshots() {
                .pop3Server = QStringLiteral("pop.example.jp"),
                .mailAddress = QStringLiteral("taro@example.jp"),
                .apopFlag = 1};
-    QList<QPair<QString, QWidget*>> forms{{"AccountDialog", win<AccountDialog>()},
-                                          {"ServerDialog", win<ServerDialog>()},
-                                          {"SettingsDialog", win<SettingsDialog>()}};
-    for (const auto& [name, form] : forms) {
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form));
-        QVERIFY(form->grab().save(dir + u'/' + name + ".png"));
+    QList<QPair<QString, QWidget*>> windows{{"AccountDialog", win<AccountDialog>()},
+                                            {"ServerDialog", win<ServerDialog>()},
+                                            {"SettingsDialog", win<SettingsDialog>()}};
+    for (const auto& [name, window] : windows) {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(window->grab().save(dir + u'/' + name + ".png"));
         // Every caption is drawn whole: the ink of its text lies inside its box.
-        for (QLabel* label : form->findChildren<QLabel*>()) {
+        for (QLabel* label : window->findChildren<QLabel*>()) {
             const QString text = QString(label->text()).remove(u'&');
             const QRect ink = label->fontMetrics().tightBoundingRect(text);
             QVERIFY2(ink.right() < label->width() && ink.height() <= label->height(),

@@ -1,9 +1,9 @@
 #pragma once
 // The mail library: ten operations over our own POP3 client (Pop3Session).
 //
-// Start-up calls NMailInitializeWinSock and NMailSetOption; a mail check connects, authenticates,
-// asks status, size and the message for every number, and closes; NMailGetMessage gives the text
-// of the last failure for the user; NMailEndWinSock closes whatever is still open.
+// Start-up calls startMailLibrary and setMailOption; a mail check connects, authenticates,
+// asks status, size and the message for every number, and closes; copyLastMailError gives the text
+// of the last failure for the user; stopMailLibrary closes whatever is still open.
 //
 // Server settings: "host", "host:port", "pop3://host[:port]" (port 110; asks for TLS with STLS
 // first thing, before any password is sent, and stays in plain text only when the server refuses
@@ -32,14 +32,14 @@
 // Whatever that sum comes to, the calls fail once the check deadline (30 minutes) has passed
 // since the connect began, so no server holds a check for longer.
 //
-// A check that only looks for new mail (connect, NMailPop3AuthenticateUidl, close) is bounded by
+// A check that only looks for new mail (connect, pop3AuthenticateUidl, close) is bounded by
 // name lookup + Tc + Tl + 80 * N / R + 2 s, N the count STAT gives, at most 1,000,000.
 //
 // The count is what LIST backs up: messages 1, 2, 3, ... as LIST gives them, at most STAT's count
 // and 1,000,000. A server that refuses LIST while STAT counts messages fails the login, since
 // neither the count nor the messages' deadlines could be trusted.
 //
-// A server reached in plain POP3 that once offered STLS (NMailSetTlsServerMemory) but does not
+// A server reached in plain POP3 that once offered STLS (setMailTlsServerMemory) but does not
 // now gets no password: authenticate fails without sending USER, PASS or APOP. The login is never
 // pipelined, so a refused USER means PASS is not sent.
 //
@@ -47,7 +47,7 @@
 // RETRs of the next messages are sent while the caller still works on the current one: as many
 // as fit in the window (options 5 and 11), so that on a long line the replies never pause for a
 // round trip, while the server is never asked for more than the window's bytes ahead. Each
-// message is read once: its header answers NMailPop3GetMailStatus, the rest NMailPop3GetMail.
+// message is read once: its header answers pop3FetchHeader, the rest pop3FetchMail.
 // Asking in another order works too, it just costs more round trips. The close sends QUIT and
 // does not wait for its reply; with replies still on their way it just drops the connection.
 
@@ -57,68 +57,68 @@
 #include <QStringList>
 #include <QtGlobal>
 
-// Options of NMailSetOption. They apply to connections opened after the call.
-enum NMailOption : qint32 {
-    NMailOptionReceiveBuffer = 1,  // bytes read from the socket at a time (512 .. 16 MiB), 8192
-    NMailOptionConnectTimeout = 2, // ms for TCP connect and TLS handshake, 20000 (a name
-                                   // lookup takes as long as the system resolver allows)
-    NMailOptionCommandTimeout = 3, // ms for a reply's status line to arrive, 30000
-    NMailOptionStallTimeout = 4,   // ms without a byte inside a multi-line reply, 30000
-    NMailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 1000
+// Options of setMailOption. They apply to connections opened after the call.
+enum MailOption : qint32 {
+    MailOptionReceiveBuffer = 1,  // bytes read from the socket at a time (512 .. 16 MiB), 8192
+    MailOptionConnectTimeout = 2, // ms for TCP connect and TLS handshake, 20000 (a name
+                                  // lookup takes as long as the system resolver allows)
+    MailOptionCommandTimeout = 3, // ms for a reply's status line to arrive, 30000
+    MailOptionStallTimeout = 4,   // ms without a byte inside a multi-line reply, 30000
+    MailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 1000
     // Whole calls, in ms (see the bound above).
-    NMailOptionConnectDeadline = 6, // the connect: greeting, STLS, handshake, CAPA, 45000
-    NMailOptionLoginDeadline = 7,   // USER and PASS or APOP, STAT, LIST; 30000, plus 32 bytes'
-                                    // time at the lowest rate for each message LIST gives
-    NMailOptionMessageDeadline = 8, // a message's reply, 20000, plus its LIST size's time
-    NMailOptionMinTransferRate = 9, // the lowest rate in bytes per second (1 .. 1 GiB), 2048
-    NMailOptionCheckDeadline = 10,  // ms from connect to close, whatever the above allow;
-                                    // 1800000 (30 minutes)
-    NMailOptionPipelineBytes = 11,  // bytes of messages (by LIST's sizes) asked for ahead when
-                                    // pipelining (1 .. 1 GiB), 16 MiB; one is always asked for
+    MailOptionConnectDeadline = 6, // the connect: greeting, STLS, handshake, CAPA, 45000
+    MailOptionLoginDeadline = 7,   // USER and PASS or APOP, STAT, LIST; 30000, plus 32 bytes'
+                                   // time at the lowest rate for each message LIST gives
+    MailOptionMessageDeadline = 8, // a message's reply, 20000, plus its LIST size's time
+    MailOptionMinTransferRate = 9, // the lowest rate in bytes per second (1 .. 1 GiB), 2048
+    MailOptionCheckDeadline = 10,  // ms from connect to close, whatever the above allow;
+                                   // 1800000 (30 minutes)
+    MailOptionPipelineBytes = 11,  // bytes of messages (by LIST's sizes) asked for ahead when
+                                   // pipelining (1 .. 1 GiB), 16 MiB; one is always asked for
 };
 
-// The body handed back by NMailPop3GetMail is cut to this many bytes of the message body (decoded
+// The body handed back by pop3FetchMail is cut to this many bytes of the message body (decoded
 // as UTF-8); the rest is read and dropped, so memory does not grow with a message's size. A server
-// may claim any size, so a caller sizing its buffer from NMailPop3GetMailSize should cap it here.
-inline constexpr qint32 NMailBodyPrefixBytes = 64 * 1024;
+// may claim any size, so a caller sizing its buffer from pop3MailSize should cap it here.
+inline constexpr qint32 kMailBodyPrefixBytes = 64 * 1024;
 
 // Starts the table of connections; 0. Other calls fail until it has run.
-qint32 NMailInitializeWinSock();
+qint32 startMailLibrary();
 // 0, or -1 for an unknown option or a value out of range.
-qint32 NMailSetOption(qint32 option, qint32 value);
+qint32 setMailOption(qint32 option, qint32 value);
 // Where the library keeps which servers (host and port) once offered STLS. The object must
 // outlive the connections opened after the call. nullptr: a memory of the library's own that
 // lasts while the process runs, started empty by each such call. The default is that one.
-void NMailSetTlsServerMemory(TlsServerMemory* memory);
+void setMailTlsServerMemory(TlsServerMemory* memory);
 // Closes every connection still open; 0.
-qint32 NMailEndWinSock();
+qint32 stopMailLibrary();
 
 // A connection handle (>= 0), or -1.
-qint32 NMailPop3Connect(const QString& server);
+qint32 pop3Connect(const QString& server);
 // The number of messages (as LIST backs it up); negative on failure. apop: -1 on, 0 off (any
 // non-zero is on).
-qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop);
-// Logs in as NMailPop3Authenticate does, but fetches nothing and sends no LIST: STAT counts the
+qint32 pop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop);
+// Logs in as pop3Authenticate does, but fetches nothing and sends no LIST: STAT counts the
 // messages and UIDL lists their unique ids. uids gets the ids of the last messages, at most keep
 // of them, in order, and firstNumber the message number of the first one (1 for an empty
 // mailbox). A server without UIDL, or one whose UIDL leaves a message out, gives no ids and
 // firstNumber 0. No message can be fetched on the handle afterwards. The count STAT gives (at
 // most 1,000,000); negative on failure.
-qint32 NMailPop3AuthenticateUidl(qint32 handle, const QString& id, const QString& pass, qint32 apop,
-                                 qint32 keep, QStringList& uids, qint32& firstNumber);
+qint32 pop3AuthenticateUidl(qint32 handle, const QString& id, const QString& pass, qint32 apop,
+                            qint32 keep, QStringList& uids, qint32& firstNumber);
 // Fills subject, date, from (RFC 2047 words decoded) and header (raw, cut to 8191 characters)
 // from message number's header. Bytes outside encoded words are UTF-8, or Shift-JIS (code page
 // 932) where they are not valid UTF-8. flag is not used. 0, or -1 on failure.
-qint32 NMailPop3GetMailStatus(qint32 handle, qint32 number, QString& subject, QString& date,
-                              QString& from, QString& header, qint32 flag);
+qint32 pop3FetchHeader(qint32 handle, qint32 number, QString& subject, QString& date, QString& from,
+                       QString& header, qint32 flag);
 // The size in bytes from the server's LIST (0 when unknown; never negative).
-qint32 NMailPop3GetMailSize(qint32 handle, qint32 number);
-// Fetches the message: the header fields as above and at most NMailBodyPrefixBytes of the body
+qint32 pop3MailSize(qint32 handle, qint32 number);
+// Fetches the message: the header fields as above and at most kMailBodyPrefixBytes of the body
 // into body. path and flag are not used. 0, or -1 on failure.
-qint32 NMailPop3GetMail(qint32 handle, qint32 number, QString& subject, QString& date,
-                        QString& from, QString& header, QString& body, qint32 path, qint32 flag);
+qint32 pop3FetchMail(qint32 handle, qint32 number, QString& subject, QString& date, QString& from,
+                     QString& header, QString& body, qint32 path, qint32 flag);
 // Logs out and closes; 0, or -1 for an unknown handle.
-qint32 NMailPop3Close(qint32 handle);
+qint32 pop3Close(qint32 handle);
 // The text of the last failure, ended by NUL, into buffer (at most length characters with the
 // NUL). code is 0. The number of characters before the NUL, or -1 when length is below 1.
-qint32 NMailGetMessage(qint32 code, QString& buffer, qint32& length);
+qint32 copyLastMailError(qint32 code, QString& buffer, qint32& length);

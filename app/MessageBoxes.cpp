@@ -1,4 +1,4 @@
-#include "MsgBox.h"
+#include "MessageBoxes.h"
 
 #include "ProgramWindow.h"
 
@@ -34,8 +34,8 @@ class CentredBox : public QMessageBox {
     }
 };
 
-MsgBoxHandler& handler() {
-    static MsgBoxHandler h;
+MessageBoxHandler& handler() {
+    static MessageBoxHandler h;
     return h;
 }
 
@@ -44,16 +44,16 @@ int showReal(const QString& text, int style, const QString& title) {
     box.setWindowTitle(title);
     box.setText(text);
     switch (style & 0x70) {
-    case MsgBoxStyle::Critical:
+    case MessageBoxStyle::Critical:
         box.setIcon(QMessageBox::Critical);
         break;
-    case MsgBoxStyle::Question:
+    case MessageBoxStyle::Question:
         box.setIcon(QMessageBox::Question);
         break;
-    case MsgBoxStyle::Exclamation:
+    case MessageBoxStyle::Exclamation:
         box.setIcon(QMessageBox::Warning);
         break;
-    case MsgBoxStyle::Information:
+    case MessageBoxStyle::Information:
         box.setIcon(QMessageBox::Information);
         break;
     default:
@@ -62,26 +62,26 @@ int showReal(const QString& text, int style, const QString& title) {
     }
     // Message boxes of this program stay above its always-on-top windows.
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    if ((style & 0x7) == MsgBoxStyle::YesNo) {
+    if ((style & 0x7) == MessageBoxStyle::YesNo) {
         QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
         box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
         box.setDefaultButton(yes);
         box.exec();
-        return box.clickedButton() == yes ? MsgBoxResult::Yes : MsgBoxResult::No;
+        return box.clickedButton() == yes ? MessageBoxResult::Yes : MessageBoxResult::No;
     }
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();
-    return MsgBoxResult::Ok;
+    return MessageBoxResult::Ok;
 }
 
 } // namespace
 
-int MsgBox(const QString& text, int style, const QString& title) {
+int showMessageBox(const QString& text, int style, const QString& title) {
     if (handler())
         return handler()(text, style, title);
     return showReal(text, style, title);
 }
 
-void setMsgBoxHandler(MsgBoxHandler h) {
+void setMessageBoxHandler(MessageBoxHandler h) {
     handler() = std::move(h);
 }

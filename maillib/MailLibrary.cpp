@@ -1,4 +1,4 @@
-#include "nMail.h"
+#include "MailLibrary.h"
 
 #include "Pop3Session.h"
 
@@ -60,53 +60,53 @@ std::shared_ptr<Pop3Session> session(qint32 handle) {
 
 } // namespace
 
-qint32 NMailInitializeWinSock() {
+qint32 startMailLibrary() {
     library().started = true;
     return 0;
 }
 
-qint32 NMailSetOption(qint32 option, qint32 value) {
+qint32 setMailOption(qint32 option, qint32 value) {
     Pop3Session::Settings& s = library().settings;
     switch (option) {
-    case NMailOptionReceiveBuffer:
+    case MailOptionReceiveBuffer:
         if (value < 512 || value > 16 * 1024 * 1024)
             return -1;
         s.receiveBufferSize = value;
         return 0;
-    case NMailOptionConnectTimeout:
-    case NMailOptionCommandTimeout:
-    case NMailOptionStallTimeout:
+    case MailOptionConnectTimeout:
+    case MailOptionCommandTimeout:
+    case MailOptionStallTimeout:
         if (value < 1)
             return -1;
-        (option == NMailOptionConnectTimeout   ? s.connectTimeoutMs
-         : option == NMailOptionCommandTimeout ? s.commandTimeoutMs
-                                               : s.stallTimeoutMs) = value;
+        (option == MailOptionConnectTimeout   ? s.connectTimeoutMs
+         : option == MailOptionCommandTimeout ? s.commandTimeoutMs
+                                              : s.stallTimeoutMs) = value;
         return 0;
-    case NMailOptionPipelineWindow:
+    case MailOptionPipelineWindow:
         if (value < 1 || value > 1000)
             return -1;
         s.window = value;
         return 0;
-    case NMailOptionConnectDeadline:
-    case NMailOptionLoginDeadline:
-    case NMailOptionMessageDeadline:
+    case MailOptionConnectDeadline:
+    case MailOptionLoginDeadline:
+    case MailOptionMessageDeadline:
         if (value < 1)
             return -1;
-        (option == NMailOptionConnectDeadline ? s.connectDeadlineMs
-         : option == NMailOptionLoginDeadline ? s.loginDeadlineMs
-                                              : s.messageDeadlineMs) = value;
+        (option == MailOptionConnectDeadline ? s.connectDeadlineMs
+         : option == MailOptionLoginDeadline ? s.loginDeadlineMs
+                                             : s.messageDeadlineMs) = value;
         return 0;
-    case NMailOptionMinTransferRate:
+    case MailOptionMinTransferRate:
         if (value < 1 || value > 1024 * 1024 * 1024)
             return -1;
         s.minTransferRate = value;
         return 0;
-    case NMailOptionCheckDeadline:
+    case MailOptionCheckDeadline:
         if (value < 1)
             return -1;
         s.checkDeadlineMs = value;
         return 0;
-    case NMailOptionPipelineBytes:
+    case MailOptionPipelineBytes:
         if (value < 1 || value > 1024 * 1024 * 1024)
             return -1;
         s.windowBytes = value;
@@ -116,7 +116,7 @@ qint32 NMailSetOption(qint32 option, qint32 value) {
     }
 }
 
-void NMailSetTlsServerMemory(TlsServerMemory* memory) {
+void setMailTlsServerMemory(TlsServerMemory* memory) {
     Library& lib = library();
     if (!memory) {
         lib.ownTlsMemory.clear();
@@ -125,7 +125,7 @@ void NMailSetTlsServerMemory(TlsServerMemory* memory) {
     lib.settings.tlsMemory = memory;
 }
 
-qint32 NMailEndWinSock() {
+qint32 stopMailLibrary() {
     Library& lib = library();
     // Take the table first: closing may wait on the network.
     const auto sessions = std::exchange(lib.sessions, {});
@@ -135,7 +135,7 @@ qint32 NMailEndWinSock() {
     return 0;
 }
 
-qint32 NMailPop3Connect(const QString& server) {
+qint32 pop3Connect(const QString& server) {
     Library& lib = library();
     if (!lib.started) {
         lib.lastError = QStringLiteral("メールライブラリが開始されていません。");
@@ -152,7 +152,7 @@ qint32 NMailPop3Connect(const QString& server) {
     return handle;
 }
 
-qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop) {
+qint32 pop3Authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop) {
     const auto s = session(handle);
     if (!s)
         return -1;
@@ -162,8 +162,8 @@ qint32 NMailPop3Authenticate(qint32 handle, const QString& id, const QString& pa
     return count;
 }
 
-qint32 NMailPop3AuthenticateUidl(qint32 handle, const QString& id, const QString& pass, qint32 apop,
-                                 qint32 keep, QStringList& uids, qint32& firstNumber) {
+qint32 pop3AuthenticateUidl(qint32 handle, const QString& id, const QString& pass, qint32 apop,
+                            qint32 keep, QStringList& uids, qint32& firstNumber) {
     uids.clear();
     firstNumber = 0;
     const auto s = session(handle);
@@ -195,8 +195,8 @@ void copyFields(const Pop3Session::Fields& fields, QString& subject, QString& da
 
 } // namespace
 
-qint32 NMailPop3GetMailStatus(qint32 handle, qint32 number, QString& subject, QString& date,
-                              QString& from, QString& header, qint32 /*flag*/) {
+qint32 pop3FetchHeader(qint32 handle, qint32 number, QString& subject, QString& date, QString& from,
+                       QString& header, qint32 /*flag*/) {
     const auto s = session(handle);
     if (!s)
         return -1;
@@ -209,16 +209,15 @@ qint32 NMailPop3GetMailStatus(qint32 handle, qint32 number, QString& subject, QS
     return 0;
 }
 
-qint32 NMailPop3GetMailSize(qint32 handle, qint32 number) {
+qint32 pop3MailSize(qint32 handle, qint32 number) {
     const auto s = session(handle);
     if (!s)
         return 0;
     return qint32(std::clamp<qint64>(s->size(number), 0, std::numeric_limits<qint32>::max()));
 }
 
-qint32 NMailPop3GetMail(qint32 handle, qint32 number, QString& subject, QString& date,
-                        QString& from, QString& header, QString& body, qint32 /*path*/,
-                        qint32 /*flag*/) {
+qint32 pop3FetchMail(qint32 handle, qint32 number, QString& subject, QString& date, QString& from,
+                     QString& header, QString& body, qint32 /*path*/, qint32 /*flag*/) {
     const auto s = session(handle);
     if (!s)
         return -1;
@@ -233,7 +232,7 @@ qint32 NMailPop3GetMail(qint32 handle, qint32 number, QString& subject, QString&
     return 0;
 }
 
-qint32 NMailPop3Close(qint32 handle) {
+qint32 pop3Close(qint32 handle) {
     const auto s = session(handle);
     if (!s)
         return -1;
@@ -242,7 +241,7 @@ qint32 NMailPop3Close(qint32 handle) {
     return 0;
 }
 
-qint32 NMailGetMessage(qint32 /*code*/, QString& buffer, qint32& length) {
+qint32 copyLastMailError(qint32 /*code*/, QString& buffer, qint32& length) {
     if (length < 1)
         return -1;
     const QString text = library().lastError.left(length - 1);

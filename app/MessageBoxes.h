@@ -5,25 +5,25 @@
 #include <QString>
 #include <functional>
 
-namespace MsgBoxStyle {
+namespace MessageBoxStyle {
 inline constexpr int OkOnly = 0;
 inline constexpr int YesNo = 4;
 inline constexpr int Critical = 16;
 inline constexpr int Question = 32;
 inline constexpr int Exclamation = 48;
 inline constexpr int Information = 64;
-} // namespace MsgBoxStyle
+} // namespace MessageBoxStyle
 
-namespace MsgBoxResult {
+namespace MessageBoxResult {
 inline constexpr int Ok = 1;
 inline constexpr int Yes = 6;
 inline constexpr int No = 7;
-} // namespace MsgBoxResult
+} // namespace MessageBoxResult
 
-using MsgBoxHandler = std::function<int(const QString& text, int style, const QString& title)>;
+using MessageBoxHandler = std::function<int(const QString& text, int style, const QString& title)>;
 
 // Shows the box and waits for the answer.
-int MsgBox(const QString& text, int style, const QString& title);
+int showMessageBox(const QString& text, int style, const QString& title);
 
 // Replaces the real box (tests); an empty handler restores it.
-void setMsgBoxHandler(MsgBoxHandler handler);
+void setMessageBoxHandler(MessageBoxHandler handler);
