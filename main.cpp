@@ -9,7 +9,7 @@
 #include "KnownTlsServers.h"
 #include "MailLibrary.h"
 #include "MessageBoxes.h"
-#include "PanelCharacters.h"
+#include "WindowWiring.h"
 #include "Program.h"
 #include "ProgramFolders.h"
 #include "ServerDialog.h"
@@ -103,7 +103,7 @@ int main(int argc, char* argv[]) {
 
     ServerDialog::setSettingsInUse(&serversInUse());
     ControlPanel::setMailCheck([] { checkMail(serversInUse()); });
-    connectPanelToCharacters();
+    connectWindows();
     AutoCheck autoCheck(automaticCheckRequest, dataFolderPath() + QStringLiteral("/seen-uidl.txt"));
     automaticCheck = &autoCheck;
     QObject::connect(&autoCheck, &AutoCheck::newMail, &autoCheck, reportMailCount);

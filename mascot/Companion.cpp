@@ -3,11 +3,20 @@
 #include "EffectSound.h"
 #include "MailLibrary.h"
 #include "Program.h"
-#include "StartupCharacter.h"
 #include "Wait.h"
-#include "WindowRegistry.h"
 
 #include <QTimer>
+
+namespace {
+std::function<CharacterWindow*()>& standsInFor() {
+    static std::function<CharacterWindow*()> character;
+    return character;
+}
+} // namespace
+
+void Companion::setStandsInFor(std::function<CharacterWindow*()> character) {
+    standsInFor() = std::move(character);
+}
 
 Companion::Companion(QWidget* parent)
     : CharacterWindow(QStringLiteral("Form3"), "DEFGDEGF", 2400, 300, parent) {
@@ -29,7 +38,9 @@ void Companion::meetCharacter() {
     // The wait below lasts longer than the interval; never nest.
     if (m_inMeeting)
         return;
-    StartupCharacter* character = win<StartupCharacter>();
+    if (!standsInFor())
+        return;
+    const CharacterWindow* character = standsInFor()();
     if (leftTwips() == character->leftTwips() && topTwips() == character->topTwips()) {
         m_inMeeting = true;
         playSound();
@@ -40,7 +51,8 @@ void Companion::meetCharacter() {
 }
 
 void Companion::onUnload() {
-    win<StartupCharacter>()->showOrRaise();
+    if (standsInFor())
+        standsInFor()()->showOrRaise();
     EffectSound::stop();
     stopMailLibrary();
     Program::endAtOnce();

@@ -4,10 +4,15 @@
 
 #include "CharacterWindow.h"
 
+#include <functional>
+
 class Companion : public CharacterWindow {
     Q_OBJECT
   public:
     explicit Companion(QWidget* parent = nullptr);
+    // The character it stands in for: it barks on that one's spot and shows it again when it
+    // unloads. Loaded on first use, as any window.
+    static void setStandsInFor(std::function<CharacterWindow*()> character);
 
     QTimer* meetingTimer = nullptr;
 

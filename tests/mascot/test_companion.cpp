@@ -7,7 +7,7 @@
 #include "EffectSound.h"
 #include "EffectSoundPlayer.h"
 #include "MessageBoxes.h"
-#include "PanelCharacters.h"
+#include "WindowWiring.h"
 #include "Program.h"
 #include "StartupCharacter.h"
 #include "Twips.h"
@@ -62,7 +62,7 @@ class TestCompanion : public QObject {
                 ++barks;
             return 1;
         });
-        connectPanelToCharacters();
+        connectWindows();
         character = win<StartupCharacter>();
         companion = win<Companion>();
         // The timers would bark on their own; the test drives the ticks itself.

@@ -9,7 +9,7 @@
 #include "MailApi.h"
 #include "MessageBoxes.h"
 #include "NewMailNotice.h"
-#include "PanelCharacters.h"
+#include "WindowWiring.h"
 #include "Program.h"
 #include "ProgramState.h"
 #include "ServerDialog.h"
@@ -113,7 +113,7 @@ class TestPanel : public QObject {
         writeAccount("user", "secret");
         answerBoxesHere();
         setMailApi(&mail);
-        connectPanelToCharacters();
+        connectWindows();
         StartupCharacter* character = win<StartupCharacter>();
         character->showOrRaise();
         QVERIFY(!WindowRegistry::isLoaded<ServerDialog>() || !win<ServerDialog>()->isVisible());

@@ -1,11 +1,11 @@
-#include "PanelCharacters.h"
+#include "WindowWiring.h"
 
 #include "Companion.h"
 #include "ControlPanel.h"
 #include "StartupCharacter.h"
 #include "WindowRegistry.h"
 
-void connectPanelToCharacters() {
+void connectWindows() {
     Characters characters;
     characters.place = [] {
         const StartupCharacter* character = win<StartupCharacter>();
@@ -38,4 +38,5 @@ void connectPanelToCharacters() {
                          std::move(heard));
     };
     ControlPanel::setCharacters(std::move(characters));
+    Companion::setStandsInFor([]() -> CharacterWindow* { return win<StartupCharacter>(); });
 }
