@@ -9,7 +9,6 @@
 #include "KnownTlsServers.h"
 #include "MailLibrary.h"
 #include "MessageBoxes.h"
-#include "WindowWiring.h"
 #include "Program.h"
 #include "ProgramFolders.h"
 #include "ServerDialog.h"
@@ -17,6 +16,7 @@
 #include "SettingsDialog.h"
 #include "StartupCharacter.h"
 #include "WindowRegistry.h"
+#include "WindowWiring.h"
 
 #include <QApplication>
 

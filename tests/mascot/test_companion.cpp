@@ -7,11 +7,11 @@
 #include "EffectSound.h"
 #include "EffectSoundPlayer.h"
 #include "MessageBoxes.h"
-#include "WindowWiring.h"
 #include "Program.h"
 #include "StartupCharacter.h"
 #include "Twips.h"
 #include "WindowRegistry.h"
+#include "WindowWiring.h"
 
 #include <QApplication>
 #include <QCheckBox>

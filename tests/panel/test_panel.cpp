@@ -9,7 +9,6 @@
 #include "MailApi.h"
 #include "MessageBoxes.h"
 #include "NewMailNotice.h"
-#include "WindowWiring.h"
 #include "Program.h"
 #include "ProgramState.h"
 #include "ServerDialog.h"
@@ -17,6 +16,7 @@
 #include "SettingsDialog.h"
 #include "StartupCharacter.h"
 #include "WindowRegistry.h"
+#include "WindowWiring.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
