@@ -2,7 +2,7 @@
 
 #include "Companion.h"
 #include "EffectSound.h"
-#include "MailLibrary.h"
+#include "MailClient.h"
 #include "Program.h"
 #include "ProgramState.h"
 #include "WindowRegistry.h"
@@ -42,7 +42,7 @@ void StartupCharacter::onLoad() {
 
 void StartupCharacter::onUnload() {
     EffectSound::stop();
-    stopMailLibrary();
+    MailClient::stop();
     Program::endAtOnce();
 }
 

@@ -155,6 +155,7 @@ class TestE2eInstall : public QObject {
         QTest::addColumn<QString>("file");
         QTest::newRow("the executable") << QStringLiteral("bin/mokopon");
         QTest::newRow("the sound output module") << QStringLiteral(MOKOPON_SOUND_MODULE_INSTALLED);
+        QTest::newRow("the mail process") << QStringLiteral(MOKOPON_MAIL_PROCESS_INSTALLED);
         QTest::newRow("the bark") << QStringLiteral("share/mokopon/Sound/Kouka.wav");
         QTest::newRow("the home page") << QStringLiteral("share/mokopon/hp/index.html");
         QTest::newRow("the menu entry") << QStringLiteral("share/applications/mokopon.desktop");
@@ -172,8 +173,8 @@ class TestE2eInstall : public QObject {
                      {QStringLiteral("-f"), package, QStringLiteral("Depends")}, &out),
                  0);
         // The Qt libraries found by dpkg-shlibdeps, and the platform plugin they load.
-        for (const char* needed :
-             {"libqt6widgets6", "libqt6multimedia6", "libsndfile1", "qt6-qpa-plugins"})
+        for (const char* needed : {"libqt6widgets6", "libqt6multimedia6", "libqt6network6",
+                                   "libsndfile1", "qt6-qpa-plugins"})
             QVERIFY2(out.contains(QLatin1String(needed)), qPrintable(out));
     }
 
