@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #ifdef Q_OS_WIN
+#define NOMINMAX
 #include <windows.h>
 #else
 #include <csignal>
@@ -70,7 +71,7 @@ struct Client {
     bool started = false;
     QSet<qint64> pids;
 
-    QList<qint32> options; // option and value pairs, in the order set
+    QList<qint32> options; // option and value pairs, one for each option set
     ProgramTlsMemory ownTlsMemory;
     TlsServerMemory* tlsMemory = &ownTlsMemory;
     QHash<qint32, std::shared_ptr<Connection>> connections;
@@ -87,7 +88,7 @@ Client& client() {
 
 qint32 option(qint32 which, qint32 fallback) {
     const QList<qint32>& o = client().options;
-    for (qsizetype i = o.size() - 2; i >= 0; i -= 2)
+    for (qsizetype i = 0; i + 1 < o.size(); i += 2)
         if (o[i] == which && o[i + 1] > 0)
             return o[i + 1];
     return fallback;
@@ -259,7 +260,13 @@ qint32 start() {
 qint32 setOption(qint32 which, qint32 value) {
     if (which < MailOptionReceiveBuffer || which > MailOptionPipelineBytes)
         return -1;
-    client().options << which << value;
+    QList<qint32>& options = client().options;
+    for (qsizetype i = 0; i + 1 < options.size(); i += 2)
+        if (options[i] == which) {
+            options[i + 1] = value;
+            return 0;
+        }
+    options << which << value;
     return 0;
 }
 

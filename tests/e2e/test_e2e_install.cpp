@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTest>
 #include <QThread>
 #include <sys/stat.h>
@@ -271,16 +272,30 @@ class TestE2eInstall : public QObject {
         QCOMPARE(ownerOf(data + QStringLiteral("/iniIdPass.ini")), (Owner{kNobody, 0600}));
         QVERIFY(d.findWindows(kErrorTitle).isEmpty());
 
-        // The next start reads both back and asks nothing.
+        // The next start reads both back and asks nothing. Its server is a listener of the test's
+        // own, so that a check shows the copy finds its mail process.
         endProgram(d, program);
+        QTcpServer pop3;
+        QVERIFY(pop3.listen(QHostAddress::LocalHost));
+        QFile ini(settings + QStringLiteral("/vbmail.ini"));
+        QVERIFY(ini.open(QIODevice::ReadWrite));
+        const QByteArray local = "127.0.0.1:" + QByteArray::number(pop3.serverPort());
+        const QByteArray text = ini.readAll().replace("pop.example.org", local);
+        QVERIFY(ini.seek(0) && ini.write(text) == text.size() && ini.resize(text.size()));
+        ini.close();
         startAsNobody(folder + QStringLiteral("/mokopon"), home);
-        QVERIFY(!d.waitForWindow(kCharacterTitle).isEmpty());
+        const QString character = d.waitForWindow(kCharacterTitle);
+        QVERIFY(!character.isEmpty());
         QVERIFY(!waitUntil(
             [&] {
                 return !d.findWindows(kServerTitle).isEmpty() ||
                        !d.findWindows(kAccountTitle).isEmpty();
             },
             1000));
+        const QString panel = openPanel(d, character);
+        QVERIFY(!panel.isEmpty());
+        d.click(d.info(panel).geometry.topLeft() + panelButton(PanelButton::Check));
+        QVERIFY2(pop3.waitForNewConnection(20000), "the check reached no server");
 
         // Nothing beside the executable, nothing in the working folder.
         QCOMPARE(tree(root.path() + u'/' + everything), copyBefore);
