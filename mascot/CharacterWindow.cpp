@@ -16,6 +16,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHash>
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -32,12 +33,13 @@ QImage framePicture(char letter, qreal ratio = 1) {
     auto it = pictures.find({letter, ratio});
     if (it == pictures.end()) {
         const int drawn = DevicePictures::drawnScaleFor(ratio);
-        // Naming the format spares probing every image plugin at start-up.
-        QImage img(QStringLiteral(":/frames/%1%2.png")
-                       .arg(QLatin1Char(letter))
-                       .arg(DevicePictures::suffix(drawn)),
-                   "PNG");
-        img = img.convertToFormat(QImage::Format_RGB32);
+        // PNG and nothing else: asked to detect, the reader loads every image plugin first.
+        QImageReader reader(QStringLiteral(":/frames/%1%2.png")
+                                .arg(QLatin1Char(letter))
+                                .arg(DevicePictures::suffix(drawn)),
+                            "PNG");
+        reader.setAutoDetectImageFormat(false);
+        QImage img = reader.read().convertToFormat(QImage::Format_RGB32);
         if (drawn != ratio) {
             const QImage plain = framePicture(letter);
             img = DevicePictures::resized(img, DevicePictures::deviceSize(plain.size(), ratio));
