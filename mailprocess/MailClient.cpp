@@ -157,8 +157,9 @@ std::optional<QByteArray> exchange(Connection& connection, const QByteArray& req
     process.write(request);
     QString why;
     while (why.isEmpty()) {
-        bool tooLarge = false;
-        while (const auto payload = take(connection.pending, tooLarge)) {
+        // An announced length over the bound, or a frame that is neither a reply nor a question.
+        bool garbage = false;
+        while (const auto payload = take(connection.pending, garbage)) {
             QDataStream in(*payload);
             quint8 kind = 0;
             QString host;
@@ -168,7 +169,7 @@ std::optional<QByteArray> exchange(Connection& connection, const QByteArray& req
                 return payload->mid(1);
             in >> host >> port;
             if (in.status() != QDataStream::Ok || (kind != OfferedStls && kind != RememberStls)) {
-                tooLarge = true;
+                garbage = true;
                 break;
             }
             if (kind == RememberStls)
@@ -176,7 +177,7 @@ std::optional<QByteArray> exchange(Connection& connection, const QByteArray& req
             else
                 process.write(frame(StlsAnswer, c.tlsMemory->offeredStls(host, port)));
         }
-        if (tooLarge)
+        if (garbage)
             why = kGarbled;
         else if (stopped())
             why = kStopped;
