@@ -25,12 +25,14 @@ void connectWindows() {
         companion->setLeftTwips(character->leftTwips());
         companion->setTopTwips(character->topTwips());
     };
+    // A companion that never stood in has nothing to leave.
     characters.park = [] {
-        Companion* companion = win<Companion>();
         StartupCharacter* character = win<StartupCharacter>();
-        companion->hide();
-        companion->setLeftTwips(character->leftTwips() + 1);
-        companion->setTopTwips(character->topTwips() + 1);
+        if (Companion* companion = WindowRegistry::loaded<Companion>()) {
+            companion->hide();
+            companion->setLeftTwips(character->leftTwips() + 1);
+            companion->setTopTwips(character->topTwips() + 1);
+        }
         character->showOrRaise();
     };
     characters.hearTick = [](QObject* context, std::function<void()> heard) {
