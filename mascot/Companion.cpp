@@ -32,6 +32,9 @@ void Companion::onLoad() {
     // Hidden, one twip off the character's spot: no meeting there until it is asked to stand in.
     hide();
     runTimers(false);
+    // Its first bark shows a frame in its outline, not the bare rectangle of a window that has
+    // not ticked yet.
+    showFrame(0);
     if (standsInFor()) {
         const CharacterWindow* character = standsInFor()();
         setLeftTwips(character->leftTwips() + 1);
