@@ -11,10 +11,10 @@ void connectWindows() {
         const StartupCharacter* character = win<StartupCharacter>();
         return Characters::Place{character->leftTwips(), character->topTwips()};
     };
+    // Both at once: the panel pins the character twenty times a second, and each placement asks
+    // the window system where the window is.
     characters.pin = [](Characters::Place place) {
-        StartupCharacter* character = win<StartupCharacter>();
-        character->setTopTwips(place.top);
-        character->setLeftTwips(place.left);
+        win<StartupCharacter>()->moveToTwips(place.left, place.top);
     };
     // The companion loads first, and is shown before it moves onto the spot.
     characters.standIn = [] {
