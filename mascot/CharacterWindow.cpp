@@ -151,14 +151,11 @@ void CharacterWindow::showFrame(int f) {
     update();
     // An empty outline gives the window its full rectangle.
     m_hasRegion = !currentOutline.isEmpty();
-    if (m_pictureRatio != 1) {
-        // Qt's mask would step by whole pixels; a mask of Qt's own left from 1x would come back
-        // whenever Qt recreates the window.
-        if (!mask().isEmpty())
-            clearMask();
-        if (setDeviceShape(this, currentOutline))
-            return;
-    }
+    // The display system takes the outline itself where it can: Qt's mask would step by whole
+    // pixels at ratios other than 1, and would have Qt clip every paint to the outline, keeping
+    // span tables of it in memory for nothing, since the display system cuts the window anyway.
+    if (setDeviceShape(this, currentOutline))
+        return;
     QRegion logical;
     if (m_pictureRatio == 1) {
         logical = currentOutline;
