@@ -17,13 +17,13 @@ namespace {
 class FakeOutput : public SoundOutput {
   public:
     std::unique_ptr<Sound> openFile(const QString& path) override {
-        return SndFile::openFile(path);
+        return WavFile::openFile(path);
     }
     std::unique_ptr<Sound> openMemory(const QByteArray& bytes) override {
-        return SndFile::openMemory(bytes);
+        return WavFile::openMemory(bytes);
     }
     bool start(std::unique_ptr<Sound> s, bool l) override {
-        auto* file = static_cast<SndFile*>(s.release());
+        auto* file = static_cast<WavFile*>(s.release());
         calls << QStringLiteral("start");
         sound.reset(file);
         loop = l;
@@ -46,7 +46,7 @@ class FakeOutput : public SoundOutput {
     void shutdown() override { stopAll(); }
 
     QStringList calls;
-    std::unique_ptr<SndFile> sound;
+    std::unique_ptr<WavFile> sound;
     bool loop = false;
     bool playing = false;
     bool stalls = false;
@@ -63,7 +63,7 @@ bool fileHeldOpen(const QString& path) {
     return false;
 }
 
-QVector<qint16> readAll(SndFile& sound) {
+QVector<qint16> readAll(WavFile& sound) {
     QVector<qint16> out(sound.frames() * sound.channels());
     out.resize(sound.readFrames(out.data(), sound.frames()) * sound.channels());
     return out;
@@ -194,7 +194,7 @@ void TestEffectSound::soundStillPlayingIsNotInterrupted() {
     FakeOutput out;
     EffectSoundPlayer player(out);
     QCOMPARE(player.play(path, false, true, false, false), 0);
-    const SndFile* first = out.sound.get();
+    const WavFile* first = out.sound.get();
 
     QCOMPARE(player.play(path, false, false, false, false), 4);
     QCOMPARE(out.sound.get(), first);
@@ -268,7 +268,7 @@ void TestEffectSound::sourceEndsOrLoops() {
     QFETCH(bool, loop);
     const qint64 frames = 1000; // not a multiple of the read size, so a read spans the wrap
     const QVector<qint16> samples = wav::tone(frames, 2, 8000, 700.0, 0.5);
-    PcmSource source(SndFile::openMemory(wav::pcm16(samples, 2, 8000)), loop);
+    PcmSource source(WavFile::openMemory(wav::pcm16(samples, 2, 8000)), loop);
     const QByteArray pcm(reinterpret_cast<const char*>(samples.constData()), samples.size() * 2);
 
     QByteArray got;
