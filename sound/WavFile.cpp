@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 #include <algorithm>
 #include <cmath>
@@ -104,10 +105,11 @@ constexpr uchar ExtensibleTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
 WavFile::~WavFile() = default;
 
 std::unique_ptr<WavFile> WavFile::openFile(const QString& path) {
-    if (path.isEmpty())
+    // Only a plain file: opening a pipe would wait for a writer for good.
+    if (path.isEmpty() || !QFileInfo(path).isFile())
         return nullptr;
     auto file = std::make_unique<QFile>(path);
-    // ReadOnly never creates the file; a folder fails at the header.
+    // ReadOnly never creates the file.
     if (!file->open(QIODevice::ReadOnly))
         return nullptr;
     return open(std::move(file));

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -107,6 +108,12 @@ QString TestEffectSound::makeFile(const QString& kind) {
         return QString();
     if (kind == QLatin1String("missing"))
         return path;
+    if (kind == QLatin1String("pipe")) {
+        QFile::remove(path);
+        if (mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
+            qFatal("cannot make %s", qPrintable(path));
+        return path;
+    }
     if (kind == QLatin1String("directory")) {
         QDir(m_dir.path()).mkpath(path);
         return path;
@@ -143,6 +150,8 @@ void TestEffectSound::results_data() {
     QTest::newRow("file missing") << "missing" << false << false << false << false << 4;
     QTest::newRow("file not a WAV") << "junk" << false << false << false << false << 4;
     QTest::newRow("file is a folder") << "directory" << false << false << false << false << 4;
+    // Opening a pipe would wait for a writer for good.
+    QTest::newRow("file is a pipe") << "pipe" << false << false << false << false << 4;
     QTest::newRow("file empty") << "empty" << false << false << false << false << 4;
     QTest::newRow("memory") << "tone" << false << false << true << false << 0;
     QTest::newRow("memory, synchronous") << "tone" << true << false << true << false << 0;
@@ -152,6 +161,7 @@ void TestEffectSound::results_data() {
     QTest::newRow("memory missing") << "missing" << false << false << true << false << 3;
     QTest::newRow("memory empty") << "empty" << false << false << true << false << 3;
     QTest::newRow("memory folder") << "directory" << false << false << true << false << 3;
+    QTest::newRow("memory pipe") << "pipe" << false << false << true << false << 3;
     QTest::newRow("memory not a WAV") << "junk" << false << false << true << false << 4;
 }
 
