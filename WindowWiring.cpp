@@ -11,10 +11,10 @@ void connectWindows() {
         const StartupCharacter* character = win<StartupCharacter>();
         return Characters::Place{character->leftTwips(), character->topTwips()};
     };
+    // Both at once: the panel pins the character twenty times a second, and each placement asks
+    // the window system where the window is.
     characters.pin = [](Characters::Place place) {
-        StartupCharacter* character = win<StartupCharacter>();
-        character->setTopTwips(place.top);
-        character->setLeftTwips(place.left);
+        win<StartupCharacter>()->moveToTwips(place.left, place.top);
     };
     // The companion loads first, and is shown before it moves onto the spot.
     characters.standIn = [] {
@@ -25,12 +25,14 @@ void connectWindows() {
         companion->setLeftTwips(character->leftTwips());
         companion->setTopTwips(character->topTwips());
     };
+    // A companion that never stood in has nothing to leave.
     characters.park = [] {
-        Companion* companion = win<Companion>();
         StartupCharacter* character = win<StartupCharacter>();
-        companion->hide();
-        companion->setLeftTwips(character->leftTwips() + 1);
-        companion->setTopTwips(character->topTwips() + 1);
+        if (Companion* companion = WindowRegistry::loaded<Companion>()) {
+            companion->hide();
+            companion->setLeftTwips(character->leftTwips() + 1);
+            companion->setTopTwips(character->topTwips() + 1);
+        }
         character->showOrRaise();
     };
     characters.hearTick = [](QObject* context, std::function<void()> heard) {

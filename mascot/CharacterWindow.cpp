@@ -16,6 +16,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHash>
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -32,12 +33,13 @@ QImage framePicture(char letter, qreal ratio = 1) {
     auto it = pictures.find({letter, ratio});
     if (it == pictures.end()) {
         const int drawn = DevicePictures::drawnScaleFor(ratio);
-        // Naming the format spares probing every image plugin at start-up.
-        QImage img(QStringLiteral(":/frames/%1%2.png")
-                       .arg(QLatin1Char(letter))
-                       .arg(DevicePictures::suffix(drawn)),
-                   "PNG");
-        img = img.convertToFormat(QImage::Format_RGB32);
+        // PNG and nothing else: asked to detect, the reader loads every image plugin first.
+        QImageReader reader(QStringLiteral(":/frames/%1%2.png")
+                                .arg(QLatin1Char(letter))
+                                .arg(DevicePictures::suffix(drawn)),
+                            "PNG");
+        reader.setAutoDetectImageFormat(false);
+        QImage img = reader.read().convertToFormat(QImage::Format_RGB32);
         if (drawn != ratio) {
             const QImage plain = framePicture(letter);
             img = DevicePictures::resized(img, DevicePictures::deviceSize(plain.size(), ratio));
@@ -149,14 +151,11 @@ void CharacterWindow::showFrame(int f) {
     update();
     // An empty outline gives the window its full rectangle.
     m_hasRegion = !currentOutline.isEmpty();
-    if (m_pictureRatio != 1) {
-        // Qt's mask would step by whole pixels; a mask of Qt's own left from 1x would come back
-        // whenever Qt recreates the window.
-        if (!mask().isEmpty())
-            clearMask();
-        if (setDeviceShape(this, currentOutline))
-            return;
-    }
+    // The display system takes the outline itself where it can: Qt's mask would step by whole
+    // pixels at ratios other than 1, and would have Qt clip every paint to the outline, keeping
+    // span tables of it in memory for nothing, since the display system cuts the window anyway.
+    if (setDeviceShape(this, currentOutline))
+        return;
     QRegion logical;
     if (m_pictureRatio == 1) {
         logical = currentOutline;

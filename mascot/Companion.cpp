@@ -5,6 +5,7 @@
 #include "Program.h"
 #include "Wait.h"
 
+#include <QShowEvent>
 #include <QTimer>
 
 namespace {
@@ -28,6 +29,40 @@ Companion::Companion(QWidget* parent)
 
 void Companion::onLoad() {
     loadCharacter();
+    // Hidden, one twip off the character's spot: no meeting there until it is asked to stand in.
+    hide();
+    runTimers(false);
+    // Its first bark shows a frame in its outline, not the bare rectangle of a window that has
+    // not ticked yet.
+    showFrame(0);
+    if (standsInFor()) {
+        const CharacterWindow* character = standsInFor()();
+        setLeftTwips(character->leftTwips() + 1);
+        setTopTwips(character->topTwips() + 1);
+    }
+}
+
+// Hidden, it is parked off the spot and nobody sees its frames: its timers would only wake the
+// program. A window manager's own hiding (another desktop) leaves them running.
+void Companion::showEvent(QShowEvent* event) {
+    CharacterWindow::showEvent(event);
+    if (!event->spontaneous())
+        runTimers(true);
+}
+
+void Companion::hideEvent(QHideEvent* event) {
+    CharacterWindow::hideEvent(event);
+    if (!event->spontaneous())
+        runTimers(false);
+}
+
+void Companion::runTimers(bool run) {
+    for (QTimer* timer : {tickTimer, meetingTimer}) {
+        if (!run)
+            timer->stop();
+        else if (!timer->isActive())
+            timer->start();
+    }
 }
 
 void Companion::tick() {

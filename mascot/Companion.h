@@ -1,6 +1,7 @@
 #pragma once
-// The companion: the same puppy upright and barking. It waits hidden next to the startup character
-// and barks at every meeting check while it stands exactly on the startup character's spot.
+// The companion: the same puppy upright and barking. It loads when first asked to stand in, and
+// waits hidden next to the startup character between barks; it barks at every meeting check while
+// it stands exactly on the startup character's spot.
 
 #include "CharacterWindow.h"
 
@@ -24,6 +25,12 @@ class Companion : public CharacterWindow {
     // True while a meeting check waits; a tick that comes meanwhile is skipped.
     bool inMeetingWait() const { return m_inMeeting; }
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
   private:
+    void runTimers(bool run);
+
     bool m_inMeeting = false;
 };

@@ -1,6 +1,5 @@
 #include "StartupCharacter.h"
 
-#include "Companion.h"
 #include "EffectSound.h"
 #include "MailLibrary.h"
 #include "Program.h"
@@ -28,13 +27,6 @@ void StartupCharacter::onLoad() {
         unload();
         return;
     }
-    // The companion loads hidden and waits 1 twip off the spot the character has before it moves
-    // to the pointer.
-    Companion* companion = win<Companion>();
-    companion->hide();
-    companion->setLeftTwips(leftTwips() + 1);
-    companion->setTopTwips(topTwips() + 1);
-
     loadCharacter();
     if (steps().afterPlacing)
         steps().afterPlacing();

@@ -2,6 +2,7 @@
 // What /proc tells of a process: the CPU time of all its threads and its resident memory.
 
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -26,4 +27,25 @@ inline qint64 rssKb(qint64 pid) {
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     return -1;
+}
+
+// Resident kB by what is mapped (a file, [heap], [anon] …), from /proc/<pid>/smaps.
+inline QHash<QByteArray, qint64> rssByMapping(qint64 pid) {
+    QHash<QByteArray, qint64> kb;
+    QFile f(QStringLiteral("/proc/%1/smaps").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return kb;
+    QByteArray current;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("Rss:")) {
+            kb[current] += line.mid(4).trimmed().split(' ').value(0).toLongLong();
+        } else {
+            // A mapping's first line: range, perms, offset, device, inode, then the name if any.
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() < 5 || !fields[0].contains('-') || fields[0].contains(':'))
+                continue;
+            current = fields.size() > 5 ? fields.mid(5).join(' ') : QByteArrayLiteral("[anon]");
+        }
+    }
+    return kb;
 }

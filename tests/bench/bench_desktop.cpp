@@ -2,7 +2,8 @@
 // program that shows one shaped window: time from start to the window being shown, and the
 // resident memory and CPU time used over a stretch of idle running in each state: dozing, panel
 // open, companion barking into a PulseAudio null sink, after the bark stopped, and after a mail
-// check against a local Dovecot (TLS through STLS).
+// check against a local Dovecot (TLS through STLS). Under each state, the mappings whose resident
+// memory changed most since the state before show where it went.
 //
 //   bench_desktop [seconds per CPU stretch, default 60] [program folder, default this build's]
 //
@@ -22,6 +23,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <unistd.h>
@@ -233,12 +235,14 @@ int main(int argc, char* argv[]) {
 
     // The minimal program's figures first.
     qint64 minimalRss = 0;
+    QHash<QByteArray, qint64> minimalMaps;
     {
         QProcess* m = nullptr;
         timeToShown(
             watcher, "Minimal", [&] { return launchMinimal(d); }, &m);
         settle();
         minimalRss = rssKb(m->processId());
+        minimalMaps = rssByMapping(m->processId());
         const double cpu = cpuPercent(m->processId(), seconds);
         std::printf("minimal shaped window: CPU %.3f %% of one core, VmRSS %.1f MB\n", cpu,
                     double(minimalRss) / 1024.0);
@@ -256,13 +260,30 @@ int main(int argc, char* argv[]) {
     const qint64 pid = p->processId();
     std::printf(
         "\nmokopon                   CPU (%% of one core)   VmRSS      vs minimal  budget\n");
-    // One state: its CPU over the stretch, then its resident memory.
+    // One state: its CPU over the stretch, then its resident memory, and what changed most since
+    // the state before (the first one: since the minimal program), by mapping.
+    QHash<QByteArray, qint64> previousMaps = minimalMaps;
     auto state = [&](const char* name, const char* budget) {
         settle();
         const double cpu = cpuPercent(pid, seconds);
         const qint64 rss = rssKb(pid);
         std::printf("  %-22s  %8.3f              %5.1f MB   %+5.1f MB    %s\n", name, cpu,
                     double(rss) / 1024.0, double(rss - minimalRss) / 1024.0, budget);
+        const QHash<QByteArray, qint64> maps = rssByMapping(pid);
+        QList<std::pair<qint64, QByteArray>> changes;
+        for (auto it = maps.begin(); it != maps.end(); ++it)
+            changes.append({it.value() - previousMaps.value(it.key()), it.key()});
+        for (auto it = previousMaps.begin(); it != previousMaps.end(); ++it)
+            if (!maps.contains(it.key()))
+                changes.append({-it.value(), it.key()});
+        std::sort(changes.begin(), changes.end(), [](const auto& a, const auto& b) {
+            return std::abs(a.first) > std::abs(b.first);
+        });
+        for (const auto& [kb, mapping] : changes.mid(0, 8))
+            if (std::abs(kb) >= 64)
+                std::printf("      %+6lld kB  %s\n", static_cast<long long>(kb),
+                            mapping.constData());
+        previousMaps = maps;
         std::fflush(stdout);
     };
     auto fail = [&](const char* what) {

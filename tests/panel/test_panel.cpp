@@ -174,6 +174,7 @@ class TestPanel : public QObject {
         ControlPanel* panel = win<ControlPanel>();
         panel->bark();
         QVERIFY(companion->isVisible());
+        QVERIFY(companion->meetingTimer->isActive() && companion->tickTimer->isActive());
         QVERIFY(!character->isVisible());
         QCOMPARE(companion->leftTwips(), character->leftTwips());
         QCOMPARE(companion->topTwips(), character->topTwips());
@@ -182,6 +183,8 @@ class TestPanel : public QObject {
         panel->close();
         QVERIFY(!WindowRegistry::isLoaded<ControlPanel>());
         QVERIFY(!companion->isVisible());
+        // Parked, it wakes nothing.
+        QVERIFY(!companion->meetingTimer->isActive() && !companion->tickTimer->isActive());
         QVERIFY(character->isVisible());
         QCOMPARE(companion->leftTwips(), character->leftTwips() + 1);
         QCOMPARE(companion->topTwips(), character->topTwips() + 1);
