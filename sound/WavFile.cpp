@@ -164,6 +164,9 @@ bool WavFile::readHeader() {
                 factFrames = le32(n);
         }
         pos = body + length + (length & 1);
+        // Some writers leave out the pad byte after a chunk of odd length.
+        if ((length & 1) && !chunkIdAt(pos, size) && chunkIdAt(pos - 1, size))
+            --pos;
     }
     if (!haveFormat || !haveData)
         return false;
@@ -183,6 +186,12 @@ bool WavFile::readHeader() {
         m_frames = m_dataBytes / (qint64(m_bytesPerSample) * m_channels);
     }
     return true;
+}
+
+bool WavFile::chunkIdAt(qint64 pos, qint64 size) {
+    char id[4];
+    return pos + 8 <= size && m_io->seek(pos) && m_io->read(id, 4) == 4 &&
+           std::all_of(id, id + 4, [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
 bool WavFile::readFormat(const QByteArray& fmt) {

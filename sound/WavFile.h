@@ -46,6 +46,7 @@ class WavFile : public Sound {
     static std::unique_ptr<WavFile> open(std::unique_ptr<QIODevice> io);
     bool readHeader();
     bool readFormat(const QByteArray& fmt);
+    bool chunkIdAt(qint64 pos, qint64 size);
     qint64 readBlock(); // ADPCM: decodes the next block into m_decoded, returns its frames
     void convert(const uchar* in, qint16* out, qint64 samples) const;
 

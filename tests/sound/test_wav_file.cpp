@@ -129,6 +129,9 @@ void TestWavFile::decodes_data() {
     QTest::newRow("odd chunk padded, data before format")
         << riff(chunk("LIST", "abc") + chunk("data", pcm16) + fmt16) << 2
         << QVector<qint16>{1, -2, 300, -32768, 32767, 0};
+    QTest::newRow("odd chunk without its pad byte")
+        << riff(chunk("LIST", "abc").chopped(1) + fmt16 + chunk("data", pcm16)) << 2
+        << QVector<qint16>{1, -2, 300, -32768, 32767, 0};
     QTest::newRow("data longer than the file, partial frame")
         << riff(fmt16 + chunk("data", pcm16.left(10), 100000)).left(44 + 10) << 2
         << QVector<qint16>{1, -2, 300, -32768};
