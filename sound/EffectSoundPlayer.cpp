@@ -1,6 +1,7 @@
 #include "EffectSoundPlayer.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 EffectSoundPlayer::EffectSoundPlayer(SoundOutput& output) : m_output(output) {}
 
@@ -14,8 +15,9 @@ qint32 EffectSoundPlayer::play(const QString& path, bool synchronous, bool loop,
     std::unique_ptr<Sound> sound;
     if (fromMemory) {
         QFile file(path);
-        // ReadOnly never creates the file. A directory or an unreadable file fails here too.
-        if (!file.open(QIODevice::ReadOnly))
+        // ReadOnly never creates the file. A directory or an unreadable file fails here too; a
+        // pipe would wait for a writer for good.
+        if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
             return FileMissing;
         const qint64 size = file.size();
         if (size > MemoryLimit)

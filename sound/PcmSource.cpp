@@ -1,6 +1,6 @@
 #include "PcmSource.h"
 
-PcmSource::PcmSource(std::unique_ptr<SndFile> sound, bool loop, QObject* parent)
+PcmSource::PcmSource(std::unique_ptr<WavFile> sound, bool loop, QObject* parent)
     : QIODevice(parent), m_sound(std::move(sound)), m_loop(loop) {
     // A sound without frames would make the loop spin without producing anything.
     if (m_sound->frames() == 0)

@@ -3,7 +3,7 @@
 // they are needed, so a long file is never held decoded in memory. With loop on, the sound starts
 // over at its end and the device never ends.
 
-#include "SndFile.h"
+#include "WavFile.h"
 
 #include <QIODevice>
 #include <memory>
@@ -11,9 +11,9 @@
 class PcmSource : public QIODevice {
     Q_OBJECT
   public:
-    PcmSource(std::unique_ptr<SndFile> sound, bool loop, QObject* parent = nullptr);
+    PcmSource(std::unique_ptr<WavFile> sound, bool loop, QObject* parent = nullptr);
 
-    const SndFile& sound() const { return *m_sound; }
+    const WavFile& sound() const { return *m_sound; }
     bool loops() const { return m_loop; }
 
     bool isSequential() const override { return true; }
@@ -27,7 +27,7 @@ class PcmSource : public QIODevice {
   private:
     qint64 frameBytes() const;
 
-    std::unique_ptr<SndFile> m_sound;
+    std::unique_ptr<WavFile> m_sound;
     bool m_loop;
     qint64 m_framesRead = 0; // within the current pass
     bool m_ended = false;

@@ -13,11 +13,11 @@ QtSoundOutput::~QtSoundOutput() {
 }
 
 std::unique_ptr<Sound> QtSoundOutput::openFile(const QString& path) {
-    return SndFile::openFile(path);
+    return WavFile::openFile(path);
 }
 
 std::unique_ptr<Sound> QtSoundOutput::openMemory(const QByteArray& bytes) {
-    return SndFile::openMemory(bytes);
+    return WavFile::openMemory(bytes);
 }
 
 bool QtSoundOutput::start(std::unique_ptr<Sound> sound, bool loop) {
@@ -35,11 +35,11 @@ bool QtSoundOutput::start(std::unique_ptr<Sound> sound, bool loop) {
     }
     bool ok = false;
     // Every sound this output plays, it opened itself.
-    auto* raw = static_cast<SndFile*>(sound.release());
+    auto* raw = static_cast<WavFile*>(sound.release());
     QMetaObject::invokeMethod(
         m_worker,
         [this, &device, raw, loop, &ok] {
-            ok = m_worker->play(device, std::unique_ptr<SndFile>(raw), loop);
+            ok = m_worker->play(device, std::unique_ptr<WavFile>(raw), loop);
         },
         Qt::BlockingQueuedConnection);
     return ok;

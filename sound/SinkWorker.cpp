@@ -21,7 +21,7 @@ SinkWorker::~SinkWorker() {
     stop();
 }
 
-bool SinkWorker::play(const QAudioDevice& device, std::unique_ptr<SndFile> sound, bool loop) {
+bool SinkWorker::play(const QAudioDevice& device, std::unique_ptr<WavFile> sound, bool loop) {
     stop();
 
     QAudioFormat format;

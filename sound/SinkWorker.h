@@ -21,7 +21,7 @@ class SinkWorker : public QObject {
     ~SinkWorker() override;
 
     // Called in the sound thread.
-    bool play(const QAudioDevice& device, std::unique_ptr<SndFile> sound, bool loop);
+    bool play(const QAudioDevice& device, std::unique_ptr<WavFile> sound, bool loop);
     void stop();
 
     // Called from any thread.

@@ -62,6 +62,33 @@ inline QByteArray wavOfSize(qint64 totalBytes) {
     return pcm16(tone((totalBytes - 44) / 2, 1, 44100, 440.0, 0.3), 1, 44100);
 }
 
+// Little-endian fields and RIFF chunks, for files of any format and any fault.
+inline QByteArray le(quint64 v, int bytes) {
+    QByteArray b;
+    for (int i = 0; i < bytes; ++i)
+        b.append(char((v >> (8 * i)) & 0xFF));
+    return b;
+}
+
+// A chunk; size, when given, is what the header declares instead of the body's length.
+inline QByteArray chunk(const char* id, const QByteArray& body, qint64 size = -1) {
+    QByteArray b = QByteArray(id, 4) + le(quint64(size < 0 ? body.size() : size), 4) + body;
+    if (body.size() % 2)
+        b.append('\0');
+    return b;
+}
+
+inline QByteArray riff(const QByteArray& chunks) {
+    return "RIFF" + le(quint64(4 + chunks.size()), 4) + "WAVE" + chunks;
+}
+
+inline QByteArray fmt(quint16 tag, int channels, int rate, int blockAlign, int bits,
+                      const QByteArray& extra = QByteArray()) {
+    return chunk("fmt ", le(tag, 2) + le(quint64(channels), 2) + le(quint64(rate), 4) +
+                             le(quint64(rate * blockAlign), 4) + le(quint64(blockAlign), 2) +
+                             le(quint64(bits), 2) + extra);
+}
+
 inline bool write(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();

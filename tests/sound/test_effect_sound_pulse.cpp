@@ -4,6 +4,7 @@
 #include "EffectSound.h"
 #include "WavFixture.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -38,10 +39,12 @@ class TestEffectSoundPulse : public QObject {
     void synchronousReturnsWhenTheSoundHasEnded();
     void secondPlayWhilePlayingIsRefused();
     void quickStopAndPlayKeepsWorking();
+    void serverIsLetGoAfterTheSound();
     void serverGoneIsAnError();
 
   private:
     bool pactlOk();
+    static QString pactl(const QString& list);
     // Recorded samples so far; each is 1/8000 s.
     qint64 mark();
     double rms(qint64 from, qint64 to) const;
@@ -53,6 +56,13 @@ class TestEffectSoundPulse : public QObject {
     QByteArray m_recorded;
     QString m_tone;
 };
+
+QString TestEffectSoundPulse::pactl(const QString& list) {
+    QProcess p;
+    p.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("short"), list});
+    p.waitForFinished(5000);
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
+}
 
 bool TestEffectSoundPulse::pactlOk() {
     QProcess pactl;
@@ -198,6 +208,20 @@ void TestEffectSoundPulse::quickStopAndPlayKeepsWorking() {
     QTest::qWait(500);
     QVERIFY(rms(start + ms(250), stop - ms(50)) > Loud);
     QVERIFY(rms(stop + ms(250), mark()) < Silent);
+}
+
+// A bark every second keeps its connection; a character that has stopped barking holds no
+// stream and no connection to the server.
+void TestEffectSoundPulse::serverIsLetGoAfterTheSound() {
+    const QString me = QCoreApplication::applicationName();
+    QCOMPARE(EffectSound::play(m_tone, true, false, false, true), 0);
+    QVERIFY(pactl(QStringLiteral("clients")).contains(me));
+    QVERIFY(!pactl(QStringLiteral("sink-inputs")).trimmed().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(pactl(QStringLiteral("sink-inputs")).trimmed().isEmpty() &&
+                                 !pactl(QStringLiteral("clients")).contains(me),
+                             5000);
+    // And it comes back for the next sound.
+    QCOMPARE(EffectSound::play(m_tone, false, false, false, true), 0);
 }
 
 void TestEffectSoundPulse::serverGoneIsAnError() {
