@@ -7,7 +7,7 @@
 #include "ControlPanel.h"
 #include "DataFiles.h"
 #include "KnownTlsServers.h"
-#include "MailLibrary.h"
+#include "MailClient.h"
 #include "MessageBoxes.h"
 #include "Program.h"
 #include "ProgramFolders.h"
@@ -47,9 +47,9 @@ bool claimThisDesktop() {
 void afterCharacterPlaced() {
     loadServerSettings(serversInUse());
 
-    startMailLibrary();
-    setMailOption(1, 8192);
-    setMailTlsServerMemory(&knownTlsServers());
+    MailClient::start();
+    MailClient::setOption(MailOptionReceiveBuffer, 8192);
+    MailClient::setTlsServerMemory(&knownTlsServers());
 
     // With nothing to ask, the settings and account dialogs load when first used: their text
     // brings up the font database, which a dozing character never needs. The hang-up flag and the

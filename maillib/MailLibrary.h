@@ -51,36 +51,12 @@
 // Asking in another order works too, it just costs more round trips. The close sends QUIT and
 // does not wait for its reply; with replies still on their way it just drops the connection.
 
+#include "MailOptions.h"
 #include "TlsServerMemory.h"
 
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
-
-// Options of setMailOption. They apply to connections opened after the call.
-enum MailOption : qint32 {
-    MailOptionReceiveBuffer = 1,  // bytes read from the socket at a time (512 .. 16 MiB), 8192
-    MailOptionConnectTimeout = 2, // ms for TCP connect and TLS handshake, 20000 (a name
-                                  // lookup takes as long as the system resolver allows)
-    MailOptionCommandTimeout = 3, // ms for a reply's status line to arrive, 30000
-    MailOptionStallTimeout = 4,   // ms without a byte inside a multi-line reply, 30000
-    MailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 1000
-    // Whole calls, in ms (see the bound above).
-    MailOptionConnectDeadline = 6, // the connect: greeting, STLS, handshake, CAPA, 45000
-    MailOptionLoginDeadline = 7,   // USER and PASS or APOP, STAT, LIST; 30000, plus 32 bytes'
-                                   // time at the lowest rate for each message LIST gives
-    MailOptionMessageDeadline = 8, // a message's reply, 20000, plus its LIST size's time
-    MailOptionMinTransferRate = 9, // the lowest rate in bytes per second (1 .. 1 GiB), 2048
-    MailOptionCheckDeadline = 10,  // ms from connect to close, whatever the above allow;
-                                   // 1800000 (30 minutes)
-    MailOptionPipelineBytes = 11,  // bytes of messages (by LIST's sizes) asked for ahead when
-                                   // pipelining (1 .. 1 GiB), 16 MiB; one is always asked for
-};
-
-// The body handed back by pop3FetchMail is cut to this many bytes of the message body (decoded
-// as UTF-8); the rest is read and dropped, so memory does not grow with a message's size. A server
-// may claim any size, so a caller sizing its buffer from pop3MailSize should cap it here.
-inline constexpr qint32 kMailBodyPrefixBytes = 64 * 1024;
 
 // Starts the table of connections; 0. Other calls fail until it has run.
 qint32 startMailLibrary();

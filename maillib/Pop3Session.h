@@ -9,6 +9,7 @@
 // The calls block the calling thread; the socket is driven with waitFor*, so no event loop runs.
 
 #include "MailHeader.h"
+#include "MailOptions.h"
 #include "Pop3ReplyParser.h"
 #include "TlsServerMemory.h"
 
@@ -32,18 +33,19 @@ class Pop3Session {
         int window = 1000;
         qint64 windowBytes = 16 * 1024 * 1024;
         // Whole steps (MailLibrary.h gives the bound of a check they make).
-        int connectDeadlineMs = 45000; // connect, greeting, STLS, handshake, CAPA
-        int loginDeadlineMs = 30000;   // USER and PASS or APOP, STAT, LIST (plus kListEntryBytes
+        int connectDeadlineMs = kMailConnectDeadlineMs; // connect, greeting, STLS, handshake, CAPA
+        int loginDeadlineMs =
+            kMailLoginDeadlineMs;      // USER and PASS or APOP, STAT, LIST (plus kListEntryBytes
                                        // at minTransferRate for each message LIST gives)
         int messageDeadlineMs = 20000; // a message's reply, plus its LIST size at minTransferRate
-        int minTransferRate = 2048;    // bytes per second
-        int checkDeadlineMs = 30 * 60 * 1000; // the whole session, from open to close
-        TlsServerMemory* tlsMemory = nullptr; // servers that offered STLS; nullptr: none kept
+        int minTransferRate = kMailMinTransferRate; // bytes per second
+        int checkDeadlineMs = kMailCheckDeadlineMs; // the whole session, from open to close
+        TlsServerMemory* tlsMemory = nullptr;       // servers that offered STLS; nullptr: none kept
     };
     // The time a LIST entry earns: a line of two large numbers.
     static constexpr qint64 kListEntryBytes = 32;
     // More messages than this are not handed out.
-    static constexpr qint32 kMaxMessages = 1000000;
+    static constexpr qint32 kMaxMessages = kMailMaxMessages;
     struct Fields {
         QString subject;
         QString date;

@@ -1,7 +1,7 @@
 #include "Companion.h"
 
 #include "EffectSound.h"
-#include "MailLibrary.h"
+#include "MailClient.h"
 #include "Program.h"
 #include "Wait.h"
 
@@ -89,6 +89,6 @@ void Companion::onUnload() {
     if (standsInFor())
         standsInFor()()->showOrRaise();
     EffectSound::stop();
-    stopMailLibrary();
+    MailClient::stop();
     Program::endAtOnce();
 }

@@ -1,7 +1,7 @@
 #include "StartupCharacter.h"
 
 #include "EffectSound.h"
-#include "MailLibrary.h"
+#include "MailClient.h"
 #include "Program.h"
 #include "ProgramState.h"
 #include "WindowRegistry.h"
@@ -34,7 +34,7 @@ void StartupCharacter::onLoad() {
 
 void StartupCharacter::onUnload() {
     EffectSound::stop();
-    stopMailLibrary();
+    MailClient::stop();
     Program::endAtOnce();
 }
 

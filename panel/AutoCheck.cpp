@@ -1,7 +1,7 @@
 #include "AutoCheck.h"
 
 #include "BackgroundWork.h"
-#include "MailLibrary.h"
+#include "MailClient.h"
 #include "MessageBoxes.h"
 #include "NetworkState.h"
 #include "Pop3Address.h"
@@ -11,11 +11,9 @@
 
 namespace {
 
+// As the library hands it: at most 8191 characters.
 QString lastMailError() {
-    QString buffer;
-    qint32 length = 8192;
-    const qint32 chars = copyLastMailError(0, buffer, length);
-    return buffer.left(qMax(0, chars));
+    return MailClient::lastError().left(8191);
 }
 
 } // namespace
@@ -31,7 +29,7 @@ AutoCheck::Result AutoCheck::probeMailbox(const Request& request) {
     Result result;
     if (networkKnownDown())
         return result; // Offline
-    const qint32 handle = pop3Connect(request.server);
+    const qint32 handle = MailClient::connect(request.server);
     if (handle == -1) {
         result.outcome = Result::Outcome::ConnectFailed;
         result.error = lastMailError();
@@ -39,8 +37,8 @@ AutoCheck::Result AutoCheck::probeMailbox(const Request& request) {
     }
     MailboxListing& listing = result.listing;
     listing.count =
-        pop3AuthenticateUidl(handle, request.user, request.password, request.apop ? -1 : 0,
-                             SeenMail::kMaxIds, listing.ids, listing.firstNumber);
+        MailClient::authenticateUidl(handle, request.user, request.password, request.apop ? -1 : 0,
+                                     SeenMail::kMaxIds, listing.ids, listing.firstNumber);
     if (listing.count < 0) {
         result.outcome = Result::Outcome::LoginFailed;
         result.error = lastMailError();
@@ -49,7 +47,7 @@ AutoCheck::Result AutoCheck::probeMailbox(const Request& request) {
         result.outcome = Result::Outcome::Listed;
         listing.idsKnown = listing.firstNumber > 0;
     }
-    pop3Close(handle);
+    MailClient::close(handle);
     return result;
 }
 

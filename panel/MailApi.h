@@ -1,6 +1,6 @@
 #pragma once
 // The mail check talks to the mail library through this interface, so that its flow can be
-// tested without a server. The real one forwards to the mail library's operations.
+// tested without a server. The real one forwards to the mail process (MailClient).
 
 #include <QString>
 #include <QtGlobal>

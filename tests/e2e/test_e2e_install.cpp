@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTest>
 #include <QThread>
 #include <sys/stat.h>
@@ -155,6 +156,7 @@ class TestE2eInstall : public QObject {
         QTest::addColumn<QString>("file");
         QTest::newRow("the executable") << QStringLiteral("bin/mokopon");
         QTest::newRow("the sound output module") << QStringLiteral(MOKOPON_SOUND_MODULE_INSTALLED);
+        QTest::newRow("the mail process") << QStringLiteral(MOKOPON_MAIL_PROCESS_INSTALLED);
         QTest::newRow("the bark") << QStringLiteral("share/mokopon/Sound/Kouka.wav");
         QTest::newRow("the home page") << QStringLiteral("share/mokopon/hp/index.html");
         QTest::newRow("the menu entry") << QStringLiteral("share/applications/mokopon.desktop");
@@ -172,8 +174,9 @@ class TestE2eInstall : public QObject {
                      {QStringLiteral("-f"), package, QStringLiteral("Depends")}, &out),
                  0);
         // The libraries found by dpkg-shlibdeps (the sound server's client for the sound
-        // module), and the platform plugin Qt loads.
-        for (const char* needed : {"libqt6widgets6", "libpulse0", "qt6-qpa-plugins"})
+        // module, Qt Network for the mail process), and the platform plugin Qt loads.
+        for (const char* needed :
+             {"libqt6widgets6", "libpulse0", "libqt6network6", "qt6-qpa-plugins"})
             QVERIFY2(out.contains(QLatin1String(needed)), qPrintable(out));
     }
 
@@ -270,16 +273,30 @@ class TestE2eInstall : public QObject {
         QCOMPARE(ownerOf(data + QStringLiteral("/iniIdPass.ini")), (Owner{kNobody, 0600}));
         QVERIFY(d.findWindows(kErrorTitle).isEmpty());
 
-        // The next start reads both back and asks nothing.
+        // The next start reads both back and asks nothing. Its server is a listener of the test's
+        // own, so that a check shows the copy finds its mail process.
         endProgram(d, program);
+        QTcpServer pop3;
+        QVERIFY(pop3.listen(QHostAddress::LocalHost));
+        QFile ini(settings + QStringLiteral("/vbmail.ini"));
+        QVERIFY(ini.open(QIODevice::ReadWrite));
+        const QByteArray local = "127.0.0.1:" + QByteArray::number(pop3.serverPort());
+        const QByteArray text = ini.readAll().replace("pop.example.org", local);
+        QVERIFY(ini.seek(0) && ini.write(text) == text.size() && ini.resize(text.size()));
+        ini.close();
         startAsNobody(folder + QStringLiteral("/mokopon"), home);
-        QVERIFY(!d.waitForWindow(kCharacterTitle).isEmpty());
+        const QString character = d.waitForWindow(kCharacterTitle);
+        QVERIFY(!character.isEmpty());
         QVERIFY(!waitUntil(
             [&] {
                 return !d.findWindows(kServerTitle).isEmpty() ||
                        !d.findWindows(kAccountTitle).isEmpty();
             },
             1000));
+        const QString panel = openPanel(d, character);
+        QVERIFY(!panel.isEmpty());
+        d.click(d.info(panel).geometry.topLeft() + panelButton(PanelButton::Check));
+        QVERIFY2(pop3.waitForNewConnection(20000), "the check reached no server");
 
         // Nothing beside the executable, nothing in the working folder.
         QCOMPARE(tree(root.path() + u'/' + everything), copyBefore);

@@ -221,13 +221,21 @@ bool DovecotServer::addMessage(const QString& user, const QByteArray& message) {
 }
 
 bool DovecotServer::clearMailbox(const QString& user) {
-    bool ok = true;
-    for (const char* sub : {"new", "cur"}) {
-        QDir dir(m_dir->filePath(QStringLiteral("home/%1/Maildir/%2").arg(user, sub)));
-        for (const QString& f : dir.entryList(QDir::Files))
-            ok = dir.remove(f) && ok;
+    // Dovecot may still be moving a message (from new to cur, or a flag into its name) for a
+    // session that just ended, so a file listed may be gone: remove until nothing is left.
+    for (int pass = 0; pass < 100; ++pass) {
+        bool empty = true;
+        for (const char* sub : {"new", "cur"}) {
+            QDir dir(m_dir->filePath(QStringLiteral("home/%1/Maildir/%2").arg(user, sub)));
+            for (const QString& f : dir.entryList(QDir::Files)) {
+                dir.remove(f);
+                empty = false;
+            }
+        }
+        if (empty)
+            return true;
     }
-    return ok;
+    return false;
 }
 
 QByteArray DovecotServer::log() const {
