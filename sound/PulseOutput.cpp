@@ -41,9 +41,9 @@ bool PulseOutput::start(std::unique_ptr<Sound> sound, bool loop) {
     // Every sound this output plays, it opened itself.
     auto source = std::make_unique<PcmSource>(
         std::unique_ptr<WavFile>(static_cast<WavFile*>(sound.release())), loop);
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(source->sound().sampleRate()),
-                              uint8_t(source->sound().channels())};
-    if (!pa_sample_spec_valid(&spec))
+    const pa_sample_spec format{PA_SAMPLE_S16LE, uint32_t(source->sound().sampleRate()),
+                                uint8_t(source->sound().channels())};
+    if (!pa_sample_spec_valid(&format))
         return false;
 
     if (!m_loop) {
@@ -67,8 +67,8 @@ bool PulseOutput::start(std::unique_ptr<Sound> sound, bool loop) {
     bool ok = connectContext();
     if (ok) {
         pa_channel_map map;
-        pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX);
-        m_stream = pa_stream_new(m_context, "effect sound", &spec, &map);
+        pa_channel_map_init_extend(&map, format.channels, PA_CHANNEL_MAP_WAVEEX);
+        m_stream = pa_stream_new(m_context, "effect sound", &format, &map);
         ok = m_stream != nullptr;
     }
     if (ok) {
@@ -76,7 +76,7 @@ bool PulseOutput::start(std::unique_ptr<Sound> sound, bool loop) {
         pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
         pa_buffer_attr attr;
         attr.maxlength = uint32_t(-1);
-        attr.tlength = uint32_t(pa_usec_to_bytes(BufferUs, &spec));
+        attr.tlength = uint32_t(pa_usec_to_bytes(BufferUs, &format));
         attr.prebuf = uint32_t(-1);
         attr.minreq = uint32_t(-1);
         attr.fragsize = uint32_t(-1);
