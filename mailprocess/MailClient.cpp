@@ -115,7 +115,9 @@ QString processPath() {
         if (QFileInfo(path).isExecutable())
             return QDir::cleanPath(path);
     }
-    return QStringLiteral(MOKOPON_MAIL_PROCESS);
+    // Missing, the start fails and says so; a bare name would run whatever PATH finds under it,
+    // and hand it the password.
+    return QDir(bin).filePath(QStringLiteral(MOKOPON_MAIL_PROCESS));
 }
 
 void forget(qint64 pid) {
