@@ -13,6 +13,9 @@ namespace {
 // Qt centres a box on the pointer's monitor; with several, this one goes to the middle of the
 // monitor the program's other windows are centred on.
 class CentredBox : public QMessageBox {
+  public:
+    CentredBox() { setFont(ProgramWindow::unshapedFont()); }
+
   protected:
     void showEvent(QShowEvent* event) override {
         QMessageBox::showEvent(event);

@@ -10,6 +10,14 @@
 
 ProgramWindow::ProgramWindow(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_DeleteOnClose, false);
+    setFont(unshapedFont());
+}
+
+QFont ProgramWindow::unshapedFont() {
+    // Only the strategy is set, so family and size still come from the desktop.
+    QFont font;
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    return font;
 }
 
 void ProgramWindow::setLeftTwips(float twips) {

@@ -6,6 +6,7 @@
 // copies them; the native window follows at the nearest whole pixel, and a move made by the window
 // manager (a drag) is read back as pixels times twips per pixel.
 
+#include <QFont>
 #include <QWidget>
 #include <climits>
 #include <deque>
@@ -15,6 +16,10 @@ class ProgramWindow : public QWidget {
     Q_OBJECT
   public:
     explicit ProgramWindow(QWidget* parent = nullptr);
+
+    // The desktop's font, drawn without OpenType shaping. Japanese and Latin need none, and an
+    // unshaped font never loads its layout tables or the shaper: about 1 MB with a CJK font.
+    static QFont unshapedFont();
 
     float leftTwips() const { return m_left; }
     float topTwips() const { return m_top; }

@@ -11,7 +11,10 @@
 NewMailNotice::NewMailNotice(QWidget* parent) : ProgramWindow(parent) {
     DialogLook::setUpDialog(this, QStringLiteral("新着お知らせ"), 3630, 270);
 
-    messageText = new QLineEdit(QStringLiteral("新着メールはありませんでした。"), this);
+    // Text given to the constructor is laid out in Qt's default font, shaped; set after, it takes
+    // the window's unshaped font.
+    messageText = new QLineEdit(this);
+    messageText->setText(QStringLiteral("新着メールはありませんでした。"));
     DialogLook::place(messageText, 0, 0, 3135, 270);
     messageText->setFrame(false);
     messageText->setAlignment(Qt::AlignCenter);
