@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake pkg-config clang-format dpkg-dev
-  qt6-base-dev libgl-dev libpulse-dev libxcb1-dev libxcb-shape0-dev
+  qt6-base-dev libgl-dev libxcb1-dev libxcb-shape0-dev
   # run: Japanese text, opening the home page, sound output
   fonts-noto-cjk xdg-utils pulseaudio
   # tests: a private X desktop, a real POP3 server, a real sound server, a private D-Bus

@@ -1,5 +1,6 @@
 // With no sound server to reach there is no output device: the effect sound reports the output's
-// error at once instead of playing nothing silently or waiting.
+// error at once instead of playing nothing silently or waiting. A server that answers wrongly, or
+// never, is refused the same way, within the output's bound.
 
 #include "EffectSound.h"
 #include "WavFixture.h"
@@ -7,6 +8,76 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QtEndian>
+#include <atomic>
+#include <functional>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+QByteArray u32(quint32 v);
+
+// A server on a local socket that reads the client's first packet (its login) and then sends what
+// reply makes of that packet's tag, keeping the connection open until it is stopped; with close
+// set it hangs up after that.
+class FakeServer {
+  public:
+    FakeServer(const QString& path, std::function<QByteArray(quint32)> reply, bool close) {
+        m_listen = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = path.toLocal8Bit();
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listen, 1);
+        m_thread = std::thread([this, reply, close] {
+            const int fd = ::accept(m_listen, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            m_accepted = true;
+            // Descriptor, then the command's number and tag, each a typed 32-bit field.
+            char first[512];
+            const ssize_t n = ::recv(fd, first, sizeof first, 0);
+            const quint32 tag = n >= 30 ? qFromBigEndian<quint32>(first + 26) : 0;
+            const QByteArray bytes = reply(tag);
+            [[maybe_unused]] ssize_t sent =
+                ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+            while (!close && !m_stop)
+                QThread::msleep(20);
+            ::close(fd);
+        });
+    }
+    ~FakeServer() {
+        m_stop = true;
+        ::shutdown(m_listen, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listen);
+    }
+    bool accepted() const { return m_accepted; }
+
+  private:
+    int m_listen = -1;
+    std::atomic<bool> m_stop = false;
+    std::atomic<bool> m_accepted = false;
+    std::thread m_thread;
+};
+
+QByteArray u32(quint32 v) {
+    char be[4];
+    qToBigEndian(v, be);
+    return QByteArray(be, 4);
+}
+
+// A packet on the command channel with the given payload.
+QByteArray commandPacket(const QByteArray& payload) {
+    return u32(quint32(payload.size())) + u32(0xFFFFFFFF) + u32(0) + u32(0) + u32(0) + payload;
+}
+
+} // namespace
 
 class TestEffectSoundNoServer : public QObject {
     Q_OBJECT
@@ -15,6 +86,8 @@ class TestEffectSoundNoServer : public QObject {
     void initTestCase();
     void playFails_data();
     void playFails();
+    void wrongServerFails_data();
+    void wrongServerFails();
 
   private:
     QTemporaryDir m_dir;
@@ -49,6 +122,48 @@ void TestEffectSoundNoServer::playFails() {
                                fromMemory, false),
              4);
     QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
+}
+
+void TestEffectSoundNoServer::wrongServerFails_data() {
+    // The reply's command (error 0, reply 2) and a field after the tag.
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("close");
+    QTest::addColumn<int>("withinMs");
+    const QByteArray version2 = "L" + u32(2);
+    QTest::newRow("hangs up") << -1 << QByteArray() << true << 3000;
+    QTest::newRow("never answers") << -1 << QByteArray() << false << 7000;
+    QTest::newRow("a packet of 4 GB")
+        << -1 << (u32(0xFFFFFFFF) + QByteArray(16, '\0')) << false << 3000;
+    QTest::newRow("untyped answer") << -1 << commandPacket(QByteArray(12, '\x7f')) << false << 3000;
+    QTest::newRow("refuses the login") << 0 << ("L" + u32(1)) << false << 3000;
+    QTest::newRow("too old a server") << 2 << version2 << false << 3000;
+}
+
+void TestEffectSoundNoServer::wrongServerFails() {
+    QFETCH(int, command);
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, close);
+    QFETCH(int, withinMs);
+    const QString path = m_dir.filePath(
+        QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
+    FakeServer server(
+        path,
+        [&](quint32 tag) {
+            return command < 0
+                       ? reply
+                       : commandPacket("L" + u32(quint32(command)) + "L" + u32(tag) + reply);
+        },
+        close);
+    qputenv("PULSE_SERVER", ("unix:" + path).toLocal8Bit());
+    QElapsedTimer t;
+    t.start();
+    EffectSound::stop();
+    QCOMPARE(
+        EffectSound::play(m_dir.filePath(QStringLiteral("tone.wav")), false, false, false, false),
+        4);
+    QVERIFY2(t.elapsed() < withinMs, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(server.accepted());
 }
 
 QTEST_GUILESS_MAIN(TestEffectSoundNoServer)
