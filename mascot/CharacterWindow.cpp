@@ -24,12 +24,22 @@
 #include <QStyleHints>
 #include <QTimer>
 #include <QWindow>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
+using PictureCache = QHash<QPair<char, qreal>, QImage>;
+
+PictureCache& pictureCache() {
+    static PictureCache pictures;
+    return pictures;
+}
+
 // Frames that show the same picture share one copy of it, one for each device pixel ratio.
 QImage framePicture(char letter, qreal ratio = 1) {
-    static QHash<QPair<char, qreal>, QImage> pictures;
+    PictureCache& pictures = pictureCache();
     auto it = pictures.find({letter, ratio});
     if (it == pictures.end()) {
         const int drawn = DevicePictures::drawnScaleFor(ratio);
@@ -119,6 +129,36 @@ bool CharacterWindow::fitPicturesToScreen() {
     for (size_t i = 0; i < m_screenPictures.size(); ++i)
         m_screenPictures[i] = framePicture(m_images[qsizetype(i)], ratio);
     return true;
+}
+
+void CharacterWindow::releasePictures() {
+    if (m_picturesReleased)
+        return;
+    m_picturesReleased = true;
+    for (size_t i = 0; i < framePictures.size(); ++i) {
+        framePictures[i] = QImage();
+        m_screenPictures[i] = QImage();
+    }
+    m_shown = QImage();
+    // Another window showing the same pictures keeps its own reference to them.
+    PictureCache& pictures = pictureCache();
+    for (auto it = pictures.begin(); it != pictures.end();)
+        it = m_images.contains(it.key().first) ? pictures.erase(it) : std::next(it);
+#ifdef __GLIBC__
+    // Freed in the middle of the heap, the pages would stay with the program.
+    malloc_trim(0);
+#endif
+}
+
+void CharacterWindow::takePicturesBack() {
+    if (!m_picturesReleased)
+        return;
+    m_picturesReleased = false;
+    for (size_t i = 0; i < framePictures.size(); ++i) {
+        framePictures[i] = framePicture(m_images[qsizetype(i)]);
+        m_screenPictures[i] = framePicture(m_images[qsizetype(i)], m_pictureRatio);
+    }
+    m_shown = m_screenPictures[size_t(qMax(0, m_frame))];
 }
 
 void CharacterWindow::fitToNewScreen() {

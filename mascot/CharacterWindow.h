@@ -60,6 +60,10 @@ class CharacterWindow : public ProgramWindow {
   protected:
     // Load steps shared by both characters: outlines, size, topmost, placement at the pointer.
     void loadCharacter();
+    // A window nobody sees needs no pictures: released, they are read again before it shows.
+    // Its outlines stay, and so does its size.
+    void releasePictures();
+    void takePicturesBack();
     // Screen keeping and the frame change of one tick.
     void runTick(bool holdFrameZero);
 
@@ -90,6 +94,7 @@ class CharacterWindow : public ProgramWindow {
     // The frame shown last; -1 before the first.
     int m_frame = -1;
     bool m_hasRegion = false;
+    bool m_picturesReleased = false;
     float m_tppX = 15;
     float m_tppY = 15;
     // Only when the window manager refuses to move the window for us.

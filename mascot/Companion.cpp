@@ -44,7 +44,10 @@ void Companion::onLoad() {
 
 // Hidden, it is parked off the spot and nobody sees its frames: its timers would only wake the
 // program. A window manager's own hiding (another desktop) leaves them running.
+// Its pictures go too while it hides between barks.
 void Companion::showEvent(QShowEvent* event) {
+    if (!event->spontaneous())
+        takePicturesBack();
     CharacterWindow::showEvent(event);
     if (!event->spontaneous())
         runTimers(true);
@@ -52,8 +55,10 @@ void Companion::showEvent(QShowEvent* event) {
 
 void Companion::hideEvent(QHideEvent* event) {
     CharacterWindow::hideEvent(event);
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         runTimers(false);
+        releasePictures();
+    }
 }
 
 void Companion::runTimers(bool run) {

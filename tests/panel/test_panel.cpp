@@ -175,6 +175,7 @@ class TestPanel : public QObject {
         panel->bark();
         QVERIFY(companion->isVisible());
         QVERIFY(companion->meetingTimer->isActive() && companion->tickTimer->isActive());
+        QVERIFY(!companion->shownPicture().isNull());
         QVERIFY(!character->isVisible());
         QCOMPARE(companion->leftTwips(), character->leftTwips());
         QCOMPARE(companion->topTwips(), character->topTwips());
@@ -183,9 +184,18 @@ class TestPanel : public QObject {
         panel->close();
         QVERIFY(!WindowRegistry::isLoaded<ControlPanel>());
         QVERIFY(!companion->isVisible());
-        // Parked, it wakes nothing.
+        // Parked, it wakes nothing and holds no pictures; the character keeps its own.
         QVERIFY(!companion->meetingTimer->isActive() && !companion->tickTimer->isActive());
+        QVERIFY(companion->shownPicture().isNull());
         QVERIFY(character->isVisible());
+        QVERIFY(!character->shownPicture().isNull());
+        QVERIFY(companion->framePictures[0].isNull());
+        // The next bark reads them again.
+        win<ControlPanel>()->bark();
+        QVERIFY(companion->isVisible());
+        QCOMPARE(companion->framePictures[0].size(), character->framePictures[0].size());
+        QVERIFY(!companion->shownPicture().isNull());
+        win<ControlPanel>()->close();
         QCOMPARE(companion->leftTwips(), character->leftTwips() + 1);
         QCOMPARE(companion->topTwips(), character->topTwips() + 1);
         QVERIFY(!companionStandsIn);
