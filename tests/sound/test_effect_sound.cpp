@@ -3,6 +3,7 @@
 #include "EffectSound.h"
 #include "EffectSoundPlayer.h"
 #include "PcmSource.h"
+#include "PulseProtocol.h"
 #include "WavFixture.h"
 
 #include <QDir>
@@ -90,6 +91,9 @@ class TestEffectSound : public QObject {
     void messagesTellFailuresApart();
     void withoutTheModuleTheOutputRefuses_data();
     void withoutTheModuleTheOutputRefuses();
+    void soundServerAddresses_data();
+    void soundServerAddresses();
+    void cookieOnlyFromAWholePlainFile();
 
   private:
     QString makeFile(const QString& kind);
@@ -341,6 +345,43 @@ void TestEffectSound::withoutTheModuleTheOutputRefuses() {
     QFETCH(int, code);
     EffectSound::stop();
     QCOMPARE(EffectSound::play(makeFile(file), synchronous, loop, fromMemory, true), code);
+}
+
+// The server named by the environment, local sockets only; else the user's and the system's.
+void TestEffectSound::soundServerAddresses_data() {
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("runtime");
+    QTest::addColumn<QStringList>("sockets");
+    QTest::newRow("none named") << ""
+                                << "/run/user/1000"
+                                << QStringList{"/run/user/1000/pulse/native",
+                                               "/var/run/pulse/native"};
+    QTest::newRow("a list") << "{0123abcd}unix:/tmp/a tcp:host:4713 /tmp/b  host"
+                            << "/r" << QStringList{"/tmp/a", "/tmp/b"};
+    QTest::newRow("only a network server") << "tcp:[::1]:4713"
+                                           << "/r" << QStringList{};
+}
+
+void TestEffectSound::soundServerAddresses() {
+    QFETCH(QString, server);
+    QFETCH(QString, runtime);
+    QFETCH(QStringList, sockets);
+    QCOMPARE(PulseProtocol::serverSockets(server, QString(), runtime), sockets);
+}
+
+void TestEffectSound::cookieOnlyFromAWholePlainFile() {
+    const QString pipe = m_dir.filePath(QStringLiteral("cookie-pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString shortFile = m_dir.filePath(QStringLiteral("cookie-short"));
+    const QString whole = m_dir.filePath(QStringLiteral("cookie"));
+    for (const auto& [path, bytes] :
+         {std::pair{shortFile, QByteArray(255, 'a')}, std::pair{whole, QByteArray(256, 'b')}}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
+    // A pipe would never end; a short file is no cookie: the next file is tried.
+    QCOMPARE(PulseProtocol::cookie({pipe, shortFile, whole}), QByteArray(256, 'b'));
+    QCOMPARE(PulseProtocol::cookie({pipe, shortFile}), QByteArray(256, '\0'));
 }
 
 QTEST_GUILESS_MAIN(TestEffectSound)
