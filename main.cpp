@@ -48,6 +48,9 @@ void afterCharacterPlaced() {
     loadServerSettings(serversInUse());
 
     MailClient::start();
+    // A mail process waiting on a server would hold the connection and the password after a
+    // right click ends the program (where the system does not end it with the program).
+    Program::setEndFirst([] { MailClient::stop(); });
     MailClient::setOption(MailOptionReceiveBuffer, 8192);
     MailClient::setTlsServerMemory(&knownTlsServers());
 

@@ -301,8 +301,17 @@ class TestE2eMail : public QObject {
         QCOMPARE(noticeText(d, notice, kNoticeCountBox), QStringLiteral("0"));
     }
 
-    // A server that never finishes cannot hold the program: the right click ends it at once.
-    void rightClickEndsTheProgramDuringACheck() {
+    // A server that never finishes cannot hold the program: the right click ends it at once. And
+    // however the program ends, even killed, the mail process ends with it and lets go of the
+    // connection.
+    void programEndsDuringACheck_data() {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("right click") << false;
+        QTest::newRow("killed") << true;
+    }
+
+    void programEndsDuringACheck() {
+        QFETCH(bool, killed);
         ScriptedPop3Server::Script script;
         script.messages = {sampleMessage(1, "stalled")};
         script.fault = ScriptedPop3Server::Fault::StallInMessage;
@@ -316,7 +325,15 @@ class TestE2eMail : public QObject {
         // The server sends half the message and then nothing: the check waits inside RETR.
         QVERIFY(waitUntil([&] { return server.commands().contains("RETR 1"); }, 10000));
         QVERIFY(program->state() == QProcess::Running);
-        verifyRightClickEndsProgram(d, program, character.topLeft() + kOnFigure);
+        if (killed) {
+            program->kill();
+            QVERIFY(program->waitForFinished(3000));
+        } else {
+            verifyRightClickEndsProgram(d, program, character.topLeft() + kOnFigure);
+        }
+        QVERIFY2(
+            waitUntil([&] { return server.connectionsClosed() == server.connections(); }, 5000),
+            "the mail process outlived the program");
     }
 
     void hangUpAfterTheCheck_data() {
