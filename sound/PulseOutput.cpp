@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -375,12 +376,6 @@ void PulseOutput::onAnswer(quint32 cmd, quint32 tag, const QByteArray& payload) 
         quint32 missing = 0;
         const bool ok =
             cmd == Reply && fields.u32(&channel) && fields.u32(&sinkInput) && fields.u32(&missing);
-        if (ok && !m_source) {
-            // Stopped while the server made it.
-            m_out += command(DeletePlaybackStream, m_nextTag++, Fields().u32(channel));
-            flush();
-            return;
-        }
         if (!ok) {
             m_source.reset();
             startAnswered(false);
@@ -397,6 +392,15 @@ void PulseOutput::onAnswer(quint32 cmd, quint32 tag, const QByteArray& payload) 
         m_drainTag.reset();
         setPlaying(false);
         m_releaseAt = Clock::now() + ReleaseAfter;
+    } else if (const auto it = std::find(m_abandoned.begin(), m_abandoned.end(), tag);
+               it != m_abandoned.end()) {
+        // A stream stopped while the server made it.
+        m_abandoned.erase(it);
+        quint32 channel = 0;
+        if (cmd == Reply && fields.u32(&channel)) {
+            m_out += command(DeletePlaybackStream, m_nextTag++, Fields().u32(channel));
+            flush();
+        }
     }
 }
 
@@ -479,6 +483,12 @@ void PulseOutput::endStream() {
         m_out += command(DeletePlaybackStream, m_nextTag++, Fields().u32(*m_channel));
         flush();
     }
+    if (m_createTag) {
+        m_abandoned.push_back(*m_createTag);
+        m_createTag.reset();
+        if (!m_authTag)
+            m_answerBy.reset();
+    }
     m_channel.reset();
     m_source.reset();
     m_requested = 0;
@@ -497,6 +507,7 @@ void PulseOutput::disconnect() {
     m_out.clear();
     m_authTag.reset();
     m_createTag.reset();
+    m_abandoned.clear();
     m_channel.reset();
     m_answerBy.reset();
     m_releaseAt.reset();

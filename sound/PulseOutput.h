@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 class PulseOutput : public SoundOutput {
   public:
@@ -75,6 +76,8 @@ class PulseOutput : public SoundOutput {
     quint32 m_nextTag = 0;
     std::optional<quint32> m_authTag;
     std::optional<quint32> m_createTag;
+    // Streams asked for and then given up before the server answered: deleted when it does.
+    std::vector<quint32> m_abandoned;
     std::optional<quint32> m_drainTag;
     // The start order waiting for its stream, if any.
     quint64 m_startOrder = 0;
