@@ -1,44 +1,23 @@
 #include "DovecotServer.h"
 
+#include "ServerFixture.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
+using serverfixture::freePort;
+using serverfixture::run;
+using serverfixture::writeFile;
+
 // Mail is kept as nobody: Dovecot will not run a mail process as root.
 constexpr uid_t kMailUid = 65534;
 constexpr gid_t kMailGid = 65534;
-
-bool run(const QString& program, const QStringList& args, const QString& dir, QString* error) {
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        *error = program + QChar(u' ') + args.join(QChar(u' ')) + QStringLiteral(": ") +
-                 QString::fromLocal8Bit(p.readAll()) + p.errorString();
-        return false;
-    }
-    return true;
-}
-
-quint16 freePort() {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
-
-bool writeFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
 
 struct TestCa {
     QTemporaryDir dir;
@@ -75,21 +54,24 @@ QString DovecotServer::caFile() {
 }
 
 bool DovecotServer::makeCertificate() {
+    return makeServerCertificate(m_dir->path(), &m_error);
+}
+
+bool DovecotServer::makeServerCertificate(const QString& dir, QString* error) {
     if (!testCa().ok) {
-        m_error = testCa().error;
+        *error = testCa().error;
         return false;
     }
-    const QString dir = m_dir->path();
-    writeFile(m_dir->filePath("ext.cnf"), "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+    writeFile(QDir(dir).filePath("ext.cnf"), "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
     return run("openssl",
                {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
                 "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"},
-               dir, &m_error) &&
+               dir, error) &&
            run("openssl",
                {"x509", "-req", "-in", "server.csr", "-CA", caFile(), "-CAkey",
                 testCa().dir.filePath("ca.key"), "-CAcreateserial", "-CAserial", "ca.srl", "-out",
                 "server.pem", "-days", "2", "-extfile", "ext.cnf"},
-               dir, &m_error);
+               dir, error);
 }
 
 bool DovecotServer::writeConfig() {
@@ -185,14 +167,8 @@ bool DovecotServer::start() {
                       QString::fromLocal8Bit(log());
             return false;
         }
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, m_pop3Port);
-        if (probe.waitForConnected(500) && probe.waitForReadyRead(2000) &&
-            probe.readLine().startsWith("+OK")) {
-            probe.write("QUIT\r\n");
-            probe.waitForBytesWritten(1000);
+        if (serverfixture::greets(m_pop3Port, 2000))
             return true;
-        }
         QThread::msleep(50);
     }
     m_error = "dovecot did not answer: " + QString::fromLocal8Bit(log());
