@@ -43,13 +43,16 @@
 // now gets no password: authenticate fails without sending USER, PASS or APOP. The login is never
 // pipelined, so a refused USER means PASS is not sent.
 //
-// When the server offers PIPELINING, STAT and LIST go out right behind PASS or APOP, and the
-// RETRs of the next messages are sent while the caller still works on the current one: as many
-// as fit in the window (options 5 and 11), so that on a long line the replies never pause for a
-// round trip, while the server is never asked for more than the window's bytes ahead. Each
-// message is read once: its header answers pop3FetchHeader, the rest pop3FetchMail.
-// Asking in another order works too, it just costs more round trips. The close sends QUIT and
-// does not wait for its reply; with replies still on their way it just drops the connection.
+// A command that changes the session's state (STLS, USER, PASS, APOP) goes out alone and its
+// reply is read before anything else is sent: some servers hand the session to a new process at
+// login and lose what was sent behind the password. When the server offers PIPELINING, STAT and
+// LIST go out together after the login's reply, and the RETRs of the next messages are sent while
+// the caller still works on the current one: as many as fit in the window (options 5 and 11), so
+// that on a long line the replies never pause for a round trip, while the server is never asked for
+// more than the window's bytes ahead. Each message is read once: its header answers
+// pop3FetchHeader, the rest pop3FetchMail. Asking in another order works too, it just costs more
+// round trips. The close sends QUIT and does not wait for its reply; with replies still on their
+// way it just drops the connection.
 
 #include "MailOptions.h"
 #include "TlsServerMemory.h"

@@ -483,8 +483,7 @@ bool Pop3Session::startTls() {
     return true;
 }
 
-bool Pop3Session::authenticate(const QString& user, const QString& password, bool apop,
-                               const QByteArray& listing) {
+bool Pop3Session::authenticate(const QString& user, const QString& password, bool apop) {
     if (m_broken)
         return false;
     if (m_loggedIn)
@@ -507,9 +506,6 @@ bool Pop3Session::authenticate(const QString& user, const QString& password, boo
         return fail(QStringLiteral("ユーザーIDまたはパスワードに使えない文字が含まれています。"));
     startPhase(Phase::Login, m_settings.loginDeadlineMs * kNsPerMs);
     const QByteArray id = user.toUtf8();
-    // STAT and the listing ride behind the login when the server pipelines: a refused login
-    // just refuses them too, and the round trip is saved.
-    const QByteArray after = pipelining() ? "STAT\r\n" + listing : QByteArray();
     Step step;
     if (apop) {
         if (!m_timestamp)
@@ -519,14 +515,13 @@ bool Pop3Session::authenticate(const QString& user, const QString& password, boo
         const QByteArray digest =
             QCryptographicHash::hash(*m_timestamp + password.toUtf8(), QCryptographicHash::Md5)
                 .toHex();
-        if (!send("APOP " + id + ' ' + digest + "\r\n" + after) || !readStatus(step))
+        if (!send("APOP " + id + ' ' + digest + "\r\n") || !readStatus(step))
             return false;
     } else {
         // Never pipelined: a password goes out only after the server took the user.
         if (!send("USER " + id + "\r\n") || !readStatus(step))
             return false;
-        if (step == Step::Ok &&
-            (!send("PASS " + password.toUtf8() + "\r\n" + after) || !readStatus(step)))
+        if (step == Step::Ok && (!send("PASS " + password.toUtf8() + "\r\n") || !readStatus(step)))
             return false;
     }
     if (step != Step::Ok) {
@@ -540,7 +535,10 @@ bool Pop3Session::authenticate(const QString& user, const QString& password, boo
 }
 
 std::optional<qint64> Pop3Session::stat(const QByteArray& listing) {
-    if (!pipelining() && !send("STAT\r\n"))
+    // Nothing rides behind PASS or APOP: a server may hand the session to a new process once
+    // the login is taken, and what it had read past the password is lost. STAT and the listing
+    // change nothing, so when the server pipelines they go out together.
+    if (!send(pipelining() ? "STAT\r\n" + listing : QByteArray("STAT\r\n")))
         return std::nullopt;
     Step step;
     if (!readStatus(step))
@@ -559,7 +557,7 @@ std::optional<qint64> Pop3Session::stat(const QByteArray& listing) {
 }
 
 qint32 Pop3Session::login(const QString& user, const QString& password, bool apop) {
-    if (!authenticate(user, password, apop, "LIST\r\n"))
+    if (!authenticate(user, password, apop))
         return -1;
     const auto count = stat("LIST\r\n");
     if (!count || !readList(*count))
@@ -570,7 +568,7 @@ qint32 Pop3Session::login(const QString& user, const QString& password, bool apo
 bool Pop3Session::loginListingUids(const QString& user, const QString& password, bool apop,
                                    qint32 keep, UidListing& listing) {
     listing = {};
-    if (!authenticate(user, password, apop, "UIDL\r\n"))
+    if (!authenticate(user, password, apop))
         return false;
     const auto count = stat("UIDL\r\n");
     return count && readUidList(*count, qMax(0, keep), listing);

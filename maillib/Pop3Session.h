@@ -125,11 +125,10 @@ class Pop3Session {
     bool readCapabilities();
     // The handshake after STLS was taken.
     bool startTls();
-    // USER and PASS or APOP; starts the login phase. When pipelining, STAT and listing go out
-    // right behind PASS or APOP, and their replies are next.
-    bool authenticate(const QString& user, const QString& password, bool apop,
-                      const QByteArray& listing);
-    // STAT's count; the listing command is sent by now, its reply is next.
+    // USER and PASS or APOP, each alone, waiting for its reply; starts the login phase.
+    bool authenticate(const QString& user, const QString& password, bool apop);
+    // Sends STAT and the listing command (together when pipelining) and reads STAT's count;
+    // the listing's reply is next.
     std::optional<qint64> stat(const QByteArray& listing);
     bool readList(qint64 statCount);
     bool readUidList(qint64 statCount, qint32 keep, UidListing& listing);

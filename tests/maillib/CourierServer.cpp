@@ -156,7 +156,8 @@ bool CourierServer::addMessage(const QByteArray& message) {
                              .arg(m_messageSerial);
     ++m_messageSerial;
     const QString path = m_dir->filePath(QStringLiteral("home/alice/Maildir/new/") + name);
-    return writeFile(path, message) &&
+    // Courier keeps Maildir files with bare LF line ends and adds the CR itself.
+    return writeFile(path, QByteArray(message).replace("\r\n", "\n")) &&
            ::chown(QFile::encodeName(path).constData(), kMailUid, kMailGid) == 0;
 }
 
