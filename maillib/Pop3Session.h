@@ -13,6 +13,7 @@
 #include "Pop3ReplyParser.h"
 #include "TlsServerMemory.h"
 
+#include <QBitArray>
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QList>
@@ -36,7 +37,8 @@ class Pop3Session {
         int connectDeadlineMs = kMailConnectDeadlineMs; // connect, greeting, STLS, handshake, CAPA
         int loginDeadlineMs =
             kMailLoginDeadlineMs;      // USER and PASS or APOP, STAT, LIST (plus kListEntryBytes
-                                       // at minTransferRate for each message LIST gives)
+                                       // at minTransferRate for each message LIST gives, up to
+                                       // mailLoginBoundMs in all)
         int messageDeadlineMs = 20000; // a message's reply, plus its LIST size at minTransferRate
         int minTransferRate = kMailMinTransferRate; // bytes per second
         int checkDeadlineMs = kMailCheckDeadlineMs; // the whole session, from open to close
@@ -139,6 +141,7 @@ class Pop3Session {
     bool finishFront();
     void topUp();
     void fillFields(Fields& fields) const;
+    QString refusalText(qint32 number) const;
     QString serverText(QByteArrayView text) const;
 
     Settings m_settings;
@@ -161,9 +164,13 @@ class Pop3Session {
     qint64 m_allowedNs = 0;                                  // what the running phase allows in all
     qint32 m_phaseMessage = 0;                               // the message whose reply is read
     qint64 m_frontLeftNs = 0; // of the front reply's allowance, what earlier calls left
+    qint64 m_earnableNs = 0;  // what a listing may still add to the running phase
 
     qint32 m_count = 0;
-    QList<quint32> m_sizes;        // LIST sizes of messages 1..m_count
+    QList<quint32> m_sizes;   // LIST sizes of messages 1..m_count
+    QBitArray m_refused;      // messages whose RETR the server refused
+    qint32 m_lastRefused = 0; // the last of them, and what the server said
+    QString m_lastRefusal;
     std::deque<qint32> m_inFlight; // RETRs sent whose replies are not read to the end, in order
     qint64 m_bytesInFlight = 0;    // their LIST sizes
     qint32 m_nextAhead = 1;        // the next message whose RETR may be sent ahead
