@@ -4,11 +4,9 @@
 #include "ServerFixture.h"
 
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTcpSocket>
-#include <QThread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,50 +110,28 @@ bool CourierServer::start() {
         m_error = "cannot write the config";
         return false;
     }
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setWorkingDirectory(m_dir->path());
     // A process namespace of its own: when its first process ends, the kernel ends the rest.
-    m_process.start("unshare", {"--mount", "--propagation", "private", "--pid", "--fork",
-                                "--kill-child", "sh", m_dir->filePath("run.sh")});
-    if (!m_process.waitForStarted(10000)) {
-        m_error = "unshare: " + m_process.errorString();
-        return false;
-    }
-    const QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired()) {
-        if (m_process.state() != QProcess::Running) {
-            m_error = "courier ended: " + QString::fromLocal8Bit(m_process.readAll()) +
-                      QString::fromLocal8Bit(log());
-            return false;
-        }
-        // The POP3S port says nothing before a handshake: taking the connection is enough.
-        QTcpSocket tls;
-        tls.connectToHost(QHostAddress::LocalHost, m_pop3sPort);
-        if (serverfixture::greets(m_pop3Port, 2000) && tls.waitForConnected(2000))
-            return true;
-        QThread::msleep(50);
-    }
-    m_error = "courier did not answer: " + QString::fromLocal8Bit(m_process.readAll() + log());
-    return false;
+    return serverfixture::startServer(
+        m_process, "unshare",
+        {"--mount", "--propagation", "private", "--pid", "--fork", "--kill-child", "sh",
+         m_dir->filePath("run.sh")},
+        [this] {
+            // The POP3S port says nothing before a handshake: taking the connection is enough.
+            QTcpSocket tls;
+            tls.connectToHost(QHostAddress::LocalHost, m_pop3sPort);
+            return serverfixture::greets(m_pop3Port, 2000) && tls.waitForConnected(2000);
+        },
+        [this] { return log(); }, &m_error);
 }
 
 void CourierServer::stop() {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
+    serverfixture::stopServer(m_process);
 }
 
 bool CourierServer::addMessage(const QByteArray& message) {
-    const QString name = QStringLiteral("%1.%2.M%3.mokopon")
-                             .arg(1700000000 + m_messageSerial)
-                             .arg(::getpid())
-                             .arg(m_messageSerial);
-    ++m_messageSerial;
-    const QString path = m_dir->filePath(QStringLiteral("home/alice/Maildir/new/") + name);
+    const QString path = m_dir->filePath(QStringLiteral("home/alice/Maildir/new/") +
+                                         serverfixture::maildirFileName(m_messageSerial++));
     // Courier keeps Maildir files with bare LF line ends and adds the CR itself.
     return writeFile(path, QByteArray(message).replace("\r\n", "\n")) &&
            ::chown(QFile::encodeName(path).constData(), kMailUid, kMailGid) == 0;

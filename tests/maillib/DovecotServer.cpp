@@ -2,10 +2,8 @@
 
 #include "ServerFixture.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QThread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,44 +152,20 @@ bool DovecotServer::start() {
         m_error = "cannot write the config";
         return false;
     }
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start("/usr/sbin/dovecot", {"-F", "-c", m_dir->filePath("dovecot.conf")});
-    if (!m_process.waitForStarted(10000)) {
-        m_error = "dovecot: " + m_process.errorString();
-        return false;
-    }
-    const QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired()) {
-        if (m_process.state() != QProcess::Running) {
-            m_error = "dovecot ended: " + QString::fromLocal8Bit(m_process.readAll()) +
-                      QString::fromLocal8Bit(log());
-            return false;
-        }
-        if (serverfixture::greets(m_pop3Port, 2000))
-            return true;
-        QThread::msleep(50);
-    }
-    m_error = "dovecot did not answer: " + QString::fromLocal8Bit(log());
-    return false;
+    return serverfixture::startServer(
+        m_process, "/usr/sbin/dovecot", {"-F", "-c", m_dir->filePath("dovecot.conf")},
+        [this] { return serverfixture::greets(m_pop3Port, 2000); }, [this] { return log(); },
+        &m_error);
 }
 
 void DovecotServer::stop() {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
+    serverfixture::stopServer(m_process);
 }
 
 bool DovecotServer::addMessage(const QString& user, const QByteArray& message) {
-    const QString name = QStringLiteral("%1.%2.M%3.mokopon")
-                             .arg(1700000000 + m_messageSerial)
-                             .arg(::getpid())
-                             .arg(m_messageSerial);
-    ++m_messageSerial;
-    const QString path = m_dir->filePath(QStringLiteral("home/%1/Maildir/new/%2").arg(user, name));
+    const QString path =
+        m_dir->filePath(QStringLiteral("home/%1/Maildir/new/%2")
+                            .arg(user, serverfixture::maildirFileName(m_messageSerial++)));
     return writeFile(path, message) &&
            ::chown(QFile::encodeName(path).constData(), kMailUid, kMailGid) == 0;
 }

@@ -1,9 +1,12 @@
 #include "ServerFixture.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
-#include <QProcess>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+#include <unistd.h>
 
 namespace serverfixture {
 
@@ -41,6 +44,44 @@ bool greets(quint16 port, int timeoutMs) {
     probe.write("QUIT\r\n");
     probe.waitForBytesWritten(1000);
     return true;
+}
+
+bool startServer(QProcess& process, const QString& program, const QStringList& args,
+                 const std::function<bool()>& ready, const std::function<QByteArray()>& log,
+                 QString* error) {
+    const QString name = QFileInfo(program).fileName();
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    if (!process.waitForStarted(10000)) {
+        *error = name + ": " + process.errorString();
+        return false;
+    }
+    const QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        if (process.state() != QProcess::Running) {
+            *error = name + " ended: " + QString::fromLocal8Bit(process.readAll() + log());
+            return false;
+        }
+        if (ready())
+            return true;
+        QThread::msleep(50);
+    }
+    *error = name + " did not answer: " + QString::fromLocal8Bit(process.readAll() + log());
+    return false;
+}
+
+void stopServer(QProcess& process) {
+    if (process.state() != QProcess::NotRunning) {
+        process.terminate();
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(2000);
+        }
+    }
+}
+
+QString maildirFileName(int serial) {
+    return QStringLiteral("%1.%2.M%3.mokopon").arg(1700000000 + serial).arg(::getpid()).arg(serial);
 }
 
 } // namespace serverfixture
