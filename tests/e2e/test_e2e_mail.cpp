@@ -283,6 +283,7 @@ class TestE2eMail : public QObject {
         QVERIFY(d.findWindows(kErrorTitle).isEmpty());
         QCOMPARE(noticeText(d, notice, kNoticeCountBox), QStringLiteral("3"));
         QCOMPARE(noticeText(d, notice, kNoticeMessageBox), kMailWaiting);
+        shoot(QStringLiteral("courier-%1.png").arg(pop3s ? "pop3s" : "stls"));
     }
 
     // Providers publish POP3S as "host:995": the check speaks TLS from the first byte there.
