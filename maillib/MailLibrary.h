@@ -24,32 +24,45 @@
 // login deadline, Tm message deadline, R lowest transfer rate in bytes per second), N the count
 // authenticate returns and S(n) the size LIST gave for message n:
 //
-//   name lookup + Tc + Tl + 32 * N / R + sum over n of (Tm + S(n) / R) + 2 s for the close
+//   name lookup + Tc + min(Tl + 32 * N / R, 2.5 * Tl) + sum over n of (Tm + S(n) / R) + 2 s
 //
-// With the defaults (45 s, 30 s, 20 s, 2048 bytes/s) that is 77 s + N * 20.016 s + the bytes
-// LIST announced / 2048 s, besides the system resolver's own time. A caller that asks for the
-// messages out of order may read a reply it skips; each reply read has its own Tm + S(n) / R.
-// Whatever that sum comes to, the calls fail once the check deadline (30 minutes) has passed
-// since the connect began, so no server holds a check for longer.
+// the last 2 s for the close. With the defaults (45 s, 30 s, 20 s, 2048 bytes/s) that is at most
+// 122 s + N * 20 s + the bytes LIST announced / 2048 s, besides the system resolver's own time.
+// The login with its listing earns 16 ms for each entry, but never more than 1.5 * Tl
+// (mailLoginBoundMs): a server can list as fast as any allowance per entry, so only that cap
+// ends one that lists without end. A mailbox of 100,000 messages lists within it on a line of
+// 22 KB/s or faster. A caller that asks for the messages out of order may read a reply it skips;
+// each reply read has its own Tm + S(n) / R. Whatever that sum comes to, the calls fail once the
+// check deadline (30 minutes) has passed since the connect began, so no server holds a check
+// for longer.
 //
 // A check that only looks for new mail (connect, pop3AuthenticateUidl, close) is bounded by
-// name lookup + Tc + Tl + 80 * N / R + 2 s, N the count STAT gives, at most 1,000,000.
+// name lookup + Tc + min(Tl + 80 * N / R, 2.5 * Tl) + 2 s, N the count STAT gives, at most
+// 1,000,000: 122 s with the defaults.
 //
-// The count is what LIST backs up: messages 1, 2, 3, ... as LIST gives them, at most STAT's count
-// and 1,000,000. A server that refuses LIST while STAT counts messages fails the login, since
-// neither the count nor the messages' deadlines could be trusted.
+// LIST must give messages 1, 2, 3, ... in order, each with its size, one entry for each message
+// STAT counts. A LIST that does not (a line that is no such entry, more or fewer entries than
+// STAT's count), or a refused LIST while STAT counts messages, fails the login with a text that
+// shows what the server sent: neither the count nor the messages' deadlines could be trusted.
+// The count is at most 1,000,000.
+//
+// A message whose RETR the server refused is not asked for again on that connection: the
+// status and fetch calls for it fail with the server's answer, and the next messages still come.
 //
 // A server reached in plain POP3 that once offered STLS (setMailTlsServerMemory) but does not
 // now gets no password: authenticate fails without sending USER, PASS or APOP. The login is never
 // pipelined, so a refused USER means PASS is not sent.
 //
-// When the server offers PIPELINING, STAT and LIST go out right behind PASS or APOP, and the
-// RETRs of the next messages are sent while the caller still works on the current one: as many
-// as fit in the window (options 5 and 11), so that on a long line the replies never pause for a
-// round trip, while the server is never asked for more than the window's bytes ahead. Each
-// message is read once: its header answers pop3FetchHeader, the rest pop3FetchMail.
-// Asking in another order works too, it just costs more round trips. The close sends QUIT and
-// does not wait for its reply; with replies still on their way it just drops the connection.
+// A command that changes the session's state (STLS, USER, PASS, APOP) goes out alone and its
+// reply is read before anything else is sent: some servers hand the session to a new process at
+// login and lose what was sent behind the password. When the server offers PIPELINING, STAT and
+// LIST go out together after the login's reply, and the RETRs of the next messages are sent while
+// the caller still works on the current one: as many as fit in the window (options 5 and 11), so
+// that on a long line the replies never pause for a round trip, while the server is never asked for
+// more than the window's bytes ahead. Each message is read once: its header answers
+// pop3FetchHeader, the rest pop3FetchMail. Asking in another order works too, it just costs more
+// round trips. The close sends QUIT and does not wait for its reply; with replies still on their
+// way it just drops the connection.
 
 #include "MailOptions.h"
 #include "TlsServerMemory.h"

@@ -15,7 +15,8 @@ enum MailOption : qint32 {
     // Whole calls, in ms (see the bound above).
     MailOptionConnectDeadline = 6, // the connect: greeting, STLS, handshake, CAPA, 45000
     MailOptionLoginDeadline = 7,   // USER and PASS or APOP, STAT, LIST; 30000, plus 32 bytes'
-                                   // time at the lowest rate for each message LIST gives
+                                   // time at the lowest rate for each message LIST gives, at
+                                   // most 2.5 times the deadline in all
     MailOptionMessageDeadline = 8, // a message's reply, 20000, plus its LIST size's time
     MailOptionMinTransferRate = 9, // the lowest rate in bytes per second (1 .. 1 GiB), 2048
     MailOptionCheckDeadline = 10,  // ms from connect to close, whatever the above allow;
@@ -35,5 +36,11 @@ inline constexpr qint32 kMailConnectDeadlineMs = 45000;
 inline constexpr qint32 kMailLoginDeadlineMs = 30000;
 inline constexpr qint32 kMailMinTransferRate = 2048;
 inline constexpr qint32 kMailCheckDeadlineMs = 30 * 60 * 1000;
+// A listing (LIST, or UIDL for the check that only looks) earns time for every entry it gives,
+// but never more than one and a half times the login deadline: the login with its listing ends
+// within this, whatever the server sends (75 s with the defaults).
+inline constexpr qint64 mailLoginBoundMs(qint64 loginDeadlineMs) {
+    return loginDeadlineMs * 5 / 2;
+}
 // The most messages a login counts.
 inline constexpr qint32 kMailMaxMessages = 1000000;

@@ -113,6 +113,12 @@ void Pop3Session::startPhase(Phase phase, qint64 allowedNs, qint32 message) {
     m_allowedNs = allowedNs;
     m_phaseMessage = message;
     m_deadline.setPreciseRemainingTime(0, allowedNs);
+    // Only a listing earns more time, and never more than this: a server can send entries as
+    // fast as any allowance for them, so the cap is what ends one that lists without end.
+    m_earnableNs =
+        phase == Phase::Login
+            ? (mailLoginBoundMs(m_settings.loginDeadlineMs) - m_settings.loginDeadlineMs) * kNsPerMs
+            : 0;
 }
 
 int Pop3Session::waitMs(int limit) const {
@@ -444,6 +450,8 @@ bool Pop3Session::readLines(const std::function<void(QByteArrayView)>& take) {
 }
 
 void Pop3Session::earn(qint64 ns) {
+    ns = qBound<qint64>(0, ns, m_earnableNs);
+    m_earnableNs -= ns;
     m_deadline = QDeadlineTimer::addNSecs(m_deadline, ns);
     m_allowedNs += ns;
 }
@@ -483,8 +491,7 @@ bool Pop3Session::startTls() {
     return true;
 }
 
-bool Pop3Session::authenticate(const QString& user, const QString& password, bool apop,
-                               const QByteArray& listing) {
+bool Pop3Session::authenticate(const QString& user, const QString& password, bool apop) {
     if (m_broken)
         return false;
     if (m_loggedIn)
@@ -507,9 +514,6 @@ bool Pop3Session::authenticate(const QString& user, const QString& password, boo
         return fail(QStringLiteral("ユーザーIDまたはパスワードに使えない文字が含まれています。"));
     startPhase(Phase::Login, m_settings.loginDeadlineMs * kNsPerMs);
     const QByteArray id = user.toUtf8();
-    // STAT and the listing ride behind the login when the server pipelines: a refused login
-    // just refuses them too, and the round trip is saved.
-    const QByteArray after = pipelining() ? "STAT\r\n" + listing : QByteArray();
     Step step;
     if (apop) {
         if (!m_timestamp)
@@ -519,14 +523,13 @@ bool Pop3Session::authenticate(const QString& user, const QString& password, boo
         const QByteArray digest =
             QCryptographicHash::hash(*m_timestamp + password.toUtf8(), QCryptographicHash::Md5)
                 .toHex();
-        if (!send("APOP " + id + ' ' + digest + "\r\n" + after) || !readStatus(step))
+        if (!send("APOP " + id + ' ' + digest + "\r\n") || !readStatus(step))
             return false;
     } else {
         // Never pipelined: a password goes out only after the server took the user.
         if (!send("USER " + id + "\r\n") || !readStatus(step))
             return false;
-        if (step == Step::Ok &&
-            (!send("PASS " + password.toUtf8() + "\r\n" + after) || !readStatus(step)))
+        if (step == Step::Ok && (!send("PASS " + password.toUtf8() + "\r\n") || !readStatus(step)))
             return false;
     }
     if (step != Step::Ok) {
@@ -540,7 +543,10 @@ bool Pop3Session::authenticate(const QString& user, const QString& password, boo
 }
 
 std::optional<qint64> Pop3Session::stat(const QByteArray& listing) {
-    if (!pipelining() && !send("STAT\r\n"))
+    // Nothing rides behind PASS or APOP: a server may hand the session to a new process once
+    // the login is taken, and what it had read past the password is lost. STAT and the listing
+    // change nothing, so when the server pipelines they go out together.
+    if (!send(pipelining() ? "STAT\r\n" + listing : QByteArray("STAT\r\n")))
         return std::nullopt;
     Step step;
     if (!readStatus(step))
@@ -559,7 +565,7 @@ std::optional<qint64> Pop3Session::stat(const QByteArray& listing) {
 }
 
 qint32 Pop3Session::login(const QString& user, const QString& password, bool apop) {
-    if (!authenticate(user, password, apop, "LIST\r\n"))
+    if (!authenticate(user, password, apop))
         return -1;
     const auto count = stat("LIST\r\n");
     if (!count || !readList(*count))
@@ -570,7 +576,7 @@ qint32 Pop3Session::login(const QString& user, const QString& password, bool apo
 bool Pop3Session::loginListingUids(const QString& user, const QString& password, bool apop,
                                    qint32 keep, UidListing& listing) {
     listing = {};
-    if (!authenticate(user, password, apop, "UIDL\r\n"))
+    if (!authenticate(user, password, apop))
         return false;
     const auto count = stat("UIDL\r\n");
     return count && readUidList(*count, qMax(0, keep), listing);
@@ -633,19 +639,39 @@ bool Pop3Session::readList(qint64 statCount) {
     // Each message listed earns the time its line takes at the lowest rate accepted.
     const qint64 entryNs = kListEntryBytes * 1000 * kNsPerMs / m_settings.minTransferRate;
     const qint64 limit = qMin<qint64>(statCount, kMaxMessages);
+    qint64 listed = 0;
+    std::optional<QString> wrongLine; // the first line that is no entry in order
     const bool read = readLines([&](QByteArrayView line) {
-        if (m_sizes.size() >= limit)
+        if (wrongLine)
             return;
-        // Messages count from 1 in order; one LIST skips, and those after it, are not handed out.
+        // Messages count from 1 in order, each with its size.
         const auto entry = Pop3ReplyParser::parseListLine(line);
-        if (!entry || entry->number != m_sizes.size() + 1)
+        if (!entry || entry->number != listed + 1) {
+            wrongLine = serverText(line);
             return;
-        m_sizes.append(quint32(qMin<qint64>(entry->size, std::numeric_limits<quint32>::max())));
-        earn(entryNs);
+        }
+        ++listed;
+        if (m_sizes.size() < limit) {
+            m_sizes.append(quint32(qMin<qint64>(entry->size, std::numeric_limits<quint32>::max())));
+            earn(entryNs);
+        }
     });
     if (!read)
         return false;
+    // A listing that makes no sense gives neither a count nor sizes to trust.
+    if (wrongLine || listed != statCount) {
+        m_sizes.clear();
+        m_broken = true;
+        if (wrongLine)
+            return fail(QStringLiteral("POP3サーバー「%1」から届いたメールの一覧(LIST)に"
+                                       "正しくない行がありました。サーバーの応答: %2")
+                            .arg(m_server, *wrongLine));
+        return fail(QStringLiteral("POP3サーバー「%1」のメールの一覧(LIST)には%2通のメールが"
+                                   "ありますが、メールの数(STAT)は%3通でした。")
+                        .arg(m_server, QString::number(listed), QString::number(statCount)));
+    }
     m_count = qint32(m_sizes.size());
+    m_refused.fill(false, m_count);
     return true;
 }
 
@@ -677,6 +703,12 @@ void Pop3Session::topUp() {
         send(commands);
 }
 
+QString Pop3Session::refusalText(qint32 number) const {
+    return QStringLiteral("メール %1 を受信できませんでした。サーバーの応答: %2")
+        .arg(QString::number(number),
+             number == m_lastRefused ? m_lastRefusal : QStringLiteral("(受信を断られました)"));
+}
+
 void Pop3Session::popFront() {
     m_bytesInFlight -= size(m_inFlight.front());
     m_inFlight.pop_front();
@@ -705,6 +737,9 @@ bool Pop3Session::position(qint32 number) {
         return fail(QStringLiteral("POP3サーバー「%1」にログインしていません。").arg(m_server));
     if (number < 1 || number > m_count)
         return fail(QStringLiteral("メール番号 %1 はありません。").arg(number));
+    // The server said no once; asking again would only fetch the same answer.
+    if (m_refused.testBit(number - 1))
+        return fail(refusalText(number));
     // A reply read partly by an earlier call goes on with what that call left of its time.
     if (!m_inFlight.empty() && m_frontStage != Stage::StatusUnread) {
         startPhase(Phase::Message, messageAllowanceNs(m_inFlight.front()), m_inFlight.front());
@@ -729,10 +764,11 @@ bool Pop3Session::position(qint32 number) {
         if (!readStatus(step))
             return false;
         if (step != Step::Ok) {
-            const QString text = serverText(m_parser.text());
+            m_lastRefusal = serverText(m_parser.text());
+            m_lastRefused = number;
+            m_refused.setBit(number - 1);
             popFront();
-            return fail(QStringLiteral("メール %1 を受信できませんでした。サーバーの応答: %2")
-                            .arg(QString::number(number), text));
+            return fail(refusalText(number));
         }
         m_frontStage = Stage::Header;
         m_header.clear();

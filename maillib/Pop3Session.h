@@ -13,6 +13,7 @@
 #include "Pop3ReplyParser.h"
 #include "TlsServerMemory.h"
 
+#include <QBitArray>
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QList>
@@ -36,7 +37,8 @@ class Pop3Session {
         int connectDeadlineMs = kMailConnectDeadlineMs; // connect, greeting, STLS, handshake, CAPA
         int loginDeadlineMs =
             kMailLoginDeadlineMs;      // USER and PASS or APOP, STAT, LIST (plus kListEntryBytes
-                                       // at minTransferRate for each message LIST gives)
+                                       // at minTransferRate for each message LIST gives, up to
+                                       // mailLoginBoundMs in all)
         int messageDeadlineMs = 20000; // a message's reply, plus its LIST size at minTransferRate
         int minTransferRate = kMailMinTransferRate; // bytes per second
         int checkDeadlineMs = kMailCheckDeadlineMs; // the whole session, from open to close
@@ -125,11 +127,10 @@ class Pop3Session {
     bool readCapabilities();
     // The handshake after STLS was taken.
     bool startTls();
-    // USER and PASS or APOP; starts the login phase. When pipelining, STAT and listing go out
-    // right behind PASS or APOP, and their replies are next.
-    bool authenticate(const QString& user, const QString& password, bool apop,
-                      const QByteArray& listing);
-    // STAT's count; the listing command is sent by now, its reply is next.
+    // USER and PASS or APOP, each alone, waiting for its reply; starts the login phase.
+    bool authenticate(const QString& user, const QString& password, bool apop);
+    // Sends STAT and the listing command (together when pipelining) and reads STAT's count;
+    // the listing's reply is next.
     std::optional<qint64> stat(const QByteArray& listing);
     bool readList(qint64 statCount);
     bool readUidList(qint64 statCount, qint32 keep, UidListing& listing);
@@ -140,6 +141,7 @@ class Pop3Session {
     bool finishFront();
     void topUp();
     void fillFields(Fields& fields) const;
+    QString refusalText(qint32 number) const;
     QString serverText(QByteArrayView text) const;
 
     Settings m_settings;
@@ -162,9 +164,13 @@ class Pop3Session {
     qint64 m_allowedNs = 0;                                  // what the running phase allows in all
     qint32 m_phaseMessage = 0;                               // the message whose reply is read
     qint64 m_frontLeftNs = 0; // of the front reply's allowance, what earlier calls left
+    qint64 m_earnableNs = 0;  // what a listing may still add to the running phase
 
     qint32 m_count = 0;
-    QList<quint32> m_sizes;        // LIST sizes of messages 1..m_count
+    QList<quint32> m_sizes;   // LIST sizes of messages 1..m_count
+    QBitArray m_refused;      // messages whose RETR the server refused
+    qint32 m_lastRefused = 0; // the last of them, and what the server said
+    QString m_lastRefusal;
     std::deque<qint32> m_inFlight; // RETRs sent whose replies are not read to the end, in order
     qint64 m_bytesInFlight = 0;    // their LIST sizes
     qint32 m_nextAhead = 1;        // the next message whose RETR may be sent ahead

@@ -343,18 +343,16 @@ qint32 connect(const QString& server) {
     return handle;
 }
 
-// The login's bound grows with the messages it may count, at the lowest rate.
-qint64 loginBound(qint64 bytesPerMessage) {
-    return option(MailOptionLoginDeadline, kMailLoginDeadlineMs) +
-           bytesPerMessage * kMailMaxMessages * 1000 /
-               option(MailOptionMinTransferRate, kMailMinTransferRate);
+// The login's bound, with the time its listing may earn.
+qint64 loginBound() {
+    return mailLoginBoundMs(option(MailOptionLoginDeadline, kMailLoginDeadlineMs));
 }
 
 qint32 authenticate(qint32 handle, const QString& id, const QString& pass, qint32 apop) {
     const auto c = connection(handle);
     if (!c)
         return -1;
-    const auto reply = exchange(*c, frame(Authenticate, id, pass, apop), loginBound(32));
+    const auto reply = exchange(*c, frame(Authenticate, id, pass, apop), loginBound());
     if (!reply)
         return -1;
     QDataStream in(*reply);
@@ -369,7 +367,7 @@ qint32 authenticateUidl(qint32 handle, const QString& id, const QString& pass, q
     const auto c = connection(handle);
     if (!c)
         return -1;
-    const auto reply = exchange(*c, frame(AuthenticateUidl, id, pass, apop, keep), loginBound(80));
+    const auto reply = exchange(*c, frame(AuthenticateUidl, id, pass, apop, keep), loginBound());
     if (!reply)
         return -1;
     QDataStream in(*reply);

@@ -58,7 +58,8 @@ void setManualCheckObserver(std::function<void(bool running)> observer) {
 void reportMailCount(qint32 count) {
     NewMailNotice* notice = win<NewMailNotice>();
     notice->showOrRaise();
-    notice->countText->setText(QString::number(count));
+    // A failure has had its error box; the notice counts messages, and there is none to count.
+    notice->countText->setText(QString::number(qMax(0, count)));
     if (count < 1) {
         notice->messageText->setText(QStringLiteral("新着メールはありませんでした。"));
     } else {

@@ -313,11 +313,10 @@ WriteStatus writeStrings(const QString& section, const QList<QPair<QString, QStr
         encoded.append({keyName, *keyBytes, *valueBytes});
     }
 
-    // A file that cannot be read whole is not replaced: its other lines would be lost.
+    // A file that is not read (too big, unreadable) reads as missing, so a save starts afresh
+    // rather than fail for good; replaceFile still refuses anything but a regular file.
     const SafeFile::Contents old = SafeFile::readRegularFile(path);
-    if (old.found == SafeFile::Found::Refused)
-        return WriteStatus::Failed;
-    QByteArray bytes = old.bytes;
+    QByteArray bytes = old.found == SafeFile::Found::Read ? old.bytes : QByteArray();
     for (const Entry& e : encoded)
         setValue(bytes, *sectionBytes, sectionName, e.key, e.name, e.value);
     return SafeFile::replaceFile(path, bytes, permissions) ? WriteStatus::Written

@@ -26,7 +26,7 @@ enum class WriteStatus {
     Written,
     FolderMissing, // the data folder is expected to exist and is never created
     Unencodable,   // a name or value cannot be stored (see canStore); nothing written
-    Failed,        // the file could not be read or replaced; the old file is untouched
+    Failed,        // the file could not be replaced; the old file is untouched
 };
 
 // True when the text can go into a settings file: cp932 holds every character, and there is no
@@ -46,7 +46,8 @@ QString getString(const QString& section, const QString& key, const QString& def
 // defaultValue when the file, section or key is missing or the value is empty.
 qint32 getInt(const QString& section, const QString& key, qint32 defaultValue, const QString& path);
 
-// WritePrivateProfileStringA for one key.
+// WritePrivateProfileStringA for one key. A file the reads take as missing (too big, unreadable)
+// is replaced as if it were missing: a file with just the key.
 WriteStatus writeString(const QString& section, const QString& key, const QString& value,
                         const QString& path,
                         std::optional<QFileDevice::Permissions> permissions = std::nullopt);

@@ -38,8 +38,9 @@ Contents readRegularFile(const QString& path, qint64 cap = kSettingsCap);
 // Puts bytes in place of the file at path, or in a new file there. Refused (false, why set) when
 // the path is a symbolic link or anything but a regular file; the folder must exist. The file
 // gets permissions when given (the temporary file has them from its creation, so a file with a
-// password in it is never readable by others), else keeps those of the old file, else gets the
-// usual ones for a new file. On failure the old file is untouched and no temporary file is left.
+// password in it is never readable by others), else keeps those of the old file when its owner
+// may read and write it, else gets the usual ones for a new file. On failure the old file is
+// untouched and no temporary file is left.
 bool replaceFile(const QString& path, const QByteArray& bytes,
                  std::optional<QFileDevice::Permissions> permissions = std::nullopt,
                  QString* why = nullptr);

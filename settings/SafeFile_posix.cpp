@@ -219,10 +219,12 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
     });
 
     // Owner-only until the wanted permissions are known to allow more; a new file without
-    // permissions given gets the usual ones (the umask applies).
-    const bool setMode = permissions || exists;
-    const mode_t wanted = permissions ? toMode(*permissions) : exists ? (st.st_mode & 0777) : 0;
-    const mode_t createMode = permissions ? wanted : exists ? 0600 : 0666;
+    // permissions given gets the usual ones (the umask applies). An old file its owner could not
+    // read and write gives no mode to keep: the next start could not read the new one either.
+    const bool keepMode = exists && (st.st_mode & (S_IRUSR | S_IWUSR)) == (S_IRUSR | S_IWUSR);
+    const bool setMode = permissions || keepMode;
+    const mode_t wanted = permissions ? toMode(*permissions) : keepMode ? (st.st_mode & 0777) : 0;
+    const mode_t createMode = permissions ? wanted : keepMode ? 0600 : 0666;
     QByteArray temp;
     int rawFd = -1;
     for (int attempt = 0; attempt < 100 && rawFd < 0; ++attempt) {

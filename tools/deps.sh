@@ -11,6 +11,8 @@ packages=(
   # tests: a private X desktop, a real POP3 server, a real sound server, a private D-Bus
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   dovecot-core dovecot-pop3d openssl curl
+  # tests: Courier's POP3 server (its courier-pop is unpacked below) and its authentication
+  courier-base courier-authlib courier-authdaemon courier-authlib-userdb
   pulseaudio-utils dbus
   # tests: a headless Wayland session with XWayland and Qt's way into it; the installed menu
   # entry's check
@@ -25,4 +27,20 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || as_root=(sudo)
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# courier-pop conflicts with dovecot-pop3d (both provide pop3-server), so it is unpacked, not
+# installed; the tests run its programs from there (tests/maillib/CourierServer.h).
+courier_pop=/var/cache/mokopon-tests/courier-pop
+if [ ! -x "$courier_pop/usr/lib/courier/courier/courierpop3d" ]; then
+  as_root=()
+  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+  fetch=$(mktemp -d)
+  chmod 755 "$fetch"
+  (cd "$fetch" && { apt-get download courier-pop 2>/dev/null ||
+    { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update &&
+      apt-get download courier-pop; }; })
+  "${as_root[@]}" mkdir -p "$courier_pop"
+  "${as_root[@]}" dpkg-deb -x "$fetch"/courier-pop_*.deb "$courier_pop"
+  rm -rf "$fetch"
 fi

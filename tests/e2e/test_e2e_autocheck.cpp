@@ -3,6 +3,7 @@
 // a server that fails; no network; the mouse during a check. The fake NetworkManager answers
 // from this thread's event loop, and Desktop's waits keep processing events.
 
+#include "CourierServer.h"
 #include "DovecotServer.h"
 #include "E2e.h"
 #include "FakeNetworkManager.h"
@@ -178,6 +179,23 @@ class TestE2eAutoCheck : public QObject {
                                  "\nN 4 1\n"),
                  kept.constData());
         QCOMPARE(QFileInfo(seenFile).permissions() & 0x0077, QFileDevice::Permissions());
+    }
+
+    // Courier hands the session to a new process at login: the look still counts and lists,
+    // and reads nothing.
+    void courierBarks() {
+        CourierServer courier;
+        QVERIFY2(courier.start(), qPrintable(courier.errorString()));
+        for (int n = 1; n <= 3; ++n)
+            QVERIFY(courier.addMessage(sampleMessage(n)));
+        writeSettings(localServer(courier.pop3Port()));
+        QVERIFY(!start().isEmpty());
+        verifyBark(QStringLiteral("3"));
+        const QStringList logouts =
+            QString::fromUtf8(courier.log()).split(u'\n').filter(u"LOGOUT, user=alice");
+        QVERIFY(!logouts.isEmpty());
+        for (const QString& l : logouts)
+            QVERIFY2(l.contains(u"retr=0,"), qPrintable(l));
     }
 
     // Without UIDL the count decides: two messages bark once, the same two again do not.

@@ -1,44 +1,21 @@
 #include "DovecotServer.h"
 
-#include <QDeadlineTimer>
+#include "ServerFixture.h"
+
 #include <QDir>
 #include <QFile>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QThread>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
+using serverfixture::freePort;
+using serverfixture::run;
+using serverfixture::writeFile;
+
 // Mail is kept as nobody: Dovecot will not run a mail process as root.
 constexpr uid_t kMailUid = 65534;
 constexpr gid_t kMailGid = 65534;
-
-bool run(const QString& program, const QStringList& args, const QString& dir, QString* error) {
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        *error = program + QChar(u' ') + args.join(QChar(u' ')) + QStringLiteral(": ") +
-                 QString::fromLocal8Bit(p.readAll()) + p.errorString();
-        return false;
-    }
-    return true;
-}
-
-quint16 freePort() {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
-
-bool writeFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
 
 struct TestCa {
     QTemporaryDir dir;
@@ -75,21 +52,24 @@ QString DovecotServer::caFile() {
 }
 
 bool DovecotServer::makeCertificate() {
+    return makeServerCertificate(m_dir->path(), &m_error);
+}
+
+bool DovecotServer::makeServerCertificate(const QString& dir, QString* error) {
     if (!testCa().ok) {
-        m_error = testCa().error;
+        *error = testCa().error;
         return false;
     }
-    const QString dir = m_dir->path();
-    writeFile(m_dir->filePath("ext.cnf"), "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+    writeFile(QDir(dir).filePath("ext.cnf"), "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
     return run("openssl",
                {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
                 "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"},
-               dir, &m_error) &&
+               dir, error) &&
            run("openssl",
                {"x509", "-req", "-in", "server.csr", "-CA", caFile(), "-CAkey",
                 testCa().dir.filePath("ca.key"), "-CAcreateserial", "-CAserial", "ca.srl", "-out",
                 "server.pem", "-days", "2", "-extfile", "ext.cnf"},
-               dir, &m_error);
+               dir, error);
 }
 
 bool DovecotServer::writeConfig() {
@@ -172,50 +152,20 @@ bool DovecotServer::start() {
         m_error = "cannot write the config";
         return false;
     }
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start("/usr/sbin/dovecot", {"-F", "-c", m_dir->filePath("dovecot.conf")});
-    if (!m_process.waitForStarted(10000)) {
-        m_error = "dovecot: " + m_process.errorString();
-        return false;
-    }
-    const QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired()) {
-        if (m_process.state() != QProcess::Running) {
-            m_error = "dovecot ended: " + QString::fromLocal8Bit(m_process.readAll()) +
-                      QString::fromLocal8Bit(log());
-            return false;
-        }
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, m_pop3Port);
-        if (probe.waitForConnected(500) && probe.waitForReadyRead(2000) &&
-            probe.readLine().startsWith("+OK")) {
-            probe.write("QUIT\r\n");
-            probe.waitForBytesWritten(1000);
-            return true;
-        }
-        QThread::msleep(50);
-    }
-    m_error = "dovecot did not answer: " + QString::fromLocal8Bit(log());
-    return false;
+    return serverfixture::startServer(
+        m_process, "/usr/sbin/dovecot", {"-F", "-c", m_dir->filePath("dovecot.conf")},
+        [this] { return serverfixture::greets(m_pop3Port, 2000); }, [this] { return log(); },
+        &m_error);
 }
 
 void DovecotServer::stop() {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
-        }
-    }
+    serverfixture::stopServer(m_process);
 }
 
 bool DovecotServer::addMessage(const QString& user, const QByteArray& message) {
-    const QString name = QStringLiteral("%1.%2.M%3.mokopon")
-                             .arg(1700000000 + m_messageSerial)
-                             .arg(::getpid())
-                             .arg(m_messageSerial);
-    ++m_messageSerial;
-    const QString path = m_dir->filePath(QStringLiteral("home/%1/Maildir/new/%2").arg(user, name));
+    const QString path =
+        m_dir->filePath(QStringLiteral("home/%1/Maildir/new/%2")
+                            .arg(user, serverfixture::maildirFileName(m_messageSerial++)));
     return writeFile(path, message) &&
            ::chown(QFile::encodeName(path).constData(), kMailUid, kMailGid) == 0;
 }

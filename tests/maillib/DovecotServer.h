@@ -31,6 +31,8 @@ class DovecotServer {
     // The CA that signed the server's certificate; the process trusts it through SSL_CERT_FILE
     // once start() has run.
     static QString caFile();
+    // server.key and server.pem in dir, for localhost and 127.0.0.1, signed by that CA.
+    static bool makeServerCertificate(const QString& dir, QString* error);
 
     // Users: "alice" / "secret" (a mailbox for each test) and "bob" / "hunter2".
     bool addMessage(const QString& user, const QByteArray& message);

@@ -1,6 +1,7 @@
 #include "ScriptedPop3Server.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -172,8 +173,10 @@ class ScriptedConnection : public QObject {
             qint64 total = 0;
             for (int n = 1; n <= count; ++n)
                 total += messageSize(n);
-            const QByteArray claimed =
-                m_script.fault == Fault::HugeStat ? "2147483648" : QByteArray::number(count);
+            const QByteArray claimed = m_script.fault == Fault::HugeStat ? "2147483648"
+                                       : m_script.statClaim >= 0
+                                           ? QByteArray::number(m_script.statClaim)
+                                           : QByteArray::number(count);
             send("+OK " + claimed + ' ' + QByteArray::number(total) + "\r\n");
         } else if (verb == "LIST" && m_script.fault == Fault::ListRefused) {
             send("-ERR not today\r\n");
@@ -181,13 +184,20 @@ class ScriptedConnection : public QObject {
             send("+OK\r\n");
             startEndless([n = 0]() mutable { return QByteArray::number(++n) + " 100\r\n"; });
         } else if (verb == "LIST") {
-            QByteArray reply = "+OK\r\n";
+            QByteArrayList lines;
             for (int n = 1; n <= count; ++n) {
-                if (m_script.fault != Fault::ListSkips || n != m_script.faultMessage)
-                    reply +=
-                        QByteArray::number(n) + ' ' + QByteArray::number(messageSize(n)) + "\r\n";
+                if (m_script.fault == Fault::ListMalformed && n == 1)
+                    lines << "1 -5\r\n";
+                else if (m_script.fault != Fault::ListSkips || n != m_script.faultMessage)
+                    lines << QByteArray::number(n) + ' ' + QByteArray::number(messageSize(n)) +
+                                 "\r\n";
             }
-            send(reply + ".\r\n");
+            lines << ".\r\n";
+            send("+OK\r\n");
+            if (m_script.listLinesPerSecond > 0)
+                pace(lines);
+            else
+                send(lines.join());
         } else if (verb == "UIDL" && m_script.uidl && m_script.fault == Fault::EndlessUidl) {
             send("+OK\r\n");
             startEndless([n = 0]() mutable {
@@ -212,7 +222,35 @@ class ScriptedConnection : public QObject {
         }
     }
 
+    // Sends lines at the script's pace, answering nothing else meanwhile.
+    void pace(const QByteArrayList& lines) {
+        m_stalled = true;
+        auto* timer = new QTimer(this);
+        QElapsedTimer clock;
+        clock.start();
+        connect(timer, &QTimer::timeout, this,
+                [this, timer, lines, clock, sent = qsizetype(0)]() mutable {
+                    const qsizetype due =
+                        qMin(lines.size(),
+                             qsizetype(clock.elapsed() * m_script.listLinesPerSecond / 1000));
+                    QByteArray chunk;
+                    for (; sent < due; ++sent)
+                        chunk += lines.at(sent);
+                    send(chunk);
+                    if (sent == lines.size()) {
+                        timer->deleteLater();
+                        m_stalled = false;
+                        process();
+                    }
+                });
+        timer->start(10);
+    }
+
     void retr(int n) {
+        if (n == m_script.faultMessage && m_script.fault == Fault::RetrRefused) {
+            send("-ERR no such message\r\n");
+            return;
+        }
         if (n < 1 || n > m_script.messages.size()) {
             send("-ERR no such message\r\n");
             return;

@@ -38,6 +38,8 @@ class ScriptedPop3Server {
         UserRefused,      // USER is answered -ERR
         EndlessUidl,      // UIDL: entries 1, 2, 3, ... without end
         UidlSkips,        // UIDL leaves out faultMessage
+        ListMalformed,    // LIST's first line is "1 -5"
+        RetrRefused,      // RETR of faultMessage is answered -ERR
     };
     struct Script {
         bool pipelining = true;
@@ -50,6 +52,8 @@ class ScriptedPop3Server {
         qint64 hugeBytes = 0;
         int trickleMs = 0;
         int delayMs = 0;
+        qint64 statClaim = -1;      // the count STAT claims; -1: the messages'
+        int listLinesPerSecond = 0; // LIST's entries come at this pace; 0: at once
     };
     static constexpr const char* kTimestamp = "<4711.1700000000@scripted.test>";
     // The id UIDL gives a message: its MD5 in hex.

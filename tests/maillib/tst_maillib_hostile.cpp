@@ -108,6 +108,8 @@ class TestMaillibHostile : public QObject {
     void cleanupTestCase();
     void hostileServer_data();
     void hostileServer();
+    void listingTimeIsCapped_data();
+    void listingTimeIsCapped();
     void hostileUidList_data();
     void hostileUidList();
     void headerDecodingIsLinear_data();
@@ -186,9 +188,11 @@ void TestMaillibHostile::hostileServer_data() {
                                                               .delayMs = 100}
                                 << false << "message" << 12 << "メールの確認が2秒以内"
                                 << kCheckDeadlineMs + slack << 2048 << none;
+    // A count LIST does not back up, or a LIST that makes no sense, is no count at all.
     QTest::newRow("huge STAT") << ScriptedPop3Server::Script{.messages = m,
                                                              .fault = Fault::HugeStat}
-                               << false << "" << 12 << "" << slack << 2048 << none;
+                               << false << "login" << 0 << "LIST)には12通のメールがありますが、"
+                               << slack << 2048 << none;
     // LIST's small claim lets every RETR go out at once; the huge reply still passes through.
     QTest::newRow("LIST claims little, a huge message comes")
         << ScriptedPop3Server::Script{.messages = m,
@@ -199,7 +203,11 @@ void TestMaillibHostile::hostileServer_data() {
         << false << "" << 12 << "" << kMessageDeadlineMs + slack << 2048 << none;
     QTest::newRow("LIST skips a message")
         << ScriptedPop3Server::Script{.messages = m, .fault = Fault::ListSkips, .faultMessage = 5}
-        << false << "" << 4 << "" << slack << 2048 << none;
+        << false << "login" << 0 << "正しくない行がありました。サーバーの応答: 6 " << slack << 2048
+        << none;
+    QTest::newRow("LIST gives a negative size")
+        << ScriptedPop3Server::Script{.messages = m.first(6), .fault = Fault::ListMalformed}
+        << false << "login" << 0 << "サーバーの応答: 1 -5" << slack << 2048 << none;
     QTest::newRow("LIST refused") << ScriptedPop3Server::Script{.messages = m,
                                                                 .fault = Fault::ListRefused}
                                   << false << "login" << 0 << "LIST" << slack << 2048 << none;
@@ -269,6 +277,64 @@ void TestMaillibHostile::hostileServer() {
         for (const QByteArray& secret : neverSent)
             QVERIFY2(!command.startsWith(secret), command.constData());
     }
+}
+
+// Each entry of a listing earns time, so a server that lists without end as fast as it earns is
+// given up only by the cap on what a listing earns; an honest listing slower than the login's
+// own deadline still arrives.
+void TestMaillibHostile::listingTimeIsCapped_data() {
+    QTest::addColumn<ScriptedPop3Server::Script>("script");
+    QTest::addColumn<int>("count"); // -1: the login fails
+    QList<QByteArray> many;
+    for (int i = 0; i < 1500; ++i)
+        many << "Subject: x\r\n\r\nx\r\n";
+    QTest::newRow("endless LIST, STAT 2147483647")
+        << ScriptedPop3Server::Script{.messages = messages(),
+                                      .fault = Fault::EndlessList,
+                                      .statClaim = 2147483647}
+        << -1;
+    QTest::newRow("endless UIDL, STAT 2147483647")
+        << ScriptedPop3Server::Script{.uidl = true,
+                                      .messages = messages(),
+                                      .fault = Fault::EndlessUidl,
+                                      .statClaim = 2147483647}
+        << -1;
+    QTest::newRow("1500 messages listed in 1.5 s")
+        << ScriptedPop3Server::Script{.messages = many, .listLinesPerSecond = 1000} << 1500;
+}
+
+void TestMaillibHostile::listingTimeIsCapped() {
+    QFETCH(ScriptedPop3Server::Script, script);
+    QFETCH(int, count);
+    constexpr int loginMs = 1000;
+    QCOMPARE(setMailOption(MailOptionLoginDeadline, loginMs), 0);
+    // The whole check's deadline is far off: the listing's own cap must end it.
+    QCOMPARE(setMailOption(MailOptionCheckDeadline, 20000), 0);
+    ScriptedPop3Server s(script);
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(s.port());
+    QElapsedTimer t;
+    t.start();
+    qint32 result = -1;
+    QString error;
+    if (script.uidl) {
+        const UidResult r = listUids(server, "alice", "secret", false, 10);
+        result = r.failedIn == FetchResult::Stage::None ? r.count : -1;
+        error = r.error;
+    } else {
+        const qint32 handle = pop3Connect(server);
+        QVERIFY(handle >= 0);
+        result = pop3Authenticate(handle, "alice", "secret", 0);
+        error = lastMailError();
+        pop3Close(handle);
+    }
+    const qint64 ms = t.elapsed();
+    qInfo("%s: %lld ms", QTest::currentDataTag(), ms);
+    QCOMPARE(result, count);
+    if (count < 0)
+        QVERIFY2(error.contains(u"メール一覧の受信が3秒以内に終わりませんでした"),
+                 qPrintable(error));
+    QVERIFY2(ms <= mailLoginBoundMs(loginMs) + 800,
+             qPrintable(QStringLiteral("took %1 ms").arg(ms)));
 }
 
 // The login that only looks for new mail keeps the same deadlines and a bounded memory.

@@ -77,6 +77,8 @@ class TestMaillibScripted : public QObject {
     void uidListing_data();
     void uidListing();
     void endClosesEverything();
+    void refusedMessageIsNotAskedAgain_data();
+    void refusedMessageIsNotAskedAgain();
 };
 
 void TestMaillibScripted::initTestCase() {
@@ -432,8 +434,8 @@ void TestMaillibScripted::uidListing() {
         for (const char* verb : {"RETR", "DELE", "TOP", "LIST"})
             QVERIFY2(!command.startsWith(verb), command.constData());
     }
-    // PASS, STAT and UIDL go out together when pipelining.
-    QCOMPARE(s.maxCommandsPerRead(), pipelining ? 3 : 1);
+    // STAT and UIDL go out together when pipelining, but nothing rides behind PASS.
+    QCOMPARE(s.maxCommandsPerRead(), pipelining ? 2 : 1);
 }
 
 void TestMaillibScripted::endClosesEverything() {
@@ -448,6 +450,36 @@ void TestMaillibScripted::endClosesEverything() {
     QCOMPARE(pop3Connect(server(s)), -1);
     QCOMPARE(startMailLibrary(), 0);
     QCOMPARE(fetchAll(server(s), "alice", "secret", false).count, 12);
+}
+
+void TestMaillibScripted::refusedMessageIsNotAskedAgain_data() {
+    QTest::addColumn<bool>("pipelining");
+    QTest::newRow("pipelining") << true;
+    QTest::newRow("one command at a time") << false;
+}
+
+// The check asks for a message's header and then for the message: once the server refused it,
+// the second call fails with the same answer, and the messages after it still come.
+void TestMaillibScripted::refusedMessageIsNotAskedAgain() {
+    QFETCH(bool, pipelining);
+    ScriptedPop3Server s({.pipelining = pipelining,
+                          .messages = sampleMessages(),
+                          .fault = Fault::RetrRefused,
+                          .faultMessage = 1});
+    const qint32 handle = pop3Connect(server(s));
+    QCOMPARE(pop3Authenticate(handle, "alice", "secret", 0), 12);
+    QString subject, date, from, header, body;
+    QCOMPARE(pop3FetchHeader(handle, 1, subject, date, from, header, 0), -1);
+    QVERIFY2(lastMailError().contains(
+                 u"メール 1 を受信できませんでした。サーバーの応答: no such message"),
+             qPrintable(lastMailError()));
+    QCOMPARE(pop3FetchMail(handle, 1, subject, date, from, header, body, 0, 0), -1);
+    QVERIFY2(lastMailError().contains(u"no such message"), qPrintable(lastMailError()));
+    QCOMPARE(pop3FetchMail(handle, 2, subject, date, from, header, body, 0, 0), 0);
+    QCOMPARE(subject, QStringLiteral("日本"));
+    pop3Close(handle);
+    QTRY_COMPARE(s.connectionsClosed(), s.connections());
+    QCOMPARE(s.commands().count("RETR 1"), 1);
 }
 
 QTEST_GUILESS_MAIN(TestMaillibScripted)

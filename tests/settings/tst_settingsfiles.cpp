@@ -96,6 +96,8 @@ class TestSettingsFiles : public QObject {
 
     void hostileFilesReadAsMissing_data();
     void hostileFilesReadAsMissing();
+    void savesReplaceWhatReadsAsMissing_data();
+    void savesReplaceWhatReadsAsMissing();
     void readCap_data();
     void readCap();
     void leftoverCleanup_data();
@@ -782,6 +784,54 @@ void TestSettingsFiles::hostileFilesReadAsMissing() {
     ::alarm(0);
     QCOMPARE(got, value);
     QVERIFY2(t.elapsed() < 500, qPrintable(QString::number(t.elapsed())));
+}
+
+void TestSettingsFiles::savesReplaceWhatReadsAsMissing_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("kind");
+    for (const char* file : {"vbmail.ini", "iniIdPass.ini", "ini.ini"}) {
+        for (const char* kind : {"huge", "mode 000"})
+            QTest::addRow("%s %s", file, kind) << file << kind;
+    }
+}
+
+// A file too big to read, or one nobody may read, reads as missing; a save replaces it with a
+// file its owner can read and write, as a new file would be (the account file for its owner
+// only), and the next read finds what was saved.
+void TestSettingsFiles::savesReplaceWhatReadsAsMissing() {
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    TestFolders folders;
+    const bool server = file == "vbmail.ini";
+    const bool account = file == "iniIdPass.ini";
+    const QString path = server ? folders.workFile(file) : folders.dataFile(file);
+    if (kind == "huge") {
+        QVERIFY(TestFolders::plant(kind, path));
+    } else {
+        TestFolders::write(path, "[EXEINI]\r\nNUMBER=0\r\n");
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0) == 0);
+    }
+    QString got;
+    if (server) {
+        ServerSettings saved = oldSettings();
+        saved.pop3Server = QStringLiteral("new-pop3");
+        QCOMPARE(saveServerSettings(saved), SaveResult::Saved);
+        ServerSettings loaded;
+        loadServerSettings(loaded);
+        got = loaded.pop3Server;
+    } else if (account) {
+        QCOMPARE(writeAccount(true, QStringLiteral("new-id"), QStringLiteral("p")), WS::Written);
+        got = readAccountValue(QStringLiteral("NAME"));
+    } else {
+        QCOMPARE(writeHangUpFlag(true), WS::Written);
+        got = QString::number(readHangUpFlag());
+    }
+    QCOMPARE(got, server ? "new-pop3" : account ? "new-id" : "1");
+    struct stat st;
+    QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    QCOMPARE(st.st_mode & 0777, account ? 0600u : 0666u & ~mask);
 }
 
 void TestSettingsFiles::readCap_data() {
