@@ -68,10 +68,14 @@ int bareClient(quint16 port, const QByteArray& user, const QByteArray& pass, int
     s.startClientEncryption();
     if (!s.waitForEncrypted(5000))
         return -1;
-    s.write("USER " + user + "\r\nPASS " + pass + "\r\n");
-    s.flush();
-    if (!line().startsWith("+OK") || !line().startsWith("+OK"))
-        return -1;
+    // The login is not pipelined, by any client that must work with every server: some hand
+    // the session to a new process at the password and lose what came behind it.
+    for (const QByteArray& command : {"USER " + user, "PASS " + pass}) {
+        s.write(command + "\r\n");
+        s.flush();
+        if (!line().startsWith("+OK"))
+            return -1;
+    }
     QByteArray commands;
     for (int n = 1; n <= count; ++n)
         commands += "RETR " + QByteArray::number(n) + "\r\n";
