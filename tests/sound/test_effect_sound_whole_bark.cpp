@@ -51,8 +51,9 @@ struct Heard {
 };
 
 // Finds every bark in the recording. A recorded sample matches when it lies within a tolerance of
-// the bark's, scaled by the best gain; the tolerance follows the bark's loudness nearby, so that a
-// server's resampling passes and a silent tail where the bark should go on does not.
+// the bark's, scaled by the best gain; the tolerance follows the bark's loudness nearby and its
+// slope (half a sample of delay), so that a server's resampling passes and a silent tail where the
+// bark should go on does not.
 QVector<Heard> findBarks(const QVector<qint16>& rec, const QVector<qint16>& bark) {
     const qint64 n = bark.size();
     QVector<double> tolerance(n);
@@ -60,7 +61,8 @@ QVector<Heard> findBarks(const QVector<qint16>& rec, const QVector<qint16>& bark
         int loudest = 0;
         for (qint64 k = qMax<qint64>(0, j - 44); k < qMin(n, j + 45); ++k)
             loudest = qMax(loudest, std::abs(int(bark[k])));
-        tolerance[j] = 16.0 + 0.1 * loudest;
+        const int slope = std::abs(bark[qMin(n - 1, j + 1)] - bark[qMax<qint64>(0, j - 1)]) / 2;
+        tolerance[j] = 0.1 * loudest + 0.5 * slope;
     }
     QVector<Heard> heard;
     const qint64 head = Rate / 20;
@@ -96,8 +98,8 @@ QVector<Heard> findBarks(const QVector<qint16>& rec, const QVector<qint16>& bark
             qint64 good = 0;
             const qint64 end = qMin(n, b + block);
             for (qint64 j = b; j < end; ++j) {
-                if (start + j < rec.size() &&
-                    std::abs(rec[start + j] - gain * bark[j]) <= tolerance[j])
+                if (start + j < rec.size() && std::abs(rec[start + j] - gain * bark[j]) <=
+                                                  16.0 + std::abs(gain) * tolerance[j])
                     ++good;
             }
             matched += good;
