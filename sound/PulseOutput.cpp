@@ -68,6 +68,7 @@ bool PulseOutput::start(std::unique_ptr<Sound> sound, bool loop) {
         // Whatever still plays is over: only one sound plays.
         if (m_current)
             endPlayback(m_current);
+        letGoOfPlayedOut();
         if (!connectServer())
             return false;
     }
@@ -100,6 +101,7 @@ void PulseOutput::stopAll() {
     Locked lock(m_mainloop);
     if (m_current)
         endPlayback(m_current);
+    letGoOfPlayedOut();
 }
 
 bool PulseOutput::isPlaying() {
@@ -195,8 +197,11 @@ bool PulseOutput::openStream(std::unique_ptr<WavReader> sound, bool loop) {
     pa_buffer_attr attr;
     attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = quint32(-1);
     attr.tlength = quint32(pa_usec_to_bytes(BufferUs, &spec));
-    return pa_stream_connect_playback(m_current->stream, nullptr, &attr, PA_STREAM_NOFLAGS, nullptr,
-                                      nullptr) == 0;
+    // The server's timing tells when a finishing sound has been heard to its end.
+    const auto flags =
+        pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    return pa_stream_connect_playback(m_current->stream, nullptr, &attr, flags, nullptr, nullptr) ==
+           0;
 }
 
 void PulseOutput::feed(Playback* playback, size_t bytes) {
@@ -326,6 +331,23 @@ void PulseOutput::endPlayback(Playback* playback) {
     if (m_playbacks.empty() && m_context) {
         m_releaseAt = pa_rtclock_now() + ReleaseAfterUs;
         onTimer();
+    }
+}
+
+void PulseOutput::letGoOfPlayedOut() {
+    for (size_t i = m_playbacks.size(); i-- > 0;) {
+        Playback* p = m_playbacks[i].get();
+        if (p == m_current || !p->draining)
+            continue;
+        // Heard to its end, by the server's clock: what is left is its bookkeeping (a sink that
+        // renders far ahead reports the drain only when it renders next), and a stream still
+        // there when the next one starts would hold that one back.
+        const pa_timing_info* timing = pa_stream_get_timing_info(p->stream);
+        pa_usec_t heard = 0;
+        if (timing && pa_stream_get_time(p->stream, &heard) == 0 &&
+            heard >= pa_bytes_to_usec(quint64(std::max<qint64>(0, timing->write_index)),
+                                      pa_stream_get_sample_spec(p->stream)))
+            endPlayback(p);
     }
 }
 

@@ -54,6 +54,7 @@ class PulseOutput : public SoundOutput {
     bool openStream(std::unique_ptr<WavReader> sound, bool loop);
     void endPlayback(Playback* playback);
     void endAll();
+    void letGoOfPlayedOut();
     void disconnectServer();
     void feed(Playback* playback, size_t bytes);
     void streamChanged(Playback* playback);

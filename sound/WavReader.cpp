@@ -19,6 +19,8 @@ constexpr int MaxRate = 384000;
 WavReader::~WavReader() {
     if (m_file)
         sf_close(m_file);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 std::unique_ptr<WavReader> WavReader::openFile(const QString& path) {
@@ -37,15 +39,13 @@ std::unique_ptr<WavReader> WavReader::openFile(const QString& path) {
         ::close(fd);
         return nullptr;
     }
-    SF_INFO info{};
-    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-    if (!file) {
-        ::close(fd);
-        return nullptr;
-    }
     std::unique_ptr<WavReader> reader(new WavReader);
-    reader->m_file = file;
-    if (!reader->takeInfo(info.format, info.channels, info.samplerate, info.frames))
+    // Closed by the reader, whatever libsndfile makes of the file.
+    reader->m_fd = fd;
+    SF_INFO info{};
+    reader->m_file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    if (!reader->m_file ||
+        !reader->takeInfo(info.format, info.channels, info.samplerate, info.frames))
         return nullptr;
     return reader;
 }

@@ -44,6 +44,7 @@ class WavReader : public Sound {
     bool takeInfo(int format, int channels, int rate, qint64 frames);
 
     sf_private_tag* m_file = nullptr;
+    int m_fd = -1;
     std::unique_ptr<Memory> m_memory;
     int m_channels = 0;
     int m_rate = 0;

@@ -291,9 +291,9 @@ void TestEffectSoundWholeBark::everyBarkIsWhole() {
         QVERIFY2(heard[i].matched >= WholeAtLeast, qPrintable(report));
         if (i == 0)
             continue;
-        // As far apart as they were played, give or take a server's scheduling.
+        // As far apart as they were played, give or take a loaded machine's scheduling.
         const qint64 gapMs = (heard[i].start - heard[i - 1].start) * 1000 / Rate;
-        QVERIFY2(std::abs(gapMs - (playedAt[i] - playedAt[i - 1])) < 250, qPrintable(report));
+        QVERIFY2(std::abs(gapMs - (playedAt[i] - playedAt[i - 1])) < 400, qPrintable(report));
     }
 }
 
