@@ -1,40 +1,38 @@
 #include "PulseOutput.h"
 
-#include "PulseProtocol.h"
-#include "WavFile.h"
-
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-using namespace PulseProtocol;
+#include <pulse/pulseaudio.h>
 
 namespace {
 
-// How long a finished stream, and the connection to the server, stay open: the server still plays
-// what it holds when it reports the stream drained, and a bark every second keeps its connection.
-constexpr auto ReleaseAfter = std::chrono::milliseconds(2000);
 // Longest wait for the server to accept the connection or a stream; one that hangs is refused.
-constexpr auto AnswerWithin = std::chrono::milliseconds(5000);
-// What the server buffers ahead: a sound starts as soon as it is full, and a stop deletes the
-// stream at once, so only a busy machine's hiccups care how long it is.
-constexpr qint64 BufferMs = 250;
-// Samples are sent in pieces of at most this, and no more are made while this much waits for the
-// socket, whatever the server asks for.
-constexpr qint64 PieceBytes = 64 * 1024;
-constexpr qint64 QueuedAtMost = 256 * 1024;
+constexpr qint64 AnswerWithinMs = 5000;
+// What the server holds of the sound ahead of playing it. Left to the server, a stream lowers the
+// sink's latency to a fraction of its buffer. A sink that has rendered far ahead (a second or two,
+// when nothing asked for less) takes back only as much of that as its new latency to start a new
+// stream: with a small buffer the sound starts that much late, and with it the stream is still
+// needed when the next sound comes. A stop takes the stream off the sink at once, whatever it
+// holds.
+constexpr pa_usec_t BufferUs = 1250 * PA_USEC_PER_MSEC;
+// A sound has finished when it has had its own length and this: how late a server starts it.
+constexpr pa_usec_t LateByUs = 250 * PA_USEC_PER_MSEC;
+// A finishing stream whose drain the server has not reported by then is let go anyway.
+constexpr pa_usec_t FinishWithinUs = 10 * PA_USEC_PER_SEC;
+// How long the connection stays after the last sound: a bark every two seconds keeps it, a
+// character that has stopped barking holds none.
+constexpr pa_usec_t ReleaseAfterUs = 2500 * PA_USEC_PER_MSEC;
 
-QString environment(const char* name) {
-    return qEnvironmentVariable(name);
-}
+class Locked {
+  public:
+    explicit Locked(pa_threaded_mainloop* m) : m_mainloop(m) { pa_threaded_mainloop_lock(m); }
+    ~Locked() { pa_threaded_mainloop_unlock(m_mainloop); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+  private:
+    pa_threaded_mainloop* m_mainloop;
+};
 
 } // namespace
 
@@ -45,38 +43,65 @@ PulseOutput::~PulseOutput() {
 }
 
 std::unique_ptr<Sound> PulseOutput::openFile(const QString& path) {
-    return WavFile::openFile(path);
+    return WavReader::openFile(path);
 }
 
 std::unique_ptr<Sound> PulseOutput::openMemory(const QByteArray& bytes) {
-    return WavFile::openMemory(bytes);
+    return WavReader::openMemory(bytes);
 }
 
 bool PulseOutput::start(std::unique_ptr<Sound> sound, bool loop) {
     // Every sound this output plays, it opened itself.
-    auto source = std::make_unique<PcmSource>(
-        std::unique_ptr<WavFile>(static_cast<WavFile*>(sound.release())), loop);
-    const int channels = source->sound().channels();
-    const int rate = source->sound().sampleRate();
-    if (channels < 1 || channels > MaxChannels || rate < 1 || quint32(rate) > MaxRate)
-        return false;
-
-    if (!m_thread.joinable()) {
-        m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (m_wake < 0)
+    std::unique_ptr<WavReader> reader(static_cast<WavReader*>(sound.release()));
+    if (!m_mainloop) {
+        m_mainloop = pa_threaded_mainloop_new();
+        if (!m_mainloop)
             return false;
-        m_thread = std::thread([this] { run(); });
+        if (pa_threaded_mainloop_start(m_mainloop) < 0) {
+            pa_threaded_mainloop_free(m_mainloop);
+            m_mainloop = nullptr;
+            return false;
+        }
     }
-    const quint64 number = send({Order::Start, std::move(source)});
-    if (!waitDone(number, (AnswerWithin + std::chrono::seconds(1)).count()))
+    {
+        Locked lock(m_mainloop);
+        // Whatever still plays is over: only one sound plays.
+        if (m_current)
+            endPlayback(m_current);
+        letGoOfPlayedOut();
+        if (!connectServer())
+            return false;
+    }
+    if (!waitFor(&m_server, AnswerWithinMs)) {
+        Locked lock(m_mainloop);
+        disconnectServer();
         return false;
-    std::lock_guard lock(m_mutex);
-    return m_started;
+    }
+    {
+        Locked lock(m_mainloop);
+        if (!openStream(std::move(reader), loop)) {
+            if (m_current)
+                endPlayback(m_current);
+            return false;
+        }
+    }
+    if (!waitFor(&m_streamLink, AnswerWithinMs)) {
+        Locked lock(m_mainloop);
+        if (m_current)
+            endPlayback(m_current);
+        return false;
+    }
+    return true;
 }
 
 void PulseOutput::stopAll() {
-    if (m_thread.joinable())
-        waitDone(send({Order::Stop, nullptr}), 2000);
+    if (!m_mainloop)
+        return;
+    // A finishing sound has had its time; what the server still holds of it plays out.
+    Locked lock(m_mainloop);
+    if (m_current)
+        endPlayback(m_current);
+    letGoOfPlayedOut();
 }
 
 bool PulseOutput::isPlaying() {
@@ -91,437 +116,269 @@ bool PulseOutput::waitFinished(qint64 timeoutMs) {
 }
 
 void PulseOutput::shutdown() {
-    if (!m_thread.joinable())
+    if (!m_mainloop)
         return;
-    send({Order::Quit, nullptr});
-    m_thread.join();
-    ::close(m_wake);
-    m_wake = -1;
-    std::lock_guard lock(m_mutex);
-    m_orders.clear();
-    m_playing = false;
-}
-
-quint64 PulseOutput::send(Order order) {
-    quint64 number;
     {
-        std::lock_guard lock(m_mutex);
-        number = order.number = ++m_lastOrder;
-        m_orders.push_back(std::move(order));
+        Locked lock(m_mainloop);
+        disconnectServer();
     }
-    const quint64 one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
-    return number;
-}
-
-bool PulseOutput::waitDone(quint64 number, qint64 timeoutMs) {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return m_doneOrder >= number; });
-}
-
-void PulseOutput::run() {
-    for (;;) {
-        for (;;) {
-            Order order;
-            {
-                std::lock_guard lock(m_mutex);
-                if (m_orders.empty())
-                    break;
-                order = std::move(m_orders.front());
-                m_orders.pop_front();
-            }
-            if (!carryOut(order))
-                return;
-        }
-
-        const Clock::time_point now = Clock::now();
-        if (m_answerBy && now >= *m_answerBy)
-            disconnect();
-        if (m_releaseAt && now >= *m_releaseAt) {
-            endStream();
-            disconnect();
-        }
-        qint64 timeoutMs = -1;
-        for (const auto& at : {m_answerBy, m_releaseAt}) {
-            if (!at)
-                continue;
-            const qint64 ms =
-                qMax<qint64>(0, std::chrono::ceil<std::chrono::milliseconds>(*at - now).count());
-            timeoutMs = timeoutMs < 0 ? ms : qMin(timeoutMs, ms);
-        }
-
-        pollfd fds[2] = {{m_wake, POLLIN, 0}, {m_socket, POLLIN, 0}};
-        if (!m_out.isEmpty())
-            fds[1].events |= POLLOUT;
-        const int n = ::poll(fds, m_socket >= 0 ? 2 : 1, int(qMin<qint64>(timeoutMs, 60000)));
-        if (n < 0 && errno != EINTR)
-            return;
-        if (n <= 0)
-            continue;
-        if (fds[0].revents & POLLIN) {
-            quint64 count;
-            [[maybe_unused]] const ssize_t r = ::read(m_wake, &count, sizeof count);
-        }
-        if (m_socket >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
-            receive();
-        if (m_socket >= 0 && (fds[1].revents & POLLOUT)) {
-            flush();
-            feed();
-        }
-    }
-}
-
-// False for the order to end the thread.
-bool PulseOutput::carryOut(Order& order) {
-    bool done = true;
-    switch (order.kind) {
-    case Order::Start:
-        beginSound(std::move(order.source), order.number);
-        done = false;
-        break;
-    case Order::Stop:
-        endStream();
-        setPlaying(false);
-        if (m_socket >= 0)
-            m_releaseAt = Clock::now() + ReleaseAfter;
-        break;
-    case Order::Quit:
-        disconnect();
-        break;
-    }
-    if (done) {
-        std::lock_guard lock(m_mutex);
-        m_doneOrder = qMax(m_doneOrder, order.number);
-    }
-    m_changed.notify_all();
-    return order.kind != Order::Quit;
-}
-
-void PulseOutput::beginSound(std::unique_ptr<PcmSource> source, quint64 order) {
-    // Whatever played, or waited for its stream, is over: only one sound plays.
-    endStream();
-    m_startOrder = order;
-    m_releaseAt.reset();
-    // Playing from here on: a short sound may be written and drained before the caller hears of
-    // its start.
-    setPlaying(true);
-    m_source = std::move(source);
-    m_draining = false;
-    if (m_socket < 0) {
-        // A connection the server dropped is made anew; no server refuses the sound.
-        if (!connectServer()) {
-            disconnect();
-            return;
-        }
-    } else if (m_authorized) {
-        createStream();
-    }
-    m_answerBy = Clock::now() + AnswerWithin;
+    pa_threaded_mainloop_stop(m_mainloop);
+    pa_threaded_mainloop_free(m_mainloop);
+    m_mainloop = nullptr;
 }
 
 bool PulseOutput::connectServer() {
-    const QStringList sockets =
-        serverSockets(environment("PULSE_SERVER"), environment("PULSE_RUNTIME_PATH"),
-                      environment("XDG_RUNTIME_DIR"));
-    for (const QString& path : sockets) {
-        const QByteArray name = QFile::encodeName(path);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (name.size() >= qsizetype(sizeof address.sun_path))
-            continue;
-        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0)
-            return false;
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-            m_socket = fd;
-            break;
-        }
-        ::close(fd);
+    m_releaseAt = 0;
+    if (m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY)
+        return true;
+    // A connection the server dropped is made anew.
+    disconnectServer();
+    QByteArray name = QCoreApplication::applicationName().toUtf8();
+    if (name.isEmpty())
+        name = "mokopon";
+    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), name.constData());
+    if (!m_context)
+        return false;
+    pa_context_set_state_callback(
+        m_context,
+        [](pa_context*, void* self) { static_cast<PulseOutput*>(self)->contextChanged(); }, this);
+    setLink(&m_server, Link::Connecting);
+    // The server configured for this user (client.conf, the environment, the X display); a
+    // mascot does not start a sound server of its own.
+    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        disconnectServer();
+        return false;
     }
-    if (m_socket < 0)
-        return false;
-
-    const QString home = QDir::homePath();
-    QString config = environment("XDG_CONFIG_HOME");
-    if (config.isEmpty())
-        config = home + QLatin1String("/.config");
-    const QByteArray key =
-        cookie({environment("PULSE_COOKIE"), config + QLatin1String("/pulse/cookie"),
-                home + QLatin1String("/.pulse-cookie")});
-    m_authTag = m_nextTag++;
-    const QByteArray auth = command(Auth, *m_authTag, Fields().u32(Version).arbitrary(key));
-
-    // The credentials go with the first packet: a server knows its own user by them.
-    iovec part{const_cast<char*>(auth.constData()), size_t(auth.size())};
-    union {
-        cmsghdr header;
-        char space[CMSG_SPACE(sizeof(ucred))];
-    } control{};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control.space;
-    message.msg_controllen = sizeof control.space;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_CREDENTIALS;
-    header->cmsg_len = CMSG_LEN(sizeof(ucred));
-    const ucred me{::getpid(), ::getuid(), ::getgid()};
-    std::memcpy(CMSG_DATA(header), &me, sizeof me);
-    const ssize_t sent = ::sendmsg(m_socket, &message, MSG_NOSIGNAL);
-    if (sent < 0)
-        return false;
-    m_out = auth.mid(sent);
+    m_timer = pa_context_rttime_new(
+        m_context, PA_USEC_INVALID,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+            static_cast<PulseOutput*>(self)->onTimer();
+        },
+        this);
     return true;
 }
 
-void PulseOutput::receive() {
-    char buffer[16 * 1024];
-    const ssize_t n = ::recv(m_socket, buffer, sizeof buffer, 0);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR))
-        return;
-    if (n <= 0) {
-        // The server went away: the sound has ended.
-        disconnect();
-        return;
-    }
-    m_in.append(buffer, n);
-    while (m_in.size() >= DescriptorBytes) {
-        const Descriptor d = readDescriptor(m_in.constData());
-        if (d.length > MaxPacketBytes) {
-            disconnect();
-            return;
-        }
-        if (m_in.size() < DescriptorBytes + qsizetype(d.length))
-            return;
-        const QByteArray payload = m_in.mid(DescriptorBytes, d.length);
-        m_in.remove(0, DescriptorBytes + d.length);
-        onPacket(d.channel, payload);
-        if (m_socket < 0)
-            return;
-    }
+bool PulseOutput::openStream(std::unique_ptr<WavReader> sound, bool loop) {
+    if (!m_context || pa_context_get_state(m_context) != PA_CONTEXT_READY)
+        return false;
+    const pa_sample_spec spec{PA_SAMPLE_S16NE, quint32(sound->sampleRate()),
+                              quint8(sound->channels())};
+    pa_channel_map map;
+    if (!pa_sample_spec_valid(&spec) ||
+        !pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX))
+        return false;
+    auto playback = std::make_unique<Playback>();
+    playback->output = this;
+    playback->stream = pa_stream_new(m_context, "effect sound", &spec, &map);
+    if (!playback->stream)
+        return false;
+    // A sound without frames would make the loop spin without producing anything.
+    playback->loop = loop && sound->frames() > 0;
+    playback->sound = std::move(sound);
+    pa_stream_set_state_callback(
+        playback->stream,
+        [](pa_stream*, void* p) {
+            auto* playback = static_cast<Playback*>(p);
+            playback->output->streamChanged(playback);
+        },
+        playback.get());
+    pa_stream_set_write_callback(
+        playback->stream,
+        [](pa_stream*, size_t bytes, void* p) {
+            auto* playback = static_cast<Playback*>(p);
+            playback->output->feed(playback, bytes);
+        },
+        playback.get());
+    m_current = playback.get();
+    m_playbacks.push_back(std::move(playback));
+    setLink(&m_streamLink, Link::Connecting);
+    // Playing from here on: a short sound may be written before the caller hears of its start.
+    setPlaying(true);
+    pa_buffer_attr attr;
+    attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = quint32(-1);
+    attr.tlength = quint32(pa_usec_to_bytes(BufferUs, &spec));
+    // The server's timing tells when a finishing sound has been heard to its end.
+    const auto flags =
+        pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    return pa_stream_connect_playback(m_current->stream, nullptr, &attr, flags, nullptr, nullptr) ==
+           0;
 }
 
-void PulseOutput::onPacket(quint32 channel, const QByteArray& payload) {
-    // Samples come only for recording, which we never ask for.
-    if (channel != CommandChannel)
+void PulseOutput::feed(Playback* playback, size_t bytes) {
+    if (playback->draining)
         return;
-    FieldReader fields(payload);
-    quint32 cmd = 0;
-    quint32 tag = 0;
-    if (!fields.u32(&cmd) || !fields.u32(&tag)) {
-        disconnect();
-        return;
-    }
-    quint32 stream = 0;
-    quint32 bytes = 0;
-    switch (cmd) {
-    case Reply:
-    case Error:
-        onAnswer(cmd, tag, payload);
-        break;
-    case Request:
-        if (fields.u32(&stream) && fields.u32(&bytes) && m_channel && stream == *m_channel) {
-            m_requested = qMin<qint64>(m_requested + bytes, 16 * 1024 * 1024);
-            feed();
+    pa_stream* stream = playback->stream;
+    const size_t frame = pa_frame_size(pa_stream_get_sample_spec(stream));
+    while (bytes >= frame) {
+        void* data = nullptr;
+        size_t size = bytes;
+        if (pa_stream_begin_write(stream, &data, &size) < 0 || !data)
+            return;
+        size -= size % frame;
+        auto* samples = static_cast<qint16*>(data);
+        qint64 frames = size ? playback->sound->readFrames(samples, qint64(size / frame)) : 0;
+        // At the end of a pass: start over, or end. A failed rewind ends the sound too.
+        if (frames == 0 && size && playback->loop && playback->sound->rewind())
+            frames = playback->sound->readFrames(samples, qint64(size / frame));
+        if (frames == 0) {
+            pa_stream_cancel_write(stream);
+            if (size)
+                break;
+            return;
         }
+        pa_stream_write(stream, data, size_t(frames) * frame, nullptr, 0, PA_SEEK_RELATIVE);
+        bytes -= std::min(bytes, size_t(frames) * frame);
+    }
+    if (bytes < frame)
+        return;
+    // All is handed over: the stream goes when the server has played it.
+    playback->draining = true;
+    pa_operation* drain = pa_stream_drain(
+        stream,
+        [](pa_stream* s, int, void* self) {
+            auto* me = static_cast<PulseOutput*>(self);
+            for (const auto& p : me->m_playbacks) {
+                if (p->stream == s) {
+                    me->endPlayback(p.get());
+                    return;
+                }
+            }
+        },
+        this);
+    if (drain)
+        pa_operation_unref(drain);
+}
+
+void PulseOutput::streamChanged(Playback* playback) {
+    switch (pa_stream_get_state(playback->stream)) {
+    case PA_STREAM_READY:
+        playback->endsAt = pa_rtclock_now() + LateByUs +
+                           pa_usec_t(playback->sound->durationMs()) * PA_USEC_PER_MSEC;
+        playback->giveUpAt = playback->endsAt + FinishWithinUs;
+        if (playback == m_current)
+            setLink(&m_streamLink, Link::Ready);
+        onTimer();
         break;
-    case PlaybackStreamKilled:
-        if (fields.u32(&stream) && m_channel && stream == *m_channel) {
-            m_channel.reset();
-            endStream();
+    case PA_STREAM_FAILED:
+    case PA_STREAM_TERMINATED:
+        if (playback == m_current) {
+            setLink(&m_streamLink, Link::Failed);
             setPlaying(false);
-            m_releaseAt = Clock::now() + ReleaseAfter;
         }
         break;
     default:
-        // Notices about the stream (underflow, moved, suspended): nothing to do for one sound.
         break;
     }
 }
 
-void PulseOutput::onAnswer(quint32 cmd, quint32 tag, const QByteArray& payload) {
-    FieldReader fields(payload);
-    quint32 skip = 0;
-    fields.u32(&skip);
-    fields.u32(&skip);
-    if (tag == m_authTag) {
-        m_authTag.reset();
-        quint32 version = 0;
-        if (cmd == Error || !fields.u32(&version) || (version & VersionMask) < Version) {
-            disconnect();
-            return;
-        }
-        m_authorized = true;
-        QByteArray name = QCoreApplication::applicationName().toUtf8();
-        if (name.isEmpty())
-            name = "mokopon";
-        m_out += command(
-            SetClientName, m_nextTag++,
-            Fields().properties({{"application.name", name},
-                                 {"application.process.id", QByteArray::number(::getpid())},
-                                 {"application.process.binary", program_invocation_short_name}}));
-        if (m_source)
-            createStream();
-        else
-            m_answerBy.reset();
-        flush();
-    } else if (tag == m_createTag) {
-        m_createTag.reset();
-        m_answerBy.reset();
-        quint32 channel = 0;
-        quint32 sinkInput = 0;
-        quint32 missing = 0;
-        const bool ok =
-            cmd == Reply && fields.u32(&channel) && fields.u32(&sinkInput) && fields.u32(&missing);
-        if (!ok) {
-            m_source.reset();
-            startAnswered(false);
-            setPlaying(false);
-            m_releaseAt = Clock::now() + ReleaseAfter;
-            return;
-        }
-        m_channel = channel;
-        m_requested = missing;
-        startAnswered(true);
-        feed();
-    } else if (tag == m_drainTag) {
-        // Ended either way; the stream goes a short while later, or with the next sound.
-        m_drainTag.reset();
+void PulseOutput::contextChanged() {
+    switch (pa_context_get_state(m_context)) {
+    case PA_CONTEXT_READY:
+        setLink(&m_server, Link::Ready);
+        break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+        // The server went away: the sound has ended. What is left goes with the next sound.
+        setLink(&m_server, Link::Failed);
+        setLink(&m_streamLink, Link::Failed);
         setPlaying(false);
-        m_releaseAt = Clock::now() + ReleaseAfter;
-    } else if (const auto it = std::find(m_abandoned.begin(), m_abandoned.end(), tag);
-               it != m_abandoned.end()) {
-        // A stream stopped while the server made it.
-        m_abandoned.erase(it);
-        quint32 channel = 0;
-        if (cmd == Reply && fields.u32(&channel)) {
-            m_out += command(DeletePlaybackStream, m_nextTag++, Fields().u32(channel));
-            flush();
-        }
+        break;
+    default:
+        break;
     }
 }
 
-void PulseOutput::createStream() {
-    const WavFile& sound = m_source->sound();
-    const int channels = sound.channels();
-    const quint32 rate = quint32(sound.sampleRate());
-    const quint32 bufferBytes = quint32(qint64(rate) * channels * 2 * BufferMs / 1000);
-    const quint32 serverChooses = 0xFFFFFFFF;
-    Fields fields;
-    fields.sampleSpec(SampleS16LE, quint8(channels), rate)
-        .channelMap(waveChannelMap(channels))
-        .u32(serverChooses) // sink: the default one
-        .nullString()
-        .u32(serverChooses) // most it holds
-        .boolean(false)     // started at once, not corked
-        .u32(bufferBytes)
-        .u32(serverChooses) // how much before it starts: a full buffer
-        .u32(serverChooses) // least it asks for
-        .u32(0)             // synchronised with no other stream
-        .volume(channels, VolumeNormal);
-    // No remapping, no remixing, fixed format, rate or channels, move or variable rate.
-    for (int i = 0; i < 7; ++i)
-        fields.boolean(false);
-    fields
-        .boolean(false) // not muted
-        .boolean(true)  // latency adjusted to the buffer
-        .properties({{"media.name", "effect sound"}});
-    m_createTag = m_nextTag++;
-    m_out += command(CreatePlaybackStream, *m_createTag, fields);
-    flush();
-}
-
-void PulseOutput::feed() {
-    if (!m_channel || !m_source || m_socket < 0)
+void PulseOutput::onTimer() {
+    if (!m_context)
         return;
-    const qint64 frame = 2 * qint64(m_source->sound().channels());
-    while (m_requested > 0 && !m_source->atEnd() && m_out.size() < QueuedAtMost) {
-        qint64 want = qMin(m_requested, PieceBytes);
-        want = qMax(frame, want - want % frame);
-        QByteArray samples(want, Qt::Uninitialized);
-        const qint64 got = m_source->read(samples.data(), want);
-        if (got <= 0)
-            break;
-        samples.truncate(got);
-        m_out += packet(*m_channel, samples);
-        m_requested -= got;
+    const pa_usec_t now = pa_rtclock_now();
+    if (m_current && !m_current->loop && m_current->endsAt && now >= m_current->endsAt) {
+        // The sound has had its time: it is finished, and its stream finishing.
+        m_current = nullptr;
+        setPlaying(false);
     }
-    const bool allSent =
-        m_source->atEnd() || (!m_source->loops() && m_source->bytesAvailable() == 0);
-    if (allSent && !m_draining) {
-        // All is handed over: start even a sound shorter than the buffer, and hear when it ends.
-        m_draining = true;
-        m_out += command(TriggerPlaybackStream, m_nextTag++, Fields().u32(*m_channel));
-        m_drainTag = m_nextTag++;
-        m_out += command(DrainPlaybackStream, *m_drainTag, Fields().u32(*m_channel));
+    for (size_t i = m_playbacks.size(); i-- > 0;) {
+        Playback* p = m_playbacks[i].get();
+        if (p != m_current && p->giveUpAt && now >= p->giveUpAt)
+            endPlayback(p);
     }
-    flush();
+    if (m_playbacks.empty() && m_releaseAt && now >= m_releaseAt) {
+        disconnectServer();
+        return;
+    }
+    pa_usec_t next = m_releaseAt ? m_releaseAt : PA_USEC_INVALID;
+    for (const auto& p : m_playbacks) {
+        const pa_usec_t at = p.get() == m_current ? (p->loop ? 0 : p->endsAt) : p->giveUpAt;
+        if (at)
+            next = std::min(next, at);
+    }
+    pa_context_rttime_restart(m_context, m_timer, next);
 }
 
-void PulseOutput::flush() {
-    while (m_socket >= 0 && !m_out.isEmpty()) {
-        const ssize_t n = ::send(m_socket, m_out.constData(), size_t(m_out.size()), MSG_NOSIGNAL);
-        if (n > 0) {
-            m_out.remove(0, n);
-        } else if (n < 0 && errno == EINTR) {
+void PulseOutput::endPlayback(Playback* playback) {
+    pa_stream* stream = playback->stream;
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    // Disconnecting takes the stream off the sink at once: the stop is immediate.
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    if (playback == m_current) {
+        m_current = nullptr;
+        setLink(&m_streamLink, Link::Failed);
+        setPlaying(false);
+    }
+    std::erase_if(m_playbacks, [playback](const auto& p) { return p.get() == playback; });
+    if (m_playbacks.empty() && m_context) {
+        m_releaseAt = pa_rtclock_now() + ReleaseAfterUs;
+        onTimer();
+    }
+}
+
+void PulseOutput::letGoOfPlayedOut() {
+    for (size_t i = m_playbacks.size(); i-- > 0;) {
+        Playback* p = m_playbacks[i].get();
+        if (p == m_current || !p->draining)
             continue;
-        } else if (n < 0 && errno == EAGAIN) {
-            return;
-        } else {
-            disconnect();
-            return;
-        }
+        // Heard to its end, by the server's clock: what is left is its bookkeeping (a sink that
+        // renders far ahead reports the drain only when it renders next), and a stream still
+        // there when the next one starts would hold that one back.
+        const pa_timing_info* timing = pa_stream_get_timing_info(p->stream);
+        pa_usec_t heard = 0;
+        if (timing && pa_stream_get_time(p->stream, &heard) == 0 &&
+            heard >= pa_bytes_to_usec(quint64(std::max<qint64>(0, timing->write_index)),
+                                      pa_stream_get_sample_spec(p->stream)))
+            endPlayback(p);
     }
 }
 
-void PulseOutput::endStream() {
-    if (m_channel && m_socket >= 0) {
-        // Deleting takes the stream off the output at once: the stop is immediate.
-        m_out += command(DeletePlaybackStream, m_nextTag++, Fields().u32(*m_channel));
-        flush();
-    }
-    if (m_createTag) {
-        m_abandoned.push_back(*m_createTag);
-        m_createTag.reset();
-        if (!m_authTag)
-            m_answerBy.reset();
-    }
-    m_channel.reset();
-    m_source.reset();
-    m_requested = 0;
-    m_draining = false;
-    m_drainTag.reset();
-    if (m_startOrder)
-        startAnswered(false);
+void PulseOutput::endAll() {
+    while (!m_playbacks.empty())
+        endPlayback(m_playbacks.back().get());
 }
 
-void PulseOutput::disconnect() {
-    if (m_socket >= 0)
-        ::close(m_socket);
-    m_socket = -1;
-    m_authorized = false;
-    m_in.clear();
-    m_out.clear();
-    m_authTag.reset();
-    m_createTag.reset();
-    m_abandoned.clear();
-    m_channel.reset();
-    m_answerBy.reset();
-    m_releaseAt.reset();
-    endStream();
-    setPlaying(false);
+void PulseOutput::disconnectServer() {
+    pa_context* context = m_context;
+    // Nothing is left to time once the connection goes.
+    m_context = nullptr;
+    endAll();
+    m_releaseAt = 0;
+    if (m_timer) {
+        pa_threaded_mainloop_get_api(m_mainloop)->time_free(m_timer);
+        m_timer = nullptr;
+    }
+    if (context) {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    setLink(&m_server, Link::None);
 }
 
-void PulseOutput::startAnswered(bool ok) {
+void PulseOutput::setLink(Link* which, Link to) {
     {
         std::lock_guard lock(m_mutex);
-        m_started = ok;
-        m_doneOrder = qMax(m_doneOrder, m_startOrder);
+        *which = to;
     }
-    m_startOrder = 0;
     m_changed.notify_all();
 }
 
@@ -531,4 +388,11 @@ void PulseOutput::setPlaying(bool playing) {
         m_playing = playing;
     }
     m_changed.notify_all();
+}
+
+bool PulseOutput::waitFor(Link* which, qint64 timeoutMs) {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                       [which] { return *which != Link::Connecting; });
+    return *which == Link::Ready;
 }

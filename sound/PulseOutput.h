@@ -1,19 +1,23 @@
 #pragma once
 // The sound output on Linux: one playback stream to the sound server (PulseAudio, or PipeWire's
-// server for its clients) over its native protocol, on a thread of its own, which pulls the
-// samples from the decoder as the server asks for them. A thread of its own keeps the sound going
-// while the user-interface thread is busy, and lets a synchronous play block that thread.
+// server for its clients) through libpulse's threaded main loop, whose thread pulls the samples
+// from the decoder as the server asks for them. That thread keeps the sound going while the
+// user-interface thread is busy, and lets a synchronous play block that thread. The caller never
+// waits on the server without a limit: it waits on its own condition with a deadline.
+// A sound has finished when it has had its length and the buffer's; a stop after that leaves it
+// to play out what the server still holds of it.
 
-#include "PcmSource.h"
 #include "SoundOutput.h"
+#include "WavReader.h"
 
-#include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
-#include <optional>
-#include <thread>
 #include <vector>
+
+struct pa_context;
+struct pa_stream;
+struct pa_threaded_mainloop;
+struct pa_time_event;
 
 class PulseOutput : public SoundOutput {
   public:
@@ -29,62 +33,50 @@ class PulseOutput : public SoundOutput {
     void shutdown() override;
 
   private:
-    using Clock = std::chrono::steady_clock;
-    struct Order {
-        enum Kind { Start, Stop, Quit } kind;
-        std::unique_ptr<PcmSource> source;
-        quint64 number = 0;
+    // What the callers wait for, under m_mutex.
+    enum class Link { None, Connecting, Ready, Failed };
+
+    // One stream and the sound it plays. A sound that has had its time is finishing: the server
+    // may still hold some of it (a sink that renders far ahead asks for the rest late), so its
+    // stream is drained, not deleted, and the next sound plays beside it.
+    struct Playback {
+        PulseOutput* output;
+        pa_stream* stream = nullptr;
+        std::unique_ptr<WavReader> sound;
+        bool loop = false;
+        bool draining = false;
+        quint64 endsAt = 0;   // when it has sounded to its end (rt clock, µs); 0 while unknown
+        quint64 giveUpAt = 0; // a finishing stream goes by then whatever the server says
     };
 
-    // The caller's side: hands an order to the thread and waits until it is carried out.
-    quint64 send(Order order);
-    bool waitDone(quint64 number, qint64 timeoutMs);
-
-    // All below run on the output's thread.
-    void run();
-    bool carryOut(Order& order);
-    void beginSound(std::unique_ptr<PcmSource> source, quint64 order);
+    // All below run with the main loop's lock held.
     bool connectServer();
-    void receive();
-    void onPacket(quint32 channel, const QByteArray& payload);
-    void onAnswer(quint32 cmd, quint32 tag, const QByteArray& payload);
-    void createStream();
-    void feed();
-    void flush();
-    void endStream();
-    void disconnect();
-    void startAnswered(bool ok);
-    void setPlaying(bool playing);
+    bool openStream(std::unique_ptr<WavReader> sound, bool loop);
+    void endPlayback(Playback* playback);
+    void endAll();
+    void letGoOfPlayedOut();
+    void disconnectServer();
+    void feed(Playback* playback, size_t bytes);
+    void streamChanged(Playback* playback);
+    void contextChanged();
+    // Ends the current sound's time, lets finishing streams go at their bound, and lets go of
+    // the server when nothing has played for a while; then sets the timer for the next of these.
+    void onTimer();
 
-    std::thread m_thread;
-    int m_wake = -1;
+    void setLink(Link* which, Link to);
+    void setPlaying(bool playing);
+    bool waitFor(Link* which, qint64 timeoutMs);
+
+    pa_threaded_mainloop* m_mainloop = nullptr;
+    pa_context* m_context = nullptr;
+    pa_time_event* m_timer = nullptr;
+    std::vector<std::unique_ptr<Playback>> m_playbacks;
+    Playback* m_current = nullptr;
+    quint64 m_releaseAt = 0;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    // Under m_mutex.
-    std::deque<Order> m_orders;
-    quint64 m_lastOrder = 0;
-    quint64 m_doneOrder = 0;
-    bool m_started = false;
+    Link m_server = Link::None;
+    Link m_streamLink = Link::None;
     bool m_playing = false;
-
-    // The thread's own.
-    int m_socket = -1;
-    bool m_authorized = false;
-    QByteArray m_in;
-    QByteArray m_out;
-    quint32 m_nextTag = 0;
-    std::optional<quint32> m_authTag;
-    std::optional<quint32> m_createTag;
-    // Streams asked for and then given up before the server answered: deleted when it does.
-    std::vector<quint32> m_abandoned;
-    std::optional<quint32> m_drainTag;
-    // The start order waiting for its stream, if any.
-    quint64 m_startOrder = 0;
-    std::optional<quint32> m_channel;
-    qint64 m_requested = 0;
-    std::unique_ptr<PcmSource> m_source;
-    bool m_draining = false;
-    std::optional<Clock::time_point> m_answerBy;
-    std::optional<Clock::time_point> m_releaseAt;
 };

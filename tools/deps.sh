@@ -5,15 +5,15 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake pkg-config clang-format dpkg-dev
-  qt6-base-dev libgl-dev libxcb1-dev libxcb-shape0-dev
+  qt6-base-dev libgl-dev libxcb1-dev libxcb-shape0-dev libpulse-dev libsndfile1-dev
   # run: Japanese text, opening the home page, sound output
   fonts-noto-cjk xdg-utils pulseaudio
-  # tests: a private X desktop, a real POP3 server, a real sound server, a private D-Bus
+  # tests: a private X desktop, a real POP3 server, real sound servers, a private D-Bus
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   dovecot-core dovecot-pop3d openssl curl
   # tests: Courier's POP3 server (its courier-pop is unpacked below) and its authentication
   courier-base courier-authlib courier-authdaemon courier-authlib-userdb
-  pulseaudio-utils dbus
+  pulseaudio-utils dbus pipewire pipewire-pulse wireplumber
   # tests: a headless Wayland session with XWayland and Qt's way into it; the installed menu
   # entry's check
   weston xwayland qt6-wayland desktop-file-utils

@@ -173,9 +173,11 @@ class TestE2eInstall : public QObject {
         QCOMPARE(run(QStringLiteral("dpkg-deb"),
                      {QStringLiteral("-f"), package, QStringLiteral("Depends")}, &out),
                  0);
-        // The libraries found by dpkg-shlibdeps (Qt Network for the mail process), and the
-        // platform plugin Qt loads.
-        for (const char* needed : {"libqt6widgets6", "libqt6network6", "qt6-qpa-plugins"})
+        // The libraries found by dpkg-shlibdeps (Qt Network for the mail process, the sound
+        // server's client library and the WAV decoder for the sound module), and the platform
+        // plugin Qt loads.
+        for (const char* needed :
+             {"libqt6widgets6", "libqt6network6", "libpulse0", "libsndfile1", "qt6-qpa-plugins"})
             QVERIFY2(out.contains(QLatin1String(needed)), qPrintable(out));
     }
 

@@ -1,10 +1,10 @@
-// The effect sound's rules over a fake output, the WAV decoding, and what its messages tell apart.
+// The effect sound's rules over a fake output that opens sounds as the real one does, the WAV
+// decoding, and what its messages tell apart.
 
 #include "EffectSound.h"
 #include "EffectSoundPlayer.h"
-#include "PcmSource.h"
-#include "PulseProtocol.h"
 #include "WavFixture.h"
+#include "WavReader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,13 +19,13 @@ namespace {
 class FakeOutput : public SoundOutput {
   public:
     std::unique_ptr<Sound> openFile(const QString& path) override {
-        return WavFile::openFile(path);
+        return WavReader::openFile(path);
     }
     std::unique_ptr<Sound> openMemory(const QByteArray& bytes) override {
-        return WavFile::openMemory(bytes);
+        return WavReader::openMemory(bytes);
     }
     bool start(std::unique_ptr<Sound> s, bool l) override {
-        auto* file = static_cast<WavFile*>(s.release());
+        auto* file = static_cast<WavReader*>(s.release());
         calls << QStringLiteral("start");
         sound.reset(file);
         loop = l;
@@ -48,7 +48,7 @@ class FakeOutput : public SoundOutput {
     void shutdown() override { stopAll(); }
 
     QStringList calls;
-    std::unique_ptr<WavFile> sound;
+    std::unique_ptr<WavReader> sound;
     bool loop = false;
     bool playing = false;
     bool stalls = false;
@@ -65,7 +65,7 @@ bool fileHeldOpen(const QString& path) {
     return false;
 }
 
-QVector<qint16> readAll(WavFile& sound) {
+QVector<qint16> readAll(WavReader& sound) {
     QVector<qint16> out(sound.frames() * sound.channels());
     out.resize(sound.readFrames(out.data(), sound.frames()) * sound.channels());
     return out;
@@ -86,14 +86,9 @@ class TestEffectSound : public QObject {
     void synchronousGivesUpOnAStalledOutput();
     void decodesWhatTheFileHolds_data();
     void decodesWhatTheFileHolds();
-    void sourceEndsOrLoops_data();
-    void sourceEndsOrLoops();
     void messagesTellFailuresApart();
     void withoutTheModuleTheOutputRefuses_data();
     void withoutTheModuleTheOutputRefuses();
-    void soundServerAddresses_data();
-    void soundServerAddresses();
-    void cookieOnlyFromAWholePlainFile();
 
   private:
     QString makeFile(const QString& kind);
@@ -208,7 +203,7 @@ void TestEffectSound::soundStillPlayingIsNotInterrupted() {
     FakeOutput out;
     EffectSoundPlayer player(out);
     QCOMPARE(player.play(path, false, true, false, false), 0);
-    const WavFile* first = out.sound.get();
+    const WavReader* first = out.sound.get();
 
     QCOMPARE(player.play(path, false, false, false, false), 4);
     QCOMPARE(out.sound.get(), first);
@@ -272,36 +267,6 @@ void TestEffectSound::decodesWhatTheFileHolds() {
     QCOMPARE(readAll(*out.sound), samples);
 }
 
-void TestEffectSound::sourceEndsOrLoops_data() {
-    QTest::addColumn<bool>("loop");
-    QTest::newRow("once") << false;
-    QTest::newRow("loop") << true;
-}
-
-void TestEffectSound::sourceEndsOrLoops() {
-    QFETCH(bool, loop);
-    const qint64 frames = 1000; // not a multiple of the read size, so a read spans the wrap
-    const QVector<qint16> samples = wav::tone(frames, 2, 8000, 700.0, 0.5);
-    PcmSource source(WavFile::openMemory(wav::pcm16(samples, 2, 8000)), loop);
-    const QByteArray pcm(reinterpret_cast<const char*>(samples.constData()), samples.size() * 2);
-
-    QByteArray got;
-    for (int i = 0; i < 40 && !source.atEnd(); ++i)
-        got += source.read(333 * 4);
-
-    if (loop) {
-        QVERIFY(!source.atEnd());
-        QCOMPARE(got.size(), 40 * 333 * 4);
-        QCOMPARE(got.left(pcm.size()), pcm);
-        QCOMPARE(got.mid(pcm.size(), pcm.size()), pcm);
-        QCOMPARE(source.bytesAvailable(), pcm.size());
-    } else {
-        QVERIFY(source.atEnd());
-        QCOMPARE(got, pcm);
-        QCOMPARE(source.bytesAvailable(), 0);
-    }
-}
-
 // The caller shows message(code) in an error box when a bark fails (the companion's test checks
 // the box): each failure must read differently, a start has nothing to say, and a code that play()
 // never returns still says something that is none of the failures.
@@ -345,43 +310,6 @@ void TestEffectSound::withoutTheModuleTheOutputRefuses() {
     QFETCH(int, code);
     EffectSound::stop();
     QCOMPARE(EffectSound::play(makeFile(file), synchronous, loop, fromMemory, true), code);
-}
-
-// The server named by the environment, local sockets only; else the user's and the system's.
-void TestEffectSound::soundServerAddresses_data() {
-    QTest::addColumn<QString>("server");
-    QTest::addColumn<QString>("runtime");
-    QTest::addColumn<QStringList>("sockets");
-    QTest::newRow("none named") << ""
-                                << "/run/user/1000"
-                                << QStringList{"/run/user/1000/pulse/native",
-                                               "/var/run/pulse/native"};
-    QTest::newRow("a list") << "{0123abcd}unix:/tmp/a tcp:host:4713 /tmp/b  host"
-                            << "/r" << QStringList{"/tmp/a", "/tmp/b"};
-    QTest::newRow("only a network server") << "tcp:[::1]:4713"
-                                           << "/r" << QStringList{};
-}
-
-void TestEffectSound::soundServerAddresses() {
-    QFETCH(QString, server);
-    QFETCH(QString, runtime);
-    QFETCH(QStringList, sockets);
-    QCOMPARE(PulseProtocol::serverSockets(server, QString(), runtime), sockets);
-}
-
-void TestEffectSound::cookieOnlyFromAWholePlainFile() {
-    const QString pipe = m_dir.filePath(QStringLiteral("cookie-pipe"));
-    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-    const QString shortFile = m_dir.filePath(QStringLiteral("cookie-short"));
-    const QString whole = m_dir.filePath(QStringLiteral("cookie"));
-    for (const auto& [path, bytes] :
-         {std::pair{shortFile, QByteArray(255, 'a')}, std::pair{whole, QByteArray(256, 'b')}}) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-    }
-    // A pipe would never end; a short file is no cookie: the next file is tried.
-    QCOMPARE(PulseProtocol::cookie({pipe, shortFile, whole}), QByteArray(256, 'b'));
-    QCOMPARE(PulseProtocol::cookie({pipe, shortFile}), QByteArray(256, '\0'));
 }
 
 QTEST_GUILESS_MAIN(TestEffectSound)

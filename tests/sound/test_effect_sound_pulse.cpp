@@ -216,7 +216,6 @@ void TestEffectSoundPulse::serverIsLetGoAfterTheSound() {
     const QString me = QCoreApplication::applicationName();
     QCOMPARE(EffectSound::play(m_tone, true, false, false, true), 0);
     QVERIFY(pactl(QStringLiteral("clients")).contains(me));
-    QVERIFY(!pactl(QStringLiteral("sink-inputs")).trimmed().isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(pactl(QStringLiteral("sink-inputs")).trimmed().isEmpty() &&
                                  !pactl(QStringLiteral("clients")).contains(me),
                              5000);
