@@ -87,6 +87,8 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
     setWindowTitle(title);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    m_seeThrough = useAlphaChannel(this);
+    setSettlesBeforeOutsideMoves(true);
     m_images = images;
     for (int i = 0; i < 8; ++i)
         framePictures[size_t(i)] = framePicture(images[i]);
@@ -140,6 +142,7 @@ void CharacterWindow::releasePictures() {
         m_screenPictures[i] = QImage();
     }
     m_shown = QImage();
+    m_cut = QImage();
     // Another window showing the same pictures keeps its own reference to them.
     PictureCache& pictures = pictureCache();
     for (auto it = pictures.begin(); it != pictures.end();)
@@ -225,6 +228,8 @@ void CharacterWindow::loadCharacter() {
 }
 
 void CharacterWindow::runTick(bool holdFrameZero) {
+    // Moved by the window manager or another program, the character keeps to its new place.
+    followMoveFromOutside();
     const float tppX = Twips::perPixelX();
     const float tppY = Twips::perPixelY();
     const TickInput in = onMonitors(leftTwips(), topTwips(), float(framePictures[0].width()) * tppX,
@@ -287,8 +292,20 @@ void CharacterWindow::showEvent(QShowEvent* event) {
 
 void CharacterWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), Qt::white);
-    p.drawImage(0, 0, m_shown);
+    if (!m_seeThrough) {
+        p.fillRect(rect(), Qt::white);
+        p.drawImage(0, 0, m_shown);
+        return;
+    }
+    // Every pixel is painted, the cut-away ones fully transparent, from the first paint on: a
+    // compositor shows the desktop there and nothing of an earlier frame.
+    if (m_cutFrom != m_shown.cacheKey()) {
+        m_cut = cutAway(m_shown);
+        m_cutFrom = m_shown.cacheKey();
+    }
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(rect(), Qt::transparent);
+    p.drawImage(0, 0, m_cut);
 }
 
 void CharacterWindow::mousePressEvent(QMouseEvent* event) {
@@ -335,10 +352,13 @@ void CharacterWindow::dragTo(const QPoint& pointer) {
 
 void CharacterWindow::mouseReleaseEvent(QMouseEvent* event) {
     // The drag ends where the button came up, even if the last move before it was lost.
-    if (m_dragging)
+    const bool dragged = m_dragging;
+    if (dragged)
         dragTo(event->globalPosition().toPoint());
     m_dragArmed = false;
     m_dragging = false;
+    if (dragged)
+        emit dragEnded();
 }
 
 void CharacterWindow::mouseDoubleClickEvent(QMouseEvent* event) {

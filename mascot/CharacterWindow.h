@@ -56,6 +56,8 @@ class CharacterWindow : public ProgramWindow {
     // After a tick's screen keeping has placed the window; whoever holds it in place takes it back
     // here, before any other timer can see where the tick put it.
     void ticked();
+    // When the user has let go of the character after dragging it.
+    void dragEnded();
 
   protected:
     // Load steps shared by both characters: outlines, size, topmost, placement at the pointer.
@@ -68,8 +70,6 @@ class CharacterWindow : public ProgramWindow {
     void runTick(bool holdFrameZero);
 
     QPoint nativePosition() const override;
-    // The characters drag themselves; their place is their twips.
-    bool takesMovesFromOutside() const override { return false; }
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -91,6 +91,11 @@ class CharacterWindow : public ProgramWindow {
     // The letters of the eight frames' pictures.
     QByteArray m_images;
     QImage m_shown;
+    // Drawn by its alpha channel: m_shown with its cut-away parts transparent, made from the
+    // picture whose cache key m_cutFrom holds.
+    bool m_seeThrough = false;
+    QImage m_cut;
+    qint64 m_cutFrom = 0;
     // The frame shown last; -1 before the first.
     int m_frame = -1;
     bool m_hasRegion = false;
