@@ -255,9 +255,13 @@ QRect CharacterWindow::monitorGeometry() const {
 void CharacterWindow::onMouseDown(int button) {
     if (button & 1) {
         // Dragged like a caption bar, once the pointer has gone past the drag distance.
+        // The grabbed point from the press itself: by the time the press is handled (on a busy
+        // machine), the pointer can be a step further and the window's reported place older,
+        // and the whole drag would then stay that step behind.
         m_dragArmed = true;
-        m_dragOffset = QCursor::pos() - pos();
-        m_pressAt = QCursor::pos();
+        m_pressAt = m_pressed ? m_pressed->first : QCursor::pos();
+        m_dragOffset = m_pressed ? m_pressed->second : m_pressAt - pos();
+        m_pressed.reset();
         return;
     }
     if (button == 2)
@@ -323,7 +327,9 @@ void CharacterWindow::mousePressEvent(QMouseEvent* event) {
     default:
         return;
     }
+    m_pressed = {event->globalPosition().toPoint(), event->position().toPoint()};
     onMouseDown(button);
+    m_pressed.reset();
 }
 
 void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
@@ -332,7 +338,9 @@ void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
     // A move starts only past the drag distance, so a shaky double click stays a double click.
     // The window moves itself: a window manager's move goes by the pointer's way from when it
     // takes over, from where it last placed the window, and lost the first step of every drag.
-    // The press grabbed the pointer for this window, so every step of the drag comes here.
+    // The press grabbed the pointer for this window, so every step of the drag comes here. The
+    // pointer is asked where it is now (in the pixels of the monitor it is on, which a mixed
+    // scale drag goes by), never earlier than the step.
     if (m_dragArmed && (QCursor::pos() - m_pressAt).manhattanLength() >=
                            QGuiApplication::styleHints()->startDragDistance()) {
         m_dragArmed = false;

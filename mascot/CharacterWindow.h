@@ -13,6 +13,8 @@
 #include <QImage>
 #include <QRegion>
 #include <array>
+#include <optional>
+#include <utility>
 
 class QCheckBox;
 class QPushButton;
@@ -107,4 +109,6 @@ class CharacterWindow : public ProgramWindow {
     bool m_dragging = false;
     QPoint m_dragOffset;
     QPoint m_pressAt;
+    // The press being handled: where on the screen, and where in the window.
+    std::optional<std::pair<QPoint, QPoint>> m_pressed;
 };

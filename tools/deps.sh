@@ -15,6 +15,8 @@ packages=(
   # tests: a headless Wayland session with XWayland and Qt's way into it; the installed menu
   # entry's check
   weston xwayland qt6-wayland desktop-file-utils
+  # tests: the desktops' own compositors (mutter on an X screen, GNOME's headless Wayland session)
+  mutter gnome-shell
 )
 missing=()
 for p in "${packages[@]}"; do
