@@ -12,11 +12,10 @@ packages=(
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   dovecot-core dovecot-pop3d openssl curl
   pulseaudio-utils dbus
-  # tests: a headless Wayland session with XWayland and Qt's way into it; the installed menu
-  # entry's check
-  weston xwayland qt6-wayland desktop-file-utils
-  # tests: the desktops' own compositors (mutter on an X screen, GNOME's headless Wayland session)
-  mutter gnome-shell
+  # tests: the desktops' own compositors (mutter composing an X screen, GNOME's headless Wayland
+  # session with XWayland), Qt's way into Wayland for a window beneath the character; the
+  # installed menu entry's check
+  mutter gnome-shell xwayland qt6-wayland desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

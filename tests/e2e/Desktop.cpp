@@ -85,14 +85,6 @@ Desktop::~Desktop() {
             p->waitForFinished(3000);
         }
     }
-    // weston ends its XWayland with it.
-    if (m_weston) {
-        m_weston->terminate();
-        if (!m_weston->waitForFinished(5000)) {
-            m_weston->kill();
-            m_weston->waitForFinished(3000);
-        }
-    }
     if (m_xvfb) {
         m_xvfb->terminate();
         if (!m_xvfb->waitForFinished(3000)) {
@@ -219,61 +211,6 @@ bool Desktop::start(QString* why, QSize screen, const QList<QRect>& monitors) {
     }
     *why = wm + QStringLiteral(" did not take the screen");
     return false;
-}
-
-bool Desktop::startWayland(QString* why, QSize screen) {
-    m_screen = screen;
-    if (!prepareFolders(why))
-        return false;
-    m_waylandSocket = QStringLiteral("wayland-mokopon-%1").arg(getpid());
-    const QString log = m_dir.path() + QStringLiteral("/weston.log");
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    m_weston = std::make_unique<QProcess>();
-    m_weston->setProcessEnvironment(env);
-    m_weston->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_weston->setStandardInputFile(QProcess::nullDevice());
-    m_weston->setStandardOutputFile(QProcess::nullDevice());
-    m_weston->setStandardErrorFile(QProcess::nullDevice());
-    m_weston->start(
-        QStringLiteral("weston"),
-        {QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--use-pixman"),
-         QStringLiteral("--xwayland"), QStringLiteral("--no-config"), QStringLiteral("--debug"),
-         QStringLiteral("--socket=") + m_waylandSocket,
-         QStringLiteral("--width=%1").arg(screen.width()),
-         QStringLiteral("--height=%1").arg(screen.height()), QStringLiteral("--log=") + log});
-    if (!m_weston->waitForStarted(5000)) {
-        *why = QStringLiteral("weston does not start (is the package weston installed?)");
-        m_weston.reset();
-        return false;
-    }
-    // weston names the display it listens on for XWayland in its log.
-    const QRegularExpression listening(QStringLiteral("xserver listening on display (:\\d+)"));
-    QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired() && m_weston->state() == QProcess::Running) {
-        QFile f(log);
-        if (f.open(QIODevice::ReadOnly)) {
-            const QRegularExpressionMatch m = listening.match(QString::fromUtf8(f.readAll()));
-            if (m.hasMatch()) {
-                m_display = m.captured(1);
-                break;
-            }
-        }
-        QThread::msleep(100);
-    }
-    int code = -1;
-    if (!m_display.isEmpty())
-        tool(QStringLiteral("xdpyinfo"), {}, &code, 10000);
-    if (code != 0) {
-        QFile f(log);
-        f.open(QIODevice::ReadOnly);
-        *why = QStringLiteral("weston with XWayland did not come up: ") +
-               QString::fromUtf8(f.readAll().right(600));
-        return false;
-    }
-    return true;
 }
 
 bool Desktop::splitIntoMonitors(const QList<QRect>& monitors, QString* why) {
@@ -628,25 +565,6 @@ QStringList Desktop::netWmState(const QString& id) const {
 QImage Desktop::screenshot() const {
     if (isGnome())
         return gnomeScreenshot();
-    if (isWayland()) {
-        // weston's own client (allowed by --debug) saves the output in its working folder.
-        const QString dir = m_dir.path() + QStringLiteral("/wayland-shots");
-        QDir(dir).removeRecursively();
-        QDir().mkpath(dir);
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
-        env.insert(QStringLiteral("WAYLAND_DISPLAY"), m_waylandSocket);
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(dir);
-        p.start(QStringLiteral("weston-screenshooter"), {});
-        if (!p.waitForFinished(10000))
-            p.kill();
-        const QStringList shots = QDir(dir).entryList({QStringLiteral("*.png")}, QDir::Files);
-        return shots.isEmpty()
-                   ? QImage()
-                   : QImage(dir + u'/' + shots.first()).convertToFormat(QImage::Format_RGB32);
-    }
     const QString path = m_dir.path() + QStringLiteral("/shot.png");
     QFile::remove(path);
     tool(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path});

@@ -33,10 +33,6 @@ class Desktop {
     // monitors: splits the screen into these monitors (xrandr --setmonitor), the first one the
     // primary, as a desktop with several monitors has them; none leaves one monitor.
     bool start(QString* why, QSize screen = QSize(1024, 768), const QList<QRect>& monitors = {});
-    // A Wayland desktop instead: weston's headless backend, drawing in memory, with XWayland.
-    // Programs started here see a Wayland session (WAYLAND_DISPLAY, and DISPLAY for XWayland);
-    // the X tools reach XWayland. It has no input devices: nothing may move the pointer.
-    bool startWayland(QString* why, QSize screen = QSize(1024, 768));
     // The desktops people use, each in its own compositor with a private session bus:
     // mutter as the compositing window manager of an Xvfb screen; gnome-shell's headless Wayland
     // session with XWayland and a private system bus, driven through its remote desktop
@@ -141,7 +137,6 @@ class Desktop {
     QSize m_screen;
     QStringList m_monitorNames;
     std::unique_ptr<QProcess> m_xvfb;
-    std::unique_ptr<QProcess> m_weston;
     QString m_waylandSocket;
     std::unique_ptr<QProcess> m_wm;
     std::unique_ptr<QProcess> m_sound;
