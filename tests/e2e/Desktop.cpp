@@ -74,7 +74,7 @@ Desktop::~Desktop() {
         m_wm->waitForFinished(3000);
     }
     if (!m_sessionBusAddress.isEmpty())
-        QDBusConnection::disconnectFromBus(QStringLiteral("e2e-gnome-%1").arg(quintptr(this)));
+        QDBusConnection::disconnectFromBus(sessionBus().name());
     // gnome-shell ends its XWayland with it.
     for (QProcess* p : {m_shell.get(), m_systemBus.get(), m_sessionBus.get()}) {
         if (!p)

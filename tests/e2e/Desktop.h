@@ -2,6 +2,7 @@
 // A private X desktop for end-to-end tests: Xvfb with openbox, a throwaway program folder holding a
 // copy of the real program, and the X tools that drive and inspect it.
 
+#include <QDBusConnection>
 #include <QImage>
 #include <QProcess>
 #include <QRect>
@@ -122,6 +123,8 @@ class Desktop {
 
   private:
     bool startSessionBus(QString* why);
+    // This process's connection to the desktop's session bus.
+    QDBusConnection sessionBus() const;
     QProcessEnvironment busEnvironment() const;
     // gnome-shell's remote desktop session: pointer moves relative to where it is kept.
     bool startRemoteInput(QString* why);

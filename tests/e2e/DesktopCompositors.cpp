@@ -108,6 +108,11 @@ QProcessEnvironment Desktop::busEnvironment() const {
     return env;
 }
 
+QDBusConnection Desktop::sessionBus() const {
+    return QDBusConnection::connectToBus(m_sessionBusAddress,
+                                         QStringLiteral("e2e-gnome-%1").arg(quintptr(this)));
+}
+
 bool Desktop::startMutterX11(QString* why, QSize screen) {
     m_useMutter = true;
     return start(why, screen);
@@ -167,8 +172,7 @@ bool Desktop::startGnomeWayland(QString* why, QSize screen) {
         *why = QStringLiteral("gnome-shell does not start (is the package gnome-shell installed?)");
         return false;
     }
-    QDBusConnection bus = QDBusConnection::connectToBus(
-        m_sessionBusAddress, QStringLiteral("e2e-gnome-%1").arg(quintptr(this)));
+    QDBusConnection bus = sessionBus();
     auto shellUp = [&] {
         int code = -1;
         return m_shell->state() == QProcess::Running && bus.isConnected() &&
@@ -212,8 +216,7 @@ bool Desktop::startGnomeWayland(QString* why, QSize screen) {
 }
 
 bool Desktop::startRemoteInput(QString* why) {
-    QDBusConnection bus = QDBusConnection::connectToBus(
-        m_sessionBusAddress, QStringLiteral("e2e-gnome-%1").arg(quintptr(this)));
+    QDBusConnection bus = sessionBus();
     QDBusInterface remote(kRemoteDesktop, QStringLiteral("/org/gnome/Mutter/RemoteDesktop"),
                           kRemoteDesktop, bus);
     const QDBusReply<QDBusObjectPath> session = remote.call(QStringLiteral("CreateSession"));
@@ -237,8 +240,7 @@ bool Desktop::startRemoteInput(QString* why) {
 }
 
 void Desktop::gnomeMoveTo(const QPoint& p) const {
-    QDBusConnection bus = QDBusConnection::connectToBus(
-        m_sessionBusAddress, QStringLiteral("e2e-gnome-%1").arg(quintptr(this)));
+    QDBusConnection bus = sessionBus();
     QDBusInterface input(kRemoteDesktop, m_remoteSession, kRemoteSession, bus);
     // One axis at a time: a motion along both from the corner loses its horizontal part.
     const QPoint by = p - m_pointer;
@@ -250,15 +252,13 @@ void Desktop::gnomeMoveTo(const QPoint& p) const {
 }
 
 void Desktop::gnomeButton(int button, bool down) const {
-    QDBusConnection bus = QDBusConnection::connectToBus(
-        m_sessionBusAddress, QStringLiteral("e2e-gnome-%1").arg(quintptr(this)));
+    QDBusConnection bus = sessionBus();
     QDBusInterface input(kRemoteDesktop, m_remoteSession, kRemoteSession, bus);
     input.call(QStringLiteral("NotifyPointerButton"), kButtonCodes[qBound(1, button, 3) - 1], down);
 }
 
 QImage Desktop::gnomeScreenshot() const {
-    QDBusConnection bus = QDBusConnection::connectToBus(
-        m_sessionBusAddress, QStringLiteral("e2e-gnome-%1").arg(quintptr(this)));
+    QDBusConnection bus = sessionBus();
     QDBusInterface shot(QStringLiteral("org.gnome.Shell.Screenshot"),
                         QStringLiteral("/org/gnome/Shell/Screenshot"),
                         QStringLiteral("org.gnome.Shell.Screenshot"), bus);
