@@ -3,6 +3,7 @@
 
 #include "AccountDialog.h"
 #include "AutoCheck.h"
+#include "CharacterPlace.h"
 #include "CheckMail.h"
 #include "ControlPanel.h"
 #include "DataFiles.h"
@@ -15,10 +16,12 @@
 #include "ServerSettings.h"
 #include "SettingsDialog.h"
 #include "StartupCharacter.h"
+#include "Twips.h"
 #include "WindowRegistry.h"
 #include "WindowWiring.h"
 
 #include <QApplication>
+#include <QScreen>
 
 namespace {
 
@@ -91,12 +94,42 @@ std::optional<AutoCheck::Request> automaticCheckRequest() {
     return request;
 }
 
+// Where the character starts when the pointer's place is unknown: where it stood last time, or
+// the middle of the primary screen.
+QPointF rememberedPlace(QSizeF size) {
+    if (const std::optional<QPoint> place = CharacterPlace::read(CharacterPlace::filePath()))
+        return *place;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect g = screen ? screen->geometry() : QRect();
+    const float perX = Twips::perPixelX();
+    const float perY = Twips::perPixelY();
+    return QPointF((g.x() + (g.width() - qRound(size.width() / perX)) / 2) * perX,
+                   (g.y() + (g.height() - qRound(size.height() / perY)) / 2) * perY);
+}
+
+// Keeps the character's place for the next start whenever it may have moved: the program can end
+// at once, with nothing saved on the way out.
+void rememberPlaces(const StartupCharacter* character) {
+    auto keep = [character] {
+        static QPoint kept(INT_MIN, INT_MIN);
+        const QPoint now(qRound(character->leftTwips()), qRound(character->topTwips()));
+        if (now == kept)
+            return;
+        kept = now;
+        CharacterPlace::write(CharacterPlace::filePath(), now);
+    };
+    QObject::connect(character, &CharacterWindow::ticked, character, keep);
+    QObject::connect(character, &CharacterWindow::dragEnded, character, keep);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     // Wayland lets no client place its windows or read the pointer; run through XWayland there.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    // XWayland knows the pointer only over its own windows, so the character starts where it
+    // stood last time.
+    const bool waylandSession = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && waylandSession)
         qputenv("QT_QPA_PLATFORM", "xcb");
 
     QApplication app(argc, argv);
@@ -120,8 +153,11 @@ int main(int argc, char* argv[]) {
         const StartupCharacter* c = WindowRegistry::loaded<StartupCharacter>();
         return c ? c->monitorGeometry() : QRect();
     });
-    StartupCharacter::setStartupSteps({claimThisDesktop, afterCharacterPlaced});
+    StartupCharacter::setStartupSteps(
+        {claimThisDesktop, afterCharacterPlaced, waylandSession ? rememberedPlace : nullptr});
     StartupCharacter* character = win<StartupCharacter>();
+    if (waylandSession)
+        rememberPlaces(character);
     QObject::connect(character, &StartupCharacter::doubleClicked, character,
                      [] { win<ControlPanel>()->showOrRaise(); });
     character->showOrRaise();

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShowEvent>
 #include <QTimer>
 #include <algorithm>
 
@@ -62,17 +63,43 @@ void ProgramWindow::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
     // Our own moves are announced before the window system has carried them out, and reported
     // again once it has.
+    const QPoint twipsAt(Twips::toPixelsX(m_left), Twips::toPixelsY(m_top));
     const auto own = std::find(m_unreported.begin(), m_unreported.end(), pos());
     if (own != m_unreported.end()) {
         m_unreported.erase(m_unreported.begin(), own + 1);
+        if (pos() == twipsAt)
+            m_settled = true;
         return;
     }
-    if (pos() == m_placedAt || !takesMovesFromOutside())
+    if (pos() == m_placedAt || !takesMovesFromOutside() || (m_settlesFirst && !m_settled))
+        return;
+    // A report can trail our placements by more than the ones kept; the window system's own
+    // answer tells whether the window stands at one of ours.
+    const QPoint now = nativePosition();
+    if (now == twipsAt ||
+        std::find(m_unreported.begin(), m_unreported.end(), now) != m_unreported.end())
         return;
     // Anything else came from outside (a drag); the twips follow the pixels.
+    takeOutsidePlace(now);
+}
+
+void ProgramWindow::followMoveFromOutside() {
+    if (!isVisible() || !takesMovesFromOutside())
+        return;
+    const QPoint now = nativePosition();
+    if (now == QPoint(Twips::toPixelsX(m_left), Twips::toPixelsY(m_top))) {
+        m_settled = true;
+        return;
+    }
+    if ((m_settlesFirst && !m_settled) ||
+        std::find(m_unreported.begin(), m_unreported.end(), now) != m_unreported.end())
+        return;
+    takeOutsidePlace(now);
+}
+
+void ProgramWindow::takeOutsidePlace(const QPoint& now) {
     m_placedAt = QPoint(INT_MIN, INT_MIN);
     m_unreported.clear();
-    const QPoint now = nativePosition();
     if (now.x() != Twips::toPixelsX(m_left))
         m_left = float(now.x()) * Twips::perPixelX();
     if (now.y() != Twips::toPixelsY(m_top))
@@ -144,6 +171,9 @@ void ProgramWindow::placeCentred() {
 
 void ProgramWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The window manager takes a shown window on anew.
+    if (!event->spontaneous())
+        m_settled = false;
     if (m_centreWhenFramed > 0)
         QTimer::singleShot(0, this, &ProgramWindow::centreOnceFramed);
 }

@@ -62,16 +62,23 @@ class ProgramWindow : public QWidget {
     // Where the window really stands. Some window managers report a wrong place in their
     // notifications; a window that can ask the display system does so here.
     virtual QPoint nativePosition() const { return pos(); }
-    // Whether a move from outside (the window manager's drag) sets the twips. A window that moves
-    // only itself keeps its twips, so a report read while the window manager takes the window on
-    // cannot misplace it.
+    // Whether a move from outside (the window manager's drag) sets the twips.
     virtual bool takesMovesFromOutside() const { return true; }
+    // For a window that places itself: after each show, reports of anyone else's moves count only
+    // once the window system has put the window where the program placed it, so that a report
+    // read while the window manager takes the window on cannot misplace it.
+    void setSettlesBeforeOutsideMoves(bool settles) { m_settlesFirst = settles; }
+    // Takes the window's place from the window system when someone else has moved it there and
+    // its report has not come yet (it can trail the next placement of ours).
+    void followMoveFromOutside();
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
   private:
     void placeNative();
+    // The window stands at the given place by someone else's doing: the twips follow.
+    void takeOutsidePlace(const QPoint& now);
     void placeCentred();
     void centreOnceFramed();
 
@@ -84,6 +91,9 @@ class ProgramWindow : public QWidget {
     float m_width = 0;
     float m_height = 0;
     bool m_unloading = false;
+    bool m_settlesFirst = false;
+    // Whether the window system has carried out one of our placements since the window showed.
+    bool m_settled = false;
     // Attempts left to centre the framed window once its frame is known.
     int m_centreWhenFramed = 0;
     std::function<void()> m_forget;

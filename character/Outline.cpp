@@ -63,3 +63,21 @@ QRegion regionFromSlot(const FrameRegionSlot& slot) {
         region.setRects(slot.rects.data(), int(slot.rects.size()));
     return region;
 }
+
+QImage cutAway(const QImage& picture) {
+    QImage cut = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (cut.isNull())
+        return cut;
+    const QRgb background = picture.pixel(0, 0) & 0xFFFFFF;
+    for (int y = 0; y < cut.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(cut.scanLine(y));
+        const auto* source = reinterpret_cast<const QRgb*>(
+            picture.format() == QImage::Format_RGB32 ? picture.constScanLine(y) : nullptr);
+        for (int x = 0; x < cut.width(); ++x) {
+            const QRgb colour = source ? source[x] : picture.pixel(x, y);
+            if ((colour & 0xFFFFFF) == background)
+                line[x] = 0;
+        }
+    }
+    return cut;
+}

@@ -28,3 +28,7 @@ int outlineScan(qreal devicePixelRatio);
 
 FrameRegionSlot buildOutline(const QImage& picture, int scan = kOutlineScan);
 QRegion regionFromSlot(const FrameRegionSlot& slot);
+
+// The picture as the outline cuts it: every pixel of its background colour (the colour at 0, 0)
+// fully transparent, every other one as it is; its device pixel ratio kept.
+QImage cutAway(const QImage& picture);

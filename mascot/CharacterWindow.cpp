@@ -87,6 +87,8 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
     setWindowTitle(title);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    m_seeThrough = useAlphaChannel(this);
+    setSettlesBeforeOutsideMoves(true);
     m_images = images;
     for (int i = 0; i < 8; ++i)
         framePictures[size_t(i)] = framePicture(images[i]);
@@ -140,6 +142,7 @@ void CharacterWindow::releasePictures() {
         m_screenPictures[i] = QImage();
     }
     m_shown = QImage();
+    m_cut = QImage();
     // Another window showing the same pictures keeps its own reference to them.
     PictureCache& pictures = pictureCache();
     for (auto it = pictures.begin(); it != pictures.end();)
@@ -225,6 +228,8 @@ void CharacterWindow::loadCharacter() {
 }
 
 void CharacterWindow::runTick(bool holdFrameZero) {
+    // Moved by the window manager or another program, the character keeps to its new place.
+    followMoveFromOutside();
     const float tppX = Twips::perPixelX();
     const float tppY = Twips::perPixelY();
     const TickInput in = onMonitors(leftTwips(), topTwips(), float(framePictures[0].width()) * tppX,
@@ -250,9 +255,13 @@ QRect CharacterWindow::monitorGeometry() const {
 void CharacterWindow::onMouseDown(int button) {
     if (button & 1) {
         // Dragged like a caption bar, once the pointer has gone past the drag distance.
+        // The grabbed point from the press itself: by the time the press is handled (on a busy
+        // machine), the pointer can be a step further and the window's reported place older,
+        // and the whole drag would then stay that step behind.
         m_dragArmed = true;
-        m_dragOffset = QCursor::pos() - pos();
-        m_pressAt = QCursor::pos();
+        m_pressAt = m_pressed ? m_pressed->first : QCursor::pos();
+        m_dragOffset = m_pressed ? m_pressed->second : m_pressAt - pos();
+        m_pressed.reset();
         return;
     }
     if (button == 2)
@@ -287,8 +296,20 @@ void CharacterWindow::showEvent(QShowEvent* event) {
 
 void CharacterWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), Qt::white);
-    p.drawImage(0, 0, m_shown);
+    if (!m_seeThrough) {
+        p.fillRect(rect(), Qt::white);
+        p.drawImage(0, 0, m_shown);
+        return;
+    }
+    // Every pixel is painted, the cut-away ones fully transparent, from the first paint on: a
+    // compositor shows the desktop there and nothing of an earlier frame.
+    if (m_cutFrom != m_shown.cacheKey()) {
+        m_cut = cutAway(m_shown);
+        m_cutFrom = m_shown.cacheKey();
+    }
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(rect(), Qt::transparent);
+    p.drawImage(0, 0, m_cut);
 }
 
 void CharacterWindow::mousePressEvent(QMouseEvent* event) {
@@ -306,7 +327,9 @@ void CharacterWindow::mousePressEvent(QMouseEvent* event) {
     default:
         return;
     }
+    m_pressed = {event->globalPosition().toPoint(), event->position().toPoint()};
     onMouseDown(button);
+    m_pressed.reset();
 }
 
 void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
@@ -315,7 +338,9 @@ void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
     // A move starts only past the drag distance, so a shaky double click stays a double click.
     // The window moves itself: a window manager's move goes by the pointer's way from when it
     // takes over, from where it last placed the window, and lost the first step of every drag.
-    // The press grabbed the pointer for this window, so every step of the drag comes here.
+    // The press grabbed the pointer for this window, so every step of the drag comes here. The
+    // pointer is asked where it is now (in the pixels of the monitor it is on, which a mixed
+    // scale drag goes by), never earlier than the step.
     if (m_dragArmed && (QCursor::pos() - m_pressAt).manhattanLength() >=
                            QGuiApplication::styleHints()->startDragDistance()) {
         m_dragArmed = false;
@@ -335,10 +360,13 @@ void CharacterWindow::dragTo(const QPoint& pointer) {
 
 void CharacterWindow::mouseReleaseEvent(QMouseEvent* event) {
     // The drag ends where the button came up, even if the last move before it was lost.
-    if (m_dragging)
+    const bool dragged = m_dragging;
+    if (dragged)
         dragTo(event->globalPosition().toPoint());
     m_dragArmed = false;
     m_dragging = false;
+    if (dragged)
+        emit dragEnded();
 }
 
 void CharacterWindow::mouseDoubleClickEvent(QMouseEvent* event) {

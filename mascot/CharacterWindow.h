@@ -13,6 +13,8 @@
 #include <QImage>
 #include <QRegion>
 #include <array>
+#include <optional>
+#include <utility>
 
 class QCheckBox;
 class QPushButton;
@@ -56,6 +58,8 @@ class CharacterWindow : public ProgramWindow {
     // After a tick's screen keeping has placed the window; whoever holds it in place takes it back
     // here, before any other timer can see where the tick put it.
     void ticked();
+    // When the user has let go of the character after dragging it.
+    void dragEnded();
 
   protected:
     // Load steps shared by both characters: outlines, size, topmost, placement at the pointer.
@@ -68,8 +72,6 @@ class CharacterWindow : public ProgramWindow {
     void runTick(bool holdFrameZero);
 
     QPoint nativePosition() const override;
-    // The characters drag themselves; their place is their twips.
-    bool takesMovesFromOutside() const override { return false; }
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -91,6 +93,11 @@ class CharacterWindow : public ProgramWindow {
     // The letters of the eight frames' pictures.
     QByteArray m_images;
     QImage m_shown;
+    // Drawn by its alpha channel: m_shown with its cut-away parts transparent, made from the
+    // picture whose cache key m_cutFrom holds.
+    bool m_seeThrough = false;
+    QImage m_cut;
+    qint64 m_cutFrom = 0;
     // The frame shown last; -1 before the first.
     int m_frame = -1;
     bool m_hasRegion = false;
@@ -102,4 +109,6 @@ class CharacterWindow : public ProgramWindow {
     bool m_dragging = false;
     QPoint m_dragOffset;
     QPoint m_pressAt;
+    // The press being handled: where on the screen, and where in the window.
+    std::optional<std::pair<QPoint, QPoint>> m_pressed;
 };

@@ -28,6 +28,10 @@ void StartupCharacter::onLoad() {
         return;
     }
     loadCharacter();
+    if (steps().startPlace) {
+        const QPointF at = steps().startPlace(QSizeF(widthTwips(), heightTwips()));
+        moveToTwips(float(at.x()), float(at.y()));
+    }
     if (steps().afterPlacing)
         steps().afterPlacing();
 }

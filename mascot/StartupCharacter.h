@@ -10,10 +10,12 @@ class StartupCharacter : public CharacterWindow {
     Q_OBJECT
   public:
     // The program's steps at the start of the load (false: another instance runs, and the
-    // program ends quietly) and once the characters have their places.
+    // program ends quietly) and once the characters have their places. startPlace, where set,
+    // gives the window's place in twips from its size in twips instead of the pointer's.
     struct StartupSteps {
         std::function<bool()> first;
         std::function<void()> afterPlacing;
+        std::function<QPointF(QSizeF)> startPlace;
     };
     static void setStartupSteps(StartupSteps steps);
 

@@ -14,9 +14,10 @@ packages=(
   # tests: Courier's POP3 server (its courier-pop is unpacked below) and its authentication
   courier-base courier-authlib courier-authdaemon courier-authlib-userdb
   pulseaudio-utils dbus pipewire pipewire-pulse wireplumber
-  # tests: a headless Wayland session with XWayland and Qt's way into it; the installed menu
-  # entry's check
-  weston xwayland qt6-wayland desktop-file-utils
+  # tests: the desktops' own compositors (mutter composing an X screen, GNOME's headless Wayland
+  # session with XWayland), Qt's way into Wayland for a window beneath the character; the
+  # installed menu entry's check
+  mutter gnome-shell xwayland qt6-wayland desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

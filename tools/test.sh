@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test. The tests start their own services:
-# Xvfb with openbox, weston with XWayland, Dovecot on 127.0.0.1, PulseAudio with a null sink, a
-# private D-Bus.
+# Xvfb with openbox, mutter on Xvfb, gnome-shell headless with XWayland, Dovecot on 127.0.0.1,
+# PulseAudio with a null sink, a private D-Bus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh

@@ -6,6 +6,12 @@
 class QRegion;
 class QWidget;
 
-// Gives the window the outline (device pixels from its top-left corner); an empty region gives it
-// back its full rectangle. False when the display system cannot take it: use QWidget::setMask.
+// Call before the window is first shown. True when the window gets an alpha channel that the
+// desktop's compositor draws it by, so that it paints its cut-away parts transparent; the outline
+// still cuts it where no compositor runs.
+bool useAlphaChannel(QWidget* window);
+
+// Gives the window the outline (device pixels from its top-left corner) for what it shows and
+// for where it takes clicks, cut to the window's own rectangle; an empty region gives it back its
+// full rectangle. False when the display system cannot take it: use QWidget::setMask.
 bool setDeviceShape(QWidget* window, const QRegion& deviceRegion);

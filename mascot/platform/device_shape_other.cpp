@@ -1,5 +1,9 @@
 #include "DeviceShape.h"
 
+bool useAlphaChannel(QWidget*) {
+    return false;
+}
+
 bool setDeviceShape(QWidget*, const QRegion&) {
     return false;
 }

@@ -2,6 +2,7 @@
 // A private X desktop for end-to-end tests: Xvfb with openbox, a throwaway program folder holding a
 // copy of the real program, and the X tools that drive and inspect it.
 
+#include <QDBusConnection>
 #include <QImage>
 #include <QProcess>
 #include <QRect>
@@ -16,6 +17,8 @@
 void runEvents(int ms);
 // Runs this thread's events until done() holds or the time is up; true when it held.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs);
+// Whether a compositing manager owns the display's screen 0.
+bool compositorRuns(const QString& display);
 
 struct WindowInfo {
     QString id;
@@ -31,11 +34,18 @@ class Desktop {
     // monitors: splits the screen into these monitors (xrandr --setmonitor), the first one the
     // primary, as a desktop with several monitors has them; none leaves one monitor.
     bool start(QString* why, QSize screen = QSize(1024, 768), const QList<QRect>& monitors = {});
-    // A Wayland desktop instead: weston's headless backend, drawing in memory, with XWayland.
-    // Programs started here see a Wayland session (WAYLAND_DISPLAY, and DISPLAY for XWayland);
-    // the X tools reach XWayland. It has no input devices: nothing may move the pointer.
-    bool startWayland(QString* why, QSize screen = QSize(1024, 768));
-    bool isWayland() const { return m_weston != nullptr; }
+    // The desktops people use, each in its own compositor with a private session bus:
+    // mutter as the compositing window manager of an Xvfb screen; gnome-shell's headless Wayland
+    // session with XWayland and a private system bus, driven through its remote desktop
+    // interface and photographed through its screenshot interface.
+    bool startMutterX11(QString* why, QSize screen = QSize(1024, 768));
+    bool startGnomeWayland(QString* why, QSize screen = QSize(1024, 768));
+    bool isWayland() const { return !m_waylandSocket.isEmpty(); }
+    // Whether the pointer and the keyboard go through gnome-shell rather than xdotool.
+    bool isGnome() const { return m_shell != nullptr; }
+    // Starts a Qt program as a native client of this desktop: a Wayland client on a Wayland
+    // desktop, an X client on an X desktop.
+    QProcess* launchClient(const QString& program, const QStringList& args = {});
     QString display() const { return m_display; }
     QSize screenSize() const { return m_screen; }
     // The monitors as the server has them now.
@@ -58,7 +68,8 @@ class Desktop {
     // The same for any command, such as another copy of the program.
     QProcess* launchCommand(const QString& program, const QStringList& args,
                             const QString& workingDir,
-                            const QProcessEnvironment& extra = QProcessEnvironment());
+                            const QProcessEnvironment& extra = QProcessEnvironment(),
+                            QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels);
 
     // Runs an X tool against this display and returns its standard output.
     QString tool(const QString& program, const QStringList& args, int* exitCode = nullptr,
@@ -69,6 +80,11 @@ class Desktop {
     void moveTo(const QPoint& p) const;
     void click(const QPoint& p, int button = 1) const;
     void doubleClick(const QPoint& p) const;
+    // A button down or up where the pointer is (1 left, 3 right).
+    void press(int button = 1) const;
+    void release(int button = 1) const;
+    // A hand's drag: press at from, a dozen steps to to, release.
+    void drag(const QPoint& from, const QPoint& to) const;
     void key(const QString& keys) const;
     // Raises and focuses the window, and waits until the window manager has done so.
     void activate(const QString& id) const;
@@ -88,8 +104,8 @@ class Desktop {
     WindowInfo info(const QString& id) const;
     // The window's client area with the window manager's frame around it.
     QRect frame(const QString& id) const;
-    // Rectangles of the window's bounding shape, in window coordinates.
-    QList<QRect> shapeRects(const QString& id) const;
+    // Rectangles of the window's bounding shape (or its input shape), in window coordinates.
+    QList<QRect> shapeRects(const QString& id, bool input = false) const;
     QStringList netWmState(const QString& id) const;
     // What the screen shows (on a Wayland desktop, what the compositor draws).
     QImage screenshot() const;
@@ -106,6 +122,15 @@ class Desktop {
     QString pactl(const QStringList& args) const;
 
   private:
+    bool startSessionBus(QString* why);
+    // This process's connection to the desktop's session bus.
+    QDBusConnection sessionBus() const;
+    QProcessEnvironment busEnvironment() const;
+    // gnome-shell's remote desktop session: pointer moves relative to where it is kept.
+    bool startRemoteInput(QString* why);
+    void gnomeMoveTo(const QPoint& p) const;
+    void gnomeButton(int button, bool down) const;
+    QImage gnomeScreenshot() const;
     // The working, runtime and program folders both kinds of desktop start with.
     bool prepareFolders(QString* why);
     bool splitIntoMonitors(const QList<QRect>& monitors, QString* why);
@@ -115,9 +140,17 @@ class Desktop {
     QSize m_screen;
     QStringList m_monitorNames;
     std::unique_ptr<QProcess> m_xvfb;
-    std::unique_ptr<QProcess> m_weston;
     QString m_waylandSocket;
     std::unique_ptr<QProcess> m_wm;
     std::unique_ptr<QProcess> m_sound;
+    std::unique_ptr<QProcess> m_sessionBus;
+    std::unique_ptr<QProcess> m_systemBus;
+    std::unique_ptr<QProcess> m_shell;
+    QString m_sessionBusAddress;
+    QString m_systemBusAddress;
+    QString m_xauthority;
+    QString m_remoteSession;
+    mutable QPoint m_pointer;
+    bool m_useMutter = false;
     QList<QProcess*> m_programs;
 };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
 
@@ -173,6 +174,45 @@ class TestE2eMascot : public QObject {
         d.xdotool({QStringLiteral("click"), QStringLiteral("1")});
         QVERIFY2(!d.waitForWindow(kPanelTitle, 3000).isEmpty(),
                  "no panel after a shaky double click");
+    }
+
+    // On a machine whose cores are all busy, the press is handled late, when the pointer has
+    // already moved on: the drag still ends with the grabbed point under the pointer.
+    void dragEndsUnderThePointerUnderLoad() {
+        QVERIFY(startAt(300, 200));
+        QVERIFY(waitForFirstTick());
+        QList<QProcess*> busy;
+        auto stopLoad = qScopeGuard([&] {
+            for (QProcess* p : busy) {
+                p->kill();
+                p->waitForFinished(3000);
+                delete p;
+            }
+        });
+        for (int i = 0; i < 2 * QThread::idealThreadCount(); ++i) {
+            busy << new QProcess;
+            busy.last()->start(QStringLiteral("sh"),
+                               {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+        }
+        const QPoint grab = QPoint(300, 200) + kOnFigure;
+        const QPoint by(480, 120);
+        d.moveTo(grab);
+        d.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")});
+        for (int i = 1; i <= 12; ++i)
+            d.moveTo(grab + by * i / 12);
+        d.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")});
+        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(300, 200) + by, 5000);
+    }
+
+    // A move by another program holds: the next ticks keep the window where it was put.
+    void moveFromOutsideHolds() {
+        QVERIFY(startAt(300, 200));
+        QVERIFY(waitForFirstTick());
+        d.xdotool(
+            {QStringLiteral("windowmove"), window, QStringLiteral("500"), QStringLiteral("350")});
+        QTRY_COMPARE_WITH_TIMEOUT(d.info(window).geometry.topLeft(), QPoint(500, 350), 3000);
+        runEvents(4500);
+        QCOMPARE(d.info(window).geometry.topLeft(), QPoint(500, 350));
     }
 
     void rightButtonEndsAtOnce() {

@@ -231,6 +231,17 @@ class TestMascotLogic : public QObject {
         // The strip right of the picture and the row below it always belong to the outline.
         QVERIFY(regionFromSlot(slot).contains(QRect(120, 0, 61, 181)));
         QVERIFY(regionFromSlot(slot).contains(QRect(0, 180, 181, 1)));
+        // Drawn by its alpha channel, the picture shows exactly its outline, in its own colours.
+        const QImage cut = cutAway(picture);
+        const QRegion outline = regionFromSlot(slot);
+        int wrong = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x) {
+                const QRgb c = cut.pixel(x, y);
+                wrong += outline.contains(QPoint(x, y)) ? c != (picture.pixel(x, y) | 0xFF000000)
+                                                        : c != 0;
+            }
+        QCOMPARE(wrong, 0);
     }
 
     void rectanglesAreBandedAndDisjoint() {

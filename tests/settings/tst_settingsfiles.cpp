@@ -2,6 +2,7 @@
 // hang-up files (with the automatic check's interval), and the entry that starts the program at
 // login.
 
+#include "CharacterPlace.h"
 #include "Cp932.h"
 #include "DataFiles.h"
 #include "ProfileFile.h"
@@ -93,6 +94,8 @@ class TestSettingsFiles : public QObject {
     void startAtLoginEntry_data();
     void startAtLoginEntry();
     void startAtLoginOnAndOff();
+    void characterPlace_data();
+    void characterPlace();
 
     void hostileFilesReadAsMissing_data();
     void hostileFilesReadAsMissing();
@@ -948,6 +951,39 @@ void TestSettingsFiles::killedSavesLeaveOldOrNew() {
         QCOMPARE(QDir::current().entryList(all), QStringList{"vbmail.ini"});
     }
     qInfo("%d leftovers after %d kills", leftovers, rounds);
+}
+
+// The place a Wayland session starts the character at: what was written comes back, and a file
+// that does not hold two whole numbers a screen can hold gives none.
+void TestSettingsFiles::characterPlace_data() {
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QPoint>("place");
+    QTest::newRow("as written") << QByteArray("4500 -1500\n") << true << QPoint(4500, -1500);
+    QTest::newRow("CR LF and blanks") << QByteArray(" 15  30\r\n") << true << QPoint(15, 30);
+    QTest::newRow("empty") << QByteArray() << false << QPoint();
+    QTest::newRow("one number") << QByteArray("4500\n") << false << QPoint();
+    QTest::newRow("three numbers") << QByteArray("1 2 3\n") << false << QPoint();
+    QTest::newRow("not whole") << QByteArray("1.5 2\n") << false << QPoint();
+    QTest::newRow("past any screen") << QByteArray("99999999999 0\n") << false << QPoint();
+}
+
+void TestSettingsFiles::characterPlace() {
+    QFETCH(QByteArray, contents);
+    QFETCH(bool, found);
+    QFETCH(QPoint, place);
+    TestFolders folders;
+    const QString path = CharacterPlace::filePath();
+    QCOMPARE(path, folders.dataFile(QStringLiteral("character-place.txt")));
+    QVERIFY(!CharacterPlace::read(path));
+    TestFolders::write(path, contents);
+    const std::optional<QPoint> read = CharacterPlace::read(path);
+    QCOMPARE(read.has_value(), found);
+    if (!found)
+        return;
+    QCOMPARE(*read, place);
+    CharacterPlace::write(path, place + QPoint(15, 15));
+    QCOMPARE(CharacterPlace::read(path), std::optional<QPoint>(place + QPoint(15, 15)));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFiles)

@@ -1,0 +1,288 @@
+// The desktops of Desktop that run in a real compositor: mutter on Xvfb, and gnome-shell's
+// headless Wayland session, which is reached through its own D-Bus interfaces.
+
+#include "Desktop.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+#include <csignal>
+#include <sys/prctl.h>
+#include <xcb/xcb.h>
+
+namespace {
+
+const QString kRemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
+const QString kRemoteSession = QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session");
+// Linux input button codes: left, middle, right.
+constexpr int kButtonCodes[] = {0x110, 0x112, 0x111};
+
+std::unique_ptr<QProcess> startBus(const QStringList& args, QString* address, QString* why) {
+    auto bus = std::make_unique<QProcess>();
+    bus->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    bus->setProcessChannelMode(QProcess::SeparateChannels);
+    bus->setStandardErrorFile(QProcess::nullDevice());
+    bus->start(QStringLiteral("dbus-daemon"),
+               args + QStringList{QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (!bus->waitForStarted(5000) || !bus->waitForReadyRead(10000)) {
+        *why = QStringLiteral("dbus-daemon does not start (is the package dbus installed?)");
+        return nullptr;
+    }
+    *address = QString::fromUtf8(bus->readLine()).trimmed();
+    return bus;
+}
+
+// The X display the compositor with the given process id holds for XWayland (it writes its id
+// into the display's lock file, and starts XWayland when the first X client comes), and the
+// cookie file it made for it in the runtime folder.
+bool xwaylandDisplay(qint64 compositor, const QString& runtimeDir, QString* display,
+                     QString* auth) {
+    for (const QString& lock :
+         QDir(QStringLiteral("/tmp"))
+             .entryList({QStringLiteral(".X*-lock")}, QDir::Hidden | QDir::Files)) {
+        QFile f(QStringLiteral("/tmp/") + lock);
+        if (!f.open(QIODevice::ReadOnly) || f.readAll().trimmed().toLongLong() != compositor)
+            continue;
+        const QStringList cookies =
+            QDir(runtimeDir)
+                .entryList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Hidden | QDir::Files);
+        if (cookies.isEmpty())
+            return false;
+        *display = QLatin1Char(':') + lock.mid(2, lock.size() - 7);
+        *auth = runtimeDir + u'/' + cookies.first();
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool compositorRuns(const QString& display) {
+    xcb_connection_t* c = xcb_connect(display.toLatin1().constData(), nullptr);
+    bool owned = false;
+    if (c && !xcb_connection_has_error(c)) {
+        const char name[] = "_NET_WM_CM_S0";
+        auto* atom =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+        if (atom) {
+            auto* owner =
+                xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+            owned = owner && owner->owner != XCB_NONE;
+            free(owner);
+            free(atom);
+        }
+    }
+    if (c)
+        xcb_disconnect(c);
+    return owned;
+}
+
+bool Desktop::startSessionBus(QString* why) {
+    m_sessionBus =
+        startBus({QStringLiteral("--session"), QStringLiteral("--address=unix:path=") +
+                                                   m_dir.path() + QStringLiteral("/session-bus")},
+                 &m_sessionBusAddress, why);
+    return m_sessionBus != nullptr;
+}
+
+QProcessEnvironment Desktop::busEnvironment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_sessionBusAddress);
+    if (!m_systemBusAddress.isEmpty())
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_systemBusAddress);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+    // The compositor's settings and caches stay in the desktop's own folder.
+    const QString home = m_dir.path() + QStringLiteral("/home");
+    QDir().mkpath(home);
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+    return env;
+}
+
+QDBusConnection Desktop::sessionBus() const {
+    return QDBusConnection::connectToBus(m_sessionBusAddress,
+                                         QStringLiteral("e2e-gnome-%1").arg(quintptr(this)));
+}
+
+bool Desktop::startMutterX11(QString* why, QSize screen) {
+    m_useMutter = true;
+    return start(why, screen);
+}
+
+bool Desktop::startGnomeWayland(QString* why, QSize screen) {
+    m_screen = screen;
+    if (!prepareFolders(why) || !startSessionBus(why))
+        return false;
+    // gnome-shell asks the system bus for the login manager and the like; a private one, with
+    // nothing on it, stands in.
+    const QString config = m_dir.path() + QStringLiteral("/system-bus.conf");
+    QFile conf(config);
+    if (!conf.open(QIODevice::WriteOnly) ||
+        conf.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                   "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig><type>system</type><listen>unix:path=" +
+                   QFile::encodeName(m_dir.path()) +
+                   "/system-bus</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                   "<allow own=\"*\"/></policy></busconfig>\n") < 0) {
+        *why = QStringLiteral("cannot write the system bus configuration");
+        return false;
+    }
+    conf.close();
+    m_systemBus = startBus({QStringLiteral("--config-file=") + config}, &m_systemBusAddress, why);
+    if (!m_systemBus)
+        return false;
+
+    QProcessEnvironment env = busEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    // No animations to wait out. (Its wallpaper is a picture the shell cannot read here: the
+    // background stays a plain colour.)
+    // The pointer is pushed into the top left corner: no overview there.
+    for (const char* key : {"enable-animations", "enable-hot-corners"}) {
+        QProcess gsettings;
+        gsettings.setProcessEnvironment(env);
+        gsettings.start(QStringLiteral("gsettings"),
+                        {QStringLiteral("set"), QStringLiteral("org.gnome.desktop.interface"),
+                         QLatin1String(key), QStringLiteral("false")});
+        gsettings.waitForFinished(10000);
+    }
+
+    m_shell = std::make_unique<QProcess>();
+    m_shell->setProcessEnvironment(env);
+    m_shell->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_shell->setStandardInputFile(QProcess::nullDevice());
+    m_shell->setStandardOutputFile(QProcess::nullDevice());
+    const QString log = m_dir.path() + QStringLiteral("/gnome-shell.log");
+    m_shell->setStandardErrorFile(log);
+    m_shell->start(QStringLiteral("gnome-shell"),
+                   {QStringLiteral("--headless"), QStringLiteral("--wayland"),
+                    QStringLiteral("--virtual-monitor"),
+                    QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height())});
+    if (!m_shell->waitForStarted(5000)) {
+        *why = QStringLiteral("gnome-shell does not start (is the package gnome-shell installed?)");
+        return false;
+    }
+    QDBusConnection bus = sessionBus();
+    auto shellUp = [&] {
+        int code = -1;
+        return m_shell->state() == QProcess::Running && bus.isConnected() &&
+               bus.interface()->isServiceRegistered(QStringLiteral("org.gnome.Shell")) &&
+               bus.interface()->isServiceRegistered(kRemoteDesktop) &&
+               xwaylandDisplay(m_shell->processId(), runtimeDir(), &m_display, &m_xauthority) &&
+               (tool(QStringLiteral("xdpyinfo"), {}, &code, 3000), code == 0);
+    };
+    if (!waitUntil(shellUp, 60000)) {
+        QFile f(log);
+        f.open(QIODevice::ReadOnly);
+        const QByteArray text = f.readAll();
+        const qsizetype error = text.indexOf("JS ERROR");
+        *why = QStringLiteral("gnome-shell with XWayland did not come up: ") +
+               QString::fromUtf8(error >= 0 ? text.mid(error, 400) : text.right(800));
+        return false;
+    }
+    m_waylandSocket = QStringLiteral("wayland-0");
+    // The screenshot interface answers the screenshot tool's name only.
+    bus.registerService(QStringLiteral("org.gnome.Screenshot"));
+    if (!startRemoteInput(why))
+        return false;
+    // A session starts in the overview, which Escape leaves; the desktop is what the tests
+    // look at.
+    QDBusInterface shell(QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
+                         QStringLiteral("org.gnome.Shell"), bus);
+    waitUntil([&] { return shell.property("OverviewActive").toBool(); }, 10000);
+    QDBusInterface input(kRemoteDesktop, m_remoteSession, kRemoteSession, bus);
+    if (!waitUntil(
+            [&] {
+                for (const bool down : {true, false})
+                    input.call(QStringLiteral("NotifyKeyboardKeysym"), 0xff1bu, down);
+                runEvents(1000);
+                return !shell.property("OverviewActive").toBool();
+            },
+            15000)) {
+        *why = QStringLiteral("gnome-shell stays in its overview");
+        return false;
+    }
+    return true;
+}
+
+bool Desktop::startRemoteInput(QString* why) {
+    QDBusConnection bus = sessionBus();
+    QDBusInterface remote(kRemoteDesktop, QStringLiteral("/org/gnome/Mutter/RemoteDesktop"),
+                          kRemoteDesktop, bus);
+    const QDBusReply<QDBusObjectPath> session = remote.call(QStringLiteral("CreateSession"));
+    if (!session.isValid()) {
+        *why = QStringLiteral("no remote desktop session: ") + session.error().message();
+        return false;
+    }
+    m_remoteSession = session.value().path();
+    QDBusInterface input(kRemoteDesktop, m_remoteSession, kRemoteSession, bus);
+    const QDBusMessage started = input.call(QStringLiteral("Start"));
+    if (started.type() == QDBusMessage::ErrorMessage) {
+        *why =
+            QStringLiteral("the remote desktop session does not start: ") + started.errorMessage();
+        return false;
+    }
+    // Pushed into the top left corner, the pointer is where it is kept from then on.
+    m_pointer = QPoint(m_screen.width(), m_screen.height());
+    gnomeMoveTo(QPoint(-m_screen.width(), -m_screen.height()));
+    m_pointer = QPoint(0, 0);
+    return true;
+}
+
+void Desktop::gnomeMoveTo(const QPoint& p) const {
+    QDBusConnection bus = sessionBus();
+    QDBusInterface input(kRemoteDesktop, m_remoteSession, kRemoteSession, bus);
+    // One axis at a time: a motion along both from the corner loses its horizontal part.
+    const QPoint by = p - m_pointer;
+    if (by.x())
+        input.call(QStringLiteral("NotifyPointerMotionRelative"), double(by.x()), 0.0);
+    if (by.y())
+        input.call(QStringLiteral("NotifyPointerMotionRelative"), 0.0, double(by.y()));
+    m_pointer = p;
+}
+
+void Desktop::gnomeButton(int button, bool down) const {
+    QDBusConnection bus = sessionBus();
+    QDBusInterface input(kRemoteDesktop, m_remoteSession, kRemoteSession, bus);
+    input.call(QStringLiteral("NotifyPointerButton"), kButtonCodes[qBound(1, button, 3) - 1], down);
+}
+
+QImage Desktop::gnomeScreenshot() const {
+    QDBusConnection bus = sessionBus();
+    QDBusInterface shot(QStringLiteral("org.gnome.Shell.Screenshot"),
+                        QStringLiteral("/org/gnome/Shell/Screenshot"),
+                        QStringLiteral("org.gnome.Shell.Screenshot"), bus);
+    const QString path = m_dir.path() + QStringLiteral("/shot.png");
+    QImage image;
+    // The shell learns who owns the screenshot tool's name a moment after it is taken.
+    waitUntil(
+        [&] {
+            QFile::remove(path);
+            const QDBusMessage reply = shot.call(QStringLiteral("Screenshot"), false, false, path);
+            if (reply.type() == QDBusMessage::ErrorMessage)
+                return false;
+            image = QImage(path);
+            return !image.isNull();
+        },
+        10000);
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+QProcess* Desktop::launchClient(const QString& program, const QStringList& args) {
+    QProcessEnvironment extra;
+    if (isWayland()) {
+        extra.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        extra.insert(QStringLiteral("DISPLAY"), QString());
+    }
+    return launchCommand(program, args, work(), extra, QProcess::SeparateChannels);
+}
