@@ -9,8 +9,12 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <memory>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <sys/resource.h>
 #include <sys/stat.h>
+#endif
 
 class TestFolders {
   public:
@@ -45,11 +49,17 @@ class TestFolders {
     // "zero" (a link to /dev/zero), "huge" (100 MB of blank lines), "folder", or "link" (a link to
     // linkTarget). False when it could not be made.
     static bool plant(const QString& kind, const QString& path, const QString& linkTarget = {}) {
+#ifdef Q_OS_WIN
+        // Windows has neither FIFOs in folders nor /dev/zero; its device names serve instead.
+        if (kind == "fifo" || kind == "zero")
+            return false;
+#else
         const QByteArray p = QFile::encodeName(path);
         if (kind == "fifo")
             return ::mkfifo(p.constData(), 0600) == 0;
         if (kind == "zero")
             return QFile::link(QStringLiteral("/dev/zero"), path);
+#endif
         if (kind == "huge") {
             QFile f(path);
             const QByteArray blankLines(1024 * 1024, '\n');
@@ -71,6 +81,7 @@ class TestFolders {
     QTemporaryDir m_work;
 };
 
+#ifndef Q_OS_WIN
 // While alive, no file can grow beyond a few bytes: the disk is as good as full. Works for root
 // too, where a read-only folder would not stop a write.
 class FullDisk {
@@ -93,3 +104,4 @@ class FullDisk {
     rlimit m_saved{};
     void (*m_savedHandler)(int) = nullptr;
 };
+#endif
