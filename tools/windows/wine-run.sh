@@ -4,6 +4,8 @@
 # the program. The Qt and MinGW runtime DLLs are found through WINEPATH, so the build folder needs
 # no copies of them. MOKOPON_WINEPREFIX set: that prefix is used and kept.
 # Usage: wine-run.sh PROGRAM.exe [ARGUMENTS...]
+# MOKOPON_QTEST=1: PROGRAM is a Qt Test, whose report (which does not reach a pipe under Wine)
+# goes to a file that is then printed.
 set -uo pipefail
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,12 +30,19 @@ fi
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/mokopon-wine.XXXXXX")
 export WINEPREFIX
 cleanup() {
+  # The server saves the prefix's registry as it ends; the prefix goes after that.
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT
+if [ "${MOKOPON_QTEST:-}" = 1 ]; then
+  report="$WINEPREFIX/report.txt"
+  "$wine" "$@" -o "Z:${report//\//\\},txt"
+  rc=$?
+  cat "$report" 2>/dev/null
+  exit $rc
+fi
 "$wine" "$@"
-rc=$?
-exit $rc
+exit $?
