@@ -8,6 +8,13 @@ namespace {
 
 constexpr UINT kCodePage = 932;
 
+// Single bytes that Windows maps to private or control characters, which files written on Windows
+// never hold as text; read as no character, so that every system reads a file alike.
+bool unassignedSingle(char b) {
+    const auto u = static_cast<unsigned char>(b);
+    return u == 0x80 || u == 0xA0 || u >= 0xFD;
+}
+
 // One character's bytes decoded, or nothing when Windows takes them for no character.
 bool decodeOne(const char* bytes, int length, QString* out) {
     wchar_t wide[2];
@@ -37,6 +44,10 @@ std::optional<QByteArray> encode(const QString& text) {
                             nullptr, &usedDefault) != size ||
         usedDefault)
         return std::nullopt;
+    // What would not read back as the same text (a character that only those single bytes carry)
+    // has no cp932 form here either.
+    if (decode(out) != text)
+        return std::nullopt;
     return out;
 }
 
@@ -52,7 +63,7 @@ QString decode(const QByteArray& bytes) {
             i += 2;
             continue;
         }
-        if (!isLeadByte(p[i]) && decodeOne(p + i, 1, &out)) {
+        if (!isLeadByte(p[i]) && !unassignedSingle(p[i]) && decodeOne(p + i, 1, &out)) {
             ++i;
             continue;
         }

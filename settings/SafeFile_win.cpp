@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 namespace SafeFile {
@@ -133,6 +134,25 @@ class OwnerOnly {
 bool ownerOnly(QFileDevice::Permissions p) {
     return !(p & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
                   QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther));
+}
+
+// Gives the temporary file the access rules of the file it replaces (best effort: without them it
+// has the folder's, as any new file there).
+void copyAccessRules(const std::wstring& from, HANDLE to) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION |
+        (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
+                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    SetSecurityInfo(to, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    LocalFree(descriptor);
 }
 
 bool writeAll(HANDLE h, const QByteArray& bytes) {
@@ -268,8 +288,9 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
     HANDLE raw = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && raw == INVALID_HANDLE_VALUE; ++attempt) {
         temp = wide(folder + QStringLiteral("/.") + fileName + kTempMark + randomPart());
-        raw = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, restricted ? owner.attributes() : nullptr,
-                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        raw = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0,
+                          restricted ? owner.attributes() : nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
         if (raw == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
             GetLastError() != ERROR_ALREADY_EXISTS)
             break;
@@ -279,6 +300,8 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
         return false;
     }
     Handle file(raw);
+    if (!permissions && exists)
+        copyAccessRules(name, file.get());
     auto fail = [&](DWORD error) {
         if (file.valid())
             file.close();
@@ -297,12 +320,7 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
         DeleteFileW(temp.c_str());
         return refuseWhatIsThere(now);
     }
-    // Without permissions given the file keeps the old one's access rules, which ReplaceFileW
-    // carries over; a new file, or one that must be the user's alone, takes the temporary's.
-    if (!permissions && now != INVALID_FILE_ATTRIBUTES &&
-        ReplaceFileW(name.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                     nullptr))
-        return true;
+    // A rename over the old file: readers see the old bytes or the new, never none.
     if (!MoveFileExW(temp.c_str(), name.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return fail(GetLastError());

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -600,6 +601,9 @@ void TestSettingsFiles::accountJapaneseIdRoundTrips() {
 }
 
 void TestSettingsFiles::accountFileIsOwnerOnly() {
+#ifdef Q_OS_WIN
+    QSKIP("Qt 6.4 reads no access lists: the file's permissions are not seen here");
+#endif
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -687,6 +691,9 @@ void TestSettingsFiles::startAtLoginEntry_data() {
 }
 
 void TestSettingsFiles::startAtLoginEntry() {
+#ifdef Q_OS_WIN
+    QSKIP("Windows starts the program from its Run key (startAtLoginRunKey)");
+#endif
     QFETCH(QString, executable);
     QFETCH(QString, folder);
     QFETCH(QByteArray, exec);
@@ -705,6 +712,23 @@ void TestSettingsFiles::startAtLoginEntry() {
 }
 
 void TestSettingsFiles::startAtLoginOnAndOff() {
+#ifdef Q_OS_WIN
+    // The user's Run key in the test's own Wine prefix: the executable, quoted.
+    QVERIFY(StartAtLogin::turnOff());
+    QVERIFY(!StartAtLogin::isOn());
+    QVERIFY(StartAtLogin::turnOn(QStringLiteral("C:/Program Files/Mokopon/mokopon.exe"),
+                                 QStringLiteral("C:/")));
+    QVERIFY(StartAtLogin::isOn());
+    QSettings run(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+        QSettings::NativeFormat);
+    QCOMPARE(run.value(QStringLiteral("Mokopon")).toString(),
+             QStringLiteral("\"C:\\Program Files\\Mokopon\\mokopon.exe\""));
+    QVERIFY(StartAtLogin::turnOff());
+    QVERIFY(!StartAtLogin::isOn());
+    QVERIFY(StartAtLogin::turnOff()); // nothing to remove is no failure
+    return;
+#endif
     QTemporaryDir home;
     const QByteArray savedHome = qgetenv("HOME");
     const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
@@ -876,7 +900,8 @@ void TestSettingsFiles::killedSavesLeaveOldOrNew() {
         child.start(QStringLiteral(SAVE_LOOP_BIN), {Program::folder(), QDir::currentPath()});
         while (!child.canReadLine() && child.waitForReadyRead(10000)) {
         }
-        QCOMPARE(child.readLine(), QByteArray("saving\n"));
+        // trimmed: Windows ends the line with CR LF.
+        QCOMPARE(child.readLine().trimmed(), QByteArray("saving"));
         // The moment of the kill is what varies between rounds; no state is waited for.
         QThread::usleep(ulong(round * 1237 % 15000));
         child.kill();
@@ -890,10 +915,12 @@ void TestSettingsFiles::killedSavesLeaveOldOrNew() {
         const QStringList left =
             leftoversIn(folders.dataFolder()) + leftoversIn(QDir::currentPath());
         leftovers += left.size();
+#ifndef Q_OS_WIN // Qt 6.4 reads no access lists there
         for (const QString& name : left)
             if (name.startsWith(QStringLiteral(".iniIdPass.ini")))
                 QCOMPARE(int(QFileInfo(folders.dataFolder() + u'/' + name).permissions() & 0x0077),
                          0);
+#endif
         removeSaveLeftovers();
         // Nothing else is left either, whatever its name.
         const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;

@@ -15,6 +15,11 @@
 
 namespace {
 constexpr qint64 kMemoryLimit = 2097152;
+
+bool underWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
 } // namespace
 
 class TestEffectSoundWinmm : public QObject {
@@ -86,6 +91,9 @@ void TestEffectSoundWinmm::results() {
     QFETCH(int, code);
     if (needsDevice && waveOutGetNumDevs() == 0)
         QSKIP("no sound device");
+    // Wine's PlaySound reports success for a sound file it then cannot play.
+    if (code == 4 && underWine())
+        QSKIP("Wine does not report a file that cannot play");
     const QString path = makeFile(file);
     QCOMPARE(EffectSound::play(path, synchronous, loop, fromMemory, true), code);
     if (file == QLatin1String("missing"))

@@ -31,10 +31,12 @@ WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/mokopon-wine.XXXXXX")
 export WINEPREFIX
 cleanup() {
   # The server saves the prefix's registry as it ends; the prefix goes after that.
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
+  # A program left running (the test's own children) is ended first.
+  timeout 10 wineserver -w >/dev/null 2>&1 || { wineserver -k; wineserver -w; } >/dev/null 2>&1
   rm -rf "$WINEPREFIX"
 }
+# A server of the prefix's own that ends with its last program.
+wineserver -p0 >/dev/null 2>&1 || true
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 if [ "${MOKOPON_QTEST:-}" = 1 ]; then
