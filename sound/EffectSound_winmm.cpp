@@ -59,6 +59,10 @@ qint32 play(const QString& path, bool synchronous, bool loop, bool fromMemory, b
         g_buffer = std::move(bytes);
         flags = kMemoryFlags;
     }
+    // An empty name plays nothing and fails (SND_NODEFAULT); asked of Wine, that nothing still
+    // holds its one sound slot for a moment, and the play that follows a stop request would fail.
+    if (!fromMemory && path.isEmpty())
+        return EffectSoundPlayer::Refused;
     if (!synchronous)
         flags |= SND_ASYNC;
     if (loop)

@@ -1,0 +1,193 @@
+// The Windows program, as its package ships it (tools/windows/build.sh), under Wine on the
+// private desktop: the character at the pointer, shaped and on top; one instance; the right click;
+// a mail check against Dovecot, plain and over TLS with the tests' authority in the prefix's Root
+// store, and the bark played through Wine into the null sink; the account file the dialog writes,
+// in cp932 with CR LF. Skipped when the Windows build has not been made.
+
+#include "DovecotServer.h"
+#include "E2e.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace e2e;
+
+namespace {
+
+const QString kWindowsBuild = QStringLiteral(MOKOPON_WINDOWS_BUILD_DIR);
+const QString kWineRun = QStringLiteral(MOKOPON_SOURCE_DIR "/tools/windows/wine-run.sh");
+// Wine starts a program in seconds, a fresh prefix's first one in tens of them.
+constexpr int kStartMs = 60000;
+
+QByteArray sampleMessage(int n) {
+    return "From: kobayashi@example.jp\r\nTo: alice@example.jp\r\nSubject: test " +
+           QByteArray::number(n) + "\r\n\r\nbody\r\n";
+}
+
+} // namespace
+
+class TestE2eWine : public QObject {
+    Q_OBJECT
+
+    Desktop d;
+    DovecotServer dovecot{DovecotServer::Options{.tls = true}};
+    QTemporaryDir prefix;
+    QProcess* program = nullptr;
+
+    QProcessEnvironment wineEnvironment() const {
+        QProcessEnvironment env = d.soundEnvironment();
+        env.insert(QStringLiteral("MOKOPON_WINEPREFIX"), prefix.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("windows"));
+        return env;
+    }
+    // Runs a program of the prefix to its end; its exit code, -1 when it did not end in time.
+    int runInPrefix(const QStringList& command, int timeoutMs = 180000) const {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QProcessEnvironment own = wineEnvironment();
+        for (const QString& key : own.keys())
+            env.insert(key, own.value(key));
+        env.insert(QStringLiteral("DISPLAY"), d.display());
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::ForwardedChannels);
+        p.start(kWineRun, command);
+        if (!p.waitForFinished(timeoutMs))
+            return -1;
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    QProcess* start(const QPoint& at) {
+        d.moveTo(at);
+        return d.launchCommand(kWineRun, {d.programFolder() + QStringLiteral("/mokopon.exe")},
+                               QString(), wineEnvironment());
+    }
+    QString startCharacter(const QPoint& at) {
+        program = start(at);
+        const QString character = d.waitForWindow(kCharacterTitle, kStartMs);
+        if (!character.isEmpty())
+            waitForOutline(d, character, 10000);
+        return character;
+    }
+    void shoot(const QString& name) const { d.saveScreenshot(shotPath(name)); }
+
+  private slots:
+    void initTestCase() {
+        const QString zip = kWindowsBuild + QStringLiteral("/mokopon-windows.zip");
+        if (!QFileInfo::exists(zip))
+            QSKIP("no Windows build (bash tools/windows/build.sh)");
+        QString why;
+        QVERIFY2(d.start(&why), qPrintable(why));
+        QVERIFY2(d.startSoundServer(&why), qPrintable(why));
+        QVERIFY2(dovecot.start(), qPrintable(dovecot.errorString()));
+        // The package beside the Linux copy: the same Sound/, hp/ and ★MailData.
+        QTemporaryDir unpacked;
+        QCOMPARE(
+            QProcess::execute(QStringLiteral("unzip"),
+                              {QStringLiteral("-q"), zip, QStringLiteral("-d"), unpacked.path()}),
+            0);
+        QCOMPARE(
+            QProcess::execute(QStringLiteral("cp"),
+                              {QStringLiteral("-r"), QStringLiteral("-T"),
+                               unpacked.filePath(QStringLiteral("Mokopon")), d.programFolder()}),
+            0);
+        QCOMPARE(runInPrefix({QStringLiteral("wineboot"), QStringLiteral("--init")}), 0);
+        QCOMPARE(runInPrefix({kWindowsBuild + QStringLiteral("/tools/trust_ca.exe"),
+                              QStringLiteral("Z:") + DovecotServer::caFile()}),
+                 0);
+    }
+    void cleanup() { endProgram(d, program); }
+    void cleanupTestCase() {
+        if (QFileInfo::exists(prefix.filePath(QStringLiteral("system.reg"))))
+            runInPrefix({QStringLiteral("wineboot"), QStringLiteral("--end-session")}, 30000);
+    }
+
+    void characterAtPointerShapedOnTopAndAlone() {
+        writeMailSettings(d, localServer(dovecot.pop3Port()), QStringLiteral("secret"),
+                          "NUMBER=0\r\n");
+        const QString character = startCharacter(QPoint(300, 200));
+        QVERIFY2(!character.isEmpty(), "the character did not show");
+        QTRY_COMPARE_WITH_TIMEOUT(d.info(character).geometry.topLeft(), QPoint(300, 200), 5000);
+        QVERIFY2(d.netWmState(character).contains(QStringLiteral("_NET_WM_STATE_ABOVE")),
+                 qPrintable(d.netWmState(character).join(u' ')));
+        // The cut-away corner shows the desktop: the shape leaves it out, and the screen there is
+        // the desktop's colour, as beside the window.
+        QVERIFY(!d.shapeRects(character).isEmpty());
+        for (const QRect& r : d.shapeRects(character))
+            QVERIFY2(!r.contains(QPoint(0, 0)), "the corner is part of the window");
+        const QImage screen = d.screenshot();
+        shoot(QStringLiteral("wine-character.png"));
+        QCOMPARE(screen.pixel(300, 200), screen.pixel(290, 190));
+        QVERIFY(screen.pixel(QPoint(300, 200) + kOnFigure) != screen.pixel(290, 190));
+
+        // A second start ends at once and leaves the first alone.
+        QElapsedTimer clock;
+        clock.start();
+        QProcess* second = start(QPoint(600, 400));
+        QVERIFY2(second->waitForFinished(kStartMs), "the second start did not end");
+        QCOMPARE(second->exitCode(), 0);
+        qInfo("the second start ended after %lld ms", clock.elapsed());
+        QCOMPARE(d.findWindows(kCharacterTitle).size(), 1);
+
+        clock.restart();
+        d.click(QPoint(300, 200) + kOnFigure, 3);
+        QVERIFY2(program->waitForFinished(10000), "the right click did not end it");
+        qInfo("the right click ended it after %lld ms", clock.elapsed());
+        QVERIFY(d.waitGone(character, 5000));
+    }
+
+    void mailCheckCountsAndBarks_data() {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("plain") << localServer(dovecot.pop3Port());
+        QTest::newRow("TLS") << QStringLiteral("pop3s://127.0.0.1:%1").arg(dovecot.pop3sPort());
+    }
+    void mailCheckCountsAndBarks() {
+        QFETCH(QString, server);
+        QVERIFY(dovecot.clearMailbox(QStringLiteral("alice")));
+        for (int n = 1; n <= 3; ++n)
+            QVERIFY(dovecot.addMessage(QStringLiteral("alice"), sampleMessage(n)));
+        writeMailSettings(d, server, QStringLiteral("secret"), "NUMBER=0\r\n");
+        const QString character = startCharacter(QPoint(150, 100));
+        QVERIFY2(!character.isEmpty(), "the character did not show");
+        const QString panel = openPanel(d, character, 20000);
+        QVERIFY2(!panel.isEmpty(), "a double click did not open the panel");
+        d.click(d.info(panel).geometry.topLeft() + panelButton(PanelButton::Check));
+        const QString notice = d.waitForWindow(kNoticeTitle, 60000);
+        shoot(
+            QStringLiteral("wine-notice-%1.png").arg(QString::fromLatin1(QTest::currentDataTag())));
+        QVERIFY2(!notice.isEmpty(), "no notice");
+        QVERIFY2(d.findWindows(kErrorTitle).isEmpty(), "an error box");
+        QCOMPARE(noticeText(d, notice, kNoticeCountBox), QStringLiteral("3"));
+        QVERIFY2(barkHeard(d, 20000), "no bark reached the sound server");
+    }
+
+    void accountFileInCp932WithCrLf() {
+        const QString name = QStringLiteral("山田");
+        QString why;
+        QVERIFY2(d.mapKeysFor(name, &why), qPrintable(why));
+        const QString data = d.programFolder() + QStringLiteral("/★MailData/");
+        writeMailSettings(d, localServer(dovecot.pop3Port()), QStringLiteral("secret"),
+                          "NUMBER=0\r\n");
+        QVERIFY(QFile::remove(data + QStringLiteral("iniIdPass.ini")));
+        program = start(QPoint(150, 100));
+        const QString account = d.waitForWindow(kAccountTitle, kStartMs);
+        QVERIFY2(!account.isEmpty(), "no account dialog");
+        fillAccount(d, account, name, QStringLiteral("pw"));
+        QThread::msleep(200);
+        d.key(QStringLiteral("Return"));
+        QVERIFY2(d.waitGone(kAccountTitle, 10000), "Enter did not close the account dialog");
+        QFile file(data + QStringLiteral("iniIdPass.ini"));
+        QVERIFY(waitUntil([&] { return file.exists(); }, 5000));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        // 山田 in cp932 is 8E 52 93 63.
+        QVERIFY2(bytes.contains("NAME=\x8E\x52\x93\x63\r\n"), bytes.toHex(' ').constData());
+        QVERIFY2(bytes.contains("NAME2=pw\r\n"), bytes.constData());
+        QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestE2eWine)
+#include "test_e2e_wine.moc"
