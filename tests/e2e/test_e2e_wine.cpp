@@ -174,6 +174,40 @@ class TestE2eWine : public QObject {
         QVERIFY2(barkHeard(d, 20000), "no bark reached the sound server");
     }
 
+    // The installer, silent, then the installed copy: its files, the Start menu entry, the
+    // uninstaller, and a first start that keeps its settings in the user's %APPDATA%.
+    void installerInstallsAndTheInstalledCopyStarts() {
+        const QString setup = kWindowsBuild + QStringLiteral("/mokopon-setup.exe");
+        QCOMPARE(runInPrefix({setup, QStringLiteral("/S")}), 0);
+        const QString drive = prefix.filePath(QStringLiteral("drive_c"));
+        const QString installed = drive + QStringLiteral("/Program Files/Mokopon");
+        // The silent installer returns before its work is done.
+        QVERIFY(waitUntil(
+            [&] { return QFileInfo::exists(installed + QStringLiteral("/uninstall.exe")); },
+            60000));
+        for (const char* file :
+             {"mokopon.exe", "mokopon-mail.exe", "Qt6Core.dll", "platforms/qwindows.dll",
+              "tls/qschannelbackend.dll", "Sound/Kouka.wav", "hp/index.html"})
+            QVERIFY2(QFileInfo::exists(installed + u'/' + QLatin1String(file)), file);
+        QVERIFY(!QFileInfo::exists(installed + QStringLiteral("/★MailData")));
+        QVERIFY(QFileInfo::exists(
+            drive +
+            QStringLiteral("/ProgramData/Microsoft/Windows/Start Menu/Programs/モコポン.lnk")));
+        const QString appData = drive + QStringLiteral("/users/") +
+                                qEnvironmentVariable("USER", QStringLiteral("root")) +
+                                QStringLiteral("/AppData/Roaming/Mokopon");
+        QVERIFY2(QFileInfo(appData + QStringLiteral("/★MailData")).isDir(), qPrintable(appData));
+
+        d.moveTo(QPoint(150, 100));
+        program = d.launchCommand(kWineRun, {installed + QStringLiteral("/mokopon.exe")}, QString(),
+                                  wineEnvironment());
+        QVERIFY2(!d.waitForWindow(kCharacterTitle, kStartMs).isEmpty(),
+                 "the character did not show");
+        // No vbmail.ini in its folder under %APPDATA% yet: the first start asks for the server.
+        QVERIFY2(!d.waitForWindow(kServerTitle, 20000).isEmpty(), "no server dialog");
+        shoot(QStringLiteral("wine-installed-first-start.png"));
+    }
+
     void accountFileInCp932WithCrLf() {
         const QString name = QStringLiteral("山田");
         QString why;

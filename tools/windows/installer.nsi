@@ -1,7 +1,8 @@
 ; The Windows installer: the program folder into Program Files, a Start menu entry, an
 ; uninstaller, and the installing user's settings folders (%APPDATA%\Mokopon\★MailData), where an
 ; installed copy keeps vbmail.ini and ★MailData. Made by package.sh: makensis -DSTAGE=... -DOUTFILE=...
-Unicode true
+; A 64-bit installer for the 64-bit program (and for Wine without its 32-bit part).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 Name "モコポン (Mokopon)"
 OutFile "${OUTFILE}"
