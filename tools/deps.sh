@@ -15,6 +15,9 @@ packages=(
   # tests: a headless Wayland session with XWayland and Qt's way into it; the installed menu
   # entry's check
   weston xwayland qt6-wayland desktop-file-utils
+  # the Windows build and its tests: the cross compiler, Qt's host tools, Wine, the installer's
+  # maker, and the package's zip (tools/windows/build.sh installs these too)
+  g++-mingw-w64-x86-64-posix qt6-base-dev-tools wine64 nsis zip unzip
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -13,6 +13,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
+#include <cmath>
 
 using namespace e2e;
 
@@ -22,6 +24,38 @@ const QString kWindowsBuild = QStringLiteral(MOKOPON_WINDOWS_BUILD_DIR);
 const QString kWineRun = QStringLiteral(MOKOPON_SOURCE_DIR "/tools/windows/wine-run.sh");
 // Wine starts a program in seconds, a fresh prefix's first one in tens of them.
 constexpr int kStartMs = 60000;
+// The recording of the sink: mono s16le at the bark's own rate, so that the recording and the
+// file compare 10 ms by 10 ms.
+constexpr int kRate = 44100;
+constexpr double kLoud = 1000.0;
+
+// The RMS of each 10 ms of mono 16-bit samples.
+QList<double> loudness(const QByteArray& recorded) {
+    const auto* s = reinterpret_cast<const qint16*>(recorded.constData());
+    const qint64 step = kRate / 100;
+    QList<double> out;
+    for (qint64 i = 0; (i + 1) * step <= recorded.size() / 2; ++i) {
+        double sum = 0;
+        for (qint64 j = i * step; j < (i + 1) * step; ++j)
+            sum += double(s[j]) * s[j];
+        out << std::sqrt(sum / double(step));
+    }
+    return out;
+}
+
+// How long the samples are loud, from the first loud 10 ms to the last one within a second.
+qint64 loudSpanMs(const QList<double>& level, qsizetype first) {
+    qsizetype last = first;
+    for (qsizetype i = first; i < first + 100 && i < level.size(); ++i)
+        if (level[i] > kLoud)
+            last = i;
+    return (last - first + 1) * 10;
+}
+
+qsizetype firstLoud(const QList<double>& level) {
+    return std::find_if(level.cbegin(), level.cend(), [](double v) { return v > kLoud; }) -
+           level.cbegin();
+}
 
 QByteArray sampleMessage(int n) {
     return "From: kobayashi@example.jp\r\nTo: alice@example.jp\r\nSubject: test " +
@@ -164,6 +198,14 @@ class TestE2eWine : public QObject {
         QVERIFY2(!character.isEmpty(), "the character did not show");
         const QString panel = openPanel(d, character, 20000);
         QVERIFY2(!panel.isEmpty(), "a double click did not open the panel");
+        // What the sink plays from here on.
+        QProcess recorder;
+        recorder.setProcessEnvironment(d.soundEnvironment());
+        recorder.start(QStringLiteral("parec"),
+                       {QStringLiteral("-d"), d.soundMonitor(), QStringLiteral("--raw"),
+                        QStringLiteral("--format=s16le"), QStringLiteral("--rate=%1").arg(kRate),
+                        QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20")});
+        QVERIFY(recorder.waitForStarted(5000));
         d.click(d.info(panel).geometry.topLeft() + panelButton(PanelButton::Check));
         const QString notice = d.waitForWindow(kNoticeTitle, 60000);
         shoot(
@@ -172,6 +214,29 @@ class TestE2eWine : public QObject {
         QVERIFY2(d.findWindows(kErrorTitle).isEmpty(), "an error box");
         QCOMPARE(noticeText(d, notice, kNoticeCountBox), QStringLiteral("3"));
         QVERIFY2(barkHeard(d, 20000), "no bark reached the sound server");
+        // The first bark came out whole: loud as long as the file is (44100 Hz mono, its samples
+        // after a 44-byte header).
+        QFile wav(d.programFolder() + QStringLiteral("/Sound/Kouka.wav"));
+        QVERIFY(wav.open(QIODevice::ReadOnly));
+        const QList<double> fileLevel = loudness(wav.readAll().mid(44));
+        const qint64 fileMs = loudSpanMs(fileLevel, firstLoud(fileLevel));
+        QByteArray recorded;
+        QList<double> level;
+        qsizetype first = -1;
+        QVERIFY(waitUntil(
+            [&] {
+                recorder.waitForReadyRead(50);
+                recorded += recorder.readAllStandardOutput();
+                level = loudness(recorded);
+                first = firstLoud(level);
+                return first < level.size() && level.size() - first > 100;
+            },
+            20000));
+        recorder.kill();
+        recorder.waitForFinished(3000);
+        const qint64 heardMs = loudSpanMs(level, first);
+        qInfo("the bark sounded for %lld ms of the file's %lld ms", heardMs, fileMs);
+        QVERIFY2(qAbs(heardMs - fileMs) <= 30, qPrintable(QString::number(heardMs)));
     }
 
     // The installer, silent, then the installed copy: its files, the Start menu entry, the
