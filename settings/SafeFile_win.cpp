@@ -1,8 +1,8 @@
 #include "SafeFile.h"
+#include "SafeFileNames.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <windows.h>
 
@@ -11,9 +11,6 @@
 
 namespace SafeFile {
 namespace {
-
-const QString kTempMark = QStringLiteral(".mokopon-");
-constexpr int kTempRandomLength = 6;
 
 // Owns one file handle.
 class Handle {
@@ -87,14 +84,6 @@ bool isMissing(DWORD error) {
 // A reparse point is a symbolic link, a junction or a mount point: never followed here.
 constexpr DWORD kNotPlain =
     FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
-
-QString randomPart() {
-    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QString s;
-    for (int i = 0; i < kTempRandomLength; ++i)
-        s += QLatin1Char(kChars[QRandomGenerator::global()->bounded(int(sizeof kChars - 1))]);
-    return s;
-}
 
 // A security descriptor that lets the user running the program, and no one else, at the file.
 class OwnerOnly {
@@ -188,17 +177,6 @@ template <typename Filter> void removeIn(const QString& folder, Filter keep) {
 
 } // namespace
 
-bool isLeftoverName(const QString& name) {
-    const qsizetype mark = name.size() - kTempRandomLength - kTempMark.size();
-    if (!name.startsWith(u'.') || mark < 2 ||
-        QStringView(name).mid(mark, kTempMark.size()) != kTempMark)
-        return false;
-    for (const QChar c : QStringView(name).right(kTempRandomLength))
-        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')))
-            return false;
-    return true;
-}
-
 Contents readRegularFile(const QString& path, qint64 cap) {
     if (path.isEmpty())
         return {};
@@ -273,8 +251,7 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
     const QString folder = info.absolutePath();
     const QString fileName = info.fileName();
     removeIn(folder, [&](const QString& n) {
-        return n.size() == fileName.size() + 1 + kTempMark.size() + kTempRandomLength &&
-               QStringView(n).mid(1, fileName.size()).compare(fileName, Qt::CaseInsensitive) == 0;
+        return detail::isLeftoverOf(n, fileName, Qt::CaseInsensitive);
     });
 
     // A file with a password in it is the user's alone from its creation on.
@@ -287,7 +264,7 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
     std::wstring temp;
     HANDLE raw = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && raw == INVALID_HANDLE_VALUE; ++attempt) {
-        temp = wide(folder + QStringLiteral("/.") + fileName + kTempMark + randomPart());
+        temp = wide(detail::temporaryPath(folder, fileName));
         raw = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0,
                           restricted ? owner.attributes() : nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
