@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 bash tools/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
-bash tools/windows/build.sh build-windows
+MOKOPON_WINDOWS_CI=1 bash tools/windows/build.sh build-windows
 # A run in which no test ran is a failure. A test that fails is run once more, so that one rare
 # timing flake of a desktop test does not fail the whole run; its first failure stays in the output.
 ctest --test-dir build --output-on-failure --no-tests=error --repeat until-pass:2 -j2 "$@"
