@@ -12,12 +12,12 @@
 InstanceLock::InstanceLock(QString path) : m_path(std::move(path)) {}
 
 InstanceLock::~InstanceLock() {
-    if (m_fd >= 0)
-        ::close(m_fd); // frees the lock; the file stays for the next start
+    if (m_handle >= 0)
+        ::close(int(m_handle)); // frees the lock; the file stays for the next start
 }
 
 InstanceLock::Result InstanceLock::tryLock() {
-    if (m_fd >= 0)
+    if (m_handle >= 0)
         return Result::Taken;
     const QByteArray path = QFile::encodeName(m_path);
     struct stat st;
@@ -44,6 +44,6 @@ InstanceLock::Result InstanceLock::tryLock() {
     // The process number is for people looking; the lock does not depend on it.
     if (::ftruncate(fd, 0) == 0)
         ::dprintf(fd, "%ld\n", long(::getpid()));
-    m_fd = fd;
+    m_handle = fd;
     return Result::Taken;
 }

@@ -1,5 +1,6 @@
 #include "ProgramFolders.h"
 
+#include "PlatformFolders.h"
 #include "Program.h"
 
 #include <QDir>
@@ -8,27 +9,6 @@
 namespace {
 
 const QString kMailData = QStringLiteral("★MailData");
-const QString kOwnFolder = QStringLiteral("/mokopon");
-
-// share/mokopon/ of an installation, seen from its bin/ (the build passes the relative path).
-QString installedResources() {
-    return QDir::cleanPath(Program::folder() + QStringLiteral("/" MOKOPON_RESOURCES_FROM_BIN));
-}
-
-// An XDG base folder: the variable's value, or the default under the home folder when it is
-// unset or, as the XDG rules say, not an absolute path.
-QString xdgBase(const char* variable, const QString& underHome) {
-    const QString set = qEnvironmentVariable(variable);
-    return QDir::isAbsolutePath(set) ? QDir::cleanPath(set) : QDir::homePath() + underHome;
-}
-
-QString dataHome() {
-    return xdgBase("XDG_DATA_HOME", QStringLiteral("/.local/share")) + kOwnFolder;
-}
-
-QString configHome() {
-    return ProgramFolders::configBase() + kOwnFolder;
-}
 
 // Makes path and any missing folder above it, each with the owner's permissions alone; folders
 // already there keep theirs.
@@ -51,24 +31,24 @@ bool makeOwnerOnly(const QString& path) {
 namespace ProgramFolders {
 
 QString configBase() {
-    return xdgBase("XDG_CONFIG_HOME", QStringLiteral("/.config"));
+    return PlatformFolders::configBase();
 }
 
 bool installed() {
-    return !QFileInfo(Program::folder()).isWritable() || QFileInfo(installedResources()).isDir();
+    return PlatformFolders::installed();
 }
 
 QString resources() {
-    const QString shared = installedResources();
+    const QString shared = PlatformFolders::installedResources();
     return QFileInfo(shared).isDir() ? shared : Program::folder();
 }
 
 QString mailData() {
-    return (installed() ? dataHome() : Program::folder()) + u'/' + kMailData;
+    return (installed() ? PlatformFolders::dataHome() : Program::folder()) + u'/' + kMailData;
 }
 
 QString serverSettings() {
-    return installed() ? configHome() : QDir::currentPath();
+    return installed() ? PlatformFolders::configHome() : QDir::currentPath();
 }
 
 bool createOwnFolders() {

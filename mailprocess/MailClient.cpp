@@ -1,5 +1,6 @@
 #include "MailClient.h"
 
+#include "ChildProcess.h"
 #include "MailFrames.h"
 
 #include <QCoreApplication>
@@ -13,16 +14,6 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
-#ifdef Q_OS_WIN
-#define NOMINMAX
-#include <windows.h>
-#else
-#include <csignal>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <sys/prctl.h>
-#endif
 
 namespace {
 
@@ -92,17 +83,6 @@ qint32 option(qint32 which, qint32 fallback) {
         if (o[i] == which && o[i + 1] > 0)
             return o[i + 1];
     return fallback;
-}
-
-void killProcess(qint64 pid) {
-#ifdef Q_OS_WIN
-    if (HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid))) {
-        TerminateProcess(h, 1);
-        CloseHandle(h);
-    }
-#else
-    ::kill(pid_t(pid), SIGKILL);
-#endif
 }
 
 // mokopon-mail beside the executable (the build folder, an unpacked copy), or in the installed
@@ -287,7 +267,7 @@ qint32 stop() {
     QMutexLocker lock(&c.mutex);
     c.started = false;
     for (const qint64 pid : std::as_const(c.pids))
-        killProcess(pid);
+        ChildProcess::kill(pid);
     c.pids.clear();
     return 0;
 }
@@ -307,21 +287,15 @@ qint32 connect(const QString& server) {
     process.setArguments(c.arguments);
     // Its warnings go where the program's go.
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-#ifdef Q_OS_LINUX
     // It dies with the program, however the program ends. The thread that starts it lives as
     // long as the program.
-    const pid_t parent = ::getpid();
-    process.setChildProcessModifier([parent] {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(1);
-    });
-#endif
+    ChildProcess::tieToProgram(process);
     process.start();
     if (!process.waitForStarted(int(kMarginMs))) {
         c.lastError = kNoStart.arg(program);
         return -1;
     }
+    ChildProcess::started(process);
     {
         QMutexLocker lock(&c.mutex);
         connection->pid = process.processId();

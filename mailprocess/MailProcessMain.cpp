@@ -3,16 +3,13 @@
 // neither Qt Network nor TLS, and what a check costs in memory goes with this process. It ends
 // after the close, or when stdin ends (the program is gone).
 
+#include "ChildProcess.h"
 #include "MailFrames.h"
 #include "MailLibrary.h"
 
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace {
 
@@ -71,10 +68,7 @@ QString errorIf(bool failed) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-#ifdef Q_OS_WIN
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
+    ChildProcess::useBinaryStandardStreams();
     startMailLibrary();
     ProgramTlsMemory memory;
     setMailTlsServerMemory(&memory);

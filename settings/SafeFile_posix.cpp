@@ -1,9 +1,9 @@
 #include "SafeFile.h"
+#include "SafeFileNames.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstring>
@@ -14,9 +14,6 @@
 
 namespace SafeFile {
 namespace {
-
-const QString kTempMark = QStringLiteral(".mokopon-");
-constexpr int kTempRandomLength = 6;
 
 class Fd {
   public:
@@ -79,14 +76,6 @@ mode_t toMode(QFileDevice::Permissions p) {
     return m;
 }
 
-QString randomPart() {
-    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QString s;
-    for (int i = 0; i < kTempRandomLength; ++i)
-        s += QLatin1Char(kChars[QRandomGenerator::global()->bounded(int(sizeof kChars - 1))]);
-    return s;
-}
-
 bool writeAll(int fd, const QByteArray& bytes) {
     const char* p = bytes.constData();
     qsizetype left = bytes.size();
@@ -120,17 +109,6 @@ template <typename Filter> void removeIn(const QString& folder, Filter keep) {
 }
 
 } // namespace
-
-bool isLeftoverName(const QString& name) {
-    const qsizetype mark = name.size() - kTempRandomLength - kTempMark.size();
-    if (!name.startsWith(u'.') || mark < 2 ||
-        QStringView(name).mid(mark, kTempMark.size()) != kTempMark)
-        return false;
-    for (const QChar c : QStringView(name).right(kTempRandomLength))
-        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')))
-            return false;
-    return true;
-}
 
 Contents readRegularFile(const QString& path, qint64 cap) {
     const QByteArray name = QFile::encodeName(path);
@@ -214,8 +192,7 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
     const QString folder = info.absolutePath();
     const QString fileName = info.fileName();
     removeIn(folder, [&](const QString& n) {
-        return n.size() == fileName.size() + 1 + kTempMark.size() + kTempRandomLength &&
-               QStringView(n).mid(1, fileName.size()) == fileName;
+        return detail::isLeftoverOf(n, fileName, Qt::CaseSensitive);
     });
 
     // Owner-only until the wanted permissions are known to allow more; a new file without
@@ -228,8 +205,7 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
     QByteArray temp;
     int rawFd = -1;
     for (int attempt = 0; attempt < 100 && rawFd < 0; ++attempt) {
-        temp =
-            QFile::encodeName(folder + QStringLiteral("/.") + fileName + kTempMark + randomPart());
+        temp = QFile::encodeName(detail::temporaryPath(folder, fileName));
         rawFd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                        createMode);
         if (rawFd < 0 && errno != EEXIST)

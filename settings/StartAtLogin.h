@@ -1,8 +1,10 @@
 #pragma once
-// Starting the program when the user logs in: a desktop entry in the user's autostart folder
-// ($XDG_CONFIG_HOME/autostart, ~/.config/autostart when that is unset), which the desktop's
-// session starts at every login. It runs the executable that wrote it, in the working folder it
-// ran in, so that the program finds the same vbmail.ini as when the user ticked the box.
+// Starting the program when the user logs in. On Linux (StartAtLogin_xdg.cpp) a desktop entry in
+// the user's autostart folder ($XDG_CONFIG_HOME/autostart, ~/.config/autostart when that is
+// unset), which the desktop's session starts at every login. It runs the executable that wrote
+// it, in the working folder it ran in, so that the program finds the same vbmail.ini as when the
+// user ticked the box. On Windows (StartAtLogin_win.cpp) the value "Mokopon" of the user's Run
+// key, the executable quoted; Windows gives it no working folder.
 
 #include <QByteArray>
 #include <QString>
@@ -14,8 +16,8 @@ QString entryPath();
 // Whether an entry is there.
 bool isOn();
 
-// The entry for an executable started in workingFolder; empty when a path holds a character
-// that an entry cannot carry (a line break, a control character).
+// The entry for an executable started in workingFolder (on Windows, the Run value); empty when a
+// path holds a character that an entry cannot carry (a line break, a control character).
 QByteArray desktopEntry(const QString& executable, const QString& workingFolder);
 
 // Writes the entry (creating the autostart folder) or removes it; false with why on failure.

@@ -18,6 +18,9 @@ packages=(
   # session with XWayland), Qt's way into Wayland for a window beneath the character; the
   # installed menu entry's check
   mutter gnome-shell xwayland qt6-wayland desktop-file-utils
+  # the Windows build and its tests: the cross compiler, Qt's host tools, Wine, the installer's
+  # maker, and the package's zip (tools/windows/build.sh installs these too)
+  g++-mingw-w64-x86-64-posix qt6-base-dev-tools wine64 nsis zip unzip
 )
 missing=()
 for p in "${packages[@]}"; do

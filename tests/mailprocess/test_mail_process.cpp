@@ -131,6 +131,10 @@ class TestMailProcess : public QObject {
         QFETCH(bool, connects);
         QFETCH(QString, text);
         QFETCH(int, checkDeadlineMs);
+#ifdef Q_OS_WIN
+        if (!script.isEmpty())
+            QSKIP("the broken processes are POSIX shell scripts");
+#endif
         if (script.isEmpty())
             MailClient::setProcessCommand(u"/nonexistent/mokopon-mail"_qs);
         else

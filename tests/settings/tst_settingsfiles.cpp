@@ -15,11 +15,14 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using WS = ProfileFile::WriteStatus;
 
@@ -39,8 +42,8 @@ ServerSettings oldSettings() {
 
 // Is there anything at path, a dangling link included?
 bool present(const QString& path) {
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
 }
 
 QStringList leftoversIn(const QString& folder) {
@@ -364,6 +367,7 @@ void TestSettingsFiles::profileWriteIntoMissingFolder() {
 }
 
 void TestSettingsFiles::profileWriteFailureKeepsOldFile() {
+    SKIP_WITHOUT_FULL_DISK();
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
     const QByteArray before("[EXEINI]\r\nNAME=keep\r\nNAME2=this\r\nNAME3=1\r\n");
@@ -456,6 +460,7 @@ void TestSettingsFiles::serverSaveRefusesUnencodable() {
 }
 
 void TestSettingsFiles::serverSaveFailureKeepsOldFile() {
+    SKIP_WITHOUT_FULL_DISK();
     TestFolders folders;
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(folders.workFile("vbmail.ini"), before);
@@ -601,6 +606,9 @@ void TestSettingsFiles::accountJapaneseIdRoundTrips() {
 }
 
 void TestSettingsFiles::accountFileIsOwnerOnly() {
+#ifdef Q_OS_WIN
+    QSKIP("Qt 6.4 reads no access lists: the file's permissions are not seen here");
+#endif
     TestFolders folders;
     const QString path = folders.dataFile(QStringLiteral("iniIdPass.ini"));
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -688,6 +696,9 @@ void TestSettingsFiles::startAtLoginEntry_data() {
 }
 
 void TestSettingsFiles::startAtLoginEntry() {
+#ifdef Q_OS_WIN
+    QSKIP("Windows starts the program from its Run key (startAtLoginRunKey)");
+#endif
     QFETCH(QString, executable);
     QFETCH(QString, folder);
     QFETCH(QByteArray, exec);
@@ -706,6 +717,23 @@ void TestSettingsFiles::startAtLoginEntry() {
 }
 
 void TestSettingsFiles::startAtLoginOnAndOff() {
+#ifdef Q_OS_WIN
+    // The user's Run key in the test's own Wine prefix: the executable, quoted.
+    QVERIFY(StartAtLogin::turnOff());
+    QVERIFY(!StartAtLogin::isOn());
+    QVERIFY(StartAtLogin::turnOn(QStringLiteral("C:/Program Files/Mokopon/mokopon.exe"),
+                                 QStringLiteral("C:/")));
+    QVERIFY(StartAtLogin::isOn());
+    QSettings run(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+        QSettings::NativeFormat);
+    QCOMPARE(run.value(QStringLiteral("Mokopon")).toString(),
+             QStringLiteral("\"C:\\Program Files\\Mokopon\\mokopon.exe\""));
+    QVERIFY(StartAtLogin::turnOff());
+    QVERIFY(!StartAtLogin::isOn());
+    QVERIFY(StartAtLogin::turnOff()); // nothing to remove is no failure
+    return;
+#endif
     QTemporaryDir home;
     const QByteArray savedHome = qgetenv("HOME");
     const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
@@ -769,7 +797,7 @@ void TestSettingsFiles::hostileFilesReadAsMissing() {
     TestFolders::write(real, server                    ? "POP3=linked.example.jp\r\n"
                              : file == "iniIdPass.ini" ? "[EXEINI]\r\nNAME=linked\r\n"
                                                        : "[EXEINI]\r\nNUMBER=1\r\n");
-    QVERIFY(TestFolders::plant(kind, path, real));
+    PLANT_OR_SKIP(kind, path, real);
 
     ::alarm(20); // a read that blocks ends the run here rather than at the test's time-out
     QElapsedTimer t;
@@ -896,7 +924,7 @@ void TestSettingsFiles::leftoverCleanup() {
     if (kind == "file")
         TestFolders::write(path, "NAME2=secret\r\n");
     else
-        QVERIFY(TestFolders::plant(kind, path, elsewhere));
+        PLANT_OR_SKIP(kind, path, elsewhere);
 
     if (byStart)
         removeSaveLeftovers();
@@ -925,10 +953,11 @@ void TestSettingsFiles::killedSavesLeaveOldOrNew() {
         child.start(QStringLiteral(SAVE_LOOP_BIN), {Program::folder(), QDir::currentPath()});
         while (!child.canReadLine() && child.waitForReadyRead(10000)) {
         }
-        QCOMPARE(child.readLine(), QByteArray("saving\n"));
+        // trimmed: Windows ends the line with CR LF.
+        QCOMPARE(child.readLine().trimmed(), QByteArray("saving"));
         // The moment of the kill is what varies between rounds; no state is waited for.
         QThread::usleep(ulong(round * 1237 % 15000));
-        ::kill(pid_t(child.processId()), SIGKILL);
+        child.kill();
         QVERIFY(child.waitForFinished(5000));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
@@ -939,10 +968,12 @@ void TestSettingsFiles::killedSavesLeaveOldOrNew() {
         const QStringList left =
             leftoversIn(folders.dataFolder()) + leftoversIn(QDir::currentPath());
         leftovers += left.size();
+#ifndef Q_OS_WIN // Qt 6.4 reads no access lists there
         for (const QString& name : left)
             if (name.startsWith(QStringLiteral(".iniIdPass.ini")))
                 QCOMPARE(int(QFileInfo(folders.dataFolder() + u'/' + name).permissions() & 0x0077),
                          0);
+#endif
         removeSaveLeftovers();
         // Nothing else is left either, whatever its name.
         const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
