@@ -839,8 +839,12 @@ void TestSettingsFiles::savesReplaceWhatReadsAsMissing() {
     if (kind == "huge") {
         QVERIFY(TestFolders::plant(kind, path));
     } else {
+#ifdef Q_OS_WIN
+        QSKIP("Qt 6.4 sets no access lists: a file nobody may read cannot be made here");
+#else
         TestFolders::write(path, "[EXEINI]\r\nNUMBER=0\r\n");
         QVERIFY(::chmod(QFile::encodeName(path).constData(), 0) == 0);
+#endif
     }
     QString got;
     if (server) {
@@ -858,11 +862,13 @@ void TestSettingsFiles::savesReplaceWhatReadsAsMissing() {
         got = QString::number(readHangUpFlag());
     }
     QCOMPARE(got, server ? "new-pop3" : account ? "new-id" : "1");
+#ifndef Q_OS_WIN // Qt 6.4 reads no access lists there
     struct stat st;
     QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     QCOMPARE(st.st_mode & 0777, account ? 0600u : 0666u & ~mask);
+#endif
 }
 
 void TestSettingsFiles::readCap_data() {
