@@ -15,9 +15,10 @@ packages=(
   courier-base courier-authlib courier-authdaemon courier-authlib-userdb
   pulseaudio-utils dbus pipewire pipewire-pulse wireplumber
   # tests: the desktops' own compositors (mutter composing an X screen, GNOME's headless Wayland
-  # session with XWayland), Qt's way into Wayland for a window beneath the character; the
-  # installed menu entry's check
-  mutter gnome-shell xwayland qt6-wayland desktop-file-utils
+  # session with XWayland, KWin's virtual one and its fake input protocol), Qt's way into Wayland
+  # for a window beneath the character; the installed menu entry's check
+  mutter gnome-shell xwayland kwin-wayland libwayland-dev libwayland-bin plasma-wayland-protocols
+  qt6-wayland desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,12 +1,15 @@
-// The desktops of Desktop that run in a real compositor: mutter on Xvfb, and gnome-shell's
-// headless Wayland session, which is reached through its own D-Bus interfaces.
+// The desktops of Desktop that run in a real compositor: mutter on Xvfb, gnome-shell's headless
+// Wayland session and KWin's virtual one, each reached through its own interfaces.
 
 #include "Desktop.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
+#include <QDBusPendingCall>
+#include <QDBusPendingReply>
 #include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,8 +17,14 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <unistd.h>
+#include <wayland-client.h>
 #include <xcb/xcb.h>
+
+#include "fake-input-client-protocol.h"
 
 namespace {
 
@@ -42,8 +51,8 @@ std::unique_ptr<QProcess> startBus(const QStringList& args, QString* address, QS
 // The X display the compositor with the given process id holds for XWayland (it writes its id
 // into the display's lock file, and starts XWayland when the first X client comes), and the
 // cookie file it made for it in the runtime folder.
-bool xwaylandDisplay(qint64 compositor, const QString& runtimeDir, QString* display,
-                     QString* auth) {
+bool xwaylandDisplay(qint64 compositor, const QString& runtimeDir, QString* display, QString* auth,
+                     bool needsCookie = true) {
     for (const QString& lock :
          QDir(QStringLiteral("/tmp"))
              .entryList({QStringLiteral(".X*-lock")}, QDir::Hidden | QDir::Files)) {
@@ -53,10 +62,11 @@ bool xwaylandDisplay(qint64 compositor, const QString& runtimeDir, QString* disp
         const QStringList cookies =
             QDir(runtimeDir)
                 .entryList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Hidden | QDir::Files);
-        if (cookies.isEmpty())
+        if (cookies.isEmpty() && needsCookie)
             return false;
         *display = QLatin1Char(':') + lock.mid(2, lock.size() - 7);
-        *auth = runtimeDir + u'/' + cookies.first();
+        if (!cookies.isEmpty())
+            *auth = runtimeDir + u'/' + cookies.first();
         return true;
     }
     return false;
@@ -285,4 +295,178 @@ QProcess* Desktop::launchClient(const QString& program, const QStringList& args)
         extra.insert(QStringLiteral("DISPLAY"), QString());
     }
     return launchCommand(program, args, work(), extra, QProcess::SeparateChannels);
+}
+
+struct Desktop::FakeInput {
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    org_kde_kwin_fake_input* input = nullptr;
+    ~FakeInput() {
+        if (input)
+            org_kde_kwin_fake_input_destroy(input);
+        if (registry)
+            wl_registry_destroy(registry);
+        if (display)
+            wl_display_disconnect(display);
+    }
+};
+
+namespace {
+
+void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
+              uint32_t version) {
+    auto* input = static_cast<org_kde_kwin_fake_input**>(data);
+    if (qstrcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 && version >= 3)
+        *input = static_cast<org_kde_kwin_fake_input*>(
+            wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 3));
+}
+
+void onGlobalRemoved(void*, wl_registry*, uint32_t) {}
+
+const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemoved};
+
+} // namespace
+
+bool Desktop::startKWinWayland(QString* why, QSize screen) {
+    m_screen = screen;
+    if (!prepareFolders(why) || !startSessionBus(why))
+        return false;
+    // The packaged binary carries a file capability that a container may refuse to execute; a
+    // copy has none. Its Qt platform plugin goes by the executable's name, so the copy keeps it.
+    const QString binFolder = m_dir.path() + QStringLiteral("/kwin-bin");
+    const QString binary = binFolder + QStringLiteral("/kwin_wayland");
+    QDir().mkpath(binFolder);
+    if (!QFile::copy(QStringLiteral("/usr/bin/kwin_wayland"), binary)) {
+        *why = QStringLiteral("no /usr/bin/kwin_wayland (is the package kwin-wayland installed?)");
+        return false;
+    }
+    QProcessEnvironment env = busEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    // Screenshots and fake input for any client: the test is no installed program KWin trusts.
+    env.insert(QStringLiteral("KWIN_SCREENSHOT_NO_PERMISSION_CHECKS"), QStringLiteral("1"));
+    env.insert(QStringLiteral("KWIN_WAYLAND_NO_PERMISSION_CHECKS"), QStringLiteral("1"));
+    m_kwin = std::make_unique<QProcess>();
+    m_kwin->setProcessEnvironment(env);
+    m_kwin->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    m_kwin->setStandardInputFile(QProcess::nullDevice());
+    m_kwin->setStandardOutputFile(QProcess::nullDevice());
+    const QString log = m_dir.path() + QStringLiteral("/kwin.log");
+    m_kwin->setStandardErrorFile(log);
+    m_waylandSocket = QStringLiteral("wayland-0");
+    m_kwin->start(binary, {QStringLiteral("--virtual"), QStringLiteral("--xwayland"),
+                           QStringLiteral("--socket"), m_waylandSocket, QStringLiteral("--width"),
+                           QString::number(screen.width()), QStringLiteral("--height"),
+                           QString::number(screen.height())});
+    if (!m_kwin->waitForStarted(5000)) {
+        *why = QStringLiteral("kwin_wayland does not start");
+        return false;
+    }
+    QDBusConnection bus = sessionBus();
+    auto up = [&] {
+        int code = -1;
+        return m_kwin->state() == QProcess::Running && bus.isConnected() &&
+               bus.interface()->isServiceRegistered(QStringLiteral("org.kde.KWin.ScreenShot2")) &&
+               xwaylandDisplay(m_kwin->processId(), runtimeDir(), &m_display, &m_xauthority,
+                               false) &&
+               (tool(QStringLiteral("xdpyinfo"), {}, &code, 3000), code == 0);
+    };
+    if (!waitUntil(up, 60000)) {
+        QFile f(log);
+        f.open(QIODevice::ReadOnly);
+        *why = QStringLiteral("kwin_wayland with XWayland did not come up: ") +
+               QString::fromUtf8(f.readAll().right(800));
+        return false;
+    }
+
+    m_fakeInput = std::make_shared<FakeInput>();
+    m_fakeInput->display =
+        wl_display_connect(QFile::encodeName(runtimeDir() + u'/' + m_waylandSocket).constData());
+    if (!m_fakeInput->display) {
+        *why = QStringLiteral("cannot connect to KWin's Wayland socket");
+        return false;
+    }
+    m_fakeInput->registry = wl_display_get_registry(m_fakeInput->display);
+    wl_registry_add_listener(m_fakeInput->registry, &kRegistryListener, &m_fakeInput->input);
+    wl_display_roundtrip(m_fakeInput->display);
+    if (!m_fakeInput->input) {
+        *why = QStringLiteral("KWin offers this client no fake input");
+        return false;
+    }
+    org_kde_kwin_fake_input_authenticate(m_fakeInput->input, "e2e", "end-to-end tests");
+    wl_display_roundtrip(m_fakeInput->display);
+    m_pointer = QPoint(0, 0);
+    compositorMoveTo(QPoint(0, 0));
+    return true;
+}
+
+void Desktop::compositorMoveTo(const QPoint& p) const {
+    if (!m_fakeInput) {
+        gnomeMoveTo(p);
+        return;
+    }
+    org_kde_kwin_fake_input_pointer_motion_absolute(m_fakeInput->input, wl_fixed_from_int(p.x()),
+                                                    wl_fixed_from_int(p.y()));
+    wl_display_roundtrip(m_fakeInput->display);
+    m_pointer = p;
+}
+
+void Desktop::compositorButton(int button, bool down) const {
+    if (!m_fakeInput) {
+        gnomeButton(button, down);
+        return;
+    }
+    org_kde_kwin_fake_input_button(m_fakeInput->input, kButtonCodes[qBound(1, button, 3) - 1],
+                                   down ? WL_POINTER_BUTTON_STATE_PRESSED
+                                        : WL_POINTER_BUTTON_STATE_RELEASED);
+    wl_display_roundtrip(m_fakeInput->display);
+}
+
+QImage Desktop::kwinScreenshot() const {
+    QDBusConnection bus = sessionBus();
+    QDBusInterface shot(QStringLiteral("org.kde.KWin.ScreenShot2"),
+                        QStringLiteral("/org/kde/KWin/ScreenShot2"),
+                        QStringLiteral("org.kde.KWin.ScreenShot2"), bus);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return QImage();
+    // KWin writes the raw pixels into the pipe and answers with their layout; the pipe is read
+    // while waiting, or a full pipe would hold KWin up.
+    QDBusPendingCall call = shot.asyncCall(QStringLiteral("CaptureWorkspace"),
+                                           QVariantMap{{QStringLiteral("include-cursor"), false}},
+                                           QVariant::fromValue(QDBusUnixFileDescriptor(fds[1])));
+    close(fds[1]);
+    QByteArray data;
+    QVariantMap layout;
+    const QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        if (call.isFinished()) {
+            const QDBusPendingReply<QVariantMap> reply = call;
+            if (reply.isError())
+                break;
+            layout = reply.value();
+            if (data.size() >= layout.value(QStringLiteral("stride")).toLongLong() *
+                                   layout.value(QStringLiteral("height")).toLongLong())
+                break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, 10) > 0) {
+            char buffer[65536];
+            const ssize_t n = read(fds[0], buffer, sizeof buffer);
+            if (n <= 0 && call.isFinished())
+                break;
+            if (n > 0)
+                data.append(buffer, n);
+        }
+        runEvents(0);
+    }
+    close(fds[0]);
+    const int width = layout.value(QStringLiteral("width")).toInt();
+    const int height = layout.value(QStringLiteral("height")).toInt();
+    const qsizetype stride = layout.value(QStringLiteral("stride")).toLongLong();
+    if (width <= 0 || height <= 0 || data.size() < stride * height)
+        return QImage();
+    const QImage image(reinterpret_cast<const uchar*>(data.constData()), width, height, stride,
+                       QImage::Format(layout.value(QStringLiteral("format")).toInt()));
+    return image.convertToFormat(QImage::Format_RGB32);
 }
