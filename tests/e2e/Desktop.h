@@ -127,6 +127,12 @@ class Desktop {
 
   private:
     bool startSessionBus(QString* why);
+    // Starts a Wayland compositor with XWayland and waits until the session bus has its services
+    // and its X display answers (with a cookie file of its own when xauthCookie).
+    std::unique_ptr<QProcess> startCompositor(const QString& program, const QStringList& args,
+                                              const QProcessEnvironment& env,
+                                              const QStringList& services, bool xauthCookie,
+                                              QString* why);
     // This process's connection to the desktop's session bus.
     QDBusConnection sessionBus() const;
     QProcessEnvironment busEnvironment() const;

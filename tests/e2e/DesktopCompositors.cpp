@@ -14,6 +14,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
 #include <csignal>
@@ -50,7 +51,7 @@ std::unique_ptr<QProcess> startBus(const QStringList& args, QString* address, QS
 
 // The X display the compositor with the given process id holds for XWayland (it writes its id
 // into the display's lock file, and starts XWayland when the first X client comes), and the
-// cookie file it made for it in the runtime folder.
+// cookie file it made for it in the runtime folder (gnome-shell's; KWin's XWayland takes none).
 bool xwaylandDisplay(qint64 compositor, const QString& runtimeDir, QString* display, QString* auth,
                      bool needsCookie = true) {
     for (const QString& lock :
@@ -128,6 +129,47 @@ bool Desktop::startMutterX11(QString* why, QSize screen) {
     return start(why, screen);
 }
 
+std::unique_ptr<QProcess> Desktop::startCompositor(const QString& program, const QStringList& args,
+                                                   const QProcessEnvironment& env,
+                                                   const QStringList& services, bool xauthCookie,
+                                                   QString* why) {
+    auto compositor = std::make_unique<QProcess>();
+    compositor->setProcessEnvironment(env);
+    compositor->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    compositor->setStandardInputFile(QProcess::nullDevice());
+    compositor->setStandardOutputFile(QProcess::nullDevice());
+    const QString name = QFileInfo(program).fileName();
+    const QString log = m_dir.path() + u'/' + name + QStringLiteral(".log");
+    compositor->setStandardErrorFile(log);
+    compositor->start(program, args);
+    if (!compositor->waitForStarted(5000)) {
+        *why = name + QStringLiteral(" does not start (is its package installed?)");
+        return nullptr;
+    }
+    QDBusConnection bus = sessionBus();
+    auto up = [&] {
+        int code = -1;
+        if (compositor->state() != QProcess::Running || !bus.isConnected())
+            return false;
+        for (const QString& service : services)
+            if (!bus.interface()->isServiceRegistered(service))
+                return false;
+        return xwaylandDisplay(compositor->processId(), runtimeDir(), &m_display, &m_xauthority,
+                               xauthCookie) &&
+               (tool(QStringLiteral("xdpyinfo"), {}, &code, 3000), code == 0);
+    };
+    if (!waitUntil(up, 60000)) {
+        QFile f(log);
+        f.open(QIODevice::ReadOnly);
+        const QByteArray text = f.readAll();
+        const qsizetype error = text.indexOf("JS ERROR");
+        *why = name + QStringLiteral(" with XWayland did not come up: ") +
+               QString::fromUtf8(error >= 0 ? text.mid(error, 400) : text.right(800));
+        return nullptr;
+    }
+    return compositor;
+}
+
 bool Desktop::startGnomeWayland(QString* why, QSize screen) {
     m_screen = screen;
     if (!prepareFolders(why) || !startSessionBus(why))
@@ -167,39 +209,14 @@ bool Desktop::startGnomeWayland(QString* why, QSize screen) {
         gsettings.waitForFinished(10000);
     }
 
-    m_shell = std::make_unique<QProcess>();
-    m_shell->setProcessEnvironment(env);
-    m_shell->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_shell->setStandardInputFile(QProcess::nullDevice());
-    m_shell->setStandardOutputFile(QProcess::nullDevice());
-    const QString log = m_dir.path() + QStringLiteral("/gnome-shell.log");
-    m_shell->setStandardErrorFile(log);
-    m_shell->start(QStringLiteral("gnome-shell"),
-                   {QStringLiteral("--headless"), QStringLiteral("--wayland"),
-                    QStringLiteral("--virtual-monitor"),
-                    QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height())});
-    if (!m_shell->waitForStarted(5000)) {
-        *why = QStringLiteral("gnome-shell does not start (is the package gnome-shell installed?)");
+    m_shell = startCompositor(QStringLiteral("gnome-shell"),
+                              {QStringLiteral("--headless"), QStringLiteral("--wayland"),
+                               QStringLiteral("--virtual-monitor"),
+                               QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height())},
+                              env, {QStringLiteral("org.gnome.Shell"), kRemoteDesktop}, true, why);
+    if (!m_shell)
         return false;
-    }
     QDBusConnection bus = sessionBus();
-    auto shellUp = [&] {
-        int code = -1;
-        return m_shell->state() == QProcess::Running && bus.isConnected() &&
-               bus.interface()->isServiceRegistered(QStringLiteral("org.gnome.Shell")) &&
-               bus.interface()->isServiceRegistered(kRemoteDesktop) &&
-               xwaylandDisplay(m_shell->processId(), runtimeDir(), &m_display, &m_xauthority) &&
-               (tool(QStringLiteral("xdpyinfo"), {}, &code, 3000), code == 0);
-    };
-    if (!waitUntil(shellUp, 60000)) {
-        QFile f(log);
-        f.open(QIODevice::ReadOnly);
-        const QByteArray text = f.readAll();
-        const qsizetype error = text.indexOf("JS ERROR");
-        *why = QStringLiteral("gnome-shell with XWayland did not come up: ") +
-               QString::fromUtf8(error >= 0 ? text.mid(error, 400) : text.right(800));
-        return false;
-    }
     m_waylandSocket = QStringLiteral("wayland-0");
     // The screenshot interface answers the screenshot tool's name only.
     bus.registerService(QStringLiteral("org.gnome.Screenshot"));
@@ -346,38 +363,15 @@ bool Desktop::startKWinWayland(QString* why, QSize screen) {
     // Screenshots and fake input for any client: the test is no installed program KWin trusts.
     env.insert(QStringLiteral("KWIN_SCREENSHOT_NO_PERMISSION_CHECKS"), QStringLiteral("1"));
     env.insert(QStringLiteral("KWIN_WAYLAND_NO_PERMISSION_CHECKS"), QStringLiteral("1"));
-    m_kwin = std::make_unique<QProcess>();
-    m_kwin->setProcessEnvironment(env);
-    m_kwin->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_kwin->setStandardInputFile(QProcess::nullDevice());
-    m_kwin->setStandardOutputFile(QProcess::nullDevice());
-    const QString log = m_dir.path() + QStringLiteral("/kwin.log");
-    m_kwin->setStandardErrorFile(log);
     m_waylandSocket = QStringLiteral("wayland-0");
-    m_kwin->start(binary, {QStringLiteral("--virtual"), QStringLiteral("--xwayland"),
-                           QStringLiteral("--socket"), m_waylandSocket, QStringLiteral("--width"),
-                           QString::number(screen.width()), QStringLiteral("--height"),
-                           QString::number(screen.height())});
-    if (!m_kwin->waitForStarted(5000)) {
-        *why = QStringLiteral("kwin_wayland does not start");
+    m_kwin = startCompositor(binary,
+                             {QStringLiteral("--virtual"), QStringLiteral("--xwayland"),
+                              QStringLiteral("--socket"), m_waylandSocket,
+                              QStringLiteral("--width"), QString::number(screen.width()),
+                              QStringLiteral("--height"), QString::number(screen.height())},
+                             env, {QStringLiteral("org.kde.KWin.ScreenShot2")}, false, why);
+    if (!m_kwin)
         return false;
-    }
-    QDBusConnection bus = sessionBus();
-    auto up = [&] {
-        int code = -1;
-        return m_kwin->state() == QProcess::Running && bus.isConnected() &&
-               bus.interface()->isServiceRegistered(QStringLiteral("org.kde.KWin.ScreenShot2")) &&
-               xwaylandDisplay(m_kwin->processId(), runtimeDir(), &m_display, &m_xauthority,
-                               false) &&
-               (tool(QStringLiteral("xdpyinfo"), {}, &code, 3000), code == 0);
-    };
-    if (!waitUntil(up, 60000)) {
-        QFile f(log);
-        f.open(QIODevice::ReadOnly);
-        *why = QStringLiteral("kwin_wayland with XWayland did not come up: ") +
-               QString::fromUtf8(f.readAll().right(800));
-        return false;
-    }
 
     m_fakeInput = std::make_shared<FakeInput>();
     m_fakeInput->display =
