@@ -15,9 +15,10 @@ packages=(
   courier-base courier-authlib courier-authdaemon courier-authlib-userdb
   pulseaudio-utils dbus pipewire pipewire-pulse wireplumber
   # tests: the desktops' own compositors (mutter composing an X screen, GNOME's headless Wayland
-  # session with XWayland), Qt's way into Wayland for a window beneath the character; the
-  # installed menu entry's check
-  mutter gnome-shell xwayland qt6-wayland desktop-file-utils
+  # session with XWayland, KWin's virtual one and its fake input protocol), Qt's way into Wayland
+  # for a window beneath the character; the installed menu entry's check
+  mutter gnome-shell xwayland kwin-wayland libwayland-dev libwayland-bin plasma-wayland-protocols
+  qt6-wayland desktop-file-utils
   # the Windows build and its tests: the cross compiler, Qt's host tools, Wine, the installer's
   # maker, and the package's zip (tools/windows/build.sh installs these too)
   g++-mingw-w64-x86-64-posix qt6-base-dev-tools wine64 nsis zip unzip

@@ -75,8 +75,9 @@ Desktop::~Desktop() {
     }
     if (!m_sessionBusAddress.isEmpty())
         QDBusConnection::disconnectFromBus(sessionBus().name());
-    // gnome-shell ends its XWayland with it.
-    for (QProcess* p : {m_shell.get(), m_systemBus.get(), m_sessionBus.get()}) {
+    // gnome-shell and KWin end their XWayland with them.
+    m_fakeInput.reset();
+    for (QProcess* p : {m_shell.get(), m_kwin.get(), m_systemBus.get(), m_sessionBus.get()}) {
         if (!p)
             continue;
         p->terminate();
@@ -349,8 +350,8 @@ void Desktop::xdotool(const QStringList& args) const {
 }
 
 void Desktop::moveTo(const QPoint& p) const {
-    if (isGnome()) {
-        gnomeMoveTo(p);
+    if (isGnome() || isKWin()) {
+        compositorMoveTo(p);
         return;
     }
     // Each xdotool is its own client, and the server may serve the next one's button before this
@@ -360,15 +361,15 @@ void Desktop::moveTo(const QPoint& p) const {
 }
 
 void Desktop::press(int button) const {
-    if (isGnome())
-        gnomeButton(button, true);
+    if (isGnome() || isKWin())
+        compositorButton(button, true);
     else
         xdotool({QStringLiteral("mousedown"), QString::number(button)});
 }
 
 void Desktop::release(int button) const {
-    if (isGnome())
-        gnomeButton(button, false);
+    if (isGnome() || isKWin())
+        compositorButton(button, false);
     else
         xdotool({QStringLiteral("mouseup"), QString::number(button)});
 }
@@ -384,10 +385,10 @@ void Desktop::drag(const QPoint& from, const QPoint& to) const {
 }
 
 void Desktop::click(const QPoint& p, int button) const {
-    if (isGnome()) {
-        gnomeMoveTo(p);
-        gnomeButton(button, true);
-        gnomeButton(button, false);
+    if (isGnome() || isKWin()) {
+        compositorMoveTo(p);
+        compositorButton(button, true);
+        compositorButton(button, false);
         return;
     }
     xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y()),
@@ -395,11 +396,11 @@ void Desktop::click(const QPoint& p, int button) const {
 }
 
 void Desktop::doubleClick(const QPoint& p) const {
-    if (isGnome()) {
-        gnomeMoveTo(p);
+    if (isGnome() || isKWin()) {
+        compositorMoveTo(p);
         for (int i = 0; i < 2; ++i) {
-            gnomeButton(1, true);
-            gnomeButton(1, false);
+            compositorButton(1, true);
+            compositorButton(1, false);
             QThread::msleep(80);
         }
         return;
@@ -565,6 +566,8 @@ QStringList Desktop::netWmState(const QString& id) const {
 QImage Desktop::screenshot() const {
     if (isGnome())
         return gnomeScreenshot();
+    if (isKWin())
+        return kwinScreenshot();
     // Straight from the server: a screenshot tool's start takes seconds on a busy machine, longer
     // than the frames a test waits for.
     QImage image;

@@ -40,9 +40,13 @@ class Desktop {
     // interface and photographed through its screenshot interface.
     bool startMutterX11(QString* why, QSize screen = QSize(1024, 768));
     bool startGnomeWayland(QString* why, QSize screen = QSize(1024, 768));
+    // KWin's virtual Wayland session with XWayland, driven through its fake input protocol and
+    // photographed through its screenshot interface.
+    bool startKWinWayland(QString* why, QSize screen = QSize(1024, 768));
     bool isWayland() const { return !m_waylandSocket.isEmpty(); }
     // Whether the pointer and the keyboard go through gnome-shell rather than xdotool.
     bool isGnome() const { return m_shell != nullptr; }
+    bool isKWin() const { return m_kwin != nullptr; }
     // Starts a Qt program as a native client of this desktop: a Wayland client on a Wayland
     // desktop, an X client on an X desktop.
     QProcess* launchClient(const QString& program, const QStringList& args = {});
@@ -123,6 +127,12 @@ class Desktop {
 
   private:
     bool startSessionBus(QString* why);
+    // Starts a Wayland compositor with XWayland and waits until the session bus has its services
+    // and its X display answers (with a cookie file of its own when xauthCookie).
+    std::unique_ptr<QProcess> startCompositor(const QString& program, const QStringList& args,
+                                              const QProcessEnvironment& env,
+                                              const QStringList& services, bool xauthCookie,
+                                              QString* why);
     // This process's connection to the desktop's session bus.
     QDBusConnection sessionBus() const;
     QProcessEnvironment busEnvironment() const;
@@ -131,6 +141,10 @@ class Desktop {
     void gnomeMoveTo(const QPoint& p) const;
     void gnomeButton(int button, bool down) const;
     QImage gnomeScreenshot() const;
+    // The pointer through the compositor's own input interface (gnome-shell's or KWin's).
+    void compositorMoveTo(const QPoint& p) const;
+    void compositorButton(int button, bool down) const;
+    QImage kwinScreenshot() const;
     // The working, runtime and program folders both kinds of desktop start with.
     bool prepareFolders(QString* why);
     bool splitIntoMonitors(const QList<QRect>& monitors, QString* why);
@@ -146,6 +160,11 @@ class Desktop {
     std::unique_ptr<QProcess> m_sessionBus;
     std::unique_ptr<QProcess> m_systemBus;
     std::unique_ptr<QProcess> m_shell;
+    std::unique_ptr<QProcess> m_kwin;
+    // The test's own Wayland connection to KWin with its fake input device (shared: its type
+    // stays in the compositors' file).
+    struct FakeInput;
+    std::shared_ptr<FakeInput> m_fakeInput;
     QString m_sessionBusAddress;
     QString m_systemBusAddress;
     QString m_xauthority;

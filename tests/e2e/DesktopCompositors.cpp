@@ -1,21 +1,31 @@
-// The desktops of Desktop that run in a real compositor: mutter on Xvfb, and gnome-shell's
-// headless Wayland session, which is reached through its own D-Bus interfaces.
+// The desktops of Desktop that run in a real compositor: mutter on Xvfb, gnome-shell's headless
+// Wayland session and KWin's virtual one, each reached through its own interfaces.
 
 #include "Desktop.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
+#include <QDBusPendingCall>
+#include <QDBusPendingReply>
 #include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <unistd.h>
+#include <wayland-client.h>
 #include <xcb/xcb.h>
+
+#include "fake-input-client-protocol.h"
 
 namespace {
 
@@ -41,9 +51,9 @@ std::unique_ptr<QProcess> startBus(const QStringList& args, QString* address, QS
 
 // The X display the compositor with the given process id holds for XWayland (it writes its id
 // into the display's lock file, and starts XWayland when the first X client comes), and the
-// cookie file it made for it in the runtime folder.
-bool xwaylandDisplay(qint64 compositor, const QString& runtimeDir, QString* display,
-                     QString* auth) {
+// cookie file it made for it in the runtime folder (gnome-shell's; KWin's XWayland takes none).
+bool xwaylandDisplay(qint64 compositor, const QString& runtimeDir, QString* display, QString* auth,
+                     bool needsCookie = true) {
     for (const QString& lock :
          QDir(QStringLiteral("/tmp"))
              .entryList({QStringLiteral(".X*-lock")}, QDir::Hidden | QDir::Files)) {
@@ -53,10 +63,11 @@ bool xwaylandDisplay(qint64 compositor, const QString& runtimeDir, QString* disp
         const QStringList cookies =
             QDir(runtimeDir)
                 .entryList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Hidden | QDir::Files);
-        if (cookies.isEmpty())
+        if (cookies.isEmpty() && needsCookie)
             return false;
         *display = QLatin1Char(':') + lock.mid(2, lock.size() - 7);
-        *auth = runtimeDir + u'/' + cookies.first();
+        if (!cookies.isEmpty())
+            *auth = runtimeDir + u'/' + cookies.first();
         return true;
     }
     return false;
@@ -118,6 +129,47 @@ bool Desktop::startMutterX11(QString* why, QSize screen) {
     return start(why, screen);
 }
 
+std::unique_ptr<QProcess> Desktop::startCompositor(const QString& program, const QStringList& args,
+                                                   const QProcessEnvironment& env,
+                                                   const QStringList& services, bool xauthCookie,
+                                                   QString* why) {
+    auto compositor = std::make_unique<QProcess>();
+    compositor->setProcessEnvironment(env);
+    compositor->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    compositor->setStandardInputFile(QProcess::nullDevice());
+    compositor->setStandardOutputFile(QProcess::nullDevice());
+    const QString name = QFileInfo(program).fileName();
+    const QString log = m_dir.path() + u'/' + name + QStringLiteral(".log");
+    compositor->setStandardErrorFile(log);
+    compositor->start(program, args);
+    if (!compositor->waitForStarted(5000)) {
+        *why = name + QStringLiteral(" does not start (is its package installed?)");
+        return nullptr;
+    }
+    QDBusConnection bus = sessionBus();
+    auto up = [&] {
+        int code = -1;
+        if (compositor->state() != QProcess::Running || !bus.isConnected())
+            return false;
+        for (const QString& service : services)
+            if (!bus.interface()->isServiceRegistered(service))
+                return false;
+        return xwaylandDisplay(compositor->processId(), runtimeDir(), &m_display, &m_xauthority,
+                               xauthCookie) &&
+               (tool(QStringLiteral("xdpyinfo"), {}, &code, 3000), code == 0);
+    };
+    if (!waitUntil(up, 60000)) {
+        QFile f(log);
+        f.open(QIODevice::ReadOnly);
+        const QByteArray text = f.readAll();
+        const qsizetype error = text.indexOf("JS ERROR");
+        *why = name + QStringLiteral(" with XWayland did not come up: ") +
+               QString::fromUtf8(error >= 0 ? text.mid(error, 400) : text.right(800));
+        return nullptr;
+    }
+    return compositor;
+}
+
 bool Desktop::startGnomeWayland(QString* why, QSize screen) {
     m_screen = screen;
     if (!prepareFolders(why) || !startSessionBus(why))
@@ -157,39 +209,14 @@ bool Desktop::startGnomeWayland(QString* why, QSize screen) {
         gsettings.waitForFinished(10000);
     }
 
-    m_shell = std::make_unique<QProcess>();
-    m_shell->setProcessEnvironment(env);
-    m_shell->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_shell->setStandardInputFile(QProcess::nullDevice());
-    m_shell->setStandardOutputFile(QProcess::nullDevice());
-    const QString log = m_dir.path() + QStringLiteral("/gnome-shell.log");
-    m_shell->setStandardErrorFile(log);
-    m_shell->start(QStringLiteral("gnome-shell"),
-                   {QStringLiteral("--headless"), QStringLiteral("--wayland"),
-                    QStringLiteral("--virtual-monitor"),
-                    QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height())});
-    if (!m_shell->waitForStarted(5000)) {
-        *why = QStringLiteral("gnome-shell does not start (is the package gnome-shell installed?)");
+    m_shell = startCompositor(QStringLiteral("gnome-shell"),
+                              {QStringLiteral("--headless"), QStringLiteral("--wayland"),
+                               QStringLiteral("--virtual-monitor"),
+                               QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height())},
+                              env, {QStringLiteral("org.gnome.Shell"), kRemoteDesktop}, true, why);
+    if (!m_shell)
         return false;
-    }
     QDBusConnection bus = sessionBus();
-    auto shellUp = [&] {
-        int code = -1;
-        return m_shell->state() == QProcess::Running && bus.isConnected() &&
-               bus.interface()->isServiceRegistered(QStringLiteral("org.gnome.Shell")) &&
-               bus.interface()->isServiceRegistered(kRemoteDesktop) &&
-               xwaylandDisplay(m_shell->processId(), runtimeDir(), &m_display, &m_xauthority) &&
-               (tool(QStringLiteral("xdpyinfo"), {}, &code, 3000), code == 0);
-    };
-    if (!waitUntil(shellUp, 60000)) {
-        QFile f(log);
-        f.open(QIODevice::ReadOnly);
-        const QByteArray text = f.readAll();
-        const qsizetype error = text.indexOf("JS ERROR");
-        *why = QStringLiteral("gnome-shell with XWayland did not come up: ") +
-               QString::fromUtf8(error >= 0 ? text.mid(error, 400) : text.right(800));
-        return false;
-    }
     m_waylandSocket = QStringLiteral("wayland-0");
     // The screenshot interface answers the screenshot tool's name only.
     bus.registerService(QStringLiteral("org.gnome.Screenshot"));
@@ -285,4 +312,155 @@ QProcess* Desktop::launchClient(const QString& program, const QStringList& args)
         extra.insert(QStringLiteral("DISPLAY"), QString());
     }
     return launchCommand(program, args, work(), extra, QProcess::SeparateChannels);
+}
+
+struct Desktop::FakeInput {
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    org_kde_kwin_fake_input* input = nullptr;
+    ~FakeInput() {
+        if (input)
+            org_kde_kwin_fake_input_destroy(input);
+        if (registry)
+            wl_registry_destroy(registry);
+        if (display)
+            wl_display_disconnect(display);
+    }
+};
+
+namespace {
+
+void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
+              uint32_t version) {
+    auto* input = static_cast<org_kde_kwin_fake_input**>(data);
+    if (qstrcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 && version >= 3)
+        *input = static_cast<org_kde_kwin_fake_input*>(
+            wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 3));
+}
+
+void onGlobalRemoved(void*, wl_registry*, uint32_t) {}
+
+const wl_registry_listener kRegistryListener = {onGlobal, onGlobalRemoved};
+
+} // namespace
+
+bool Desktop::startKWinWayland(QString* why, QSize screen) {
+    m_screen = screen;
+    if (!prepareFolders(why) || !startSessionBus(why))
+        return false;
+    // The packaged binary carries a file capability that a container may refuse to execute; a
+    // copy has none. Its Qt platform plugin goes by the executable's name, so the copy keeps it.
+    const QString binFolder = m_dir.path() + QStringLiteral("/kwin-bin");
+    const QString binary = binFolder + QStringLiteral("/kwin_wayland");
+    QDir().mkpath(binFolder);
+    if (!QFile::copy(QStringLiteral("/usr/bin/kwin_wayland"), binary)) {
+        *why = QStringLiteral("no /usr/bin/kwin_wayland (is the package kwin-wayland installed?)");
+        return false;
+    }
+    QProcessEnvironment env = busEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    // Screenshots and fake input for any client: the test is no installed program KWin trusts.
+    env.insert(QStringLiteral("KWIN_SCREENSHOT_NO_PERMISSION_CHECKS"), QStringLiteral("1"));
+    env.insert(QStringLiteral("KWIN_WAYLAND_NO_PERMISSION_CHECKS"), QStringLiteral("1"));
+    m_waylandSocket = QStringLiteral("wayland-0");
+    m_kwin = startCompositor(binary,
+                             {QStringLiteral("--virtual"), QStringLiteral("--xwayland"),
+                              QStringLiteral("--socket"), m_waylandSocket,
+                              QStringLiteral("--width"), QString::number(screen.width()),
+                              QStringLiteral("--height"), QString::number(screen.height())},
+                             env, {QStringLiteral("org.kde.KWin.ScreenShot2")}, false, why);
+    if (!m_kwin)
+        return false;
+
+    m_fakeInput = std::make_shared<FakeInput>();
+    m_fakeInput->display =
+        wl_display_connect(QFile::encodeName(runtimeDir() + u'/' + m_waylandSocket).constData());
+    if (!m_fakeInput->display) {
+        *why = QStringLiteral("cannot connect to KWin's Wayland socket");
+        return false;
+    }
+    m_fakeInput->registry = wl_display_get_registry(m_fakeInput->display);
+    wl_registry_add_listener(m_fakeInput->registry, &kRegistryListener, &m_fakeInput->input);
+    wl_display_roundtrip(m_fakeInput->display);
+    if (!m_fakeInput->input) {
+        *why = QStringLiteral("KWin offers this client no fake input");
+        return false;
+    }
+    org_kde_kwin_fake_input_authenticate(m_fakeInput->input, "e2e", "end-to-end tests");
+    wl_display_roundtrip(m_fakeInput->display);
+    m_pointer = QPoint(0, 0);
+    compositorMoveTo(QPoint(0, 0));
+    return true;
+}
+
+void Desktop::compositorMoveTo(const QPoint& p) const {
+    if (!m_fakeInput) {
+        gnomeMoveTo(p);
+        return;
+    }
+    org_kde_kwin_fake_input_pointer_motion_absolute(m_fakeInput->input, wl_fixed_from_int(p.x()),
+                                                    wl_fixed_from_int(p.y()));
+    wl_display_roundtrip(m_fakeInput->display);
+    m_pointer = p;
+}
+
+void Desktop::compositorButton(int button, bool down) const {
+    if (!m_fakeInput) {
+        gnomeButton(button, down);
+        return;
+    }
+    org_kde_kwin_fake_input_button(m_fakeInput->input, kButtonCodes[qBound(1, button, 3) - 1],
+                                   down ? WL_POINTER_BUTTON_STATE_PRESSED
+                                        : WL_POINTER_BUTTON_STATE_RELEASED);
+    wl_display_roundtrip(m_fakeInput->display);
+}
+
+QImage Desktop::kwinScreenshot() const {
+    QDBusConnection bus = sessionBus();
+    QDBusInterface shot(QStringLiteral("org.kde.KWin.ScreenShot2"),
+                        QStringLiteral("/org/kde/KWin/ScreenShot2"),
+                        QStringLiteral("org.kde.KWin.ScreenShot2"), bus);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return QImage();
+    // KWin writes the raw pixels into the pipe and answers with their layout; the pipe is read
+    // while waiting, or a full pipe would hold KWin up.
+    QDBusPendingCall call = shot.asyncCall(QStringLiteral("CaptureWorkspace"),
+                                           QVariantMap{{QStringLiteral("include-cursor"), false}},
+                                           QVariant::fromValue(QDBusUnixFileDescriptor(fds[1])));
+    close(fds[1]);
+    QByteArray data;
+    QVariantMap layout;
+    const QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        if (call.isFinished()) {
+            const QDBusPendingReply<QVariantMap> reply = call;
+            if (reply.isError())
+                break;
+            layout = reply.value();
+            if (data.size() >= layout.value(QStringLiteral("stride")).toLongLong() *
+                                   layout.value(QStringLiteral("height")).toLongLong())
+                break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, 10) > 0) {
+            char buffer[65536];
+            const ssize_t n = read(fds[0], buffer, sizeof buffer);
+            if (n <= 0 && call.isFinished())
+                break;
+            if (n > 0)
+                data.append(buffer, n);
+        }
+        runEvents(0);
+    }
+    close(fds[0]);
+    const int width = layout.value(QStringLiteral("width")).toInt();
+    const int height = layout.value(QStringLiteral("height")).toInt();
+    const qsizetype stride = layout.value(QStringLiteral("stride")).toLongLong();
+    if (width <= 0 || height <= 0 || data.size() < stride * height)
+        return QImage();
+    const QImage image(reinterpret_cast<const uchar*>(data.constData()), width, height, stride,
+                       QImage::Format(layout.value(QStringLiteral("format")).toInt()));
+    return image.convertToFormat(QImage::Format_RGB32);
 }

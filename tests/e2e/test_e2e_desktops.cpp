@@ -126,17 +126,21 @@ class TestE2eDesktops : public QObject {
 
   private slots:
     void journey_data() {
-        QTest::addColumn<bool>("wayland");
-        QTest::newRow("mutter on X11") << false;
-        QTest::newRow("GNOME on Wayland") << true;
+        QTest::addColumn<QString>("compositor");
+        QTest::newRow("mutter on X11") << QStringLiteral("mutter");
+        QTest::newRow("GNOME on Wayland") << QStringLiteral("gnome");
+        QTest::newRow("KDE on Wayland") << QStringLiteral("kwin");
     }
 
     void journey() {
-        QFETCH(bool, wayland);
+        QFETCH(QString, compositor);
+        const bool wayland = compositor != QStringLiteral("mutter");
         const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
         Desktop d;
         QString why;
-        const bool up = !wayland ? d.startMutterX11(&why) : d.startGnomeWayland(&why);
+        const bool up = !wayland                                ? d.startMutterX11(&why)
+                        : compositor == QStringLiteral("gnome") ? d.startGnomeWayland(&why)
+                                                                : d.startKWinWayland(&why);
         QVERIFY2(up, qPrintable(why));
         QVERIFY(d.writeCompleteSettings());
         const QString placeFile =
