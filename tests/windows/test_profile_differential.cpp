@@ -36,7 +36,7 @@ QByteArray native(const QString& path) {
 
 class Random {
   public:
-    explicit Random(quint32 seed) : m_gen(seed) {}
+    explicit Random(quint32 start) : m_gen(start) {}
     int below(int n) { return int(m_gen.bounded(quint32(n))); }
     template <typename T> const T& pick(const QList<T>& list) {
         return list.at(below(int(list.size())));
