@@ -161,15 +161,15 @@ bool PulseOutput::connectServer() {
 bool PulseOutput::openStream(std::unique_ptr<WavReader> sound, bool loop) {
     if (!m_context || pa_context_get_state(m_context) != PA_CONTEXT_READY)
         return false;
-    const pa_sample_spec spec{PA_SAMPLE_S16NE, quint32(sound->sampleRate()),
-                              quint8(sound->channels())};
+    const pa_sample_spec format{PA_SAMPLE_S16NE, quint32(sound->sampleRate()),
+                                quint8(sound->channels())};
     pa_channel_map map;
-    if (!pa_sample_spec_valid(&spec) ||
-        !pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX))
+    if (!pa_sample_spec_valid(&format) ||
+        !pa_channel_map_init_extend(&map, format.channels, PA_CHANNEL_MAP_WAVEEX))
         return false;
     auto playback = std::make_unique<Playback>();
     playback->output = this;
-    playback->stream = pa_stream_new(m_context, "effect sound", &spec, &map);
+    playback->stream = pa_stream_new(m_context, "effect sound", &format, &map);
     if (!playback->stream)
         return false;
     // A sound without frames would make the loop spin without producing anything.
@@ -196,7 +196,7 @@ bool PulseOutput::openStream(std::unique_ptr<WavReader> sound, bool loop) {
     setPlaying(true);
     pa_buffer_attr attr;
     attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = quint32(-1);
-    attr.tlength = quint32(pa_usec_to_bytes(BufferUs, &spec));
+    attr.tlength = quint32(pa_usec_to_bytes(BufferUs, &format));
     // The server's timing tells when a finishing sound has been heard to its end.
     const auto flags =
         pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
