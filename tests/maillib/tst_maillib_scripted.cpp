@@ -242,6 +242,11 @@ void TestMaillibScripted::brokenServer() {
     QFETCH(bool, connects);
     QFETCH(int, failsAt);
     QFETCH(QString, text);
+#ifdef Q_OS_WIN
+    if (fault == Fault::StlsNoHandshake)
+        QSKIP("Wine's TLS takes a plain reply to its handshake for the start of a long record and "
+              "waits out the connect timeout for the rest");
+#endif
     QCOMPARE(setMailOption(MailOptionCommandTimeout, 400), 0);
     QCOMPARE(setMailOption(MailOptionStallTimeout, 400), 0);
     ScriptedPop3Server s({.pipelining = pipelining,
@@ -254,7 +259,8 @@ void TestMaillibScripted::brokenServer() {
     if (!connects) {
         QCOMPARE(h, -1);
         QVERIFY2(lastMailError().contains(text), qPrintable(lastMailError()));
-        QVERIFY(t.elapsed() < 3000);
+        QVERIFY2(t.elapsed() < 3000,
+                 qPrintable(QString::number(t.elapsed()) + u' ' + lastMailError()));
         for (const QByteArray& command : s.commands())
             QVERIFY2(!command.startsWith("USER") && !command.startsWith("PASS"),
                      command.constData());
