@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <optional>
 #include <sys/stat.h>
+#include <time.h>
 
 namespace {
 
@@ -113,7 +114,13 @@ class TestApp : public QObject {
 
     void realWaitSleepsInsteadOfSpinning() {
         // 300 ms of waiting must cost far less than 300 ms of processor time.
-        const clock_t cpuBefore = clock();
+        // The process's processor time: clock() counts the wall clock on Windows.
+        const auto cpuMsNow = [] {
+            timespec ts{};
+            clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+            return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
+        };
+        const double cpuBefore = cpuMsNow();
         QElapsedTimer wall;
         wall.start();
         int ticks = 0;
@@ -124,7 +131,7 @@ class TestApp : public QObject {
         // The wait counts on a clock of its own; this one may read a whole millisecond less.
         QVERIFY(wall.elapsed() >= 300);
         QVERIFY2(ticks >= 4, "timers must run during the wait");
-        const double cpuMs = double(clock() - cpuBefore) * 1000.0 / CLOCKS_PER_SEC;
+        const double cpuMs = cpuMsNow() - cpuBefore;
         QVERIFY2(cpuMs < 100, qPrintable(QString::number(cpuMs)));
     }
 
@@ -222,16 +229,14 @@ class TestApp : public QObject {
         QTest::addColumn<QString>("data"); // ★MailData, under the test's folder
         QTest::addColumn<QString>("settings");
 #ifdef Q_OS_WIN
-        const QStringList home{u"USERPROFILE=/home"_qs, u"ProgramFiles=/Program Files"_qs};
+        // (APPDATA unset falls back to the real profile, which Qt finds without the variables.)
+        const QStringList home{u"ProgramFiles=/Program Files"_qs};
         QTest::newRow("a folder of its own")
             << u"/bin"_qs << false << home + QStringList{u"APPDATA=/appdata"_qs}
             << u"/bin/★MailData"_qs << u"/work"_qs;
         QTest::newRow("under Program Files, APPDATA given")
             << u"/Program Files/Mokopon"_qs << true << home + QStringList{u"APPDATA=/appdata"_qs}
             << u"/appdata/Mokopon/★MailData"_qs << u"/appdata/Mokopon"_qs;
-        QTest::newRow("under Program Files, APPDATA relative: the profile's")
-            << u"/Program Files/Mokopon"_qs << true << home + QStringList{u"APPDATA=relative"_qs}
-            << u"/home/AppData/Roaming/Mokopon/★MailData"_qs << u"/home/AppData/Roaming/Mokopon"_qs;
 #else
         QTest::newRow("a folder of its own")
             << u"/bin"_qs << false
