@@ -1,5 +1,6 @@
 #include "ProgramWindow.h"
 
+#include "DesktopFont.h"
 #include "Twips.h"
 
 #include <QCloseEvent>
@@ -15,8 +16,10 @@ ProgramWindow::ProgramWindow(QWidget* parent) : QWidget(parent) {
 }
 
 QFont ProgramWindow::unshapedFont() {
-    // Only the strategy is set, so family and size still come from the desktop.
+    // Only the strategy is set, so the size, and the family where the desktop's has Japanese,
+    // still come from the desktop.
     QFont font;
+    DesktopFont::chooseFamily(font);
     font.setStyleStrategy(QFont::PreferNoShaping);
     return font;
 }

@@ -1,26 +1,16 @@
 #include "MailHeader.h"
 
-#include <QStringDecoder>
+#include "HeaderCharsets.h"
+
 #include <limits>
-#include <optional>
 
 // Reads raw header bytes: UTF-8 when they are valid UTF-8, otherwise Shift-JIS with the NEC and
-// IBM extensions (ICU's table, which Qt on Debian is built with). Pieces are handed over whole,
-// so the decoder keeps no state between them and one serves a whole header.
+// IBM extensions.
 class MailHeader::RawReader {
   public:
     QString read(QByteArrayView bytes, bool utf8) {
-        if (utf8)
-            return QString::fromUtf8(bytes);
-        if (!m_cp932)
-            m_cp932.emplace("cp932", QStringConverter::Flag::Stateless);
-        if (!m_cp932->isValid())
-            return QString::fromUtf8(bytes); // a Qt without ICU: the ASCII still reads
-        return m_cp932->decode(bytes);
+        return utf8 ? QString::fromUtf8(bytes) : HeaderCharsets::decodeCp932(bytes);
     }
-
-  private:
-    std::optional<QStringDecoder> m_cp932;
 };
 
 void MailHeader::clear() {
@@ -164,10 +154,10 @@ bool decodeWord(QByteArrayView text, qsizetype pos, WordFinders& find, QString& 
     } else {
         return false;
     }
-    QStringDecoder decoder(charset.constData());
-    if (!decoder.isValid())
+    std::optional<QString> got = HeaderCharsets::decode(charset, bytes);
+    if (!got)
         return false;
-    decoded = decoder.decode(bytes);
+    decoded = std::move(*got);
     end = q3 + 2;
     return true;
 }

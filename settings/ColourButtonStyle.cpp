@@ -1,9 +1,24 @@
 #include "ColourButtonStyle.h"
 
 #include <QPainter>
+#include <QStyleFactory>
 #include <QStyleOption>
 
-ColourButtonStyle::ColourButtonStyle(QObject* parent) : QProxyStyle() {
+namespace {
+
+// The Windows styles paint a button's face through the system's theme, which knows no colour, and
+// never ask for the primitive below; Fusion does, as the style on Linux does.
+QStyle* styleUnderneath() {
+#ifdef Q_OS_WIN
+    return QStyleFactory::create(QStringLiteral("Fusion"));
+#else
+    return nullptr; // the application's
+#endif
+}
+
+} // namespace
+
+ColourButtonStyle::ColourButtonStyle(QObject* parent) : QProxyStyle(styleUnderneath()) {
     setParent(parent);
 }
 

@@ -39,8 +39,9 @@ Contents readRegularFile(const QString& path, qint64 cap = kSettingsCap);
 // the path is a symbolic link or anything but a regular file; the folder must exist. The file
 // gets permissions when given (the temporary file has them from its creation, so a file with a
 // password in it is never readable by others), else keeps those of the old file when its owner
-// may read and write it, else gets the usual ones for a new file. On failure the old file is
-// untouched and no temporary file is left.
+// may read and write it, else gets the usual ones for a new file. On Windows it gets a fresh
+// access list: full control for its owner, and nothing more for an owner-only file, else what the
+// folder hands down. On failure the old file is untouched and no temporary file is left.
 bool replaceFile(const QString& path, const QByteArray& bytes,
                  std::optional<QFileDevice::Permissions> permissions = std::nullopt,
                  QString* why = nullptr);

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <aclapi.h>
 #include <sddl.h>
 
 namespace SafeFile {
@@ -85,10 +84,11 @@ bool isMissing(DWORD error) {
 constexpr DWORD kNotPlain =
     FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
 
-// A security descriptor that lets the user running the program, and no one else, at the file.
-class OwnerOnly {
+// The access list of a new file: full control for the user running the program, and either no
+// one else (protected: nothing inherited from the folder) or whatever the folder hands down.
+class FreshAccess {
   public:
-    OwnerOnly() {
+    explicit FreshAccess(bool ownerAlone) {
         HANDLE token = nullptr;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
             return;
@@ -98,17 +98,17 @@ class OwnerOnly {
         wchar_t* sid = nullptr;
         if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
             ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
-            // Protected: nothing is inherited from the folder.
-            const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+            const std::wstring sddl =
+                std::wstring(ownerAlone ? L"D:P" : L"D:") + L"(A;;FA;;;" + sid + L")";
             ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                                  &m_descriptor, nullptr);
             LocalFree(sid);
         }
         CloseHandle(token);
     }
-    ~OwnerOnly() { LocalFree(m_descriptor); }
-    OwnerOnly(const OwnerOnly&) = delete;
-    OwnerOnly& operator=(const OwnerOnly&) = delete;
+    ~FreshAccess() { LocalFree(m_descriptor); }
+    FreshAccess(const FreshAccess&) = delete;
+    FreshAccess& operator=(const FreshAccess&) = delete;
     bool valid() const { return m_descriptor != nullptr; }
     SECURITY_ATTRIBUTES* attributes() {
         m_attributes = {sizeof m_attributes, m_descriptor, FALSE};
@@ -123,25 +123,6 @@ class OwnerOnly {
 bool ownerOnly(QFileDevice::Permissions p) {
     return !(p & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
                   QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther));
-}
-
-// Gives the temporary file the access rules of the file it replaces (best effort: without them it
-// has the folder's, as any new file there).
-void copyAccessRules(const std::wstring& from, HANDLE to) {
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(descriptor, &control, &revision);
-    const SECURITY_INFORMATION what =
-        DACL_SECURITY_INFORMATION |
-        (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION
-                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    SetSecurityInfo(to, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
-    LocalFree(descriptor);
 }
 
 bool writeAll(HANDLE h, const QByteArray& bytes) {
@@ -254,10 +235,11 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
         return detail::isLeftoverOf(n, fileName, Qt::CaseInsensitive);
     });
 
-    // A file with a password in it is the user's alone from its creation on.
-    OwnerOnly owner;
+    // A fresh access list, never the old file's (which may shut its owner out): a file with a
+    // password in it is the user's alone from its creation on, the others the folder's as well.
     const bool restricted = permissions && ownerOnly(*permissions);
-    if (restricted && !owner.valid()) {
+    FreshAccess access(restricted);
+    if (!access.valid()) {
         reason = cannotWrite(path, GetLastError());
         return false;
     }
@@ -265,8 +247,7 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
     HANDLE raw = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && raw == INVALID_HANDLE_VALUE; ++attempt) {
         temp = wide(detail::temporaryPath(folder, fileName));
-        raw = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0,
-                          restricted ? owner.attributes() : nullptr, CREATE_NEW,
+        raw = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, access.attributes(), CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (raw == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
             GetLastError() != ERROR_ALREADY_EXISTS)
@@ -277,8 +258,6 @@ bool replaceFile(const QString& path, const QByteArray& bytes,
         return false;
     }
     Handle file(raw);
-    if (!permissions && exists)
-        copyAccessRules(name, file.get());
     auto fail = [&](DWORD error) {
         if (file.valid())
             file.close();

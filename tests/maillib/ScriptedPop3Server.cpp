@@ -17,6 +17,18 @@ class ScriptedConnection : public QObject {
         connect(socket, &QTcpSocket::bytesWritten, this, &ScriptedConnection::onBytesWritten);
         connect(socket, &QTcpSocket::disconnected, this, [owner] { ++owner->m_closed; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+#ifdef Q_OS_WIN
+        // Wine on a busy machine can lose the notice of a client's reset; asking the socket
+        // again finds it.
+        auto* poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [socket] {
+            if (socket->bytesToWrite() > 0)
+                socket->flush();
+            else
+                socket->waitForReadyRead(0);
+        });
+        poll->start(200);
+#endif
         if (m_script.fault == Fault::SlowReplies)
             QTimer::singleShot(m_script.delayMs, this, &ScriptedConnection::greet);
         else
@@ -40,7 +52,9 @@ class ScriptedConnection : public QObject {
                  "\r\n");
     }
 
-    void send(const QByteArray& bytes) { m_socket->write(bytes); }
+    void send(const QByteArray& bytes) {
+        m_socket->write(bytes);
+    }
 
     qint64 messageSize(int n) const {
         if (m_script.fault == Fault::HugeMessage && n == m_script.faultMessage)

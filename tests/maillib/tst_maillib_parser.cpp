@@ -338,6 +338,12 @@ void TestMaillibParser::encodedWords_data() {
         << QByteArray("=?x-nonsense?B?5pel?=") << u"=?x-nonsense?B?5pel?="_qs;
     QTest::newRow("unclosed") << QByteArray("=?UTF-8?B?5pel") << u"=?UTF-8?B?5pel"_qs;
     QTest::newRow("iso-2022-jp") << QByteArray("=?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=") << u"日本"_qs;
+    QTest::newRow("iso-2022-jp, rows past 0x5E and an ideographic space")
+        << QByteArray("=?iso-2022-jp?B?GyRCXyF0JiEhGyhC?=") << u"漾熙　"_qs;
+    QTest::newRow("iso-2022-jp roman and katakana")
+        << QByteArray("=?ISO-2022-JP?B?GyhKXH4bKEkxMhsoQiE=?=") << u"¥‾ｱｲ!"_qs;
+    QTest::newRow("shift_jis") << QByteArray("=?Shift_JIS?B?k/qWew==?=") << u"日本"_qs;
+    QTest::newRow("euc-jp") << QByteArray("=?EUC-JP?B?xvzL3A==?=") << u"日本"_qs;
     QTest::newRow("raw utf-8") << QByteArray("\xe6\x97\xa5\xe6\x9c\xac") << u"日本"_qs;
     // Not UTF-8: Shift-JIS as Windows writes it, with a second byte of 0x5C and the extensions.
     QTest::newRow("raw cp932") << QByteArray("\x95\x5c\x8e\xa6\x87\x40\x81\x60\xfa\x40")

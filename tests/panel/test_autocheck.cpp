@@ -242,9 +242,11 @@ class TestAutoCheck : public QObject {
         QVERIFY(seen.takeNew(bob, listing("2:1:a,b")));
         QVERIFY(seen.takeNew(alice, listing("3:1:a,b,c")));
         QVERIFY(!SeenMail(seenFile()).takeNew(bob, listing("1:1:b")));
+#ifndef Q_OS_WIN // Qt 6.4 reads no access lists there
         const QFileDevice::Permissions mode = QFileInfo(seenFile()).permissions();
         QCOMPARE(mode & 0x0077, QFileDevice::Permissions());
         QVERIFY(mode.testFlags(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+#endif
         // The most recent account comes first.
         QFile f(seenFile());
         QVERIFY(f.open(QIODevice::ReadOnly));

@@ -358,7 +358,9 @@ class TestPanel : public QObject {
         QVERIFY(later.offeredStls(QStringLiteral("pop.example"), KnownTlsServers::kMaxServers + 1));
         QVERIFY(!later.offeredStls(QStringLiteral("pop.example"), 1));
         QVERIFY(!later.offeredStls(QStringLiteral("pop.example"), 995));
+#ifndef Q_OS_WIN // Qt 6.4 reads no access lists there
         QCOMPARE(QFile::permissions(path) & 0x0077, QFileDevice::Permissions());
+#endif
         // Without the data folder nothing is written, and the run still remembers.
         KnownTlsServers nowhere(program.path() + QStringLiteral("/no-folder/stls.txt"));
         nowhere.rememberStls(QStringLiteral("pop.example"), 110);

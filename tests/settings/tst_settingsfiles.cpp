@@ -19,7 +19,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <sddl.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -27,6 +31,52 @@
 using WS = ProfileFile::WriteStatus;
 
 namespace {
+
+#ifdef Q_OS_WIN
+// A file's access list, written and read in the system's own notation.
+bool setAccessList(const QString& path, const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR d = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &d, nullptr))
+        return false;
+    const bool ok = SetFileSecurityW(QDir::toNativeSeparators(path).toStdWString().c_str(),
+                                     DACL_SECURITY_INFORMATION, d);
+    LocalFree(d);
+    return ok;
+}
+
+QString accessList(const QString& path) {
+    const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    DWORD size = 0;
+    GetFileSecurityW(name.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::string d(size, '\0');
+    wchar_t* sddl = nullptr;
+    if (!size ||
+        !GetFileSecurityW(name.c_str(), DACL_SECURITY_INFORMATION, d.data(), size, &size) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            d.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr))
+        return QString();
+    const QString out = QString::fromWCharArray(sddl);
+    LocalFree(sddl);
+    return out;
+}
+
+// The running user's SID, as the notation spells it.
+QString userSid() {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::string buffer(size, '\0');
+    wchar_t* sid = nullptr;
+    QString out;
+    if (GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid))
+        out = QString::fromWCharArray(sid);
+    LocalFree(sid);
+    CloseHandle(token);
+    return out;
+}
+#endif
 
 QByteArray sjis(const QString& text) {
     return Cp932::encode(text).value_or("<unencodable>");
@@ -839,10 +889,11 @@ void TestSettingsFiles::savesReplaceWhatReadsAsMissing() {
     if (kind == "huge") {
         QVERIFY(TestFolders::plant(kind, path));
     } else {
-#ifdef Q_OS_WIN
-        QSKIP("Qt 6.4 sets no access lists: a file nobody may read cannot be made here");
-#else
         TestFolders::write(path, "[EXEINI]\r\nNUMBER=0\r\n");
+#ifdef Q_OS_WIN
+        // Everyone, its owner too, denied everything.
+        QVERIFY(setAccessList(path, L"D:P(D;;FA;;;WD)"));
+#else
         QVERIFY(::chmod(QFile::encodeName(path).constData(), 0) == 0);
 #endif
     }
@@ -862,7 +913,18 @@ void TestSettingsFiles::savesReplaceWhatReadsAsMissing() {
         got = QString::number(readHangUpFlag());
     }
     QCOMPARE(got, server ? "new-pop3" : account ? "new-id" : "1");
-#ifndef Q_OS_WIN // Qt 6.4 reads no access lists there
+#ifdef Q_OS_WIN
+    // Full control for the owner, nothing denied; the account file for no other user. (Wine
+    // reads a file's list back from its POSIX mode, the system's account beside the owner.)
+    const QString acl = accessList(path);
+    QVERIFY2(acl.startsWith(u"D:") && acl.contains(QStringLiteral("(A;;FA;;;%1)").arg(userSid())) &&
+                 !acl.contains(u"(D;"),
+             qPrintable(acl));
+    if (account) {
+        for (const char* others : {";;;WD)", ";;;BU)", ";;;AU)", ";;;BG)"})
+            QVERIFY2(!acl.contains(QLatin1String(others)), qPrintable(acl));
+    }
+#else
     struct stat st;
     QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0);
     const mode_t mask = ::umask(0);

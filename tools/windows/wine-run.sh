@@ -21,6 +21,11 @@ pthread_dll=/usr/x86_64-w64-mingw32/lib
 export WINEPATH="$qt_bin;$gcc_dll;$pthread_dll"
 export QT_PLUGIN_PATH=${QT_PLUGIN_PATH:-$qt_bin/../plugins}
 export WINEDEBUG=${WINEDEBUG:--all}
+# Wine keeps the QT_ variables, meant for Linux's own Qt, from Windows programs; a WINE prefix
+# passes one on. The tests' platform (offscreen) and logging go through.
+for name in QT_QPA_PLATFORM QT_FORCE_STDERR_LOGGING; do
+  if [ -n "${!name+set}" ]; then export "WINE$name=${!name}"; fi
+done
 # No prompts to install Wine's Mono or Gecko into the prefix.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 if [ -n "${MOKOPON_WINEPREFIX:-}" ]; then

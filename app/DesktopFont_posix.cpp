@@ -1,0 +1,7 @@
+#include "DesktopFont.h"
+
+namespace DesktopFont {
+
+void chooseFamily(QFont&) {}
+
+} // namespace DesktopFont
