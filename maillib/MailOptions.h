@@ -4,9 +4,11 @@
 
 #include <QtGlobal>
 
-// Options of setMailOption. They apply to connections opened after the call.
+// Options of the mail process (Pop3Session::applyOption). They apply to connections opened after
+// the call.
 enum MailOption : qint32 {
-    MailOptionReceiveBuffer = 1,  // bytes read from the socket at a time (512 .. 16 MiB), 8192
+    MailOptionReceiveBuffer = 1,  // bytes read from the socket at a time (512 .. 16 MiB),
+                                  // kMailReceiveBufferBytes
     MailOptionConnectTimeout = 2, // ms for TCP connect and TLS handshake, 20000 (a name
                                   // lookup takes as long as the system resolver allows)
     MailOptionCommandTimeout = 3, // ms for a reply's status line to arrive, 30000
@@ -25,9 +27,14 @@ enum MailOption : qint32 {
                                    // pipelining (1 .. 1 GiB), 16 MiB; one is always asked for
 };
 
-// The body handed back by pop3FetchMail is cut to this many bytes of the message body (decoded
+// The receive buffer the program asks for, and the longest text handed back (a header, a failure
+// text), one character less.
+inline constexpr qint32 kMailReceiveBufferBytes = 8192;
+inline constexpr qsizetype kMailMaxTextChars = kMailReceiveBufferBytes - 1;
+
+// The body a fetch hands back is cut to this many bytes of the message body (decoded
 // as UTF-8); the rest is read and dropped, so memory does not grow with a message's size. A server
-// may claim any size, so a caller sizing its buffer from pop3MailSize should cap it here.
+// may claim any size, so a caller sizing its buffer from a message's size should cap it here.
 inline constexpr qint32 kMailBodyPrefixBytes = 64 * 1024;
 
 // The defaults of the options that bound whole calls; the program waits for its mail process
