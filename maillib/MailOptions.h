@@ -1,11 +1,11 @@
 #pragma once
-// The mail library's options and limits, apart from its operations: the program, which reaches
-// the library through its mail process (mokopon-mail), needs them without linking the library.
+// The POP3 session's options and limits, apart from the session: the program, which reaches it
+// through its mail process (mokopon-mail), needs them without linking it.
 
 #include <QtGlobal>
 
-// Options of the mail process (Pop3Session::applyOption). They apply to connections opened after
-// the call.
+// Options of the mail process: the program gives them (MailClient::Setup), each connection's
+// process applies them to its session (Pop3Session::applyOption).
 enum MailOption : qint32 {
     MailOptionReceiveBuffer = 1,  // bytes read from the socket at a time (512 .. 16 MiB),
                                   // kMailReceiveBufferBytes
@@ -14,7 +14,7 @@ enum MailOption : qint32 {
     MailOptionCommandTimeout = 3, // ms for a reply's status line to arrive, 30000
     MailOptionStallTimeout = 4,   // ms without a byte inside a multi-line reply, 30000
     MailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 1000
-    // Whole calls, in ms (see the bound above).
+    // Whole calls, in ms (Pop3Session.h gives the bound of a check).
     MailOptionConnectDeadline = 6, // the connect: greeting, STLS, handshake, CAPA, 45000
     MailOptionLoginDeadline = 7,   // USER and PASS or APOP, STAT, LIST; 30000, plus 32 bytes'
                                    // time at the lowest rate for each message LIST gives, at
