@@ -50,12 +50,9 @@ bool claimThisDesktop() {
 void afterCharacterPlaced() {
     loadServerSettings(serversInUse());
 
-    MailClient::start();
     // A mail process waiting on a server would hold the connection and the password after a
     // right click ends the program (where the system does not end it with the program).
     Program::setEndFirst([] { MailClient::stop(); });
-    MailClient::setOption(MailOptionReceiveBuffer, 8192);
-    MailClient::setTlsServerMemory(&knownTlsServers());
 
     // With nothing to ask, the settings and account dialogs load when first used: their text
     // brings up the font database, which a dozing character never needs. The hang-up flag and the
@@ -138,9 +135,13 @@ int main(int argc, char* argv[]) {
     app.setQuitOnLastWindowClosed(false);
 
     ServerDialog::setSettingsInUse(&serversInUse());
-    ControlPanel::setMailCheck([] { checkMail(serversInUse()); });
+    // The mail session of both checks, by hand and automatic.
+    MailClient mail({.options = {{MailOptionReceiveBuffer, kMailReceiveBufferBytes}},
+                     .tlsMemory = &knownTlsServers()});
+    ControlPanel::setMailCheck([&mail] { checkMail(mail, serversInUse()); });
     connectWindows();
-    AutoCheck autoCheck(automaticCheckRequest, dataFolderPath() + QStringLiteral("/seen-uidl.txt"));
+    AutoCheck autoCheck(automaticCheckRequest, dataFolderPath() + QStringLiteral("/seen-uidl.txt"),
+                        mail);
     automaticCheck = &autoCheck;
     QObject::connect(&autoCheck, &AutoCheck::newMail, &autoCheck, reportMailCount);
     QObject::connect(&autoCheck, &AutoCheck::failed, &autoCheck,

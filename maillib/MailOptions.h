@@ -1,18 +1,20 @@
 #pragma once
-// The mail library's options and limits, apart from its operations: the program, which reaches
-// the library through its mail process (mokopon-mail), needs them without linking the library.
+// The POP3 session's options and limits, apart from the session: the program, which reaches it
+// through its mail process (mokopon-mail), needs them without linking it.
 
 #include <QtGlobal>
 
-// Options of setMailOption. They apply to connections opened after the call.
+// Options of the mail process: the program gives them (MailClient::Setup), each connection's
+// process applies them to its session (Pop3Session::applyOption).
 enum MailOption : qint32 {
-    MailOptionReceiveBuffer = 1,  // bytes read from the socket at a time (512 .. 16 MiB), 8192
+    MailOptionReceiveBuffer = 1,  // bytes read from the socket at a time (512 .. 16 MiB),
+                                  // kMailReceiveBufferBytes
     MailOptionConnectTimeout = 2, // ms for TCP connect and TLS handshake, 20000 (a name
                                   // lookup takes as long as the system resolver allows)
     MailOptionCommandTimeout = 3, // ms for a reply's status line to arrive, 30000
     MailOptionStallTimeout = 4,   // ms without a byte inside a multi-line reply, 30000
     MailOptionPipelineWindow = 5, // RETRs sent ahead when pipelining (1 = off, up to 1000), 1000
-    // Whole calls, in ms (see the bound above).
+    // Whole calls, in ms (Pop3Session.h gives the bound of a check).
     MailOptionConnectDeadline = 6, // the connect: greeting, STLS, handshake, CAPA, 45000
     MailOptionLoginDeadline = 7,   // USER and PASS or APOP, STAT, LIST; 30000, plus 32 bytes'
                                    // time at the lowest rate for each message LIST gives, at
@@ -25,9 +27,14 @@ enum MailOption : qint32 {
                                    // pipelining (1 .. 1 GiB), 16 MiB; one is always asked for
 };
 
-// The body handed back by pop3FetchMail is cut to this many bytes of the message body (decoded
+// The receive buffer the program asks for, and the longest text handed back (a header, a failure
+// text), one character less.
+inline constexpr qint32 kMailReceiveBufferBytes = 8192;
+inline constexpr qsizetype kMailMaxTextChars = kMailReceiveBufferBytes - 1;
+
+// The body a fetch hands back is cut to this many bytes of the message body (decoded
 // as UTF-8); the rest is read and dropped, so memory does not grow with a message's size. A server
-// may claim any size, so a caller sizing its buffer from pop3MailSize should cap it here.
+// may claim any size, so a caller sizing its buffer from a message's size should cap it here.
 inline constexpr qint32 kMailBodyPrefixBytes = 64 * 1024;
 
 // The defaults of the options that bound whole calls; the program waits for its mail process

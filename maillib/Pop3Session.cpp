@@ -84,6 +84,56 @@ QString handshakeReason(const QString& raw, QAbstractSocket::SocketError error, 
 
 } // namespace
 
+bool Pop3Session::applyOption(Settings& s, qint32 option, qint32 value) {
+    switch (option) {
+    case MailOptionReceiveBuffer:
+        if (value < 512 || value > 16 * 1024 * 1024)
+            return false;
+        s.receiveBufferSize = value;
+        return true;
+    case MailOptionConnectTimeout:
+    case MailOptionCommandTimeout:
+    case MailOptionStallTimeout:
+        if (value < 1)
+            return false;
+        (option == MailOptionConnectTimeout   ? s.connectTimeoutMs
+         : option == MailOptionCommandTimeout ? s.commandTimeoutMs
+                                              : s.stallTimeoutMs) = value;
+        return true;
+    case MailOptionPipelineWindow:
+        if (value < 1 || value > 1000)
+            return false;
+        s.window = value;
+        return true;
+    case MailOptionConnectDeadline:
+    case MailOptionLoginDeadline:
+    case MailOptionMessageDeadline:
+        if (value < 1)
+            return false;
+        (option == MailOptionConnectDeadline ? s.connectDeadlineMs
+         : option == MailOptionLoginDeadline ? s.loginDeadlineMs
+                                             : s.messageDeadlineMs) = value;
+        return true;
+    case MailOptionMinTransferRate:
+        if (value < 1 || value > 1024 * 1024 * 1024)
+            return false;
+        s.minTransferRate = value;
+        return true;
+    case MailOptionCheckDeadline:
+        if (value < 1)
+            return false;
+        s.checkDeadlineMs = value;
+        return true;
+    case MailOptionPipelineBytes:
+        if (value < 1 || value > 1024 * 1024 * 1024)
+            return false;
+        s.windowBytes = value;
+        return true;
+    default:
+        return false;
+    }
+}
+
 Pop3Session::Pop3Session(const Settings& settings) : m_settings(settings) {
     m_chunk.resize(qBound(512, m_settings.receiveBufferSize, 16 * 1024 * 1024));
     m_settings.window = qMax(1, m_settings.window);

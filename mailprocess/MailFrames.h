@@ -19,15 +19,15 @@ inline constexpr qint32 kMaxFrameBytes = 4 * 1024 * 1024;
 enum Kind : quint8 {
     // The program's requests; the first one of a process is Connect.
     Connect = 1,      // options (count, then option and value pairs), server
-    Authenticate,     // id, pass, apop
-    AuthenticateUidl, // id, pass, apop, keep
+    Authenticate,     // id, pass, apop (bool)
+    AuthenticateUidl, // id, pass, apop (bool), keep
     FetchHeader,      // number
     MailSize,         // number
     FetchMail,        // number
     Close,
     StlsAnswer, // the answer to OfferedStls: bool
     // The process's messages.
-    Reply,        // the call's result, its values, and the library's error text on failure
+    Reply,        // the call's result (negative: failed), the failure text, the call's values
     OfferedStls,  // host, port: the program answers with StlsAnswer
     RememberStls, // host, port
 };

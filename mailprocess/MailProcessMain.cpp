@@ -1,21 +1,23 @@
-// mokopon-mail: one mail connection, for the program that started it. It serves the mail
-// library's operations over stdin and stdout (MailFrames.h), so that the program itself loads
-// neither Qt Network nor TLS, and what a check costs in memory goes with this process. It ends
-// after the close, or when stdin ends (the program is gone).
+// mokopon-mail: one mail connection, for the program that started it. It serves the POP3
+// session's calls (Pop3Session.h) over stdin and stdout (MailFrames.h), so that the program itself
+// loads neither Qt Network nor TLS, and what a check costs in memory goes with this process. It
+// ends after the close, after a connect that failed, or when stdin ends (the program is gone).
 
 #include "ChildProcess.h"
 #include "MailFrames.h"
-#include "MailLibrary.h"
+#include "Pop3Session.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
 using namespace MailFrames;
 
-// The program's frames, read blocking from stdin: between calls, and while the library asks
+// The program's frames, read blocking from stdin: between calls, and while the session asks
 // whether a server offered STLS.
 QByteArray readFrame() {
     // fread waits for all it asks for: the length first, then exactly the frame's bytes.
@@ -36,7 +38,7 @@ void send(const QByteArray& frame) {
     std::fflush(stdout);
 }
 
-// The program keeps which servers offered STLS in its file; the library asks it here.
+// The program keeps which servers offered STLS in its file; the session asks it here.
 class ProgramTlsMemory final : public TlsServerMemory {
   public:
     bool offeredStls(const QString& host, quint16 port) override {
@@ -52,16 +54,18 @@ class ProgramTlsMemory final : public TlsServerMemory {
     }
 };
 
-QString lastError() {
-    QString buffer;
-    qint32 length = 8192;
-    const qint32 chars = copyLastMailError(0, buffer, length);
-    return buffer.left(qMax(0, chars));
+// Every reply begins with the result and, on a failure, the session's text.
+QDataStream& reply(QDataStream& out, qint32 result, const Pop3Session& session) {
+    return setUp(out) << quint8(Reply) << result << (result < 0 ? session.error() : QString());
 }
 
-// The failure text goes with every reply; the program keeps it when the result is a failure.
-QString errorIf(bool failed) {
-    return failed ? lastError() : QString();
+template <typename... Values>
+void sendReply(qint32 result, const Pop3Session& session, const Values&... values) {
+    QByteArray payload;
+    QDataStream out(&payload, QIODevice::WriteOnly);
+    reply(out, result, session);
+    ((out << values), ...);
+    send(withLength(payload));
 }
 
 } // namespace
@@ -69,68 +73,79 @@ QString errorIf(bool failed) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     ChildProcess::useBinaryStandardStreams();
-    startMailLibrary();
     ProgramTlsMemory memory;
-    setMailTlsServerMemory(&memory);
 
-    qint32 handle = -1;
+    // The first frame is the connect, with the options the program set.
+    QDataStream connect(readFrame());
+    quint8 kind = 0;
+    QList<qint32> options;
+    QString server;
+    setUp(connect) >> kind >> options >> server;
+    if (kind != Connect)
+        return 1;
+    Pop3Session::Settings settings;
+    for (qsizetype i = 0; i + 1 < options.size(); i += 2)
+        Pop3Session::applyOption(settings, options[i], options[i + 1]);
+    settings.tlsMemory = &memory;
+    Pop3Session session(settings);
+    if (!session.open(server)) {
+        sendReply(-1, session);
+        return 0;
+    }
+    sendReply(0, session);
+
     for (;;) {
         QDataStream in(readFrame());
-        quint8 kind = 0;
         setUp(in) >> kind;
         switch (kind) {
-        case Connect: {
-            QList<qint32> options;
-            QString server;
-            in >> options >> server;
-            for (qsizetype i = 0; i + 1 < options.size(); i += 2)
-                setMailOption(options[i], options[i + 1]);
-            handle = pop3Connect(server);
-            send(frame(Reply, handle < 0 ? -1 : 0, errorIf(handle < 0)));
-            break;
-        }
         case Authenticate: {
             QString id, pass;
-            qint32 apop = 0;
+            bool apop = false;
             in >> id >> pass >> apop;
-            const qint32 count = pop3Authenticate(handle, id, pass, apop);
-            send(frame(Reply, count, errorIf(count < 0)));
+            sendReply(session.login(id, pass, apop), session);
             break;
         }
         case AuthenticateUidl: {
             QString id, pass;
-            qint32 apop = 0, keep = 0, firstNumber = 0;
+            bool apop = false;
+            qint32 keep = 0;
             in >> id >> pass >> apop >> keep;
+            Pop3Session::UidListing listing;
+            const bool listed = session.loginListingUids(id, pass, apop, keep, listing);
             QStringList uids;
-            const qint32 count =
-                pop3AuthenticateUidl(handle, id, pass, apop, keep, uids, firstNumber);
-            QByteArray reply;
-            QDataStream out(&reply, QIODevice::WriteOnly);
-            setUp(out) << quint8(Reply) << count << errorIf(count < 0) << firstNumber;
+            if (listed && listing.uidsKnown)
+                for (const QByteArray& uid : std::as_const(listing.uids))
+                    uids.append(QString::fromLatin1(uid));
+            QByteArray payload;
+            QDataStream out(&payload, QIODevice::WriteOnly);
+            reply(out, listed ? listing.count : -1, session)
+                << (listed && listing.uidsKnown ? listing.firstNumber : 0);
             writeList(out, uids);
-            send(withLength(reply));
+            send(withLength(payload));
             break;
         }
         case FetchHeader:
         case FetchMail: {
             qint32 number = 0;
             in >> number;
-            QString subject, date, from, header, body;
-            const qint32 rc =
-                kind == FetchHeader
-                    ? pop3FetchHeader(handle, number, subject, date, from, header, 0)
-                    : pop3FetchMail(handle, number, subject, date, from, header, body, 0, 0);
-            send(frame(Reply, rc, errorIf(rc < 0), subject, date, from, header, body));
+            Pop3Session::Fields f;
+            QString body;
+            const bool ok =
+                kind == FetchHeader ? session.status(number, f) : session.fetch(number, f, body);
+            sendReply(ok ? 0 : -1, session, f.subject, f.date, f.from, f.header, body);
             break;
         }
         case MailSize: {
             qint32 number = 0;
             in >> number;
-            send(frame(Reply, pop3MailSize(handle, number), QString()));
+            sendReply(qint32(std::clamp<qint64>(session.size(number), 0,
+                                                std::numeric_limits<qint32>::max())),
+                      session);
             break;
         }
         case Close:
-            send(frame(Reply, pop3Close(handle), QString()));
+            session.close();
+            sendReply(0, session);
             return 0;
         default:
             return 1;

@@ -1,53 +1,43 @@
 #include "AutoCheck.h"
 
 #include "BackgroundWork.h"
-#include "MailClient.h"
+#include "MailSession.h"
 #include "MessageBoxes.h"
-#include "NetworkState.h"
 #include "Pop3Address.h"
 
 #include <limits>
 #include <memory>
 
-namespace {
-
-// As the library hands it: at most 8191 characters.
-QString lastMailError() {
-    return MailClient::lastError().left(8191);
-}
-
-} // namespace
-
-AutoCheck::AutoCheck(RequestSource source, const QString& seenFile, QObject* parent,
-                     CheckScheduler::Clock& clock)
-    : QObject(parent), m_scheduler(clock), m_source(std::move(source)), m_seen(seenFile) {
+AutoCheck::AutoCheck(RequestSource source, const QString& seenFile, MailSession& mail,
+                     QObject* parent, CheckScheduler::Clock& clock, NetworkDown networkDown)
+    : QObject(parent), m_scheduler(clock), m_source(std::move(source)), m_seen(seenFile),
+      m_mail(mail), m_networkDown(std::move(networkDown)) {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &AutoCheck::run);
 }
 
-AutoCheck::Result AutoCheck::probeMailbox(const Request& request) {
+AutoCheck::Result AutoCheck::probe(MailSession& mail, const NetworkDown& networkDown,
+                                   const Request& request) {
     Result result;
-    if (networkKnownDown())
+    if (networkDown && networkDown())
         return result; // Offline
-    const qint32 handle = MailClient::connect(request.server);
-    if (handle == -1) {
+    const MailResult<> opened = mail.open(request.server);
+    if (!opened.ok()) {
         result.outcome = Result::Outcome::ConnectFailed;
-        result.error = lastMailError();
+        result.error = opened.error;
         return result;
     }
-    MailboxListing& listing = result.listing;
-    listing.count =
-        MailClient::authenticateUidl(handle, request.user, request.password, request.apop ? -1 : 0,
-                                     SeenMail::kMaxIds, listing.ids, listing.firstNumber);
-    if (listing.count < 0) {
-        result.outcome = Result::Outcome::LoginFailed;
-        result.error = lastMailError();
-        listing = {};
-    } else {
+    const MailResult<MailUidListing> listed =
+        mail.loginListingUids(request.user, request.password, request.apop, SeenMail::kMaxIds);
+    if (listed.ok()) {
         result.outcome = Result::Outcome::Listed;
-        listing.idsKnown = listing.firstNumber > 0;
+        result.listing = {listed.value->count, listed.value->idsKnown, listed.value->firstNumber,
+                          listed.value->ids};
+    } else {
+        result.outcome = Result::Outcome::LoginFailed;
+        result.error = listed.error;
     }
-    MailClient::close(handle);
+    mail.close();
     return result;
 }
 
@@ -96,7 +86,10 @@ void AutoCheck::run() {
     m_running = true;
     auto result = std::make_shared<Result>();
     startInBackground(
-        this, [probe = m_probe, request = *request, result] { *result = probe(request); },
+        this,
+        [&mail = m_mail, networkDown = m_networkDown, request = *request, result] {
+            *result = probe(mail, networkDown, request);
+        },
         [this, result, account, generation = m_generation] { take(*result, account, generation); });
 }
 

@@ -13,12 +13,15 @@
 // the check by hand tells the user, but still remembers what it saw.
 
 #include "CheckScheduler.h"
+#include "NetworkState.h"
 #include "SeenMail.h"
 
 #include <QObject>
 #include <QTimer>
 #include <functional>
 #include <optional>
+
+class MailSession;
 
 class AutoCheck : public QObject {
     Q_OBJECT
@@ -30,30 +33,19 @@ class AutoCheck : public QObject {
         QString password;
         bool apop = false;
     };
-    struct Result {
-        enum class Outcome {
-            Listed,        // listing holds what the server has
-            Offline,       // the system reports no network connection; nothing was tried
-            ConnectFailed, // error holds the library's text
-            LoginFailed,   // the login or the listing failed; error holds the library's text
-        };
-        Outcome outcome = Outcome::Offline;
-        MailboxListing listing;
-        QString error;
-    };
-    // Runs on the background thread.
-    using Probe = std::function<Result(const Request&)>;
     // The request for a check, or nothing when there is nothing to check yet (no server or an
     // incomplete account: the check stays quiet, the first start's dialogs ask for them).
     using RequestSource = std::function<std::optional<Request>()>;
+    // Whether the system says for sure that there is no network connection; asked on the
+    // background thread.
+    using NetworkDown = std::function<bool()>;
 
-    AutoCheck(RequestSource source, const QString& seenFile, QObject* parent = nullptr,
-              CheckScheduler::Clock& clock = CheckScheduler::steadyClock());
-
-    // The probe over the mail library and NetworkManager.
-    static Result probeMailbox(const Request& request);
-    // Tests put a fake in place.
-    void setProbe(Probe probe) { m_probe = std::move(probe); }
+    // mail: the session the checks' calls go to, on the background thread, as a check by hand's
+    // do.
+    AutoCheck(RequestSource source, const QString& seenFile, MailSession& mail,
+              QObject* parent = nullptr,
+              CheckScheduler::Clock& clock = CheckScheduler::steadyClock(),
+              NetworkDown networkDown = networkKnownDown);
 
     // Minutes between checks, 0 = off.
     void setInterval(qint32 minutes);
@@ -71,6 +63,19 @@ class AutoCheck : public QObject {
     void failed(const QString& text, int style);
 
   private:
+    struct Result {
+        enum class Outcome {
+            Listed,        // listing holds what the server has
+            Offline,       // the system reports no network connection; nothing was tried
+            ConnectFailed, // error holds the session's text
+            LoginFailed,   // the login or the listing failed; error holds the session's text
+        };
+        Outcome outcome = Outcome::Offline;
+        MailboxListing listing;
+        QString error;
+    };
+    // Runs on the background thread.
+    static Result probe(MailSession& mail, const NetworkDown& networkDown, const Request& request);
     void rearm();
     void run();
     void take(const Result& result, const QString& account, quint64 generation);
@@ -79,7 +84,8 @@ class AutoCheck : public QObject {
     QTimer m_timer;
     RequestSource m_source;
     SeenMail m_seen;
-    Probe m_probe = &AutoCheck::probeMailbox;
+    MailSession& m_mail;
+    NetworkDown m_networkDown;
     bool m_running = false;
     bool m_manual = false;
     bool m_quiet = false;     // a failure was shown; the next ones are not

@@ -5,7 +5,7 @@
 #include "ControlPanel.h"
 #include "CutAtNul.h"
 #include "DataFiles.h"
-#include "MailApi.h"
+#include "MailSession.h"
 #include "MessageBoxes.h"
 #include "NewMailNotice.h"
 #include "ServerDialog.h"
@@ -68,8 +68,8 @@ void reportMailCount(qint32 count) {
     }
 }
 
-void checkMail(const ServerSettings& servers) {
-    // The window thread runs its events while the library waits; a second check must not nest.
+void checkMail(MailSession& mail, const ServerSettings& servers) {
+    // The window thread runs its events while the session waits; a second check must not nest.
     static bool running = false;
     if (running)
         return;
@@ -77,23 +77,17 @@ void checkMail(const ServerSettings& servers) {
     if (manualCheckObserver())
         manualCheckObserver()(true);
     BusyPointer busy;
-    MailApi& mail = mailApi();
 
-    QString buffers[4];
     qint32 count = 0;
 
     if (!servers.pop3Server.isEmpty()) {
-        // The library's calls wait on the server; they run off the window thread so that the
+        // The session's calls wait on the server; they run off the window thread so that the
         // characters keep answering (a right click ends the program) whatever the server does.
-        qint32 handle = -1;
-        runInBackground([&, server = servers.pop3Server] {
-            handle = mail.connect(server);
-            if (handle == -1)
-                mail.copyLastError(buffers[0]);
-        });
-        if (handle == -1) {
+        MailResult<> opened;
+        runInBackground([&, server = servers.pop3Server] { opened = mail.open(server); });
+        if (!opened.ok()) {
             // Not reaching the server is a failure, not an empty mailbox.
-            showError(busy, cutAtNul(buffers[0]), MessageBoxStyle::Critical);
+            showError(busy, cutAtNul(opened.error), MessageBoxStyle::Critical);
             count = -1;
         } else {
             // The account lives for this check only.
@@ -105,25 +99,23 @@ void checkMail(const ServerSettings& servers) {
             account->showAccount(id, pass);
             if (pass.isEmpty() || id.isEmpty()) {
                 account->showOrRaise();
-                runInBackground([&] { mail.close(handle); });
             } else {
-                const qint32 apop = servers.apopFlag != 0 ? -1 : 0;
-                runInBackground([&, id, pass] {
-                    count = mail.authenticate(handle, id, pass, apop);
-                    for (qint32 n = 1; n <= count; ++n) {
-                        mail.fetchHeader(handle, n, buffers);
-                        mail.mailSize(handle, n);
-                        // The library streams the message; nothing here grows with its size.
-                        QString body;
-                        mail.fetchMail(handle, n, buffers, body);
+                MailResult<qint32> login;
+                runInBackground([&, id, pass, apop = servers.apopFlag != 0] {
+                    login = mail.login(id, pass, apop);
+                    // Every message is fetched; the session streams it, and nothing here grows
+                    // with its size.
+                    for (qint32 n = 1; login.ok() && n <= *login.value; ++n) {
+                        mail.header(n);
+                        mail.size(n);
+                        mail.fetch(n);
                     }
-                    if (count < 0)
-                        mail.copyLastError(buffers[0]);
                 });
-                if (count < 0)
-                    showError(busy, cutAtNul(buffers[0]), MessageBoxStyle::OkOnly);
-                runInBackground([&] { mail.close(handle); });
+                count = login.ok() ? *login.value : -1;
+                if (!login.ok())
+                    showError(busy, cutAtNul(login.error), MessageBoxStyle::OkOnly);
             }
+            runInBackground([&] { mail.close(); });
         }
     } else {
         // No server is no answer at all, not an empty mailbox: ask for one.

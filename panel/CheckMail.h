@@ -5,11 +5,13 @@
 #include <QtGlobal>
 #include <functional>
 
+class MailSession;
 struct ServerSettings;
 
-// servers: the settings in use, read as the check goes (the server at the start, APOP at the
-// login). The account is read from the account file for this check alone.
-void checkMail(const ServerSettings& servers);
+// mail: the session the check's calls go to, on the background thread. servers: the settings in
+// use, read as the check goes (the server at the start, APOP at the login). The account is read
+// from the account file for this check alone.
+void checkMail(MailSession& mail, const ServerSettings& servers);
 
 // How a check reports: the notice with the count, and when mail waits the companion's bark.
 void reportMailCount(qint32 count);

@@ -11,7 +11,6 @@
 #include "Desktop.h"
 #include "DovecotServer.h"
 #include "FetchAll.h"
-#include "MailLibrary.h"
 #include "ProcStat.h"
 
 #include <QCoreApplication>
@@ -81,7 +80,6 @@ int main(int argc, char** argv) {
     writeFile(data + QStringLiteral("iniIdPass.ini"),
               "[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\nNAME3=1\r\n");
     // Every message seen already: the checks find nothing new and show nothing.
-    startMailLibrary();
     const UidResult seen =
         listUids(server, QStringLiteral("alice"), QStringLiteral("secret"), false, 5000);
     if (seen.count != messages || seen.uids.size() != messages) {

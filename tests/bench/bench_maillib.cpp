@@ -14,7 +14,6 @@
 #include "DelayProxy.h"
 #include "DovecotServer.h"
 #include "FetchAll.h"
-#include "MailLibrary.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -160,23 +159,23 @@ void say(const QString& text) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    startMailLibrary();
-    setMailOption(1, 8192);
     const QStringList args = app.arguments();
     if (args.size() >= 5 && args[1] == "--time") {
-        // A connect and close first: TLS and the library start up outside the time.
-        pop3Close(pop3Connect(args[2]));
+        // A connect and close first: TLS and the session start up outside the time.
+        {
+            Pop3Session warmUp(mailSettings());
+            warmUp.open(args[2]);
+            warmUp.close();
+        }
         QElapsedTimer t;
         t.start();
         const int count = fetchCount(args[2], args[3], args[4]);
         std::printf("%.3f\n", count < 0 ? -1.0 : double(t.nsecsElapsed()) / 1e6);
-        stopMailLibrary();
         return count < 0 ? 1 : 0;
     }
     if (args.size() >= 5 && args[1] == "--check") {
         const int count = fetchCount(args[2], args[3], args[4]);
         std::printf("%d\n", count);
-        stopMailLibrary();
         return count < 0 ? 1 : 0;
     }
 
@@ -301,6 +300,5 @@ int main(int argc, char** argv) {
             .arg(QString::fromLatin1(fetched.output))
             .arg(curlMem.peakKb));
     say(QStringLiteral("load average after: %1").arg(loadAverage()));
-    stopMailLibrary();
     return 0;
 }

@@ -1,63 +1,86 @@
 #include "FetchAll.h"
 
-#include "MailLibrary.h"
+namespace {
 
-QString lastMailError() {
-    QString buffer(8192, u' ');
-    qint32 length = 8192;
-    const qint32 chars = copyLastMailError(0, buffer, length);
-    return buffer.left(chars);
+RecordedTlsMemory& tlsMemory() {
+    static RecordedTlsMemory memory;
+    return memory;
+}
+
+} // namespace
+
+Pop3Session::Settings& mailSettings() {
+    static Pop3Session::Settings settings{.tlsMemory = &tlsMemory()};
+    return settings;
+}
+
+void resetMailSettings() {
+    tlsMemory().servers.clear();
+    mailSettings() = {.tlsMemory = &tlsMemory()};
 }
 
 FetchResult fetchAll(const QString& server, const QString& user, const QString& pass, bool apop,
                      KeepMessages keep) {
     FetchResult r;
-    const auto fail = [&r](FetchResult::Stage stage, qint32 number = 0) {
+    Pop3Session session(mailSettings());
+    const auto fail = [&](FetchResult::Stage stage, qint32 number = 0) {
         r.failedIn = stage;
         r.failedMessage = number;
-        r.error = lastMailError();
+        r.error = session.error();
     };
-    r.handle = pop3Connect(server);
-    if (r.handle == -1) {
+    if (!session.open(server)) {
         fail(FetchResult::Stage::Connect);
         return r;
     }
-    r.count = pop3Authenticate(r.handle, user, pass, apop ? -1 : 0);
+    r.count = session.login(user, pass, apop);
     if (r.count < 0)
         fail(FetchResult::Stage::Login);
     for (qint32 n = 1; n <= r.count && r.ok(); ++n) {
         FetchedMessage m;
-        if (pop3FetchHeader(r.handle, n, m.subject, m.date, m.from, m.header, 0) < 0) {
+        Pop3Session::Fields fields;
+        if (!session.status(n, fields)) {
             fail(FetchResult::Stage::Message, n);
             break;
         }
-        m.size = pop3MailSize(r.handle, n);
-        if (pop3FetchMail(r.handle, n, m.subject, m.date, m.from, m.header, m.body, 0, 0) < 0) {
+        m.size = qint32(session.size(n));
+        if (!session.fetch(n, fields, m.body)) {
             fail(FetchResult::Stage::Message, n);
             break;
         }
+        m.subject = fields.subject;
+        m.date = fields.date;
+        m.from = fields.from;
+        m.header = fields.header;
         if (keep == KeepMessages::All)
             r.messages.append(m);
         r.last = std::move(m);
     }
-    pop3Close(r.handle);
+    session.close();
     return r;
 }
 
 UidResult listUids(const QString& server, const QString& user, const QString& pass, bool apop,
                    qint32 keep) {
     UidResult r;
-    const qint32 handle = pop3Connect(server);
-    if (handle == -1) {
+    Pop3Session session(mailSettings());
+    if (!session.open(server)) {
         r.failedIn = FetchResult::Stage::Connect;
-        r.error = lastMailError();
+        r.error = session.error();
         return r;
     }
-    r.count = pop3AuthenticateUidl(handle, user, pass, apop ? -1 : 0, keep, r.uids, r.firstNumber);
-    if (r.count < 0) {
+    Pop3Session::UidListing listing;
+    if (!session.loginListingUids(user, pass, apop, keep, listing)) {
+        r.count = -1;
         r.failedIn = FetchResult::Stage::Login;
-        r.error = lastMailError();
+        r.error = session.error();
+    } else {
+        r.count = listing.count;
+        if (listing.uidsKnown) {
+            r.firstNumber = listing.firstNumber;
+            for (const QByteArray& uid : std::as_const(listing.uids))
+                r.uids.append(QString::fromLatin1(uid));
+        }
     }
-    pop3Close(handle);
+    session.close();
     return r;
 }

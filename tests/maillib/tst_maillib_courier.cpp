@@ -5,7 +5,6 @@
 #include "CourierServer.h"
 #include "DovecotServer.h"
 #include "FetchAll.h"
-#include "MailLibrary.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -29,7 +28,6 @@ class TestMaillibCourier : public QObject {
     Q_OBJECT
   private slots:
     void initTestCase();
-    void cleanupTestCase();
     void checks_data();
     void checks();
 
@@ -45,11 +43,6 @@ void TestMaillibCourier::initTestCase() {
     for (int i = 1; i <= 3; ++i)
         QVERIFY(m_courier.addMessage(testMessage(i)) &&
                 m_dovecot.addMessage("alice", testMessage(i)));
-    QCOMPARE(startMailLibrary(), 0);
-}
-
-void TestMaillibCourier::cleanupTestCase() {
-    stopMailLibrary();
 }
 
 void TestMaillibCourier::checks_data() {
@@ -69,12 +62,12 @@ void TestMaillibCourier::checks() {
     for (int run = 0; run < 5; ++run) {
         QElapsedTimer t;
         t.start();
-        const qint32 handle = pop3Connect(server);
-        QVERIFY2(handle >= 0, qPrintable(lastMailError()));
-        const qint32 count = pop3Authenticate(handle, "alice", "secret", 0);
-        pop3Close(handle);
+        Pop3Session session(mailSettings());
+        QVERIFY2(session.open(server), qPrintable(session.error()));
+        const qint32 count = session.login("alice", "secret", false);
+        session.close();
         login << t.nsecsElapsed() / 1e6;
-        QVERIFY2(count == 3, qPrintable(lastMailError()));
+        QVERIFY2(count == 3, qPrintable(session.error()));
 
         t.restart();
         const FetchResult r = fetchAll(server, "alice", "secret", false);

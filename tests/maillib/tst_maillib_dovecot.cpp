@@ -2,7 +2,6 @@
 
 #include "DovecotServer.h"
 #include "FetchAll.h"
-#include "MailLibrary.h"
 #include "Pop3Session.h"
 
 #include <QElapsedTimer>
@@ -75,7 +74,6 @@ class TestMaillibDovecot : public QObject {
     Q_OBJECT
   private slots:
     void initTestCase();
-    void cleanupTestCase();
     void init();
     void emptyMailbox();
     void threeMessages_data();
@@ -101,12 +99,6 @@ void TestMaillibDovecot::initTestCase() {
     // Not skipped: without Dovecot these tests have nothing to say, and that must show.
     QVERIFY2(m_tls.start(), qPrintable(m_tls.errorString()));
     QVERIFY2(m_plain.start(), qPrintable(m_plain.errorString()));
-    QCOMPARE(startMailLibrary(), 0);
-    QCOMPARE(setMailOption(1, 8192), 0);
-}
-
-void TestMaillibDovecot::cleanupTestCase() {
-    stopMailLibrary();
 }
 
 void TestMaillibDovecot::init() {
@@ -116,7 +108,7 @@ void TestMaillibDovecot::init() {
 
 void TestMaillibDovecot::emptyMailbox() {
     const FetchResult r = fetchAll(plainUrl(), "alice", "secret", false);
-    QVERIFY2(r.handle >= 0, qPrintable(r.error));
+    QVERIFY2(r.opened(), qPrintable(r.error));
     QCOMPARE(r.count, 0);
     QVERIFY(r.error.isEmpty());
 }
@@ -143,7 +135,7 @@ void TestMaillibDovecot::threeMessages() {
 
     for (int session = 0; session < 2; ++session) {
         const FetchResult r = fetchAll(server, "alice", "secret", apop);
-        QVERIFY2(r.handle >= 0, qPrintable(r.error));
+        QVERIFY2(r.opened(), qPrintable(r.error));
         QCOMPARE(r.count, 3);
         QVERIFY2(r.ok(), qPrintable(r.error));
         for (int i = 1; i <= 3; ++i) {
@@ -179,7 +171,7 @@ void TestMaillibDovecot::wrongPassword() {
     QVERIFY(m_tls.addMessage("alice", testMessage(1)));
     for (bool apop : {false, true}) {
         const FetchResult r = fetchAll(plainUrl(), "alice", "wrong", apop);
-        QVERIFY(r.handle >= 0);
+        QVERIFY(r.opened());
         QVERIFY(r.count < 0);
         QVERIFY2(r.error.contains(u"ログインできませんでした"), qPrintable(r.error));
         QVERIFY2(r.error.contains(u"Authentication failed"), qPrintable(r.error));
@@ -234,17 +226,14 @@ void TestMaillibDovecot::refusedConnect() {
     QFETCH(QString, named);
     QFETCH(QString, reason);
     // A port that waits for TLS says nothing; the greeting's wait is what tells.
-    QCOMPARE(setMailOption(MailOptionCommandTimeout, 2000), 0);
-    const auto restore = qScopeGuard([] { setMailOption(MailOptionCommandTimeout, 30000); });
+    Pop3Session::Settings settings = mailSettings();
+    settings.commandTimeoutMs = 2000;
+    Pop3Session session(settings);
     QElapsedTimer t;
     t.start();
-    QCOMPARE(pop3Connect(server), -1);
+    QVERIFY(!session.open(server));
     QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
-    QString buffer(8192, u' ');
-    qint32 length = 8192;
-    const qint32 chars = copyLastMailError(0, buffer, length);
-    const QString text = buffer.left(chars);
-    QCOMPARE(buffer.at(chars), QChar(u'\0'));
+    const QString text = session.error();
     QVERIFY2(text.contains(named) && text.contains(reason), qPrintable(text));
 }
 
@@ -252,51 +241,29 @@ void TestMaillibDovecot::untrustedCertificate() {
     // Without the test CA in the trust store, the same server is refused.
     const QByteArray saved = qgetenv("SSL_CERT_FILE");
     qunsetenv("SSL_CERT_FILE");
-    const qint32 handle =
-        pop3Connect(QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()));
+    Pop3Session session(mailSettings());
+    const bool opened = session.open(QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()));
     qputenv("SSL_CERT_FILE", saved);
-    QCOMPARE(handle, -1);
-    QString buffer(8192, u' ');
-    qint32 length = 8192;
-    copyLastMailError(0, buffer, length);
-    QVERIFY2(buffer.contains(u"信頼できる認証局"), qPrintable(buffer));
+    QVERIFY(!opened);
+    QVERIFY2(session.error().contains(u"信頼できる認証局"), qPrintable(session.error()));
 }
-
-namespace {
-
-// The program's memory of STLS servers, holding the servers it was given.
-class FixedTlsMemory : public TlsServerMemory {
-  public:
-    explicit FixedTlsMemory(QSet<std::pair<QString, quint16>> servers)
-        : m_servers(std::move(servers)) {}
-    bool offeredStls(const QString& host, quint16 port) override {
-        return m_servers.contains({host, port});
-    }
-    void rememberStls(const QString& host, quint16 port) override {
-        m_servers.insert({host, port});
-    }
-
-  private:
-    QSet<std::pair<QString, quint16>> m_servers;
-};
-
-} // namespace
 
 void TestMaillibDovecot::rememberedStls() {
     // Both servers' ports are remembered as having offered STLS. The plain one offers none
     // now: no login goes out. pop3s is TLS from the first byte, so the memory does not apply.
     QVERIFY(m_plain.addMessage("alice", testMessage(1)));
     QVERIFY(m_tls.addMessage("alice", testMessage(1)));
-    FixedTlsMemory memory({{QStringLiteral("localhost"), m_plain.pop3Port()},
-                           {QStringLiteral("localhost"), m_tls.pop3sPort()}});
-    setMailTlsServerMemory(&memory);
+    RecordedTlsMemory memory;
+    memory.servers = {{QStringLiteral("localhost"), m_plain.pop3Port()},
+                      {QStringLiteral("localhost"), m_tls.pop3sPort()}};
+    mailSettings().tlsMemory = &memory;
     const int logins = int(m_plain.log().count(": Login: "));
     const FetchResult plain =
         fetchAll(QStringLiteral("LocalHost:%1").arg(m_plain.pop3Port()), "alice", "secret", false);
     const FetchResult tls = fetchAll(QStringLiteral("pop3s://localhost:%1").arg(m_tls.pop3sPort()),
                                      "alice", "secret", false);
-    setMailTlsServerMemory(nullptr);
-    QVERIFY(plain.handle >= 0);
+    resetMailSettings();
+    QVERIFY(plain.opened());
     QVERIFY(plain.count < 0);
     QVERIFY2(plain.error.contains(u"以前は暗号化通信"), qPrintable(plain.error));
     QCOMPARE(int(m_plain.log().count(": Login: ")), logins);

@@ -4,7 +4,6 @@
 
 #include "FetchAll.h"
 #include "MailHeader.h"
-#include "MailLibrary.h"
 #include "Pop3Session.h"
 #include "ScriptedPop3Server.h"
 
@@ -68,16 +67,6 @@ bool resetPeakMemory() {
     return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
 }
 
-// The program's own memory of servers that offered STLS, as it would keep it in a file.
-class RecordedTlsMemory : public TlsServerMemory {
-  public:
-    bool offeredStls(const QString& host, quint16 port) override {
-        return servers.contains({host, port});
-    }
-    void rememberStls(const QString& host, quint16 port) override { servers.insert({host, port}); }
-    QSet<std::pair<QString, quint16>> servers;
-};
-
 // Best of three, in ms: the machine is shared, and the least time is the decoder's own.
 // Milliseconds of this thread's own CPU time, best of five: other processes on a loaded machine
 // neither add to it nor make the small case look faster than the large one.
@@ -113,7 +102,6 @@ class TestMaillibHostile : public QObject {
   private slots:
     void initTestCase();
     void init();
-    void cleanupTestCase();
     void hostileServer_data();
     void hostileServer();
     void listingTimeIsCapped_data();
@@ -125,7 +113,6 @@ class TestMaillibHostile : public QObject {
 };
 
 void TestMaillibHostile::initTestCase() {
-    QCOMPARE(startMailLibrary(), 0);
     QVERIFY2(resetPeakMemory(), "the peak resident size cannot be reset here");
     // Whatever Qt sets up on first use is not counted against the first case.
     ScriptedPop3Server warmUp({.messages = messages()});
@@ -135,19 +122,14 @@ void TestMaillibHostile::initTestCase() {
 }
 
 void TestMaillibHostile::init() {
-    setMailTlsServerMemory(nullptr);
-    QCOMPARE(setMailOption(MailOptionConnectTimeout, kWaitMs), 0);
-    QCOMPARE(setMailOption(MailOptionCommandTimeout, kWaitMs), 0);
-    QCOMPARE(setMailOption(MailOptionStallTimeout, kWaitMs), 0);
-    QCOMPARE(setMailOption(MailOptionConnectDeadline, kConnectDeadlineMs), 0);
-    QCOMPARE(setMailOption(MailOptionLoginDeadline, kLoginDeadlineMs), 0);
-    QCOMPARE(setMailOption(MailOptionMessageDeadline, kMessageDeadlineMs), 0);
-    QCOMPARE(setMailOption(MailOptionMinTransferRate, 2048), 0);
-    QCOMPARE(setMailOption(MailOptionCheckDeadline, kCheckDeadlineMs), 0);
-}
-
-void TestMaillibHostile::cleanupTestCase() {
-    stopMailLibrary();
+    resetMailSettings();
+    Pop3Session::Settings& s = mailSettings();
+    s.connectTimeoutMs = s.commandTimeoutMs = s.stallTimeoutMs = kWaitMs;
+    s.connectDeadlineMs = kConnectDeadlineMs;
+    s.loginDeadlineMs = kLoginDeadlineMs;
+    s.messageDeadlineMs = kMessageDeadlineMs;
+    s.minTransferRate = 2048;
+    s.checkDeadlineMs = kCheckDeadlineMs;
 }
 
 void TestMaillibHostile::hostileServer_data() {
@@ -249,13 +231,14 @@ void TestMaillibHostile::hostileServer() {
 
     RecordedTlsMemory memory;
     if (ownMemory)
-        setMailTlsServerMemory(&memory);
+        mailSettings().tlsMemory = &memory;
     ScriptedPop3Server s(script);
     const QString server = QStringLiteral("127.0.0.1:%1").arg(s.port());
     if (script.fault == Fault::StlsFirstOnly) {
         // The first connection offers STLS (and refuses it): no login goes out on it.
-        QCOMPARE(pop3Connect(server), -1);
-        QVERIFY2(lastMailError().contains(u"暗号化通信"), qPrintable(lastMailError()));
+        Pop3Session first(mailSettings());
+        QVERIFY(!first.open(server));
+        QVERIFY2(first.error().contains(u"暗号化通信"), qPrintable(first.error()));
         if (ownMemory)
             QVERIFY(memory.servers.contains({QStringLiteral("127.0.0.1"), s.port()}));
     }
@@ -268,7 +251,7 @@ void TestMaillibHostile::hostileServer() {
     const qint64 ms = t.elapsed();
     const qint64 grownKb = statusKb("VmHWM:") - baseKb;
     if (ownMemory)
-        setMailTlsServerMemory(nullptr);
+        resetMailSettings();
 
     qInfo("%s: %lld ms, peak memory +%lld kB", QTest::currentDataTag(), ms, grownKb);
     QCOMPARE(stageName(r.failedIn), failsIn);
@@ -315,9 +298,9 @@ void TestMaillibHostile::listingTimeIsCapped() {
     QFETCH(ScriptedPop3Server::Script, script);
     QFETCH(int, count);
     constexpr int loginMs = 1000;
-    QCOMPARE(setMailOption(MailOptionLoginDeadline, loginMs), 0);
+    mailSettings().loginDeadlineMs = loginMs;
     // The whole check's deadline is far off: the listing's own cap must end it.
-    QCOMPARE(setMailOption(MailOptionCheckDeadline, 20000), 0);
+    mailSettings().checkDeadlineMs = 20000;
     ScriptedPop3Server s(script);
     const QString server = QStringLiteral("127.0.0.1:%1").arg(s.port());
     QElapsedTimer t;
@@ -329,11 +312,11 @@ void TestMaillibHostile::listingTimeIsCapped() {
         result = r.failedIn == FetchResult::Stage::None ? r.count : -1;
         error = r.error;
     } else {
-        const qint32 handle = pop3Connect(server);
-        QVERIFY(handle >= 0);
-        result = pop3Authenticate(handle, "alice", "secret", 0);
-        error = lastMailError();
-        pop3Close(handle);
+        Pop3Session session(mailSettings());
+        QVERIFY(session.open(server));
+        result = session.login("alice", "secret", false);
+        error = session.error();
+        session.close();
     }
     const qint64 ms = t.elapsed();
     qInfo("%s: %lld ms", QTest::currentDataTag(), ms);

@@ -1,8 +1,7 @@
-// The mail library against a scripted server: broken lines, stalls, nonsense, huge messages,
+// The POP3 session against a scripted server: broken lines, stalls, nonsense, huge messages,
 // and the pipelined and the one-at-a-time paths giving the same results.
 
 #include "FetchAll.h"
-#include "MailLibrary.h"
 #include "Pop3Session.h"
 #include "ScriptedPop3Server.h"
 
@@ -30,7 +29,7 @@ QList<QByteArray> sampleMessages() {
     return m;
 }
 
-// What the library should hand out for message bytes.
+// What the session should hand out for message bytes.
 FetchedMessage expected(const QByteArray& message) {
     FetchedMessage e;
     const qsizetype split = message.indexOf("\r\n\r\n");
@@ -63,7 +62,6 @@ class TestMaillibScripted : public QObject {
   private slots:
     void initTestCase();
     void init();
-    void cleanupTestCase();
     void pipelinedAndPlainAgree();
     void callerOutOfOrder_data();
     void callerOutOfOrder();
@@ -76,13 +74,11 @@ class TestMaillibScripted : public QObject {
     void windowBySize();
     void uidListing_data();
     void uidListing();
-    void endClosesEverything();
     void refusedMessageIsNotAskedAgain_data();
     void refusedMessageIsNotAskedAgain();
 };
 
 void TestMaillibScripted::initTestCase() {
-    QCOMPARE(startMailLibrary(), 0);
     // Whatever Qt (and Wine's network libraries) set up on first use is not counted against the
     // first case.
     ScriptedPop3Server warmUp({.messages = sampleMessages()});
@@ -91,17 +87,9 @@ void TestMaillibScripted::initTestCase() {
 
 void TestMaillibScripted::init() {
     // Servers of earlier cases offered STLS on ports a later server may get again.
-    setMailTlsServerMemory(nullptr);
-    QCOMPARE(setMailOption(MailOptionReceiveBuffer, 8192), 0);
-    QCOMPARE(setMailOption(MailOptionConnectTimeout, 5000), 0);
-    QCOMPARE(setMailOption(MailOptionCommandTimeout, 5000), 0);
-    QCOMPARE(setMailOption(MailOptionStallTimeout, 5000), 0);
-    QCOMPARE(setMailOption(MailOptionPipelineWindow, 1000), 0);
-    QCOMPARE(setMailOption(MailOptionPipelineBytes, 16 * 1024 * 1024), 0);
-}
-
-void TestMaillibScripted::cleanupTestCase() {
-    stopMailLibrary();
+    resetMailSettings();
+    Pop3Session::Settings& settings = mailSettings();
+    settings.connectTimeoutMs = settings.commandTimeoutMs = settings.stallTimeoutMs = 5000;
 }
 
 void TestMaillibScripted::pipelinedAndPlainAgree() {
@@ -148,13 +136,14 @@ void TestMaillibScripted::callerOutOfOrder_data() {
 void TestMaillibScripted::callerOutOfOrder() {
     QFETCH(bool, pipelining);
     QFETCH(int, window);
-    QCOMPARE(setMailOption(MailOptionPipelineWindow, window), 0);
+    mailSettings().window = window;
     const QList<QByteArray> messages = sampleMessages();
     ScriptedPop3Server s({.pipelining = pipelining, .messages = messages});
-    const qint32 h = pop3Connect(server(s));
-    QVERIFY2(h >= 0, qPrintable(lastMailError()));
-    QCOMPARE(pop3Authenticate(h, "alice", "secret", 0), messages.size());
-    QString subject, date, from, header, body;
+    Pop3Session session(mailSettings());
+    QVERIFY2(session.open(server(s)), qPrintable(session.error()));
+    QCOMPARE(session.login("alice", "secret", false), messages.size());
+    Pop3Session::Fields fields;
+    QString body;
     // Mail before status, the same one twice, skipping ahead, going back, status only.
     const QList<std::pair<char, int>> calls = {{'m', 3},  {'s', 1},  {'m', 1},  {'m', 1},
                                                {'s', 2},  {'m', 9},  {'s', 2},  {'m', 2},
@@ -162,31 +151,31 @@ void TestMaillibScripted::callerOutOfOrder() {
     for (const auto& [kind, n] : calls) {
         const FetchedMessage want = expected(messages[n - 1]);
         if (kind == 'm') {
-            QCOMPARE(pop3FetchMail(h, n, subject, date, from, header, body, 0, 0), 0);
+            QVERIFY2(session.fetch(n, fields, body), qPrintable(session.error()));
             QCOMPARE(body, want.body);
         } else {
-            QCOMPARE(pop3FetchHeader(h, n, subject, date, from, header, 0), 0);
+            QVERIFY2(session.status(n, fields), qPrintable(session.error()));
         }
-        QCOMPARE(header, want.header);
-        QCOMPARE(pop3MailSize(h, n), want.size);
+        QCOMPARE(fields.header, want.header);
+        QCOMPARE(session.size(n), qint64(want.size));
     }
-    QCOMPARE(pop3FetchHeader(h, 13, subject, date, from, header, 0), -1);
-    QCOMPARE(pop3MailSize(h, 13), 0);
-    QCOMPARE(pop3Close(h), 0);
-    QCOMPARE(pop3Close(h), -1);
+    QVERIFY(!session.status(13, fields));
+    QCOMPARE(session.size(13), 0);
+    session.close();
 }
 
 void TestMaillibScripted::closeWithRepliesInFlight() {
     ScriptedPop3Server s({.messages = sampleMessages()});
-    const qint32 h = pop3Connect(server(s));
-    QVERIFY(pop3Authenticate(h, "alice", "secret", 0) > 0);
-    QString a, b, c, d;
-    QCOMPARE(pop3FetchHeader(h, 1, a, b, c, d, 0), 0);
+    Pop3Session session(mailSettings());
+    QVERIFY(session.open(server(s)));
+    QVERIFY(session.login("alice", "secret", false) > 0);
+    Pop3Session::Fields fields;
+    QVERIFY(session.status(1, fields));
     QElapsedTimer t;
     t.start();
-    QCOMPARE(pop3Close(h), 0);
+    session.close();
     QVERIFY(t.elapsed() < 1000);
-    // The library is still usable afterwards.
+    // The server takes the next session afterwards.
     ScriptedPop3Server again({.messages = sampleMessages()});
     QCOMPARE(fetchAll(server(again), "alice", "secret", false).count, 12);
 }
@@ -251,42 +240,42 @@ void TestMaillibScripted::brokenServer() {
         QSKIP("under Wine a TLS handshake with a server that keeps talking plain POP3 waits out "
               "the connect timeout instead of failing at once");
 #endif
-    QCOMPARE(setMailOption(MailOptionCommandTimeout, 400), 0);
-    QCOMPARE(setMailOption(MailOptionStallTimeout, 400), 0);
+    mailSettings().commandTimeoutMs = mailSettings().stallTimeoutMs = 400;
     ScriptedPop3Server s({.pipelining = pipelining,
                           .messages = sampleMessages(),
                           .fault = fault,
                           .faultMessage = failsAt});
     QElapsedTimer t;
     t.start();
-    const qint32 h = pop3Connect(server(s));
+    Pop3Session session(mailSettings());
+    const bool opened = session.open(server(s));
     if (!connects) {
-        QCOMPARE(h, -1);
-        QVERIFY2(lastMailError().contains(text), qPrintable(lastMailError()));
+        QVERIFY(!opened);
+        QVERIFY2(session.error().contains(text), qPrintable(session.error()));
         QVERIFY2(t.elapsed() < 3000,
-                 qPrintable(QString::number(t.elapsed()) + u' ' + lastMailError()));
+                 qPrintable(QString::number(t.elapsed()) + u' ' + session.error()));
         for (const QByteArray& command : s.commands())
             QVERIFY2(!command.startsWith("USER") && !command.startsWith("PASS"),
                      command.constData());
         return;
     }
-    QVERIFY2(h >= 0, qPrintable(lastMailError()));
-    QCOMPARE(pop3Authenticate(h, "alice", "secret", 0), 12);
-    QString subject, date, from, header, body;
+    QVERIFY2(opened, qPrintable(session.error()));
+    QCOMPARE(session.login("alice", "secret", false), 12);
+    Pop3Session::Fields fields;
+    QString body;
     for (int n = 1; n <= 12; ++n) {
-        const qint32 status = pop3FetchHeader(h, n, subject, date, from, header, 0);
-        const qint32 mail = pop3FetchMail(h, n, subject, date, from, header, body, 0, 0);
+        const bool status = session.status(n, fields);
+        const bool mail = session.fetch(n, fields, body);
         if (n < failsAt) {
-            QCOMPARE(status, 0);
-            QCOMPARE(mail, 0);
+            QVERIFY(status && mail);
             QCOMPARE(body, expected(sampleMessages()[n - 1]).body);
         } else {
             // Half a message is not handed out as a message; the session is over.
-            QCOMPARE(mail, -1);
-            QVERIFY2(lastMailError().contains(text), qPrintable(lastMailError()));
+            QVERIFY(!mail);
+            QVERIFY2(session.error().contains(text), qPrintable(session.error()));
         }
     }
-    QCOMPARE(pop3Close(h), 0);
+    session.close();
     QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
 }
 
@@ -299,11 +288,13 @@ void TestMaillibScripted::hugeClaimKeepsMemoryBounded() {
                           .faultMessage = 2,
                           .claimedSize = 2000000000,
                           .hugeBytes = kHuge});
-    const qint32 h = pop3Connect(server(s));
-    QVERIFY(pop3Authenticate(h, "alice", "secret", 0) == 12);
-    QCOMPARE(pop3MailSize(h, 2), 2000000000);
-    QString subject, date, from, header, body;
-    QCOMPARE(pop3FetchMail(h, 1, subject, date, from, header, body, 0, 0), 0);
+    Pop3Session session(mailSettings());
+    QVERIFY(session.open(server(s)));
+    QVERIFY(session.login("alice", "secret", false) == 12);
+    QCOMPARE(session.size(2), 2000000000);
+    Pop3Session::Fields fields;
+    QString body;
+    QVERIFY(session.fetch(1, fields, body));
 
     std::atomic<bool> done{false};
     std::atomic<qint64> peakKb{0};
@@ -316,19 +307,19 @@ void TestMaillibScripted::hugeClaimKeepsMemoryBounded() {
         }
     });
     sampler->start();
-    const qint32 result = pop3FetchMail(h, 2, subject, date, from, header, body, 0, 0);
+    const bool fetched = session.fetch(2, fields, body);
     done = true;
     sampler->wait();
     delete sampler;
-    QCOMPARE(result, 0);
+    QVERIFY(fetched);
     QCOMPARE(body.size(), 64 * 1024);
     QVERIFY(body.endsWith(u"xx"));
     QVERIFY2(peakKb - baseKb < 4 * 1024,
              qPrintable(QStringLiteral("grew by %1 kB").arg(peakKb - baseKb)));
     // The next message is intact after the huge one.
-    QCOMPARE(pop3FetchMail(h, 3, subject, date, from, header, body, 0, 0), 0);
+    QVERIFY(session.fetch(3, fields, body));
     QCOMPARE(body, expected(sampleMessages()[2]).body);
-    QCOMPARE(pop3Close(h), 0);
+    session.close();
 }
 
 void TestMaillibScripted::windowBySize_data() {
@@ -448,20 +439,6 @@ void TestMaillibScripted::uidListing() {
     QCOMPARE(s.maxCommandsPerRead(), pipelining ? 2 : 1);
 }
 
-void TestMaillibScripted::endClosesEverything() {
-    ScriptedPop3Server s({.messages = sampleMessages()});
-    const qint32 a = pop3Connect(server(s));
-    const qint32 b = pop3Connect(server(s));
-    QVERIFY(a >= 0 && b >= 0 && a != b);
-    QCOMPARE(pop3Authenticate(a, "alice", "secret", 0), 12);
-    QCOMPARE(stopMailLibrary(), 0);
-    QTRY_COMPARE(s.commands().count("QUIT"), 2);
-    QCOMPARE(pop3Close(a), -1);
-    QCOMPARE(pop3Connect(server(s)), -1);
-    QCOMPARE(startMailLibrary(), 0);
-    QCOMPARE(fetchAll(server(s), "alice", "secret", false).count, 12);
-}
-
 void TestMaillibScripted::refusedMessageIsNotAskedAgain_data() {
     QTest::addColumn<bool>("pipelining");
     QTest::newRow("pipelining") << true;
@@ -476,18 +453,20 @@ void TestMaillibScripted::refusedMessageIsNotAskedAgain() {
                           .messages = sampleMessages(),
                           .fault = Fault::RetrRefused,
                           .faultMessage = 1});
-    const qint32 handle = pop3Connect(server(s));
-    QCOMPARE(pop3Authenticate(handle, "alice", "secret", 0), 12);
-    QString subject, date, from, header, body;
-    QCOMPARE(pop3FetchHeader(handle, 1, subject, date, from, header, 0), -1);
-    QVERIFY2(lastMailError().contains(
+    Pop3Session session(mailSettings());
+    QVERIFY(session.open(server(s)));
+    QCOMPARE(session.login("alice", "secret", false), 12);
+    Pop3Session::Fields fields;
+    QString body;
+    QVERIFY(!session.status(1, fields));
+    QVERIFY2(session.error().contains(
                  u"メール 1 を受信できませんでした。サーバーの応答: no such message"),
-             qPrintable(lastMailError()));
-    QCOMPARE(pop3FetchMail(handle, 1, subject, date, from, header, body, 0, 0), -1);
-    QVERIFY2(lastMailError().contains(u"no such message"), qPrintable(lastMailError()));
-    QCOMPARE(pop3FetchMail(handle, 2, subject, date, from, header, body, 0, 0), 0);
-    QCOMPARE(subject, QStringLiteral("日本"));
-    pop3Close(handle);
+             qPrintable(session.error()));
+    QVERIFY(!session.fetch(1, fields, body));
+    QVERIFY2(session.error().contains(u"no such message"), qPrintable(session.error()));
+    QVERIFY(session.fetch(2, fields, body));
+    QCOMPARE(fields.subject, QStringLiteral("日本"));
+    session.close();
     QTRY_COMPARE(s.connectionsClosed(), s.connections());
     QCOMPARE(s.commands().count("RETR 1"), 1);
 }

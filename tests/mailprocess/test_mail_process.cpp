@@ -1,29 +1,18 @@
 // The program's side of the mail process: what the real mokopon-mail hands back is what the
-// library gives in this process, the STLS memory stays the program's, and a process that ends,
-// hangs, writes garbage or is stopped fails the call with a text, never a hang.
+// POP3 session gives in this process, the STLS memory stays the program's, and a process that
+// ends, hangs, writes garbage or is stopped fails the call with a text, never a hang.
 
 #include "FetchAll.h"
 #include "MailClient.h"
-#include "MailLibrary.h"
 #include "ScriptedPop3Server.h"
 
 #include <QElapsedTimer>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 #include <thread>
 
 namespace {
-
-class RecordedTlsMemory final : public TlsServerMemory {
-  public:
-    bool offeredStls(const QString& host, quint16 port) override {
-        return servers.contains({host, port});
-    }
-    void rememberStls(const QString& host, quint16 port) override { servers.insert({host, port}); }
-    QSet<std::pair<QString, quint16>> servers;
-};
 
 QList<QByteArray> messages() {
     return {
@@ -44,64 +33,60 @@ class TestMailProcess : public QObject {
     Q_OBJECT
 
   private slots:
-    void initTestCase() {
-        QCOMPARE(startMailLibrary(), 0);
-        QCOMPARE(MailClient::start(), 0);
-    }
-    void init() {
-        MailClient::setProcessCommand(QStringLiteral(MAIL_PROCESS));
-        MailClient::setTlsServerMemory(nullptr);
-        setMailTlsServerMemory(nullptr);
-    }
+    void init() { resetMailSettings(); }
 
-    void servesWhatTheLibraryGives() {
+    void servesWhatTheSessionGives() {
         ScriptedPop3Server s({.uidl = true, .messages = messages()});
-        const FetchResult library = fetchAll(at(s), "alice", "secret", false);
-        QVERIFY2(library.ok(), qPrintable(library.error));
-        const UidResult libraryUids = listUids(at(s), "alice", "secret", false, 1);
+        const FetchResult direct = fetchAll(at(s), "alice", "secret", false);
+        QVERIFY2(direct.ok(), qPrintable(direct.error));
+        const UidResult directUids = listUids(at(s), "alice", "secret", false, 1);
 
-        const qint32 handle = MailClient::connect(at(s));
-        QVERIFY2(handle >= 0, qPrintable(MailClient::lastError()));
-        QCOMPARE(MailClient::authenticate(handle, u"alice"_qs, u"secret"_qs, 0), library.count);
-        for (qint32 n = 1; n <= library.count; ++n) {
-            FetchedMessage got;
-            QString fields[4];
-            QCOMPARE(MailClient::fetchHeader(handle, n, fields), 0);
-            got.size = MailClient::mailSize(handle, n);
-            QCOMPARE(MailClient::fetchMail(handle, n, fields, got.body), 0);
-            got.subject = fields[0];
-            got.date = fields[1];
-            got.from = fields[2];
-            got.header = fields[3];
-            QCOMPARE(got, library.messages[n - 1]);
+        MailClient mail({.program = QStringLiteral(MAIL_PROCESS)});
+        const MailResult<> opened = mail.open(at(s));
+        QVERIFY2(opened.ok(), qPrintable(opened.error));
+        const MailResult<qint32> login = mail.login(u"alice"_qs, u"secret"_qs, false);
+        QVERIFY2(login.ok(), qPrintable(login.error));
+        QCOMPARE(*login.value, direct.count);
+        for (qint32 n = 1; n <= direct.count; ++n) {
+            const MailResult<MailHeaderFields> header = mail.header(n);
+            QVERIFY2(header.ok(), qPrintable(header.error));
+            const qint32 size = mail.size(n);
+            const MailResult<MailMessage> m = mail.fetch(n);
+            QVERIFY2(m.ok(), qPrintable(m.error));
+            QCOMPARE(header.value->subject, m.value->fields.subject);
+            const FetchedMessage got{m.value->fields.subject, m.value->fields.date,
+                                     m.value->fields.from,    m.value->fields.header,
+                                     m.value->body,           size};
+            QCOMPARE(got, direct.messages[n - 1]);
         }
-        QCOMPARE(MailClient::close(handle), 0);
+        mail.close();
 
-        const qint32 looks = MailClient::connect(at(s));
-        QStringList uids;
-        qint32 first = -1;
-        QCOMPARE(MailClient::authenticateUidl(looks, u"alice"_qs, u"secret"_qs, 0, 1, uids, first),
-                 libraryUids.count);
-        QCOMPARE(uids, libraryUids.uids);
-        QCOMPARE(first, libraryUids.firstNumber);
-        QCOMPARE(MailClient::close(looks), 0);
+        QVERIFY(mail.open(at(s)).ok());
+        const MailResult<MailUidListing> looks =
+            mail.loginListingUids(u"alice"_qs, u"secret"_qs, false, 1);
+        QVERIFY2(looks.ok(), qPrintable(looks.error));
+        QCOMPARE(looks.value->count, directUids.count);
+        QCOMPARE(looks.value->ids, directUids.uids);
+        QCOMPARE(looks.value->firstNumber, directUids.firstNumber);
+        QVERIFY(looks.value->idsKnown);
+        mail.close();
     }
 
     // The process asks the program's memory: a server that offered STLS once and no longer does
     // gets no password, though every connection is a new process.
     void stlsMemoryIsTheProgramsOwn() {
         RecordedTlsMemory memory;
-        MailClient::setTlsServerMemory(&memory);
+        MailClient mail({.tlsMemory = &memory, .program = QStringLiteral(MAIL_PROCESS)});
         ScriptedPop3Server s(
             {.messages = messages(), .fault = ScriptedPop3Server::Fault::StlsFirstOnly});
-        QCOMPARE(MailClient::connect(at(s)), -1);
+        QVERIFY(!mail.open(at(s)).ok());
         QVERIFY(memory.servers.contains({u"127.0.0.1"_qs, s.port()}));
-        const qint32 handle = MailClient::connect(at(s));
-        QVERIFY2(handle >= 0, qPrintable(MailClient::lastError()));
-        QCOMPARE(MailClient::authenticate(handle, u"alice"_qs, u"secret"_qs, 0), -1);
-        QVERIFY2(MailClient::lastError().contains(u"以前は暗号化通信"),
-                 qPrintable(MailClient::lastError()));
-        MailClient::close(handle);
+        const MailResult<> opened = mail.open(at(s));
+        QVERIFY2(opened.ok(), qPrintable(opened.error));
+        const MailResult<qint32> login = mail.login(u"alice"_qs, u"secret"_qs, false);
+        QVERIFY(!login.ok());
+        QVERIFY2(login.error.contains(u"以前は暗号化通信"), qPrintable(login.error));
+        mail.close();
         QVERIFY(!s.commands().contains("PASS secret"));
     }
 
@@ -136,31 +121,35 @@ class TestMailProcess : public QObject {
         if (!script.isEmpty())
             QSKIP("the broken processes are POSIX shell scripts");
 #endif
+        MailClient::Setup setup;
         if (script.isEmpty())
-            MailClient::setProcessCommand(u"/nonexistent/mokopon-mail"_qs);
+            setup.program = u"/nonexistent/mokopon-mail"_qs;
         else
-            MailClient::setProcessCommand(u"sh"_qs, {u"-c"_qs, script});
+            setup = {.program = u"sh"_qs, .arguments = {u"-c"_qs, script}};
         if (checkDeadlineMs)
-            MailClient::setOption(MailOptionCheckDeadline, checkDeadlineMs);
+            setup.options = {{MailOptionCheckDeadline, checkDeadlineMs}};
+        MailClient mail(setup);
         QElapsedTimer t;
         t.start();
-        const qint32 handle = MailClient::connect(u"127.0.0.1:1"_qs);
-        QCOMPARE(handle >= 0, connects);
+        const MailResult<> opened = mail.open(u"127.0.0.1:1"_qs);
+        QCOMPARE(opened.ok(), connects);
+        QString error = opened.error;
         if (connects) {
-            QCOMPARE(MailClient::authenticate(handle, u"alice"_qs, u"secret"_qs, 0), -1);
+            const MailResult<qint32> login = mail.login(u"alice"_qs, u"secret"_qs, false);
+            QVERIFY(!login.ok());
+            error = login.error;
             // The connection is dropped: later calls fail with the same text.
-            QString fields[4];
-            QCOMPARE(MailClient::fetchHeader(handle, 1, fields), -1);
-            QCOMPARE(MailClient::close(handle), 0);
+            QCOMPARE(mail.header(1).error, error);
+            mail.close();
         }
-        MailClient::setOption(MailOptionCheckDeadline, kMailCheckDeadlineMs);
-        QVERIFY2(MailClient::lastError().contains(text), qPrintable(MailClient::lastError()));
+        QVERIFY2(error.contains(text), qPrintable(error));
         QVERIFY2(t.elapsed() < (checkDeadlineMs ? 20000 : 5000),
                  qPrintable(QString::number(t.elapsed())));
     }
 
-    // Quitting ends the process a connect waits on (a server that never greets), at once: timed
-    // from the stop, as the process's own start takes seconds under Wine on a busy machine.
+    // Quitting ends the process an open waits on (a server that never greets), at once: timed
+    // from the stop, as the process's own start takes seconds under Wine on a busy machine. It is
+    // the last case, since no open works after it.
     void stopEndsTheWaitingCall() {
         ScriptedPop3Server s({.messages = {}, .fault = ScriptedPop3Server::Fault::SilentGreeting});
         QElapsedTimer t;
@@ -172,17 +161,18 @@ class TestMailProcess : public QObject {
             stoppedAt = t.elapsed();
             MailClient::stop();
         });
-        const qint32 handle = MailClient::connect(at(s));
+        MailClient mail({.program = QStringLiteral(MAIL_PROCESS)});
+        const MailResult<> opened = mail.open(at(s));
         quit.join();
         const qint64 afterStop = t.elapsed() - stoppedAt;
         qInfo("connected after %lld ms, ended %lld ms after the stop", qint64(stoppedAt),
               afterStop);
-        QCOMPARE(handle, -1);
-        QVERIFY2(MailClient::lastError().contains(u"中止"), qPrintable(MailClient::lastError()));
+        QVERIFY(!opened.ok());
+        QVERIFY2(opened.error.contains(u"中止"), qPrintable(opened.error));
         QVERIFY2(afterStop < 2000, qPrintable(QString::number(afterStop)));
-        QCOMPARE(MailClient::connect(at(s)), -1);
-        QVERIFY(MailClient::lastError().contains(u"開始されていません"));
-        MailClient::start();
+        const MailResult<> again = mail.open(at(s));
+        QVERIFY(!again.ok());
+        QVERIFY(again.error.contains(u"開始されていません"));
     }
 };
 

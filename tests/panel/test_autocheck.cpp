@@ -1,10 +1,11 @@
 // The automatic check's parts without a server: when checks fall due (a fake clock), what counts
-// as new mail and how the seen ids are kept, and the check's flow over a fake probe: quiet
+// as new mail and how the seen ids are kept, and the check's flow over a fake mail session: quiet
 // failures, a check by hand that comes in between, and the two never running at once.
 
 #include "AutoCheck.h"
 #include "BackgroundWork.h"
 #include "CheckScheduler.h"
+#include "MailSession.h"
 #include "MessageBoxes.h"
 #include "SeenMail.h"
 
@@ -50,20 +51,6 @@ MailboxListing listing(const QString& text) {
     return l;
 }
 
-AutoCheck::Result listed(const QString& text) {
-    AutoCheck::Result r;
-    r.outcome = AutoCheck::Result::Outcome::Listed;
-    r.listing = listing(text);
-    return r;
-}
-
-AutoCheck::Result failure(AutoCheck::Result::Outcome outcome) {
-    AutoCheck::Result r;
-    r.outcome = outcome;
-    r.error = QStringLiteral("failed");
-    return r;
-}
-
 const AutoCheck::Request kRequest{QStringLiteral("pop.example.jp"), QStringLiteral("alice"),
                                   QStringLiteral("secret"), false};
 
@@ -74,22 +61,46 @@ class TestAutoCheck : public QObject {
     QTemporaryDir m_dir;
     QString seenFile() const { return m_dir.filePath(QStringLiteral("seen-uidl.txt")); }
 
-    // A check whose probe gives the next of results (the last one again when they run out), a
-    // minute being 100 ms.
-    struct Rig {
-        QList<AutoCheck::Result> results;
+    // A mail session whose checks each take the next of results (the last one again when they
+    // run out): a listing ("2:1:a,b"), "offline", "no connect" or "no login"; a minute is 100 ms.
+    struct Rig final : MailSession {
+        QStringList results;
         QAtomicInt probes = 0;
+        std::function<void()> whileChecking; // on the background thread, as a check begins
+        QString current;
         std::optional<AutoCheck::Request> request = kRequest;
         AutoCheck check;
         QSignalSpy newMail{&check, &AutoCheck::newMail};
         QSignalSpy failed{&check, &AutoCheck::failed};
 
-        explicit Rig(const QString& seen) : check([this] { return request; }, seen) {
-            check.setProbe([this](const AutoCheck::Request&) {
-                const int n = probes.fetchAndAddOrdered(1);
-                return results.value(qMin<qsizetype>(n, results.size() - 1));
-            });
+        explicit Rig(const QString& seen)
+            : check([this] { return request; }, seen, *this, nullptr, CheckScheduler::steadyClock(),
+                    [this] { return begin() == u"offline"; }) {}
+        QString begin() {
+            if (whileChecking)
+                whileChecking();
+            current = results.value(qMin<qsizetype>(probes, results.size() - 1));
+            probes.fetchAndAddOrdered(1);
+            return current;
         }
+        MailResult<> open(const QString&) override {
+            return current == u"no connect" ? MailResult<>::failed(u"failed"_qs)
+                                            : MailResult<>{std::monostate()};
+        }
+        MailResult<MailUidListing> loginListingUids(const QString&, const QString&, bool,
+                                                    qint32) override {
+            if (current == u"no login")
+                return MailResult<MailUidListing>::failed(u"failed"_qs);
+            const MailboxListing l = listing(current);
+            return {MailUidListing{l.count, l.idsKnown, l.firstNumber, l.ids}};
+        }
+        // A check that only looks calls nothing else.
+        MailResult<qint32> login(const QString&, const QString&, bool) override { return {}; }
+        MailResult<MailHeaderFields> header(qint32) override { return {}; }
+        qint32 size(qint32) override { return 0; }
+        MailResult<MailMessage> fetch(qint32) override { return {}; }
+        void close() override {}
+
         // Waits for the next check to have been taken in.
         bool nextCheck(int timeoutMs = 3000) {
             const int before = probes;
@@ -323,16 +334,9 @@ class TestAutoCheck : public QObject {
     // The first failure is shown, later ones are not, until a check succeeds or one is made by
     // hand; mail is reported only when new.
     void failuresAreQuietAfterTheFirst() {
-        using Outcome = AutoCheck::Result::Outcome;
         Rig rig(seenFile());
-        rig.results = {failure(Outcome::ConnectFailed),
-                       failure(Outcome::LoginFailed),
-                       failure(Outcome::ConnectFailed),
-                       listed("2:1:a,b"),
-                       listed("2:1:a,b"),
-                       failure(Outcome::LoginFailed),
-                       failure(Outcome::LoginFailed),
-                       listed("3:1:a,b,c")};
+        rig.results = {"no connect", "no login", "no connect", "2:1:a,b",
+                       "2:1:a,b",    "no login", "no login",   "3:1:a,b,c"};
         rig.check.setInterval(1);
         QList<int> failedAt, newAt;
         for (int n = 0; n < 7; ++n) {
@@ -357,13 +361,13 @@ class TestAutoCheck : public QObject {
     void nothingToCheckOrOffline() {
         Rig rig(seenFile());
         rig.request.reset();
-        rig.results = {listed("1:1:a")};
+        rig.results = {"1:1:a"};
         rig.check.setInterval(1);
         QTest::qWait(350);
         QCOMPARE(rig.probes.loadRelaxed(), 0);
 
         rig.request = kRequest;
-        rig.results = {AutoCheck::Result{}};
+        rig.results = {"offline"};
         QVERIFY(rig.nextCheck());
         QVERIFY(rig.nextCheck()); // tried again a minute later
         QCOMPARE(rig.failed.size(), 0);
@@ -382,14 +386,13 @@ class TestAutoCheck : public QObject {
         QSemaphore entered, release;
         QMutex orderLock;
         QStringList order;
-        rig.check.setProbe([&](const AutoCheck::Request&) {
+        rig.results = {"2:1:a,b"};
+        rig.whileChecking = [&] {
             entered.release();
             release.acquire();
             QMutexLocker lock(&orderLock);
             order << QStringLiteral("automatic");
-            rig.probes.fetchAndAddOrdered(1);
-            return listed("2:1:a,b");
-        });
+        };
         rig.check.setInterval(1);
         QVERIFY(QTest::qWaitFor([&] { return entered.available() > 0; }, 3000));
         QVERIFY(rig.check.isRunning());

@@ -6,7 +6,7 @@
 #include "Companion.h"
 #include "ControlPanel.h"
 #include "KnownTlsServers.h"
-#include "MailApi.h"
+#include "MailSession.h"
 #include "MessageBoxes.h"
 #include "NewMailNotice.h"
 #include "Program.h"
@@ -32,33 +32,39 @@
 
 namespace {
 
-class FakeMail final : public MailApi {
+class FakeMail final : public MailSession {
   public:
-    qint32 handle = 7;
+    bool opens = true;
     qint32 count = 0;
     QString failure;
     QStringList calls;
 
-    qint32 connect(const QString& server) override {
+    MailResult<> open(const QString& server) override {
         calls << QStringLiteral("connect %1").arg(server);
-        return handle;
+        return opens ? MailResult<>{std::monostate()} : MailResult<>::failed(failure);
     }
-    qint32 authenticate(qint32 h, const QString& id, const QString& pass, qint32 apop) override {
-        calls << QStringLiteral("auth %1 %2 %3 %4").arg(h).arg(id, pass).arg(apop);
-        return count;
+    MailResult<qint32> login(const QString& id, const QString& pass, bool apop) override {
+        calls << QStringLiteral("auth %1 %2%3").arg(id, pass, apop ? u" apop"_qs : QString());
+        return count >= 0 ? MailResult<qint32>{count} : MailResult<qint32>::failed(failure);
     }
-    void fetchHeader(qint32, qint32 n, QString (&)[4]) override {
+    MailResult<MailUidListing> loginListingUids(const QString&, const QString&, bool,
+                                                qint32) override {
+        calls << QStringLiteral("uidl");
+        return MailResult<MailUidListing>::failed(failure);
+    }
+    MailResult<MailHeaderFields> header(qint32 n) override {
         calls << QStringLiteral("status %1").arg(n);
+        return {MailHeaderFields()};
     }
-    qint32 mailSize(qint32, qint32 n) override {
+    qint32 size(qint32 n) override {
         calls << QStringLiteral("size %1").arg(n);
         return 100;
     }
-    void fetchMail(qint32, qint32 n, QString (&)[4], QString&) override {
+    MailResult<MailMessage> fetch(qint32 n) override {
         calls << QStringLiteral("mail %1").arg(n);
+        return {MailMessage()};
     }
-    void close(qint32 h) override { calls << QStringLiteral("close %1").arg(h); }
-    void copyLastError(QString& buffer) override { buffer = failure; }
+    void close() override { calls << QStringLiteral("close"); }
 };
 
 struct Box {
@@ -112,7 +118,6 @@ class TestPanel : public QObject {
         server.close();
         writeAccount("user", "secret");
         answerBoxesHere();
-        setMailApi(&mail);
         connectWindows();
         StartupCharacter* character = win<StartupCharacter>();
         character->showOrRaise();
@@ -269,10 +274,10 @@ class TestPanel : public QObject {
     void checkWithMail() {
         mail.count = 3;
         win<ControlPanel>();
-        checkMail(servers);
-        QCOMPARE(mail.calls, (QStringList{"connect pop.example", "auth 7 user secret 0", "status 1",
+        checkMail(mail, servers);
+        QCOMPARE(mail.calls, (QStringList{"connect pop.example", "auth user secret", "status 1",
                                           "size 1", "mail 1", "status 2", "size 2", "mail 2",
-                                          "status 3", "size 3", "mail 3", "close 7"}));
+                                          "status 3", "size 3", "mail 3", "close"}));
         NewMailNotice* notice = win<NewMailNotice>();
         QVERIFY(notice->isVisible());
         QCOMPARE(notice->countText->text(), QStringLiteral("3"));
@@ -284,7 +289,7 @@ class TestPanel : public QObject {
 
         // A second check reuses the open notice.
         mail.count = 0;
-        checkMail(servers);
+        checkMail(mail, servers);
         QCOMPARE(win<NewMailNotice>(), notice);
         QCOMPARE(notice->countText->text(), QStringLiteral("0"));
         QCOMPARE(notice->messageText->text(), QStringLiteral("新着メールはありませんでした。"));
@@ -296,14 +301,14 @@ class TestPanel : public QObject {
 
     void apopFlagAnyNonZero() {
         servers.apopFlag = 2;
-        checkMail(servers);
-        QCOMPARE(mail.calls.value(1), QStringLiteral("auth 7 user secret -1"));
+        checkMail(mail, servers);
+        QCOMPARE(mail.calls.value(1), QStringLiteral("auth user secret apop"));
     }
 
     void failedLoginShowsTheLibraryText() {
         mail.count = -3;
         mail.failure = QStringLiteral("認証に失敗しました") + QChar(0) + QStringLiteral("junk");
-        checkMail(servers);
+        checkMail(mail, servers);
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].text, QStringLiteral("認証に失敗しました"));
         QCOMPARE(boxes[0].style, 0);
@@ -311,13 +316,13 @@ class TestPanel : public QObject {
         QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
         QCOMPARE(win<NewMailNotice>()->messageText->text(),
                  QStringLiteral("新着メールはありませんでした。"));
-        QCOMPARE(mail.calls.last(), QStringLiteral("close 7"));
+        QCOMPARE(mail.calls.last(), QStringLiteral("close"));
     }
 
     void unreachableServerIsAnErrorNotAnEmptyMailbox() {
-        mail.handle = -1;
+        mail.opens = false;
         mail.failure = QStringLiteral("サーバー pop.example に接続できませんでした。");
-        checkMail(servers);
+        checkMail(mail, servers);
         QCOMPARE(mail.calls, QStringList{"connect pop.example"});
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
@@ -328,8 +333,8 @@ class TestPanel : public QObject {
 
     void incompleteAccountOpensTheDialog() {
         writeAccount("user", "");
-        checkMail(servers);
-        QCOMPARE(mail.calls, (QStringList{"connect pop.example", "close 7"}));
+        checkMail(mail, servers);
+        QCOMPARE(mail.calls, (QStringList{"connect pop.example", "close"}));
         QVERIFY(win<AccountDialog>()->isVisible());
         QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("user"));
         QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
@@ -338,7 +343,7 @@ class TestPanel : public QObject {
     void noServerOpensTheServerDialog() {
         servers.pop3Server.clear();
         WindowRegistry::unload<ServerDialog>();
-        checkMail(servers);
+        checkMail(mail, servers);
         QVERIFY(mail.calls.isEmpty());
         QVERIFY(win<ServerDialog>()->isVisible());
         QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
@@ -372,7 +377,7 @@ class TestPanel : public QObject {
     void hangUpFlagLoadsNoWindow() {
         // The check reads the flag of an unloaded settings dialog without loading it.
         WindowRegistry::unload<SettingsDialog>();
-        checkMail(servers);
+        checkMail(mail, servers);
         QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
     }
 };
