@@ -37,7 +37,6 @@ class TestCompanion : public QObject {
         qputenv("PULSE_SERVER",
                 QByteArray("unix:") + work.path().toLocal8Bit() + "/no-such-socket");
         qputenv("XDG_RUNTIME_DIR", work.path().toLocal8Bit());
-        EffectSound::setModuleFolder(QStringLiteral(MOKOPON_BIN_DIR));
         QDir().mkpath(program.path() + QStringLiteral("/★MailData"));
         QDir().mkpath(program.path() + QStringLiteral("/Sound"));
         QFile::copy(QStringLiteral(MOKOPON_SOURCE_DIR "/assets/Sound/Kouka.wav"),
