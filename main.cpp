@@ -72,8 +72,8 @@ class Mokopon {
                          });
     }
 
-    // The startup character, loaded; placed at the pointer, or where it stood last time when
-    // startPlace says so. It shows once the start-up steps are done.
+    // The startup character, loaded; placed at the pointer, or with rememberedStartPlace where it
+    // stood last time. It shows once the start-up steps are done.
     StartupCharacter* placeCharacter(bool rememberedStartPlace) {
         StartupCharacter* character = m_character.get();
         if (rememberedStartPlace) {
