@@ -14,12 +14,14 @@ namespace {
 // monitor the program's other windows are centred on.
 class CentredBox : public QMessageBox {
   public:
-    CentredBox() { setFont(ProgramWindow::unshapedFont()); }
+    explicit CentredBox(QRect monitor) : m_monitor(monitor) {
+        setFont(ProgramWindow::unshapedFont());
+    }
 
   protected:
     void showEvent(QShowEvent* event) override {
         QMessageBox::showEvent(event);
-        const QRect monitor = ProgramWindow::centredMonitor();
+        const QRect monitor = m_monitor;
         if (QGuiApplication::screens().size() < 2 || monitor.isEmpty())
             return;
         // The frame comes only once the box is on the screen; the program's framed windows that
@@ -35,56 +37,48 @@ class CentredBox : public QMessageBox {
         const QPoint knownFrame = geometry().topLeft() - pos();
         move(frameAt + QPoint(frame.left(), frame.top()) - knownFrame);
     }
+
+  private:
+    QRect m_monitor;
 };
 
-MessageBoxHandler& handler() {
-    static MessageBoxHandler h;
-    return h;
-}
-
-int showReal(const QString& text, int style, const QString& title) {
-    CentredBox box;
-    box.setWindowTitle(title);
-    box.setText(text);
-    switch (style & 0x70) {
-    case MessageBoxStyle::Critical:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    case MessageBoxStyle::Question:
-        box.setIcon(QMessageBox::Question);
-        break;
-    case MessageBoxStyle::Exclamation:
-        box.setIcon(QMessageBox::Warning);
-        break;
-    case MessageBoxStyle::Information:
-        box.setIcon(QMessageBox::Information);
-        break;
-    default:
-        box.setIcon(QMessageBox::NoIcon);
+QMessageBox::Icon qtIcon(MessageBoxes::Icon icon) {
+    switch (icon) {
+    case MessageBoxes::Icon::Information:
+        return QMessageBox::Information;
+    case MessageBoxes::Icon::Warning:
+        return QMessageBox::Warning;
+    case MessageBoxes::Icon::Critical:
+        return QMessageBox::Critical;
+    case MessageBoxes::Icon::Question:
+        return QMessageBox::Question;
+    case MessageBoxes::Icon::NoIcon:
         break;
     }
-    // Message boxes of this program stay above its always-on-top windows.
-    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    if ((style & 0x7) == MessageBoxStyle::YesNo) {
-        QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
-        box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
-        box.setDefaultButton(yes);
-        box.exec();
-        return box.clickedButton() == yes ? MessageBoxResult::Yes : MessageBoxResult::No;
-    }
-    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    box.exec();
-    return MessageBoxResult::Ok;
+    return QMessageBox::NoIcon;
 }
 
 } // namespace
 
-int showMessageBox(const QString& text, int style, const QString& title) {
-    if (handler())
-        return handler()(text, style, title);
-    return showReal(text, style, title);
-}
+ModalMessageBoxes::ModalMessageBoxes(std::function<QRect()> centredMonitor)
+    : m_centredMonitor(std::move(centredMonitor)) {}
 
-void setMessageBoxHandler(MessageBoxHandler h) {
-    handler() = std::move(h);
+MessageBoxes::Answer ModalMessageBoxes::ask(const QString& text, Icon icon, Buttons buttons,
+                                            const QString& title) {
+    CentredBox box(m_centredMonitor ? m_centredMonitor() : QRect());
+    box.setWindowTitle(title);
+    box.setText(text);
+    box.setIcon(qtIcon(icon));
+    // Message boxes of this program stay above its always-on-top windows.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    if (buttons == Buttons::YesNo) {
+        QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+        box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+        box.setDefaultButton(yes);
+        box.exec();
+        return box.clickedButton() == yes ? Answer::Yes : Answer::No;
+    }
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.exec();
+    return Answer::Ok;
 }

@@ -1,29 +1,35 @@
 #pragma once
-// Modal message boxes with the classic style bits and answers, behind one seam so that widget
-// tests can answer them instead of blocking.
+// The program's modal message boxes, with Qt's names for their icons, buttons and answers. Each
+// window that asks gets the boxes from the program's root; widget tests hand over boxes that
+// answer at once instead of blocking.
 
+#include <QRect>
 #include <QString>
 #include <functional>
 
-namespace MessageBoxStyle {
-inline constexpr int OkOnly = 0;
-inline constexpr int YesNo = 4;
-inline constexpr int Critical = 16;
-inline constexpr int Question = 32;
-inline constexpr int Exclamation = 48;
-inline constexpr int Information = 64;
-} // namespace MessageBoxStyle
+class MessageBoxes {
+  public:
+    enum class Icon { NoIcon, Information, Warning, Critical, Question };
+    enum class Buttons { Ok, YesNo };
+    enum class Answer { Ok, Yes, No };
 
-namespace MessageBoxResult {
-inline constexpr int Ok = 1;
-inline constexpr int Yes = 6;
-inline constexpr int No = 7;
-} // namespace MessageBoxResult
+    virtual ~MessageBoxes() = default;
+    // Shows the box and waits for the answer.
+    virtual Answer ask(const QString& text, Icon icon, Buttons buttons, const QString& title) = 0;
+    // A box with one OK button.
+    void tell(const QString& text, Icon icon, const QString& title) {
+        ask(text, icon, Buttons::Ok, title);
+    }
+};
 
-using MessageBoxHandler = std::function<int(const QString& text, int style, const QString& title)>;
+// The boxes the user sees: above the program's always-on-top windows, and with several monitors
+// in the middle of the one the program's centred windows go to.
+class ModalMessageBoxes final : public MessageBoxes {
+  public:
+    // centredMonitor: that monitor in pixels, an empty rectangle for Qt's own choice.
+    explicit ModalMessageBoxes(std::function<QRect()> centredMonitor);
+    Answer ask(const QString& text, Icon icon, Buttons buttons, const QString& title) override;
 
-// Shows the box and waits for the answer.
-int showMessageBox(const QString& text, int style, const QString& title);
-
-// Replaces the real box (tests); an empty handler restores it.
-void setMessageBoxHandler(MessageBoxHandler handler);
+  private:
+    std::function<QRect()> m_centredMonitor;
+};

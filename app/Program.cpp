@@ -22,17 +22,7 @@ bool anotherInstanceRunning() {
     return lock->tryLock() == InstanceLock::Result::HeldElsewhere;
 }
 
-namespace {
-void (*endFirst)() = nullptr;
-} // namespace
-
-void setEndFirst(void (*end)()) {
-    endFirst = end;
-}
-
 void endAtOnce() {
-    if (endFirst)
-        endFirst();
     std::_Exit(0);
 }
 

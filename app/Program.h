@@ -10,11 +10,9 @@ namespace Program {
 // the lock file holds never blocks a start (InstanceLock.h).
 bool anotherInstanceRunning();
 
-// Ends the process at once: no unload handler, no saving, no clean-up; only what must not outlive
-// the program is ended first (setEndFirst).
+// Ends the process at once: no unload handler, no saving, no clean-up. What must not outlive the
+// program is ended by the caller first (the program's root hands the characters its end).
 [[noreturn]] void endAtOnce();
-// What endAtOnce ends before the process: quick, and waiting on nothing.
-void setEndFirst(void (*end)());
 
 // The folder of the executable, without a trailing separator.
 QString folder();

@@ -1,9 +1,8 @@
 #pragma once
-// Program-wide values shared by the windows.
-//
-// companionStandsIn is true while the companion stands in for the startup character; it lives for
-// the whole run.
+// Bark mode: on while the companion stands in for the startup character. One for the whole run,
+// kept by the program's root; the panel turns it on, the panel's and the notice's unloads turn it
+// off, and the startup character's tick reads it.
 
-#include <QtGlobal>
-
-extern bool companionStandsIn;
+struct BarkMode {
+    bool on = false;
+};

@@ -134,31 +134,15 @@ void ProgramWindow::makeTopmost(bool showWindow) {
     raise();
 }
 
-void ProgramWindow::centreOnScreen() {
+void ProgramWindow::centreOnScreen(std::function<QRect()> centredMonitor) {
+    m_centredMonitor = std::move(centredMonitor);
     // Tries every 25 ms for up to 5 s: a busy window manager can take its time to frame it.
     m_centreWhenFramed = !isWindow() || windowFlags() & Qt::FramelessWindowHint ? 0 : 200;
     placeCentred();
 }
 
-namespace {
-
-std::function<QRect()>& centredOn() {
-    static std::function<QRect()> monitor;
-    return monitor;
-}
-
-} // namespace
-
-void ProgramWindow::setCentredOn(std::function<QRect()> monitor) {
-    centredOn() = std::move(monitor);
-}
-
-QRect ProgramWindow::centredMonitor() {
-    return centredOn() ? centredOn()() : QRect();
-}
-
 void ProgramWindow::placeCentred() {
-    QRect screen = centredMonitor();
+    QRect screen = m_centredMonitor ? m_centredMonitor() : QRect();
     if (screen.isEmpty()) {
         const QScreen* s = QGuiApplication::primaryScreen();
         if (!s)

@@ -1,10 +1,10 @@
 #pragma once
 // Base of the program's seven windows.
 //
-// A window is one global instance that the registry creates and loads on first use and destroys on
-// unload. Position and size are kept in twips as float, exactly as the program's logic compares and
-// copies them; the native window follows at the nearest whole pixel, and a move made by the window
-// manager (a drag) is read back as pixels times twips per pixel.
+// A window is loaded once it exists (LazyWindow makes and loads most of them at their first use)
+// and destroyed by its unload. Position and size are kept in twips as float, exactly as the
+// program's logic compares and copies them; the native window follows at the nearest whole pixel,
+// and a move made by the window manager (a drag) is read back as pixels times twips per pixel.
 
 #include <QFont>
 #include <QWidget>
@@ -37,25 +37,21 @@ class ProgramWindow : public QWidget {
     void showOrRaise();
     // HWND_TOPMOST with SWP_NOMOVE | SWP_NOSIZE, optionally with SWP_SHOWWINDOW.
     void makeTopmost(bool showWindow);
-    // Centre on the monitor setCentredOn names, the primary screen when it names none.
-    void centreOnScreen();
-    // The monitor centred windows go to, in pixels (the one the character stands on); an empty
-    // rectangle for the primary screen.
-    static void setCentredOn(std::function<QRect()> monitor);
-    // That monitor now; an empty rectangle when setCentredOn names none.
-    static QRect centredMonitor();
+    // Centre on the monitor centredMonitor gives in pixels (the one the character stands on), the
+    // primary screen when there is none or it gives an empty rectangle.
+    void centreOnScreen(std::function<QRect()> centredMonitor = {});
 
     // Unloads the window: canUnload, onUnload, then it is destroyed and forgotten.
     // Returns false when canUnload refused.
     bool unload();
 
-    // Run by the registry once the window exists, before anyone else gets it.
+    // Run by whoever keeps the window once it exists, before anyone else gets it.
     virtual void onLoad() {}
     // Return false to cancel the unload.
     virtual bool canUnload() { return true; }
     virtual void onUnload() {}
 
-    // Set by the registry: forgets the global instance when the window is unloaded.
+    // Set by whoever keeps the window (LazyWindow): forgets it when the window is unloaded.
     void setForget(std::function<void()> forget) { m_forget = std::move(forget); }
 
   protected:
@@ -96,5 +92,6 @@ class ProgramWindow : public QWidget {
     bool m_settled = false;
     // Attempts left to centre the framed window once its frame is known.
     int m_centreWhenFramed = 0;
+    std::function<QRect()> m_centredMonitor;
     std::function<void()> m_forget;
 };

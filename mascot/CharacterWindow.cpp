@@ -7,7 +7,6 @@
 #include "MixedScale.h"
 #include "Program.h"
 #include "ProgramFolders.h"
-#include "ProgramState.h"
 #include "TaskbarHint.h"
 #include "Tick.h"
 #include "Twips.h"
@@ -82,8 +81,8 @@ QList<ScaledMonitor> scaledMonitors() {
 } // namespace
 
 CharacterWindow::CharacterWindow(const QString& title, const char* images, float designWidth,
-                                 float designHeight, QWidget* parent)
-    : ProgramWindow(parent) {
+                                 float designHeight, Surroundings surroundings, QWidget* parent)
+    : ProgramWindow(parent), m_surroundings(std::move(surroundings)) {
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
     setWindowTitle(title);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -265,7 +264,13 @@ void CharacterWindow::onMouseDown(int button) {
         return;
     }
     if (button == 2)
-        Program::endAtOnce();
+        endProgram();
+}
+
+void CharacterWindow::endProgram() {
+    m_surroundings.end();
+    // The program's end does not return; should it, the process ends here all the same.
+    Program::endAtOnce();
 }
 
 void CharacterWindow::playSound() {
@@ -274,8 +279,8 @@ void CharacterWindow::playSound() {
         ProgramFolders::resources() + QStringLiteral("/Sound/Kouka.wav"),
         synchronousBox->isChecked(), loopBox->isChecked(), inMemoryBox->isChecked(), false);
     if (result != 0)
-        showMessageBox(EffectSound::message(result), MessageBoxStyle::Critical,
-                       QStringLiteral("エラー"));
+        m_surroundings.boxes.tell(EffectSound::message(result), MessageBoxes::Icon::Critical,
+                                  QStringLiteral("エラー"));
 }
 
 QPoint CharacterWindow::nativePosition() const {

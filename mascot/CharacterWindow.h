@@ -13,9 +13,11 @@
 #include <QImage>
 #include <QRegion>
 #include <array>
+#include <functional>
 #include <optional>
 #include <utility>
 
+class MessageBoxes;
 class QCheckBox;
 class QPushButton;
 class QTimer;
@@ -23,9 +25,16 @@ class QTimer;
 class CharacterWindow : public ProgramWindow {
     Q_OBJECT
   public:
+    // What a character needs of the program: the boxes a bark that cannot play says why in, and
+    // the program's immediate end (a right click, or the character's unload).
+    struct Surroundings {
+        MessageBoxes& boxes;
+        std::function<void()> end;
+    };
+
     // images: the picture of each of the eight frames, as letters A..G of the artwork.
     CharacterWindow(const QString& title, const char* images, float designWidth, float designHeight,
-                    QWidget* parent);
+                    Surroundings surroundings, QWidget* parent);
 
     qint16 frameStep = 0;
     std::array<QImage, 8> framePictures;
@@ -64,6 +73,8 @@ class CharacterWindow : public ProgramWindow {
   protected:
     // Load steps shared by both characters: outlines, size, topmost, placement at the pointer.
     void loadCharacter();
+    // Ends the program at once.
+    [[noreturn]] void endProgram();
     // A window nobody sees needs no pictures: released, they are read again before it shows.
     // Its outlines stay, and so does its size.
     void releasePictures();
@@ -82,6 +93,7 @@ class CharacterWindow : public ProgramWindow {
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:
+    Surroundings m_surroundings;
     // Takes the pictures for the screen's device pixel ratio when it is not the one they are for.
     bool fitPicturesToScreen();
     // The same on a move to another screen, with the outline of the frame shown.

@@ -1,26 +1,15 @@
 #include "Companion.h"
 
 #include "EffectSound.h"
-#include "MailClient.h"
-#include "Program.h"
 #include "Wait.h"
 
 #include <QShowEvent>
 #include <QTimer>
 
-namespace {
-std::function<CharacterWindow*()>& standsInFor() {
-    static std::function<CharacterWindow*()> character;
-    return character;
-}
-} // namespace
-
-void Companion::setStandsInFor(std::function<CharacterWindow*()> character) {
-    standsInFor() = std::move(character);
-}
-
-Companion::Companion(QWidget* parent)
-    : CharacterWindow(QStringLiteral("Form3"), "DEFGDEGF", 2400, 300, parent) {
+Companion::Companion(CharacterWindow& standsInFor, Surroundings surroundings, QWidget* parent)
+    : CharacterWindow(QStringLiteral("Form3"), "DEFGDEGF", 2400, 300, std::move(surroundings),
+                      parent),
+      m_character(standsInFor) {
     meetingTimer = new QTimer(this);
     meetingTimer->setInterval(1000);
     connect(meetingTimer, &QTimer::timeout, this, &Companion::meetCharacter);
@@ -35,11 +24,23 @@ void Companion::onLoad() {
     // Its first bark shows a frame in its outline, not the bare rectangle of a window that has
     // not ticked yet.
     showFrame(0);
-    if (standsInFor()) {
-        const CharacterWindow* character = standsInFor()();
-        setLeftTwips(character->leftTwips() + 1);
-        setTopTwips(character->topTwips() + 1);
-    }
+    setLeftTwips(m_character.leftTwips() + 1);
+    setTopTwips(m_character.topTwips() + 1);
+}
+
+void Companion::standIn() {
+    // Shown before it moves onto the spot.
+    showOrRaise();
+    m_character.hide();
+    setLeftTwips(m_character.leftTwips());
+    setTopTwips(m_character.topTwips());
+}
+
+void Companion::park() {
+    hide();
+    setLeftTwips(m_character.leftTwips() + 1);
+    setTopTwips(m_character.topTwips() + 1);
+    m_character.showOrRaise();
 }
 
 // Hidden, it is parked off the spot and nobody sees its frames: its timers would only wake the
@@ -78,10 +79,7 @@ void Companion::meetCharacter() {
     // The wait below lasts longer than the interval; never nest.
     if (m_inMeeting)
         return;
-    if (!standsInFor())
-        return;
-    const CharacterWindow* character = standsInFor()();
-    if (leftTwips() == character->leftTwips() && topTwips() == character->topTwips()) {
+    if (leftTwips() == m_character.leftTwips() && topTwips() == m_character.topTwips()) {
         m_inMeeting = true;
         playSound();
         const qint32 pause = 1200;
@@ -91,9 +89,7 @@ void Companion::meetCharacter() {
 }
 
 void Companion::onUnload() {
-    if (standsInFor())
-        standsInFor()()->showOrRaise();
+    m_character.showOrRaise();
     EffectSound::stop();
-    MailClient::stop();
-    Program::endAtOnce();
+    endProgram();
 }

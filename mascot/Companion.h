@@ -5,15 +5,12 @@
 
 #include "CharacterWindow.h"
 
-#include <functional>
-
 class Companion : public CharacterWindow {
     Q_OBJECT
   public:
-    explicit Companion(QWidget* parent = nullptr);
-    // The character it stands in for: it barks on that one's spot and shows it again when it
-    // unloads. Loaded on first use, as any window.
-    static void setStandsInFor(std::function<CharacterWindow*()> character);
+    // standsInFor: the character it stands in for; it barks on that one's spot and shows it again
+    // when it unloads.
+    Companion(CharacterWindow& standsInFor, Surroundings surroundings, QWidget* parent = nullptr);
 
     QTimer* meetingTimer = nullptr;
 
@@ -21,6 +18,10 @@ class Companion : public CharacterWindow {
     void onUnload() override;
     void tick() override;
     void meetCharacter();
+    // Shows on the character's spot, and the character hides.
+    void standIn();
+    // Hides one twip off the character's spot (no meeting there), and the character shows again.
+    void park();
 
     // True while a meeting check waits; a tick that comes meanwhile is skipped.
     bool inMeetingWait() const { return m_inMeeting; }
@@ -32,5 +33,6 @@ class Companion : public CharacterWindow {
   private:
     void runTimers(bool run);
 
+    CharacterWindow& m_character;
     bool m_inMeeting = false;
 };

@@ -1,45 +1,21 @@
 #include "StartupCharacter.h"
 
 #include "EffectSound.h"
-#include "MailClient.h"
-#include "Program.h"
 #include "ProgramState.h"
-#include "WindowRegistry.h"
 
-namespace {
-
-StartupCharacter::StartupSteps& steps() {
-    static StartupCharacter::StartupSteps s;
-    return s;
-}
-
-} // namespace
-
-void StartupCharacter::setStartupSteps(StartupSteps s) {
-    steps() = std::move(s);
-}
-
-StartupCharacter::StartupCharacter(QWidget* parent)
-    : CharacterWindow(QStringLiteral("Form1"), "ABCCBACB", 1440, 225, parent) {}
+StartupCharacter::StartupCharacter(const BarkMode& barkMode, Surroundings surroundings,
+                                   QWidget* parent)
+    : CharacterWindow(QStringLiteral("Form1"), "ABCCBACB", 1440, 225, std::move(surroundings),
+                      parent),
+      m_barkMode(barkMode) {}
 
 void StartupCharacter::onLoad() {
-    if (steps().first && !steps().first()) {
-        unload();
-        return;
-    }
     loadCharacter();
-    if (steps().startPlace) {
-        const QPointF at = steps().startPlace(QSizeF(widthTwips(), heightTwips()));
-        moveToTwips(float(at.x()), float(at.y()));
-    }
-    if (steps().afterPlacing)
-        steps().afterPlacing();
 }
 
 void StartupCharacter::onUnload() {
     EffectSound::stop();
-    MailClient::stop();
-    Program::endAtOnce();
+    endProgram();
 }
 
 void StartupCharacter::onDoubleClick() {
@@ -47,5 +23,5 @@ void StartupCharacter::onDoubleClick() {
 }
 
 void StartupCharacter::tick() {
-    runTick(companionStandsIn);
+    runTick(m_barkMode.on);
 }

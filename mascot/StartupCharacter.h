@@ -1,25 +1,17 @@
 #pragma once
-// The startup character: the program's first window. The program's start-up steps run around
-// its load (main.cpp sets them); its unload is the orderly end.
+// The startup character: the program's first window, made and loaded at the start. Its unload is
+// the orderly end.
 
 #include "CharacterWindow.h"
 
-#include <functional>
+struct BarkMode;
 
 class StartupCharacter : public CharacterWindow {
     Q_OBJECT
   public:
-    // The program's steps at the start of the load (false: another instance runs, and the
-    // program ends quietly) and once the characters have their places. startPlace, where set,
-    // gives the window's place in twips from its size in twips instead of the pointer's.
-    struct StartupSteps {
-        std::function<bool()> first;
-        std::function<void()> afterPlacing;
-        std::function<QPointF(QSizeF)> startPlace;
-    };
-    static void setStartupSteps(StartupSteps steps);
-
-    explicit StartupCharacter(QWidget* parent = nullptr);
+    // barkMode: while it is on, the character holds its first frame.
+    StartupCharacter(const BarkMode& barkMode, Surroundings surroundings,
+                     QWidget* parent = nullptr);
 
     void onLoad() override;
     void onUnload() override;
@@ -28,4 +20,7 @@ class StartupCharacter : public CharacterWindow {
 
   signals:
     void doubleClicked();
+
+  private:
+    const BarkMode& m_barkMode;
 };

@@ -115,6 +115,6 @@ void AutoCheck::take(const Result& result, const QString& account, quint64 gener
         return;
     m_quiet = true;
     emit failed(result.error, result.outcome == Result::Outcome::ConnectFailed
-                                  ? MessageBoxStyle::Critical
-                                  : MessageBoxStyle::OkOnly);
+                                  ? MessageBoxes::Icon::Critical
+                                  : MessageBoxes::Icon::NoIcon);
 }

@@ -13,6 +13,7 @@
 // the check by hand tells the user, but still remembers what it saw.
 
 #include "CheckScheduler.h"
+#include "MessageBoxes.h"
 #include "NetworkState.h"
 #include "SeenMail.h"
 
@@ -58,9 +59,9 @@ class AutoCheck : public QObject {
   signals:
     // New mail: count is the number of messages on the server.
     void newMail(qint32 count);
-    // The first failure after a success (or a check by hand): text and the message box style
+    // The first failure after a success (or a check by hand): text and the message box icon
     // that a check by hand shows for it.
-    void failed(const QString& text, int style);
+    void failed(const QString& text, MessageBoxes::Icon icon);
 
   private:
     struct Result {

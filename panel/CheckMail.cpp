@@ -10,8 +10,6 @@
 #include "NewMailNotice.h"
 #include "ServerDialog.h"
 #include "ServerSettings.h"
-#include "SettingsDialog.h"
-#include "WindowRegistry.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -38,25 +36,17 @@ class BusyPointer {
     bool m_on = false;
 };
 
-void showError(BusyPointer& busy, const QString& text, int style) {
+void showError(MessageBoxes& boxes, BusyPointer& busy, const QString& text,
+               MessageBoxes::Icon icon) {
     busy.unset();
-    showMessageBox(text, style, QStringLiteral("エラー"));
+    boxes.tell(text, icon, QStringLiteral("エラー"));
     busy.set();
-}
-
-std::function<void(bool)>& manualCheckObserver() {
-    static std::function<void(bool)> observer;
-    return observer;
 }
 
 } // namespace
 
-void setManualCheckObserver(std::function<void(bool running)> observer) {
-    manualCheckObserver() = std::move(observer);
-}
-
-void reportMailCount(qint32 count) {
-    NewMailNotice* notice = win<NewMailNotice>();
+void reportMailCount(qint32 count, const CheckWindows& windows) {
+    NewMailNotice* notice = windows.notice();
     notice->showOrRaise();
     // A failure has had its error box; the notice counts messages, and there is none to count.
     notice->countText->setText(QString::number(qMax(0, count)));
@@ -64,18 +54,18 @@ void reportMailCount(qint32 count) {
         notice->messageText->setText(QStringLiteral("新着メールはありませんでした。"));
     } else {
         notice->messageText->setText(QStringLiteral("新着メールが有ります。"));
-        win<ControlPanel>()->bark();
+        windows.panel()->bark();
     }
 }
 
-void checkMail(MailSession& mail, const ServerSettings& servers) {
+void checkMail(MailSession& mail, const ServerSettings& servers, const CheckWindows& windows) {
     // The window thread runs its events while the session waits; a second check must not nest.
     static bool running = false;
     if (running)
         return;
     running = true;
-    if (manualCheckObserver())
-        manualCheckObserver()(true);
+    if (windows.manualCheck)
+        windows.manualCheck(true);
     BusyPointer busy;
 
     qint32 count = 0;
@@ -87,7 +77,7 @@ void checkMail(MailSession& mail, const ServerSettings& servers) {
         runInBackground([&, server = servers.pop3Server] { opened = mail.open(server); });
         if (!opened.ok()) {
             // Not reaching the server is a failure, not an empty mailbox.
-            showError(busy, cutAtNul(opened.error), MessageBoxStyle::Critical);
+            showError(windows.boxes, busy, cutAtNul(opened.error), MessageBoxes::Icon::Critical);
             count = -1;
         } else {
             // The account lives for this check only.
@@ -95,7 +85,7 @@ void checkMail(MailSession& mail, const ServerSettings& servers) {
             const QString pass = readAccountValue(QStringLiteral("NAME2"));
             // What was typed into the account dialog without saving gives way to the stored
             // account.
-            AccountDialog* account = win<AccountDialog>();
+            AccountDialog* account = windows.account();
             account->showAccount(id, pass);
             if (pass.isEmpty() || id.isEmpty()) {
                 account->showOrRaise();
@@ -113,21 +103,22 @@ void checkMail(MailSession& mail, const ServerSettings& servers) {
                 });
                 count = login.ok() ? *login.value : -1;
                 if (!login.ok())
-                    showError(busy, cutAtNul(login.error), MessageBoxStyle::OkOnly);
+                    showError(windows.boxes, busy, cutAtNul(login.error),
+                              MessageBoxes::Icon::NoIcon);
             }
             runInBackground([&] { mail.close(); });
         }
     } else {
         // No server is no answer at all, not an empty mailbox: ask for one.
-        win<ServerDialog>()->showOrRaise();
+        windows.server()->showOrRaise();
     }
 
     busy.unset();
-    reportMailCount(count);
+    reportMailCount(count, windows);
 
-    if (SettingsDialog::hangsUpAfterCheck())
-        win<ControlPanel>()->hangUp();
+    if (windows.hangsUpAfterCheck())
+        windows.panel()->hangUp();
     running = false;
-    if (manualCheckObserver())
-        manualCheckObserver()(false);
+    if (windows.manualCheck)
+        windows.manualCheck(false);
 }

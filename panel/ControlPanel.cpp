@@ -6,8 +6,6 @@
 #include "HomePage.h"
 #include "MessageBoxes.h"
 #include "ProgramState.h"
-#include "SettingsDialog.h"
-#include "WindowRegistry.h"
 
 #include <QEvent>
 #include <QPushButton>
@@ -25,27 +23,10 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, float l, float 
     return b;
 }
 
-std::function<void()>& mailCheck() {
-    static std::function<void()> check;
-    return check;
-}
-
-Characters& heldCharacters() {
-    static Characters characters;
-    return characters;
-}
-
 } // namespace
 
-void ControlPanel::setMailCheck(std::function<void()> check) {
-    mailCheck() = std::move(check);
-}
-
-void ControlPanel::setCharacters(Characters characters) {
-    heldCharacters() = std::move(characters);
-}
-
-ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent) {
+ControlPanel::ControlPanel(Characters characters, Reach reach, QWidget* parent)
+    : ProgramWindow(parent), m_characters(std::move(characters)), m_reach(std::move(reach)) {
     DialogLook::setUpDialog(this, QStringLiteral("モコポン"), 2370, 225);
 
     barkButton = makeButton(this, QStringLiteral("吠える"), 0, 0, 720, 255, 0x00FFC0C0);
@@ -77,12 +58,12 @@ ControlPanel::ControlPanel(QWidget* parent) : ProgramWindow(parent) {
 }
 
 void ControlPanel::onLoad() {
-    const Characters::Place character = heldCharacters().place();
+    const Characters::Place character = m_characters.place();
     setTopTwips(character.top + kCharacterAbove);
     setLeftTwips(character.left - kCharacterRight);
     makeTopmost(true);
     // Held at once when its own screen keeping moves it, so the companion never meets it there.
-    heldCharacters().hearTick(this, [this] {
+    m_characters.hearTick(this, [this] {
         if (holdTimer->isActive())
             holdCharacter();
     });
@@ -92,7 +73,7 @@ void ControlPanel::onLoad() {
 }
 
 void ControlPanel::holdCharacter() {
-    heldCharacters().pin({leftTwips() + kCharacterRight, topTwips() - kCharacterAbove});
+    m_characters.pin({leftTwips() + kCharacterRight, topTwips() - kCharacterAbove});
 }
 
 void ControlPanel::moveEvent(QMoveEvent* event) {
@@ -114,24 +95,23 @@ bool ControlPanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ControlPanel::bark() {
-    heldCharacters().standIn();
-    companionStandsIn = true;
+    m_characters.standIn();
+    m_reach.barkMode.on = true;
 }
 
 void ControlPanel::checkMail() {
-    if (mailCheck())
-        mailCheck()();
+    m_reach.checkMail();
 }
 
 void ControlPanel::openSettings() {
-    win<SettingsDialog>()->showOrRaise();
+    m_reach.openSettings();
 }
 
 void ControlPanel::offerHomePage() {
-    const int answer =
-        showMessageBox(QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"),
-                       MessageBoxStyle::YesNo | MessageBoxStyle::Question, QStringLiteral("確認"));
-    if (answer == MessageBoxResult::Yes)
+    const MessageBoxes::Answer answer = m_reach.boxes.ask(
+        QStringLiteral("「ポプリ堂」作者のホームページです。ちょっと見てみますか？"),
+        MessageBoxes::Icon::Question, MessageBoxes::Buttons::YesNo, QStringLiteral("確認"));
+    if (answer == MessageBoxes::Answer::Yes)
         openHomePage();
 }
 
@@ -146,7 +126,7 @@ bool ControlPanel::canUnload() {
 
 void ControlPanel::onUnload() {
     holdTimer->stop();
-    heldCharacters().park();
-    companionStandsIn = false;
+    m_characters.park();
+    m_reach.barkMode.on = false;
     EffectSound::stop();
 }

@@ -7,18 +7,25 @@
 
 #include <functional>
 
+class MessageBoxes;
 class QPushButton;
 class QTimer;
+struct BarkMode;
 
 class ControlPanel : public ProgramWindow {
     Q_OBJECT
   public:
-    explicit ControlPanel(QWidget* parent = nullptr);
+    // What the panel's buttons reach beyond the characters: the mail check with the settings it
+    // needs (受信), the settings dialog (設定), the question before the home page (HP), and bark
+    // mode, which 吠える turns on and the panel's unload off.
+    struct Reach {
+        std::function<void()> checkMail;
+        std::function<void()> openSettings;
+        MessageBoxes& boxes;
+        BarkMode& barkMode;
+    };
 
-    // What 受信 runs; main.cpp hands over the mail check with the settings it needs.
-    static void setMailCheck(std::function<void()> check);
-    // How the panel reaches the characters; main.cpp hands it over before the panel loads.
-    static void setCharacters(Characters characters);
+    ControlPanel(Characters characters, Reach reach, QWidget* parent = nullptr);
 
     QPushButton* barkButton = nullptr;     // 吠える
     QPushButton* checkButton = nullptr;    // 受信
@@ -44,4 +51,8 @@ class ControlPanel : public ProgramWindow {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+
+  private:
+    Characters m_characters;
+    Reach m_reach;
 };

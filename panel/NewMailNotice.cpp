@@ -8,7 +8,9 @@
 #include <QLineEdit>
 #include <QPalette>
 
-NewMailNotice::NewMailNotice(QWidget* parent) : ProgramWindow(parent) {
+NewMailNotice::NewMailNotice(BarkMode& barkMode, std::function<QRect()> centredMonitor,
+                             QWidget* parent)
+    : ProgramWindow(parent), m_barkMode(barkMode), m_centredMonitor(std::move(centredMonitor)) {
     DialogLook::setUpDialog(this, QStringLiteral("新着お知らせ"), 3630, 270);
 
     // Text given to the constructor is laid out in Qt's default font, shaped; set after, it takes
@@ -32,11 +34,11 @@ NewMailNotice::NewMailNotice(QWidget* parent) : ProgramWindow(parent) {
 }
 
 void NewMailNotice::onLoad() {
-    centreOnScreen();
+    centreOnScreen(m_centredMonitor);
     makeTopmost(true);
 }
 
 void NewMailNotice::onUnload() {
-    companionStandsIn = false;
+    m_barkMode.on = false;
     EffectSound::stop();
 }

@@ -5,15 +5,23 @@
 #include "ProgramWindow.h"
 
 class QLineEdit;
+struct BarkMode;
 
 class NewMailNotice : public ProgramWindow {
     Q_OBJECT
   public:
-    explicit NewMailNotice(QWidget* parent = nullptr);
+    // centredMonitor: where it opens (ProgramWindow::centreOnScreen); its unload turns barkMode
+    // off.
+    NewMailNotice(BarkMode& barkMode, std::function<QRect()> centredMonitor,
+                  QWidget* parent = nullptr);
 
     QLineEdit* messageText = nullptr; // the result message
     QLineEdit* countText = nullptr;   // the count
 
     void onLoad() override;
     void onUnload() override;
+
+  private:
+    BarkMode& m_barkMode;
+    std::function<QRect()> m_centredMonitor;
 };

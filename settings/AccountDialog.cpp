@@ -14,7 +14,8 @@
 
 using DialogLook::place;
 
-AccountDialog::AccountDialog(QWidget* parent) : ProgramWindow(parent) {
+AccountDialog::AccountDialog(MessageBoxes& boxes, QWidget* parent)
+    : ProgramWindow(parent), m_boxes(boxes) {
     DialogLook::setUpDialog(this, QStringLiteral("ID,PASS"), 2850, 1770);
 
     idLabel = new QLabel(QStringLiteral("ID"), this);
@@ -90,7 +91,7 @@ void AccountDialog::accept() {
         if (!ProfileFile::canStore(passwordEdit->text()))
             bad.append(QStringLiteral("Password"));
         if (!bad.isEmpty()) {
-            ErrorMessages::show(ErrorMessages::unencodable(bad));
+            ErrorMessages::show(m_boxes, ErrorMessages::unencodable(bad));
             return;
         }
     }
@@ -102,18 +103,18 @@ void AccountDialog::accept() {
         // Nothing is stored, and the next check asks again; only a save the user asked for is
         // worth a word.
         if (save)
-            ErrorMessages::show(ErrorMessages::dataFolderMissing(QStringLiteral("IDとパスワード"),
-                                                                 dataFolderPath()));
+            ErrorMessages::show(m_boxes, ErrorMessages::dataFolderMissing(
+                                             QStringLiteral("IDとパスワード"), dataFolderPath()));
         break;
     case ProfileFile::WriteStatus::Failed:
         if (save) {
             // The dialog stays open to try again.
-            ErrorMessages::show(
-                ErrorMessages::notWritten(QStringLiteral("IDとパスワード"), accountFilePath()));
+            ErrorMessages::show(m_boxes, ErrorMessages::notWritten(QStringLiteral("IDとパスワード"),
+                                                                   accountFilePath()));
             return;
         }
         // Only the "don't save" choice was lost: nothing holds the dialog open.
-        ErrorMessages::show(ErrorMessages::choiceNotRecorded(accountFilePath()));
+        ErrorMessages::show(m_boxes, ErrorMessages::choiceNotRecorded(accountFilePath()));
         break;
     }
     unload();

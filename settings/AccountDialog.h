@@ -4,6 +4,7 @@
 
 #include "ProgramWindow.h"
 
+class MessageBoxes;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -12,7 +13,8 @@ class QPushButton;
 class AccountDialog : public ProgramWindow {
     Q_OBJECT
   public:
-    explicit AccountDialog(QWidget* parent = nullptr);
+    // boxes: where a failed save says why.
+    explicit AccountDialog(MessageBoxes& boxes, QWidget* parent = nullptr);
 
     void onLoad() override;
     // Puts an account into the boxes, in place of what they hold.
@@ -34,4 +36,7 @@ class AccountDialog : public ProgramWindow {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    MessageBoxes& m_boxes;
 };

@@ -34,9 +34,8 @@ QString dataFolderMissing(const QString& what, const QString& folder) {
         .arg(what, QDir::toNativeSeparators(folder));
 }
 
-void show(const QString& text) {
-    showMessageBox(text, MessageBoxStyle::Critical | MessageBoxStyle::OkOnly,
-                   QStringLiteral("エラー"));
+void show(MessageBoxes& boxes, const QString& text) {
+    boxes.tell(text, MessageBoxes::Icon::Critical, QStringLiteral("エラー"));
 }
 
 } // namespace ErrorMessages

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class MessageBoxes;
+
 namespace ErrorMessages {
 
 // Fields whose text cp932 cannot hold (an emoji, for instance), named as the dialog names them.
@@ -20,6 +22,6 @@ QString choiceNotRecorded(const QString& path);
 QString dataFolderMissing(const QString& what, const QString& folder);
 
 // Shows text in a critical message box titled "エラー".
-void show(const QString& text);
+void show(MessageBoxes& boxes, const QString& text);
 
 } // namespace ErrorMessages

@@ -17,18 +17,12 @@ namespace {
 
 constexpr quint32 kBlue = 0x00FF0000;
 
-ServerSettings*& settingsInUse() {
-    static ServerSettings* settings = nullptr;
-    return settings;
-}
-
 } // namespace
 
-void ServerDialog::setSettingsInUse(ServerSettings* settings) {
-    settingsInUse() = settings;
-}
-
-ServerDialog::ServerDialog(QWidget* parent) : ProgramWindow(parent) {
+ServerDialog::ServerDialog(ServerSettings& inUse, MessageBoxes& boxes,
+                           std::function<QRect()> centredMonitor, QWidget* parent)
+    : ProgramWindow(parent), m_inUse(inUse), m_boxes(boxes),
+      m_centredMonitor(std::move(centredMonitor)) {
     DialogLook::setUpDialog(this, QStringLiteral("サーバー"), 2910, 2970);
 
     smtpLabel = new QLabel(QStringLiteral("SMTPサーバー名(&S)"), this);
@@ -93,9 +87,9 @@ ServerDialog::ServerDialog(QWidget* parent) : ProgramWindow(parent) {
 }
 
 void ServerDialog::onLoad() {
-    centreOnScreen();
+    centreOnScreen(m_centredMonitor);
     makeTopmost(true);
-    const ServerSettings shown = settingsInUse() ? *settingsInUse() : ServerSettings();
+    const ServerSettings& shown = m_inUse;
     smtpEdit->setText(shown.smtpServer);
     pop3Edit->setText(shown.pop3Server);
     mailEdit->setText(shown.mailAddress);
@@ -117,7 +111,7 @@ void ServerDialog::save() {
     if (!ProfileFile::canStore(mailEdit->text()))
         bad.append(QStringLiteral("メールアドレス"));
     if (!bad.isEmpty()) {
-        ErrorMessages::show(ErrorMessages::unencodable(bad));
+        ErrorMessages::show(m_boxes, ErrorMessages::unencodable(bad));
         return;
     }
     ServerSettings edited;
@@ -139,12 +133,11 @@ void ServerDialog::save() {
     // leaves those of before.
     if (saveServerSettings(edited) != SaveResult::Saved) {
         // The dialog stays open, with what was typed, to try again.
-        ErrorMessages::show(
-            ErrorMessages::notWritten(QStringLiteral("サーバーの設定"), serverSettingsFilePath()));
+        ErrorMessages::show(m_boxes, ErrorMessages::notWritten(QStringLiteral("サーバーの設定"),
+                                                               serverSettingsFilePath()));
         return;
     }
-    if (settingsInUse())
-        *settingsInUse() = edited;
+    m_inUse = edited;
     unload();
 }
 

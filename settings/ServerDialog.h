@@ -6,6 +6,7 @@
 
 struct ServerSettings;
 
+class MessageBoxes;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -14,11 +15,11 @@ class QPushButton;
 class ServerDialog : public ProgramWindow {
     Q_OBJECT
   public:
-    explicit ServerDialog(QWidget* parent = nullptr);
-
-    // The server settings in use, which every load shows and a successful 設定 replaces; main.cpp
-    // hands over the program's. Without them the dialog shows empty boxes and only saves the file.
-    static void setSettingsInUse(ServerSettings* settings);
+    // inUse: the server settings in use, which every load shows and a successful 設定 replaces.
+    // boxes: where a failed save says why; centredMonitor: where it opens
+    // (ProgramWindow::centreOnScreen).
+    ServerDialog(ServerSettings& inUse, MessageBoxes& boxes, std::function<QRect()> centredMonitor,
+                 QWidget* parent = nullptr);
 
     void onLoad() override;
     void save();
@@ -36,4 +37,9 @@ class ServerDialog : public ProgramWindow {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    ServerSettings& m_inUse;
+    MessageBoxes& m_boxes;
+    std::function<QRect()> m_centredMonitor;
 };

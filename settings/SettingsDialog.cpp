@@ -1,13 +1,10 @@
 #include "SettingsDialog.h"
 
-#include "AccountDialog.h"
 #include "DataFiles.h"
 #include "DialogLook.h"
 #include "ErrorMessages.h"
-#include "ServerDialog.h"
 #include "StartAtLogin.h"
 #include "Twips.h"
-#include "WindowRegistry.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -19,23 +16,11 @@
 
 using DialogLook::place;
 
-namespace {
-
-std::function<void(int)>& intervalListener() {
-    static std::function<void(int)> listener;
-    return listener;
-}
-
-} // namespace
-
-void SettingsDialog::setIntervalListener(std::function<void(int minutes)> listener) {
-    intervalListener() = std::move(listener);
-}
-
-SettingsDialog::SettingsDialog(QWidget* parent) : ProgramWindow(parent) {
+SettingsDialog::SettingsDialog(Reach reach, QWidget* parent)
+    : ProgramWindow(parent), m_reach(std::move(reach)) {
     // The automatic check's row below the rule makes the dialog taller than its 1065 twips.
     DialogLook::setUpDialog(this, QStringLiteral("設定"), 3120, 1860);
-    centreOnScreen();
+    centreOnScreen(m_reach.centredMonitor);
 
     accountButton = new QPushButton(QStringLiteral("ID/PASS"), this);
     accountButton->setObjectName(QStringLiteral("accountButton"));
@@ -79,9 +64,9 @@ SettingsDialog::SettingsDialog(QWidget* parent) : ProgramWindow(parent) {
 
     connect(accountButton, &QPushButton::clicked, this, &SettingsDialog::editAccount);
     connect(serverButton, &QPushButton::clicked, this, &SettingsDialog::editServer);
-    connect(intervalBox, &QSpinBox::valueChanged, this, [](int minutes) {
-        if (intervalListener())
-            intervalListener()(minutes);
+    connect(intervalBox, &QSpinBox::valueChanged, this, [this](int minutes) {
+        if (m_reach.intervalChanged)
+            m_reach.intervalChanged(minutes);
     });
 
     setTabOrder(hangUpBox, accountButton);
@@ -91,9 +76,9 @@ SettingsDialog::SettingsDialog(QWidget* parent) : ProgramWindow(parent) {
     hangUpBox->setFocus();
 }
 
-bool SettingsDialog::hangsUpAfterCheck() {
-    if (const SettingsDialog* dialog = WindowRegistry::loaded<SettingsDialog>())
-        return dialog->hangUpBox->isChecked();
+bool SettingsDialog::hangsUpAfterCheck(const SettingsDialog* loaded) {
+    if (loaded)
+        return loaded->hangUpBox->isChecked();
     // A load's box starts clear, and only a stored 1 ticks it.
     return readHangUpFlag() == 1;
 }
@@ -108,12 +93,13 @@ void SettingsDialog::onUnload() {
     // The unload goes on whatever happens: the dialog has no other way to close.
     if (writeHangUpFlag(hangUpBox->checkState() == Qt::Checked) ==
         ProfileFile::WriteStatus::Failed) {
-        ErrorMessages::show(
-            ErrorMessages::notWritten(QStringLiteral("切断の設定"), hangUpFilePath()));
+        ErrorMessages::show(m_reach.boxes, ErrorMessages::notWritten(QStringLiteral("切断の設定"),
+                                                                     hangUpFilePath()));
     } else if (intervalBox->value() != readCheckInterval() &&
                writeCheckInterval(intervalBox->value()) == ProfileFile::WriteStatus::Failed) {
         // Written only when it changed: the file stays as the Windows version left it.
         ErrorMessages::show(
+            m_reach.boxes,
             ErrorMessages::notWritten(QStringLiteral("自動チェックの設定"), hangUpFilePath()));
     }
     const bool startAtLogin = startAtLoginBox->isChecked();
@@ -124,17 +110,18 @@ void SettingsDialog::onUnload() {
                 ? StartAtLogin::turnOn(QCoreApplication::applicationFilePath(), QDir::currentPath())
                 : StartAtLogin::turnOff();
         if (!done)
-            ErrorMessages::show(ErrorMessages::notWritten(QStringLiteral("ログイン時の起動の設定"),
+            ErrorMessages::show(m_reach.boxes,
+                                ErrorMessages::notWritten(QStringLiteral("ログイン時の起動の設定"),
                                                           StartAtLogin::entryPath()));
     }
 }
 
 void SettingsDialog::editAccount() {
-    win<AccountDialog>()->showOrRaise();
+    m_reach.openAccount();
 }
 
 void SettingsDialog::editServer() {
-    win<ServerDialog>()->showOrRaise();
+    m_reach.openServer();
 }
 
 void SettingsDialog::paintEvent(QPaintEvent* event) {

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class MessageBoxes;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -16,11 +17,22 @@ class QSpinBox;
 class SettingsDialog : public ProgramWindow {
     Q_OBJECT
   public:
-    explicit SettingsDialog(QWidget* parent = nullptr);
+    // What the dialog reaches: the account and server dialogs its buttons open, who is told every
+    // new interval the box takes (from the file at load or from the user), the boxes a failed
+    // save says why in, and the monitor it opens on (ProgramWindow::centreOnScreen).
+    struct Reach {
+        std::function<void()> openAccount;
+        std::function<void()> openServer;
+        std::function<void(int minutes)> intervalChanged;
+        MessageBoxes& boxes;
+        std::function<QRect()> centredMonitor;
+    };
 
-    // Whether a mail check hangs up after it: the box of the loaded dialog, or else what a load
-    // would show. Loads nothing.
-    static bool hangsUpAfterCheck();
+    explicit SettingsDialog(Reach reach, QWidget* parent = nullptr);
+
+    // Whether a mail check hangs up after it: the box of the loaded dialog (nullptr when none is
+    // loaded), or else what a load would show.
+    static bool hangsUpAfterCheck(const SettingsDialog* loaded);
 
     void onLoad() override;
     void onUnload() override;
@@ -37,9 +49,9 @@ class SettingsDialog : public ProgramWindow {
     QSpinBox* intervalBox;
     QCheckBox* startAtLoginBox;
 
-    // Told every new interval the box takes, from the file at load or from the user.
-    static void setIntervalListener(std::function<void(int minutes)> listener);
-
   protected:
     void paintEvent(QPaintEvent* event) override;
+
+  private:
+    Reach m_reach;
 };

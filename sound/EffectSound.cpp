@@ -23,19 +23,12 @@ class NoOutput final : public SoundOutput {
     void shutdown() override {}
 };
 
-QString& extraFolder() {
-    static QString folder;
-    return folder;
-}
-
 // The sound output module: beside the executable (the build folder, an unpacked copy), or in the
 // installed module folder. It brings the sound server's client and the decoders, which a
 // character that only dozes never needs.
 std::unique_ptr<SoundOutput> loadOutput() {
     const QString bin = QCoreApplication::applicationDirPath();
-    QStringList folders{bin, QDir(bin).filePath(QStringLiteral(MOKOPON_MODULES_FROM_BIN))};
-    if (!extraFolder().isEmpty())
-        folders.prepend(extraFolder());
+    const QStringList folders{bin, QDir(bin).filePath(QStringLiteral(MOKOPON_MODULES_FROM_BIN))};
     for (const QString& folder : folders) {
         const QString path = QDir(folder).filePath(QStringLiteral(MOKOPON_SOUND_MODULE));
         if (!QFileInfo::exists(path))
@@ -83,10 +76,6 @@ void stop() {
 
 QString message(qint32 code) {
     return EffectSoundPlayer::message(code);
-}
-
-void setModuleFolder(const QString& folder) {
-    extraFolder() = folder;
 }
 
 } // namespace EffectSound

@@ -21,7 +21,4 @@ void stop();
 // The message a caller shows for a result code.
 QString message(qint32 code);
 
-// A folder to look for the sound output module in before the program's own (the tests').
-void setModuleFolder(const QString& folder);
-
 } // namespace EffectSound

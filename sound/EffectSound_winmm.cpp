@@ -84,7 +84,4 @@ QString message(qint32 code) {
     return EffectSoundPlayer::message(code);
 }
 
-// Windows plays through the system; there is no output module to look for.
-void setModuleFolder(const QString&) {}
-
 } // namespace EffectSound

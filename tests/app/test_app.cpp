@@ -1,12 +1,12 @@
-// The wait, twips rounding, the window registry's load/unload rules, and where a copy of the
-// program keeps its files.
+// The wait, twips rounding, a window's load/unload rules when made at its first use, and where a
+// copy of the program keeps its files.
 
+#include "LazyWindow.h"
 #include "Program.h"
 #include "ProgramFolders.h"
 #include "ProgramWindow.h"
 #include "Twips.h"
 #include "Wait.h"
-#include "WindowRegistry.h"
 
 #include <QApplication>
 #include <QDir>
@@ -51,21 +51,23 @@ int unloads = 0;
 
 class ProbeWindow : public ProgramWindow {
   public:
-    explicit ProbeWindow(QWidget* parent = nullptr) : ProgramWindow(parent) {}
+    explicit ProbeWindow(LazyWindow<ProbeWindow>& keeper) : m_keeper(keeper) {}
     void onLoad() override {
         ++loads;
         // A load that touches its own window must get itself, not a second copy.
-        selfDuringLoad = win<ProbeWindow>();
+        selfDuringLoad = m_keeper.get();
     }
     void onUnload() override { ++unloads; }
     bool canUnload() override { return !refuse; }
     ProbeWindow* selfDuringLoad = nullptr;
     bool refuse = false;
+
+  private:
+    LazyWindow<ProbeWindow>& m_keeper;
 };
 
 class SelfUnloadingWindow : public ProgramWindow {
   public:
-    explicit SelfUnloadingWindow(QWidget* parent = nullptr) : ProgramWindow(parent) {}
     void onLoad() override { unload(); }
 };
 
@@ -154,66 +156,54 @@ class TestApp : public QObject {
         QCOMPARE(Twips::roundHalfEven(value), expected);
     }
 
-    void registryLoadsOnceAndAgainAfterUnload() {
+    void loadsOnceAndAgainAfterUnload() {
         loads = unloads = 0;
-        QVERIFY(!WindowRegistry::isLoaded<ProbeWindow>());
-        ProbeWindow* first = win<ProbeWindow>();
+        LazyWindow<ProbeWindow> probe([&probe] { return new ProbeWindow(probe); });
+        QVERIFY(!probe.isLoaded());
+        ProbeWindow* first = probe.get();
         QCOMPARE(loads, 1);
         QCOMPARE(first->selfDuringLoad, first);
         QVERIFY(!first->isVisible());
-        QCOMPARE(win<ProbeWindow>(), first);
+        QCOMPARE(probe.get(), first);
         QCOMPARE(loads, 1);
 
         first->refuse = true;
-        QVERIFY(!WindowRegistry::unload<ProbeWindow>());
-        QVERIFY(WindowRegistry::isLoaded<ProbeWindow>());
+        QVERIFY(!probe.unload());
+        QVERIFY(probe.isLoaded());
         first->refuse = false;
 
         QPointer<ProbeWindow> gone(first);
-        QVERIFY(WindowRegistry::unload<ProbeWindow>());
+        QVERIFY(probe.unload());
         QCOMPARE(unloads, 1);
-        QVERIFY(!WindowRegistry::isLoaded<ProbeWindow>());
+        QVERIFY(!probe.isLoaded());
         QTRY_VERIFY(gone.isNull());
 
-        ProbeWindow* second = win<ProbeWindow>();
+        ProbeWindow* second = probe.get();
         QCOMPARE(loads, 2);
-        QVERIFY(WindowRegistry::isLoaded<ProbeWindow>());
+        QVERIFY(probe.isLoaded());
         second->showOrRaise();
         QVERIFY(second->isVisible());
         // The close box unloads as well.
         second->close();
         QCOMPARE(unloads, 2);
-        QVERIFY(!WindowRegistry::isLoaded<ProbeWindow>());
+        QVERIFY(!probe.isLoaded());
     }
 
     void loadThatUnloadsLeavesNothingLoaded() {
-        QCOMPARE(win<SelfUnloadingWindow>(), nullptr);
-        QVERIFY(!WindowRegistry::isLoaded<SelfUnloadingWindow>());
-        QVERIFY(WindowRegistry::loadedWindows().isEmpty());
-    }
-
-    void unloadAllUnloadsWhatIsLoaded() {
-        loads = unloads = 0;
-        ProbeWindow* probe = win<ProbeWindow>();
-        QCOMPARE(WindowRegistry::loadedWindows(), QList<ProgramWindow*>{probe});
-        probe->refuse = true;
-        QVERIFY(!WindowRegistry::unloadAll());
-        QVERIFY(WindowRegistry::isLoaded<ProbeWindow>());
-        probe->refuse = false;
-        QVERIFY(WindowRegistry::unloadAll());
-        QCOMPARE(unloads, 1);
-        QVERIFY(WindowRegistry::loadedWindows().isEmpty());
+        LazyWindow<SelfUnloadingWindow> window([] { return new SelfUnloadingWindow; });
+        QCOMPARE(window.get(), nullptr);
+        QVERIFY(!window.isLoaded());
     }
 
     void twipPositionsSurviveRounding() {
-        ProbeWindow* f = win<ProbeWindow>();
+        LazyWindow<ProbeWindow> probe([&probe] { return new ProbeWindow(probe); });
+        ProbeWindow* f = probe.get();
         f->setLeftTwips(1234.5f);
         f->setTopTwips(100.25f);
         // The exact values are kept, the native window stands at the nearest pixel.
         QCOMPARE(f->leftTwips(), 1234.5f);
         QCOMPARE(f->topTwips(), 100.25f);
         QCOMPARE(f->pos(), QPoint(Twips::toPixelsX(1234.5f), Twips::toPixelsY(100.25f)));
-        WindowRegistry::unload<ProbeWindow>();
     }
 
     // A copy in a folder of its own keeps its files beside it and makes no folder; an installed

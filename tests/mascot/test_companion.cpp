@@ -2,16 +2,11 @@
 // spot, and a tick that comes while it waits after a bark is skipped. A bark that cannot play says
 // why in an error box.
 
-#include "Companion.h"
-#include "ControlPanel.h"
+#include "../panel/TestWindows.h"
 #include "EffectSound.h"
 #include "EffectSoundPlayer.h"
-#include "MessageBoxes.h"
 #include "Program.h"
-#include "StartupCharacter.h"
 #include "Twips.h"
-#include "WindowRegistry.h"
-#include "WindowWiring.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -39,8 +34,9 @@ class TestCompanion : public QObject {
     // With no sound server every bark fails with the output's refusal, and its error box is how
     // the test counts barks.
     int barks = 0;
-    // Every box shown: text, style, title.
-    QList<std::tuple<QString, int, QString>> boxes;
+    TestWindows w;
+    // Every box shown.
+    QList<ShownBox>& boxes = w.answering.shown;
     StartupCharacter* character = nullptr;
     Companion* companion = nullptr;
 
@@ -49,7 +45,6 @@ class TestCompanion : public QObject {
         qputenv("PULSE_SERVER",
                 QByteArray("unix:") + work.path().toLocal8Bit() + "/no-such-socket");
         qputenv("XDG_RUNTIME_DIR", work.path().toLocal8Bit());
-        EffectSound::setModuleFolder(QStringLiteral(MOKOPON_BIN_DIR));
         QDir().mkpath(program.path() + QStringLiteral("/★MailData"));
         QDir().mkpath(program.path() + QStringLiteral("/Sound"));
         QFile::copy(QStringLiteral(MOKOPON_SOURCE_DIR "/assets/Sound/Kouka.wav"),
@@ -64,16 +59,14 @@ class TestCompanion : public QObject {
         QVERIFY(account.open(QIODevice::WriteOnly));
         account.write("[EXEINI]\r\nNAME=u\r\nNAME2=p\r\n");
         account.close();
-        setMessageBoxHandler([this](const QString& text, int style, const QString& title) {
-            boxes.append({text, style, title});
-            if (text == EffectSound::message(4) && style == 16 && title == QStringLiteral("エラー"))
+        w.answering.heard = [this](const ShownBox& box) {
+            if (box.text == EffectSound::message(4) && box.icon == MessageBoxes::Icon::Critical &&
+                box.title == QStringLiteral("エラー"))
                 ++barks;
-            return 1;
-        });
-        connectWindows();
-        character = win<StartupCharacter>();
-        QVERIFY(!WindowRegistry::isLoaded<Companion>()); // not before it is first asked for
-        companion = win<Companion>();
+        };
+        character = w.character.get();
+        QVERIFY(!w.companion.isLoaded()); // not before it is first asked for
+        companion = w.companion.get();
         // The timers would bark on their own; the test drives the ticks itself.
         character->tickTimer->stop();
         companion->tickTimer->stop();
@@ -154,7 +147,7 @@ class TestCompanion : public QObject {
     // The panel holds the hidden character above the screen; the companion's screen keeping pulls
     // it onto the screen, off the spot, and the character's own tick must not meet it there.
     void heldAboveTheScreenTheCharacterIsNeverMet() {
-        ControlPanel* panel = win<ControlPanel>();
+        ControlPanel* panel = w.panel.get();
         panel->setTopTwips(150);
         panel->holdCharacter();
         QVERIFY(character->topTwips() < 0);
@@ -249,11 +242,11 @@ class TestCompanion : public QObject {
         boxes.clear();
         companion->playSound();
         QCOMPARE(boxes.size(), 1);
-        const auto [text, style, title] = boxes.first();
-        QCOMPARE(text, EffectSound::message(code));
-        QVERIFY(!text.isEmpty());
-        QCOMPARE(style, MessageBoxStyle::Critical);
-        QCOMPARE(title, QStringLiteral("エラー"));
+        const ShownBox box = boxes.first();
+        QCOMPARE(box.text, EffectSound::message(code));
+        QVERIFY(!box.text.isEmpty());
+        QCOMPARE(box.icon, MessageBoxes::Icon::Critical);
+        QCOMPARE(box.title, QStringLiteral("エラー"));
     }
 };
 

@@ -354,8 +354,10 @@ class TestAutoCheck : public QObject {
         QCOMPARE(failedAt, (QList<int>{0, 5, 6}));
         QCOMPARE(newAt, QList<int>{3});
         QCOMPARE(rig.newMail.first().first().toInt(), 2);
-        QCOMPARE(rig.failed.first().value(1).toInt(), MessageBoxStyle::Critical);
-        QCOMPARE(rig.failed.last().value(1).toInt(), MessageBoxStyle::OkOnly);
+        QCOMPARE(rig.failed.first().value(1).value<MessageBoxes::Icon>(),
+                 MessageBoxes::Icon::Critical);
+        QCOMPARE(rig.failed.last().value(1).value<MessageBoxes::Icon>(),
+                 MessageBoxes::Icon::NoIcon);
     }
 
     void nothingToCheckOrOffline() {

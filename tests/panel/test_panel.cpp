@@ -1,22 +1,10 @@
 // The control panel, the notice and the mail check's flow, with the mail library replaced by a
 // scripted fake and message boxes answered by the test.
 
-#include "AccountDialog.h"
-#include "CheckMail.h"
-#include "Companion.h"
-#include "ControlPanel.h"
 #include "KnownTlsServers.h"
 #include "MailSession.h"
-#include "MessageBoxes.h"
-#include "NewMailNotice.h"
 #include "Program.h"
-#include "ProgramState.h"
-#include "ServerDialog.h"
-#include "ServerSettings.h"
-#include "SettingsDialog.h"
-#include "StartupCharacter.h"
-#include "WindowRegistry.h"
-#include "WindowWiring.h"
+#include "TestWindows.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -67,12 +55,6 @@ class FakeMail final : public MailSession {
     void close() override { calls << QStringLiteral("close"); }
 };
 
-struct Box {
-    QString text;
-    int style;
-    QString title;
-};
-
 } // namespace
 
 class UrlRecorder : public QObject {
@@ -89,16 +71,8 @@ class TestPanel : public QObject {
     QTemporaryDir work;
     FakeMail mail;
     ServerSettings servers;
-    QList<Box> boxes;
-    int answer = MessageBoxResult::Ok;
-
-    // Boxes are recorded and answered with answer, instead of waiting for a user.
-    void answerBoxesHere() {
-        setMessageBoxHandler([this](const QString& text, int style, const QString& title) {
-            boxes << Box{text, style, title};
-            return answer;
-        });
-    }
+    TestWindows w;
+    QList<ShownBox>& boxes = w.answering.shown;
 
     void writeAccount(const QByteArray& id, const QByteArray& pass) {
         QFile f(program.path() + QStringLiteral("/★MailData/iniIdPass.ini"));
@@ -117,34 +91,32 @@ class TestPanel : public QObject {
         server.write("SMTP=\r\nPOP3=pop.example\r\nMAIL=\r\nAPOP=0\r\n");
         server.close();
         writeAccount("user", "secret");
-        answerBoxesHere();
-        connectWindows();
-        StartupCharacter* character = win<StartupCharacter>();
-        character->showOrRaise();
-        QVERIFY(!WindowRegistry::isLoaded<ServerDialog>() || !win<ServerDialog>()->isVisible());
+        w.mail = &mail;
+        w.character->showOrRaise();
+        QVERIFY(!w.server.isLoaded());
     }
 
     void init() {
         mail = FakeMail();
         boxes.clear();
-        answer = MessageBoxResult::Ok;
+        w.answering.answer = MessageBoxes::Answer::Ok;
         servers = ServerSettings();
         servers.pop3Server = QStringLiteral("pop.example");
         writeAccount("user", "secret");
     }
 
     void cleanup() {
-        WindowRegistry::unload<ControlPanel>();
-        WindowRegistry::unload<NewMailNotice>();
-        WindowRegistry::unload<AccountDialog>();
-        companionStandsIn = false;
+        w.panel.unload();
+        w.notice.unload();
+        w.account.unload();
+        w.barkMode.on = false;
     }
 
     void panelOpensBelowTheCharacterAndPinsIt() {
-        StartupCharacter* character = win<StartupCharacter>();
+        StartupCharacter* character = w.character.get();
         character->setLeftTwips(3000);
         character->setTopTwips(4500);
-        ControlPanel* panel = win<ControlPanel>();
+        ControlPanel* panel = w.panel.get();
         QCOMPARE(panel->topTwips(), 7500.f);
         QCOMPARE(panel->leftTwips(), 2900.f);
         QVERIFY(panel->isVisible());
@@ -162,7 +134,7 @@ class TestPanel : public QObject {
     }
 
     void hoverCaptionsStay() {
-        ControlPanel* panel = win<ControlPanel>();
+        ControlPanel* panel = w.panel.get();
         QCOMPARE(panel->windowTitle(), QStringLiteral("モコポン"));
         QTest::mouseMove(panel->checkButton);
         QCoreApplication::sendEvent(panel->checkButton, new QEvent(QEvent::Enter));
@@ -174,9 +146,9 @@ class TestPanel : public QObject {
     }
 
     void barkThenClosePanel() {
-        StartupCharacter* character = win<StartupCharacter>();
-        Companion* companion = win<Companion>();
-        ControlPanel* panel = win<ControlPanel>();
+        StartupCharacter* character = w.character.get();
+        Companion* companion = w.companion.get();
+        ControlPanel* panel = w.panel.get();
         panel->bark();
         QVERIFY(companion->isVisible());
         QVERIFY(companion->meetingTimer->isActive() && companion->tickTimer->isActive());
@@ -184,10 +156,10 @@ class TestPanel : public QObject {
         QVERIFY(!character->isVisible());
         QCOMPARE(companion->leftTwips(), character->leftTwips());
         QCOMPARE(companion->topTwips(), character->topTwips());
-        QVERIFY(companionStandsIn);
+        QVERIFY(w.barkMode.on);
 
         panel->close();
-        QVERIFY(!WindowRegistry::isLoaded<ControlPanel>());
+        QVERIFY(!w.panel.isLoaded());
         QVERIFY(!companion->isVisible());
         // Parked, it wakes nothing and holds no pictures; the character keeps its own.
         QVERIFY(!companion->meetingTimer->isActive() && !companion->tickTimer->isActive());
@@ -196,14 +168,14 @@ class TestPanel : public QObject {
         QVERIFY(!character->shownPicture().isNull());
         QVERIFY(companion->framePictures[0].isNull());
         // The next bark reads them again.
-        win<ControlPanel>()->bark();
+        w.panel->bark();
         QVERIFY(companion->isVisible());
         QCOMPARE(companion->framePictures[0].size(), character->framePictures[0].size());
         QVERIFY(!companion->shownPicture().isNull());
-        win<ControlPanel>()->close();
+        w.panel->close();
         QCOMPARE(companion->leftTwips(), character->leftTwips() + 1);
         QCOMPARE(companion->topTwips(), character->topTwips() + 1);
-        QVERIFY(!companionStandsIn);
+        QVERIFY(!w.barkMode.on);
     }
 
     // The real box, as the user gets it: a question titled 確認 about the home page, Yes by
@@ -220,10 +192,12 @@ class TestPanel : public QObject {
         QFETCH(bool, opens);
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
-        setMessageBoxHandler({});
+        // The panel asks through the boxes it is made with.
+        w.boxes = &w.modal;
         auto restore = qScopeGuard([this] {
             QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-            answerBoxesHere();
+            w.panel.unload();
+            w.boxes = &w.answering;
         });
 
         // Read the box once it is up, then press the button the row answers with.
@@ -254,7 +228,7 @@ class TestPanel : public QObject {
                 box->reject();
         });
         poll.start(10);
-        win<ControlPanel>()->offerHomePage();
+        w.panel->offerHomePage();
 
         QCOMPARE(title, QStringLiteral("確認"));
         QCOMPARE(icon, QMessageBox::Question);
@@ -273,81 +247,80 @@ class TestPanel : public QObject {
 
     void checkWithMail() {
         mail.count = 3;
-        win<ControlPanel>();
-        checkMail(mail, servers);
+        w.panel.get();
+        checkMail(mail, servers, w.checkWindows());
         QCOMPARE(mail.calls, (QStringList{"connect pop.example", "auth user secret", "status 1",
                                           "size 1", "mail 1", "status 2", "size 2", "mail 2",
                                           "status 3", "size 3", "mail 3", "close"}));
-        NewMailNotice* notice = win<NewMailNotice>();
+        NewMailNotice* notice = w.notice.get();
         QVERIFY(notice->isVisible());
         QCOMPARE(notice->countText->text(), QStringLiteral("3"));
         QCOMPARE(notice->messageText->text(), QStringLiteral("新着メールが有ります。"));
-        QVERIFY(companionStandsIn);
-        QVERIFY(win<Companion>()->isVisible());
-        QCOMPARE(win<Companion>()->leftTwips(), win<StartupCharacter>()->leftTwips());
+        QVERIFY(w.barkMode.on);
+        QVERIFY(w.companion->isVisible());
+        QCOMPARE(w.companion->leftTwips(), w.character->leftTwips());
         QVERIFY(boxes.isEmpty());
 
         // A second check reuses the open notice.
         mail.count = 0;
-        checkMail(mail, servers);
-        QCOMPARE(win<NewMailNotice>(), notice);
+        checkMail(mail, servers, w.checkWindows());
+        QCOMPARE(w.notice.get(), notice);
         QCOMPARE(notice->countText->text(), QStringLiteral("0"));
         QCOMPARE(notice->messageText->text(), QStringLiteral("新着メールはありませんでした。"));
         // Closing the notice ends bark mode.
-        companionStandsIn = true;
+        w.barkMode.on = true;
         notice->close();
-        QVERIFY(!companionStandsIn);
+        QVERIFY(!w.barkMode.on);
     }
 
     void apopFlagAnyNonZero() {
         servers.apopFlag = 2;
-        checkMail(mail, servers);
+        checkMail(mail, servers, w.checkWindows());
         QCOMPARE(mail.calls.value(1), QStringLiteral("auth user secret apop"));
     }
 
     void failedLoginShowsTheLibraryText() {
         mail.count = -3;
         mail.failure = QStringLiteral("認証に失敗しました") + QChar(0) + QStringLiteral("junk");
-        checkMail(mail, servers);
+        checkMail(mail, servers, w.checkWindows());
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].text, QStringLiteral("認証に失敗しました"));
-        QCOMPARE(boxes[0].style, 0);
+        QCOMPARE(boxes[0].icon, MessageBoxes::Icon::NoIcon);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
-        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
-        QCOMPARE(win<NewMailNotice>()->messageText->text(),
-                 QStringLiteral("新着メールはありませんでした。"));
+        QCOMPARE(w.notice->countText->text(), QStringLiteral("0"));
+        QCOMPARE(w.notice->messageText->text(), QStringLiteral("新着メールはありませんでした。"));
         QCOMPARE(mail.calls.last(), QStringLiteral("close"));
     }
 
     void unreachableServerIsAnErrorNotAnEmptyMailbox() {
         mail.opens = false;
         mail.failure = QStringLiteral("サーバー pop.example に接続できませんでした。");
-        checkMail(mail, servers);
+        checkMail(mail, servers, w.checkWindows());
         QCOMPARE(mail.calls, QStringList{"connect pop.example"});
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QStringLiteral("エラー"));
         QVERIFY(boxes[0].text.contains(QStringLiteral("pop.example")));
         // The box tells of the failure; the count shown is never negative.
-        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
+        QCOMPARE(w.notice->countText->text(), QStringLiteral("0"));
     }
 
     void incompleteAccountOpensTheDialog() {
         writeAccount("user", "");
-        checkMail(mail, servers);
+        checkMail(mail, servers, w.checkWindows());
         QCOMPARE(mail.calls, (QStringList{"connect pop.example", "close"}));
-        QVERIFY(win<AccountDialog>()->isVisible());
-        QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("user"));
-        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
+        QVERIFY(w.account->isVisible());
+        QCOMPARE(w.account->idEdit->text(), QStringLiteral("user"));
+        QCOMPARE(w.notice->countText->text(), QStringLiteral("0"));
     }
 
     void noServerOpensTheServerDialog() {
         servers.pop3Server.clear();
-        WindowRegistry::unload<ServerDialog>();
-        checkMail(mail, servers);
+        w.server.unload();
+        checkMail(mail, servers, w.checkWindows());
         QVERIFY(mail.calls.isEmpty());
-        QVERIFY(win<ServerDialog>()->isVisible());
-        QCOMPARE(win<NewMailNotice>()->countText->text(), QStringLiteral("0"));
-        WindowRegistry::unload<ServerDialog>();
+        QVERIFY(w.server->isVisible());
+        QCOMPARE(w.notice->countText->text(), QStringLiteral("0"));
+        w.server.unload();
     }
 
     // Servers that offered STLS are known after a restart, the newest kMaxServers of them.
@@ -376,9 +349,9 @@ class TestPanel : public QObject {
 
     void hangUpFlagLoadsNoWindow() {
         // The check reads the flag of an unloaded settings dialog without loading it.
-        WindowRegistry::unload<SettingsDialog>();
-        checkMail(mail, servers);
-        QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
+        w.settings.unload();
+        checkMail(mail, servers, w.checkWindows());
+        QVERIFY(!w.settings.isLoaded());
     }
 };
 

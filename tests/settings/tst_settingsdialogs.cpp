@@ -1,15 +1,15 @@
 // The three settings dialogs on the offscreen platform: what they load, what their keys and
 // buttons store, and the error boxes that replace lost or damaged settings.
 
+#include "../app/AnsweringBoxes.h"
 #include "AccountDialog.h"
 #include "Cp932.h"
 #include "DataFiles.h"
-#include "MessageBoxes.h"
+#include "LazyWindow.h"
 #include "ServerDialog.h"
 #include "ServerSettings.h"
 #include "SettingsDialog.h"
 #include "TestFolders.h"
-#include "WindowRegistry.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -25,18 +25,12 @@
 
 namespace {
 
-struct Shown {
-    QString text;
-    int style;
-    QString title;
-};
-
 // The one error box a failed save shows: critical, titled エラー, naming what the user must look
 // at (the file or folder).
-void verifyErrorBox(const QList<Shown>& shown, const QString& names) {
+void verifyErrorBox(const QList<ShownBox>& shown, const QString& names) {
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown[0].title, QStringLiteral("エラー"));
-    QVERIFY(shown[0].style & MessageBoxStyle::Critical);
+    QCOMPARE(shown[0].icon, MessageBoxes::Icon::Critical);
     QVERIFY2(shown[0].text.contains(names), qPrintable(shown[0].text));
 }
 
@@ -112,9 +106,24 @@ class TestSettingsDialogs : public QObject {
     void unloadAll();
 
     std::unique_ptr<TestFolders> m_folders;
-    QList<Shown> m_shown;
-    // The server settings in use, as main.cpp hands the program's to the server dialog.
+    AnsweringBoxes m_boxes;
+    QList<ShownBox>& m_shown = m_boxes.shown;
+    // The server settings in use, as the program hands its own to the server dialog.
     ServerSettings m_inUse;
+    // Told each interval the settings dialog's box takes.
+    std::function<void(int minutes)> m_intervalHeard;
+    LazyWindow<AccountDialog> m_account{[this] { return new AccountDialog(m_boxes); }};
+    LazyWindow<ServerDialog> m_server{[this] { return new ServerDialog(m_inUse, m_boxes, {}); }};
+    LazyWindow<SettingsDialog> m_settings{[this] {
+        return new SettingsDialog({[this] { m_account->showOrRaise(); },
+                                   [this] { m_server->showOrRaise(); },
+                                   [this](int minutes) {
+                                       if (m_intervalHeard)
+                                           m_intervalHeard(minutes);
+                                   },
+                                   m_boxes,
+                                   {}});
+    }};
     // Where the autostart entry goes: never the user's own.
     QTemporaryDir m_config;
 };
@@ -123,20 +132,13 @@ void TestSettingsDialogs::init() {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
     QDir(m_config.path() + QStringLiteral("/autostart")).removeRecursively();
     m_shown.clear();
-    setMessageBoxHandler([this](const QString& text, int style, const QString& title) {
-        m_shown.append({text, style, title});
-        return MessageBoxResult::Ok;
-    });
     m_inUse = ServerSettings();
-    ServerDialog::setSettingsInUse(&m_inUse);
     useFolders(true);
 }
 
 void TestSettingsDialogs::cleanup() {
     unloadAll();
     m_folders.reset();
-    setMessageBoxHandler({});
-    ServerDialog::setSettingsInUse(nullptr);
 }
 
 void TestSettingsDialogs::useFolders(bool withDataFolder) {
@@ -146,20 +148,22 @@ void TestSettingsDialogs::useFolders(bool withDataFolder) {
 }
 
 void TestSettingsDialogs::unloadAll() {
-    WindowRegistry::unloadAll();
+    m_settings.unload();
+    m_server.unload();
+    m_account.unload();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void TestSettingsDialogs::tabOrders() {
-    AccountDialog* a = win<AccountDialog>();
+    AccountDialog* a = m_account.get();
     QCOMPARE(a->focusWidget(), a->saveBox);
     QCOMPARE(tabChain(a->saveBox), (QList<QWidget*>{a->saveBox, a->cancelButton, a->okButton,
                                                     a->passwordEdit, a->idEdit}));
-    ServerDialog* o = win<ServerDialog>();
+    ServerDialog* o = m_server.get();
     QCOMPARE(o->focusWidget(), o->mailEdit);
     QCOMPARE(tabChain(o->mailEdit), (QList<QWidget*>{o->mailEdit, o->cancelButton, o->saveButton,
                                                      o->apopBox, o->pop3Edit, o->smtpEdit}));
-    SettingsDialog* s = win<SettingsDialog>();
+    SettingsDialog* s = m_settings.get();
     QCOMPARE(s->focusWidget(), s->hangUpBox);
     QCOMPARE(tabChain(s->hangUpBox),
              (QList<QWidget*>{s->hangUpBox, s->accountButton, s->serverButton, s->intervalBox,
@@ -172,7 +176,7 @@ void TestSettingsDialogs::accountLoad() {
     TestFolders::write(m_folders->dataFile("iniIdPass.ini"),
                        "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("山田")) +
                            "\r\nNAME2=secret\r\nNAME3=1\r\n");
-    AccountDialog* f = win<AccountDialog>();
+    AccountDialog* f = m_account.get();
     QVERIFY(!f->isVisible());
     QCOMPARE(f->idEdit->text(), QStringLiteral("山田"));
     QCOMPARE(f->passwordEdit->text(), QStringLiteral("secret"));
@@ -212,7 +216,7 @@ void TestSettingsDialogs::accountKeys() {
     const QString path = m_folders->dataFile("iniIdPass.ini");
     TestFolders::write(path, "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
 
-    AccountDialog* f = win<AccountDialog>();
+    AccountDialog* f = m_account.get();
     f->showOrRaise();
     f->idEdit->setText(QStringLiteral("new"));
     f->passwordEdit->setText(QStringLiteral("newpw"));
@@ -222,14 +226,14 @@ void TestSettingsDialogs::accountKeys() {
     w->setFocus();
     QTest::keyClick(w, Qt::Key(key));
 
-    QVERIFY(!WindowRegistry::isLoaded<AccountDialog>());
+    QVERIFY(!m_account.isLoaded());
     QCOMPARE(TestFolders::read(path), file);
     QVERIFY(m_shown.isEmpty());
 }
 
 void TestSettingsDialogs::accountUnencodable() {
     const QString path = m_folders->dataFile("iniIdPass.ini");
-    AccountDialog* f = win<AccountDialog>();
+    AccountDialog* f = m_account.get();
     f->idEdit->setText(QStringLiteral("user😀"));
     f->passwordEdit->setText(QStringLiteral("pw"));
     f->saveBox->setChecked(true);
@@ -237,7 +241,7 @@ void TestSettingsDialogs::accountUnencodable() {
 
     verifyErrorBox(m_shown, QStringLiteral("「ID」"));
     QVERIFY(!m_shown[0].text.contains(QStringLiteral("Password")));
-    QVERIFY(WindowRegistry::isLoaded<AccountDialog>());
+    QVERIFY(m_account.isLoaded());
     QVERIFY(!QFile::exists(path));
 }
 
@@ -256,7 +260,7 @@ void TestSettingsDialogs::accountUnwritable() {
     const QString path = m_folders->dataFile("iniIdPass.ini");
     const QByteArray before("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
     TestFolders::write(path, before);
-    AccountDialog* f = win<AccountDialog>();
+    AccountDialog* f = m_account.get();
     f->idEdit->setText(QStringLiteral("a new and longer user id"));
     f->passwordEdit->setText(QStringLiteral("newpw"));
     f->saveBox->setChecked(save);
@@ -267,7 +271,7 @@ void TestSettingsDialogs::accountUnwritable() {
     verifyErrorBox(m_shown, path);
     // A lost "don't save" choice is told as such, not as a lost account.
     QCOMPARE(m_shown[0].text.contains(QStringLiteral("「保存しない」")), !save);
-    QCOMPARE(WindowRegistry::isLoaded<AccountDialog>(), stillOpen);
+    QCOMPARE(m_account.isLoaded(), stillOpen);
     if (stillOpen)
         QCOMPARE(f->idEdit->text(), QStringLiteral("a new and longer user id"));
     QCOMPARE(TestFolders::read(path), before);
@@ -282,7 +286,7 @@ void TestSettingsDialogs::accountMissingDataFolder_data() {
 void TestSettingsDialogs::accountMissingDataFolder() {
     QFETCH(bool, save);
     useFolders(false);
-    AccountDialog* f = win<AccountDialog>();
+    AccountDialog* f = m_account.get();
     f->idEdit->setText(QStringLiteral("u"));
     f->passwordEdit->setText(QStringLiteral("p"));
     f->saveBox->setChecked(save);
@@ -291,7 +295,7 @@ void TestSettingsDialogs::accountMissingDataFolder() {
         verifyErrorBox(m_shown, QDir::toNativeSeparators(m_folders->dataFolder()));
     else
         QVERIFY(m_shown.isEmpty());
-    QVERIFY(!WindowRegistry::isLoaded<AccountDialog>());
+    QVERIFY(!m_account.isLoaded());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
 }
 
@@ -312,7 +316,7 @@ void TestSettingsDialogs::serverLoad() {
                .pop3Server = QStringLiteral("pop.example.jp"),
                .mailAddress = QStringLiteral("me@example.jp"),
                .apopFlag = qint16(flag)};
-    ServerDialog* f = win<ServerDialog>();
+    ServerDialog* f = m_server.get();
     QVERIFY(f->isVisible());
     QVERIFY(f->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(f->windowTitle(), QStringLiteral("サーバー"));
@@ -341,13 +345,13 @@ void TestSettingsDialogs::serverKeys() {
     QFETCH(int, key);
     QFETCH(bool, stillOpen);
     QFETCH(bool, saved);
-    ServerDialog* f = win<ServerDialog>();
+    ServerDialog* f = m_server.get();
     f->pop3Edit->setText(QStringLiteral("pop.example.jp"));
     QWidget* w = f->findChild<QWidget*>(target);
     QVERIFY(w);
     w->setFocus();
     QTest::keyClick(w, Qt::Key(key));
-    QCOMPARE(WindowRegistry::isLoaded<ServerDialog>(), stillOpen);
+    QCOMPARE(m_server.isLoaded(), stillOpen);
     QCOMPARE(QFile::exists(m_folders->workFile("vbmail.ini")), saved);
     QCOMPARE(m_inUse.pop3Server, saved ? QStringLiteral("pop.example.jp") : QString());
 }
@@ -379,7 +383,7 @@ void TestSettingsDialogs::serverSave() {
     QFETCH(int, boxState);
     QFETCH(QByteArray, file);
     m_inUse.apopFlag = qint16(flagBefore);
-    ServerDialog* f = win<ServerDialog>();
+    ServerDialog* f = m_server.get();
     f->smtpEdit->setText(fields[0]);
     f->pop3Edit->setText(fields[1]);
     f->mailEdit->setText(fields[2]);
@@ -387,7 +391,7 @@ void TestSettingsDialogs::serverSave() {
         f->apopBox->setCheckState(Qt::CheckState(boxState));
     QTest::mouseClick(f->saveButton, Qt::LeftButton);
     QVERIFY(m_shown.isEmpty());
-    QVERIFY(!WindowRegistry::isLoaded<ServerDialog>());
+    QVERIFY(!m_server.isLoaded());
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), file);
     QCOMPARE(m_inUse.smtpServer, fields[0]);
     QCOMPARE(m_inUse.pop3Server, fields[1]);
@@ -396,7 +400,7 @@ void TestSettingsDialogs::serverSave() {
 
 void TestSettingsDialogs::serverGreyedBoxLeavesGrey() {
     m_inUse.apopFlag = 2;
-    ServerDialog* f = win<ServerDialog>();
+    ServerDialog* f = m_server.get();
     QList<Qt::CheckState> states;
     for (int i = 0; i < 3; ++i) {
         QTest::mouseClick(f->apopBox, Qt::LeftButton, {}, QPoint(6, f->apopBox->height() / 2));
@@ -406,7 +410,7 @@ void TestSettingsDialogs::serverGreyedBoxLeavesGrey() {
 }
 
 void TestSettingsDialogs::serverUnencodable() {
-    ServerDialog* f = win<ServerDialog>();
+    ServerDialog* f = m_server.get();
     f->smtpEdit->setText(QStringLiteral("smtp.example.jp"));
     f->pop3Edit->setText(QStringLiteral("pop🐶.example.jp"));
     f->mailEdit->setText(QStringLiteral("me©example.jp"));
@@ -414,7 +418,7 @@ void TestSettingsDialogs::serverUnencodable() {
     verifyErrorBox(m_shown, QStringLiteral("「POP3サーバー名」"));
     QVERIFY(m_shown[0].text.contains(QStringLiteral("「メールアドレス」")));
     QVERIFY(!m_shown[0].text.contains(QStringLiteral("SMTP")));
-    QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
+    QVERIFY(m_server.isLoaded());
     QVERIFY(!QFile::exists(m_folders->workFile("vbmail.ini")));
     QCOMPARE(m_inUse, ServerSettings());
 }
@@ -423,14 +427,14 @@ void TestSettingsDialogs::serverUnwritable() {
     SKIP_WITHOUT_FULL_DISK();
     const QByteArray before("SMTP=a\r\nPOP3=b\r\nMAIL=c\r\nAPOP=0\r\n");
     TestFolders::write(m_folders->workFile("vbmail.ini"), before);
-    ServerDialog* f = win<ServerDialog>();
+    ServerDialog* f = m_server.get();
     f->pop3Edit->setText(QStringLiteral("pop.example.jp"));
     {
         FullDisk full;
         QTest::mouseClick(f->saveButton, Qt::LeftButton);
     }
     verifyErrorBox(m_shown, m_folders->workFile("vbmail.ini"));
-    QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
+    QVERIFY(m_server.isLoaded());
     QCOMPARE(f->pop3Edit->text(), QStringLiteral("pop.example.jp"));
     QCOMPARE(TestFolders::read(m_folders->workFile("vbmail.ini")), before);
 }
@@ -459,7 +463,7 @@ void TestSettingsDialogs::serverAfterFailedSave() {
                            QString::number(m_inUse.apopFlag)};
     };
 
-    ServerDialog* f = win<ServerDialog>();
+    ServerDialog* f = m_server.get();
     f->smtpEdit->setText(newValues[0]);
     f->pop3Edit->setText(newValues[1]);
     f->mailEdit->setText(newValues[2]);
@@ -469,7 +473,7 @@ void TestSettingsDialogs::serverAfterFailedSave() {
         QTest::mouseClick(f->saveButton, Qt::LeftButton);
     }
     verifyErrorBox(m_shown, path);
-    QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
+    QVERIFY(m_server.isLoaded());
     QCOMPARE(inUse(), oldValues);
 
     if (then == "cancel")
@@ -480,14 +484,14 @@ void TestSettingsDialogs::serverAfterFailedSave() {
         f->close();
     else
         QTest::mouseClick(f->saveButton, Qt::LeftButton);
-    QVERIFY(!WindowRegistry::isLoaded<ServerDialog>());
+    QVERIFY(!m_server.isLoaded());
     QCOMPARE(m_shown.size(), 1);
     QCOMPARE(inUse(), newInUse ? newValues : oldValues);
     QCOMPARE(TestFolders::read(path),
              newInUse ? QByteArray("SMTP=new-smtp\r\nPOP3=new-pop3\r\nMAIL=new-mail\r\nAPOP=1\r\n")
                       : before);
     // The dialog opens again with the values in use.
-    QCOMPARE(win<ServerDialog>()->pop3Edit->text(), inUse()[1]);
+    QCOMPARE(m_server->pop3Edit->text(), inUse()[1]);
 }
 
 void TestSettingsDialogs::settingsLoad_data() {
@@ -504,7 +508,7 @@ void TestSettingsDialogs::settingsLoad() {
     QFETCH(bool, ticked);
     if (!file.isEmpty())
         TestFolders::write(m_folders->dataFile("ini.ini"), file);
-    SettingsDialog* f = win<SettingsDialog>();
+    SettingsDialog* f = m_settings.get();
     QVERIFY(!f->isVisible());
     QCOMPARE(f->windowTitle(), QStringLiteral("設定"));
     QCOMPARE(f->hangUpBox->isChecked(), ticked);
@@ -524,12 +528,12 @@ void TestSettingsDialogs::hangUpAfterCheck() {
     QFETCH(QByteArray, file);
     if (!file.isEmpty())
         TestFolders::write(m_folders->dataFile("ini.ini"), file);
-    const bool unloaded = SettingsDialog::hangsUpAfterCheck();
-    QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
-    SettingsDialog* f = win<SettingsDialog>();
+    const bool unloaded = SettingsDialog::hangsUpAfterCheck(m_settings.loaded());
+    QVERIFY(!m_settings.isLoaded());
+    SettingsDialog* f = m_settings.get();
     QCOMPARE(unloaded, f->hangUpBox->isChecked());
     f->hangUpBox->setChecked(!unloaded);
-    QCOMPARE(SettingsDialog::hangsUpAfterCheck(), !unloaded);
+    QCOMPARE(SettingsDialog::hangsUpAfterCheck(m_settings.loaded()), !unloaded);
 }
 
 void TestSettingsDialogs::hangUpFlagAtStartUp_data() {
@@ -566,55 +570,55 @@ void TestSettingsDialogs::settingsUnloadStores() {
     QFETCH(bool, ticked);
     QFETCH(QByteArray, file);
     TestFolders::write(m_folders->dataFile("ini.ini"), "[EXEINI]\r\nNUMBER=2\r\n");
-    SettingsDialog* f = win<SettingsDialog>();
+    SettingsDialog* f = m_settings.get();
     f->showOrRaise();
     f->hangUpBox->setChecked(ticked);
     QVERIFY(!f->close()); // the close box: the window unloads itself
-    QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
+    QVERIFY(!m_settings.isLoaded());
     QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), file);
     QVERIFY(m_shown.isEmpty());
 }
 
 void TestSettingsDialogs::settingsUnloadWithoutDataFolder() {
     useFolders(false);
-    SettingsDialog* f = win<SettingsDialog>();
+    SettingsDialog* f = m_settings.get();
     f->hangUpBox->setChecked(true);
     QVERIFY(f->unload());
     QVERIFY(m_shown.isEmpty());
     QVERIFY(!QFileInfo::exists(m_folders->dataFolder()));
-    QCOMPARE(win<SettingsDialog>()->hangUpBox->isChecked(), false);
+    QCOMPARE(m_settings->hangUpBox->isChecked(), false);
 }
 
 void TestSettingsDialogs::settingsUnloadUnwritable() {
     SKIP_WITHOUT_FULL_DISK();
     const QByteArray before("[EXEINI]\r\nNUMBER=0\r\n");
     TestFolders::write(m_folders->dataFile("ini.ini"), before);
-    SettingsDialog* f = win<SettingsDialog>();
+    SettingsDialog* f = m_settings.get();
     f->hangUpBox->setChecked(true);
     {
         FullDisk full;
         QVERIFY(f->unload());
     }
     verifyErrorBox(m_shown, m_folders->dataFile("ini.ini"));
-    QVERIFY(!WindowRegistry::isLoaded<SettingsDialog>());
+    QVERIFY(!m_settings.isLoaded());
     QCOMPARE(TestFolders::read(m_folders->dataFile("ini.ini")), before);
 }
 
 void TestSettingsDialogs::settingsOpensBothDialogs() {
     TestFolders::write(m_folders->dataFile("iniIdPass.ini"), "[EXEINI]\r\nNAME=stored\r\n");
-    SettingsDialog* f = win<SettingsDialog>();
+    SettingsDialog* f = m_settings.get();
     f->showOrRaise();
     QTest::mouseClick(f->accountButton, Qt::LeftButton);
     QTest::mouseClick(f->serverButton, Qt::LeftButton);
-    QVERIFY(win<AccountDialog>()->isVisible());
-    QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("stored"));
-    QVERIFY(win<ServerDialog>()->isVisible());
+    QVERIFY(m_account->isVisible());
+    QCOMPARE(m_account->idEdit->text(), QStringLiteral("stored"));
+    QVERIFY(m_server->isVisible());
     QVERIFY(f->isVisible());
 
     // A second press keeps what was typed: the dialog is not loaded again.
-    win<AccountDialog>()->idEdit->setText(QStringLiteral("typed"));
+    m_account->idEdit->setText(QStringLiteral("typed"));
     QTest::mouseClick(f->accountButton, Qt::LeftButton);
-    QCOMPARE(win<AccountDialog>()->idEdit->text(), QStringLiteral("typed"));
+    QCOMPARE(m_account->idEdit->text(), QStringLiteral("typed"));
 }
 
 void TestSettingsDialogs::settingsAutomaticCheck_data() {
@@ -642,9 +646,9 @@ void TestSettingsDialogs::settingsAutomaticCheck() {
     QFETCH(QByteArray, after);
     TestFolders::write(m_folders->dataFile("ini.ini"), before);
     QList<int> told;
-    SettingsDialog::setIntervalListener([&told](int minutes) { told << minutes; });
-    const auto forget = qScopeGuard([] { SettingsDialog::setIntervalListener({}); });
-    SettingsDialog* f = win<SettingsDialog>();
+    m_intervalHeard = [&told](int minutes) { told << minutes; };
+    const auto forget = qScopeGuard([this] { m_intervalHeard = {}; });
+    SettingsDialog* f = m_settings.get();
     QCOMPARE(f->intervalBox->value(), shown);
     QCOMPARE(f->intervalBox->minimum(), 0);
     QCOMPARE(f->intervalBox->maximum(), 1440);
@@ -666,7 +670,7 @@ void TestSettingsDialogs::settingsStartAtLogin() {
     QSKIP("the autostart entry of Linux desktops");
 #endif
     const QString entry = m_config.path() + QStringLiteral("/autostart/mokopon.desktop");
-    SettingsDialog* f = win<SettingsDialog>();
+    SettingsDialog* f = m_settings.get();
     QVERIFY(!f->startAtLoginBox->isChecked());
     f->startAtLoginBox->setChecked(true);
     QVERIFY2(!QFileInfo::exists(entry), "written before the dialog closed");
@@ -676,7 +680,7 @@ void TestSettingsDialogs::settingsStartAtLogin() {
                               QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\n"),
              written.constData());
     QVERIFY(written.contains("Path=" + QFile::encodeName(QDir::currentPath()) + "\n"));
-    f = win<SettingsDialog>();
+    f = m_settings.get();
     QVERIFY(f->startAtLoginBox->isChecked());
     f->startAtLoginBox->setChecked(false);
     QVERIFY(f->unload());
@@ -685,7 +689,7 @@ void TestSettingsDialogs::settingsStartAtLogin() {
 
     // An entry that cannot be written is said.
     QVERIFY(QDir().mkpath(entry));
-    f = win<SettingsDialog>();
+    f = m_settings.get();
     QVERIFY(f->startAtLoginBox->isChecked() == false);
     QDir().rmdir(entry);
     QVERIFY(QDir().mkpath(m_config.path() + QStringLiteral("/autostart")));
@@ -719,19 +723,19 @@ void TestSettingsDialogs::saveNeverGoesThroughLinks() {
 
     ::alarm(20); // a save that blocks ends the run here rather than at the test's time-out
     if (file == "vbmail.ini") {
-        ServerDialog* f = win<ServerDialog>();
+        ServerDialog* f = m_server.get();
         f->pop3Edit->setText(QStringLiteral("pop.example.jp"));
         QTest::mouseClick(f->saveButton, Qt::LeftButton);
-        QVERIFY(WindowRegistry::isLoaded<ServerDialog>());
+        QVERIFY(m_server.isLoaded());
     } else if (file == "iniIdPass.ini") {
-        AccountDialog* f = win<AccountDialog>();
+        AccountDialog* f = m_account.get();
         f->idEdit->setText(QStringLiteral("user"));
         f->passwordEdit->setText(QStringLiteral("secret"));
         f->saveBox->setChecked(true);
         QTest::mouseClick(f->okButton, Qt::LeftButton);
-        QVERIFY(WindowRegistry::isLoaded<AccountDialog>());
+        QVERIFY(m_account.isLoaded());
     } else {
-        SettingsDialog* f = win<SettingsDialog>();
+        SettingsDialog* f = m_settings.get();
         f->hangUpBox->setChecked(true);
         QVERIFY(f->unload());
     }
@@ -767,9 +771,9 @@ void TestSettingsDialogs::screenshots() {
                .pop3Server = QStringLiteral("pop.example.jp"),
                .mailAddress = QStringLiteral("taro@example.jp"),
                .apopFlag = 1};
-    QList<QPair<QString, QWidget*>> windows{{"AccountDialog", win<AccountDialog>()},
-                                            {"ServerDialog", win<ServerDialog>()},
-                                            {"SettingsDialog", win<SettingsDialog>()}};
+    QList<QPair<QString, QWidget*>> windows{{"AccountDialog", m_account.get()},
+                                            {"ServerDialog", m_server.get()},
+                                            {"SettingsDialog", m_settings.get()}};
     for (const auto& [name, window] : windows) {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window));

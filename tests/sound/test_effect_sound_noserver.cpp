@@ -74,7 +74,6 @@ class TestEffectSoundNoServer : public QObject {
 
 void TestEffectSoundNoServer::initTestCase() {
     QVERIFY(m_dir.isValid());
-    EffectSound::setModuleFolder(QStringLiteral(MOKOPON_BIN_DIR));
     // A server address where nothing listens; no other server is looked for.
     qputenv("PULSE_SERVER", ("unix:" + m_dir.filePath(QStringLiteral("none"))).toLocal8Bit());
     qputenv("PULSE_RUNTIME_PATH", m_dir.path().toLocal8Bit());

@@ -73,7 +73,6 @@ bool TestEffectSoundPulse::pactlOk() {
 
 void TestEffectSoundPulse::initTestCase() {
     QVERIFY(m_dir.isValid());
-    EffectSound::setModuleFolder(QStringLiteral(MOKOPON_BIN_DIR));
     const QString dir = m_dir.path();
     const QString socket = dir + QStringLiteral("/native");
     // Every client of this test, the code under test included, talks to this server only.

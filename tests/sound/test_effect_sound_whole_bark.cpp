@@ -143,7 +143,6 @@ class TestEffectSoundWholeBark : public QObject {
 };
 
 void TestEffectSoundWholeBark::initTestCase() {
-    EffectSound::setModuleFolder(QStringLiteral(MOKOPON_BIN_DIR));
     m_bark = readBark(QStringLiteral(MOKOPON_SOURCE_DIR "/assets/Sound/Kouka.wav"));
     QCOMPARE(m_bark.size(), 18522);
 }

@@ -1,3 +1,0 @@
-#include "ProgramState.h"
-
-bool companionStandsIn = false;
