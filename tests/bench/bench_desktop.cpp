@@ -36,6 +36,14 @@ namespace {
 
 constexpr int kStarts = 10;
 
+xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
+    auto* r =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+    const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    free(r);
+    return a;
+}
+
 // Watches the display for a viewable client window of a given title, with one connection kept
 // open so that a look costs a few round trips rather than a process start.
 class Watcher {
@@ -74,13 +82,7 @@ class Watcher {
     }
 
   private:
-    xcb_atom_t atom(const char* name) {
-        auto* r = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, uint16_t(strlen(name)), name),
-                                        nullptr);
-        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-        free(r);
-        return a;
-    }
+    xcb_atom_t atom(const char* name) { return internAtom(m_c, name); }
     xcb_connection_t* m_c;
     xcb_window_t m_root = 0;
     xcb_atom_t m_clientList = 0, m_name = 0, m_utf8 = 0;
@@ -173,13 +175,7 @@ class MapWatcher {
 
     void sync() { free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); }
 
-    xcb_atom_t atom(const char* name) {
-        auto* r = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, uint16_t(strlen(name)), name),
-                                        nullptr);
-        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-        free(r);
-        return a;
-    }
+    xcb_atom_t atom(const char* name) { return internAtom(m_c, name); }
     xcb_connection_t* m_c;
     xcb_window_t m_root = 0;
     xcb_atom_t m_name = 0, m_utf8 = 0;
