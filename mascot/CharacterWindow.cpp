@@ -183,8 +183,12 @@ void CharacterWindow::fitToNewScreen() {
 
 void CharacterWindow::buildOutlines() {
     const int scan = outlineScan(m_pictureRatio);
-    for (size_t i = 0; i < m_screenPictures.size(); ++i)
-        frameOutlines[i] = buildOutline(m_screenPictures[i], scan);
+    for (size_t i = 0; i < m_screenPictures.size(); ++i) {
+        // Frames that show the same picture share its outline.
+        const auto first = size_t(m_images.indexOf(m_images[qsizetype(i)]));
+        frameOutlines[i] =
+            first < i ? frameOutlines[first] : buildOutline(m_screenPictures[i], scan);
+    }
 }
 
 void CharacterWindow::showFrame(int f) {
