@@ -95,11 +95,14 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
     m_shown = framePictures[0];
 
     // The sound controls lie beyond the 120 x 180 picture, so nobody sees or clicks them; only the
-    // keyboard reaches the sound button, and the check boxes stay as they are made.
-    synchronousBox = new QCheckBox(QStringLiteral("同期再生(&S)"), this);
-    loopBox = new QCheckBox(QStringLiteral("繰り返し再生(&L)"), this);
-    inMemoryBox = new QCheckBox(QStringLiteral("VB でのオンメモリ再生(&O)"), this);
-    soundButton = new QPushButton(QStringLiteral("Command2"), this);
+    // keyboard reaches the sound button, and the check boxes stay as they are made. Their texts,
+    // and the button itself, come once the window is on its way to the screen: the first button
+    // text or shown button wakes Qt's accessibility bridge, which waits for a connection to the
+    // session bus.
+    synchronousBox = new QCheckBox(this);
+    loopBox = new QCheckBox(this);
+    inMemoryBox = new QCheckBox(this);
+    soundButton = new QPushButton(this);
     synchronousBox->setGeometry(200, 0, 160, 20);
     loopBox->setGeometry(200, 20, 160, 20);
     inMemoryBox->setGeometry(200, 40, 160, 20);
@@ -109,6 +112,7 @@ CharacterWindow::CharacterWindow(const QString& title, const char* images, float
         box->hide();
     }
     soundButton->setGeometry(200, 60, 80, 24);
+    soundButton->hide();
     connect(soundButton, &QPushButton::clicked, this, &CharacterWindow::playSound);
 
     // Created centred with the design-time size; the load sizes and places it.
@@ -178,8 +182,12 @@ void CharacterWindow::fitToNewScreen() {
 
 void CharacterWindow::buildOutlines() {
     const int scan = outlineScan(m_pictureRatio);
-    for (size_t i = 0; i < m_screenPictures.size(); ++i)
-        frameOutlines[i] = buildOutline(m_screenPictures[i], scan);
+    for (size_t i = 0; i < m_screenPictures.size(); ++i) {
+        // Frames that show the same picture share its outline.
+        const auto first = size_t(m_images.indexOf(m_images[qsizetype(i)]));
+        frameOutlines[i] =
+            first < i ? frameOutlines[first] : buildOutline(m_screenPictures[i], scan);
+    }
 }
 
 void CharacterWindow::showFrame(int f) {
@@ -296,7 +304,20 @@ void CharacterWindow::showEvent(QShowEvent* event) {
         connect(w, &QWindow::screenChanged, this, &CharacterWindow::fitToNewScreen,
                 Qt::UniqueConnection);
     // After the map request has gone out; the window manager drops the hint at every hide.
-    QTimer::singleShot(0, this, [this] { keepOutOfTaskbar(this); });
+    QTimer::singleShot(0, this, [this] {
+        keepOutOfTaskbar(this);
+        finishSoundControls();
+    });
+}
+
+void CharacterWindow::finishSoundControls() {
+    if (!soundButton->text().isEmpty())
+        return;
+    synchronousBox->setText(QStringLiteral("同期再生(&S)"));
+    loopBox->setText(QStringLiteral("繰り返し再生(&L)"));
+    inMemoryBox->setText(QStringLiteral("VB でのオンメモリ再生(&O)"));
+    soundButton->setText(QStringLiteral("Command2"));
+    soundButton->show();
 }
 
 void CharacterWindow::paintEvent(QPaintEvent*) {

@@ -98,6 +98,8 @@ class CharacterWindow : public ProgramWindow {
     bool fitPicturesToScreen();
     // The same on a move to another screen, with the outline of the frame shown.
     void fitToNewScreen();
+    // The sound controls' texts and the sound button, once the window has first been shown.
+    void finishSoundControls();
 
     // The frame pictures the window shows, at m_pictureRatio device pixels to the pixel.
     std::array<QImage, 8> m_screenPictures;

@@ -1,6 +1,7 @@
 #pragma once
 // What /proc tells of a process: the CPU time of all its threads and its resident memory.
 
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QList>
@@ -16,6 +17,19 @@ inline qint64 cpuTicks(qint64 pid) {
     const QList<QByteArray> rest = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     // rest[0] is field 3 (state); utime and stime are fields 14 and 15.
     return rest.value(11).toLongLong() + rest.value(12).toLongLong();
+}
+
+// Nanoseconds every thread of the process has run on a CPU so far, from the scheduler's own count
+// (finer than the clock ticks of cpuTicks); -1 when unknown.
+inline qint64 cpuNanoseconds(qint64 pid) {
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    qint64 sum = -1;
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(tasks + u'/' + task + QStringLiteral("/schedstat"));
+        if (f.open(QIODevice::ReadOnly))
+            sum = qMax<qint64>(sum, 0) + f.readAll().split(' ').value(0).toLongLong();
+    }
+    return sum;
 }
 
 // Resident memory in kB; -1 when unknown.

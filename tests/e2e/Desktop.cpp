@@ -297,6 +297,14 @@ QProcess* Desktop::launch(const QString& workingDir, const QProcessEnvironment& 
 QProcess* Desktop::launchCommand(const QString& program, const QStringList& args,
                                  const QString& workingDir, const QProcessEnvironment& extra,
                                  QProcess::ProcessChannelMode channels) {
+    QProcess* p = prepareCommand(program, args, workingDir, extra, channels);
+    p->start();
+    return p;
+}
+
+QProcess* Desktop::prepareCommand(const QString& program, const QStringList& args,
+                                  const QString& workingDir, const QProcessEnvironment& extra,
+                                  QProcess::ProcessChannelMode channels) {
     auto* p = new QProcess();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), m_display);
@@ -319,7 +327,8 @@ QProcess* Desktop::launchCommand(const QString& program, const QStringList& args
     p->setProcessEnvironment(env);
     p->setWorkingDirectory(workingDir.isEmpty() ? work() : workingDir);
     p->setProcessChannelMode(channels);
-    p->start(program, args);
+    p->setProgram(program);
+    p->setArguments(args);
     m_programs << p;
     return p;
 }

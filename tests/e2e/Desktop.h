@@ -74,6 +74,11 @@ class Desktop {
                             const QString& workingDir,
                             const QProcessEnvironment& extra = QProcessEnvironment(),
                             QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels);
+    // The same, made ready but not started: one who times the start calls start() on it.
+    QProcess* prepareCommand(const QString& program, const QStringList& args,
+                             const QString& workingDir,
+                             const QProcessEnvironment& extra = QProcessEnvironment(),
+                             QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels);
 
     // Runs an X tool against this display and returns its standard output.
     QString tool(const QString& program, const QStringList& args, int* exitCode = nullptr,
