@@ -71,8 +71,12 @@ class Mokopon {
         QObject::connect(&m_autoCheck, &AutoCheck::newMail, &m_autoCheck,
                          [this](qint32 count) { reportMailCount(count, checkWindows()); });
         QObject::connect(&m_autoCheck, &AutoCheck::failed, &m_autoCheck,
-                         [this](const QString& text, MessageBoxes::Icon icon) {
-                             m_boxes.tell(text, icon, QStringLiteral("エラー"));
+                         [this](const QString& text, bool couldNotConnect) {
+                             // The boxes a check by hand shows for the same failures.
+                             m_boxes.tell(text,
+                                          couldNotConnect ? MessageBoxes::Icon::Critical
+                                                          : MessageBoxes::Icon::NoIcon,
+                                          QStringLiteral("エラー"));
                          });
     }
 

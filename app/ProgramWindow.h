@@ -35,7 +35,8 @@ class ProgramWindow : public QWidget {
 
     // Modeless show: a visible window is only brought forward.
     void showOrRaise();
-    // HWND_TOPMOST with SWP_NOMOVE | SWP_NOSIZE, optionally with SWP_SHOWWINDOW.
+    // Above every window that is not always on top itself, where it stands and at its size;
+    // showWindow also shows it.
     void makeTopmost(bool showWindow);
     // Centre on the monitor centredMonitor gives in pixels (the one the character stands on), the
     // primary screen when there is none or it gives an empty rectangle.

@@ -2,7 +2,6 @@
 // Twips (1/1440 inch) are the unit of every window position and size; the native window stands at
 // the nearest whole pixel. Everything here reads the primary screen.
 
-#include <QColor>
 #include <QRect>
 #include <QtGlobal>
 
@@ -11,19 +10,10 @@ namespace Twips {
 float perPixelX();
 float perPixelY();
 
-// Nearest whole number, an exact half to the even neighbour, saturated to 32 bits.
-qint32 roundHalfEven(double value);
-
 int toPixelsX(float twips);
 int toPixelsY(float twips);
 
 // A dialog control's rectangle given in twips, in pixels.
 QRect rect(float left, float top, float width, float height);
-
-float screenWidth();
-float screenHeight();
-
-// An OLE colour &H00BBGGRR&.
-QColor oleColor(quint32 bgr);
 
 } // namespace Twips

@@ -1,6 +1,6 @@
 #include "Tick.h"
 
-#include "Twips.h"
+#include "Rounding.h"
 
 int monitorFor(const QRectF& window, const QList<QRectF>& monitors) {
     const QPointF c = window.center();
@@ -37,19 +37,19 @@ TickInput onMonitors(float left, float top, float frameWidth, float frameHeight,
 }
 
 void keepOnScreen(const TickInput& in, qint32& left, qint32& top) {
-    qint32 l = Twips::roundHalfEven(in.left);
-    qint32 t = Twips::roundHalfEven(in.top);
+    qint32 l = roundHalfEven(in.left);
+    qint32 t = roundHalfEven(in.top);
     if (float(l) < in.screenLeft)
-        l = Twips::roundHalfEven(in.screenLeft);
+        l = roundHalfEven(in.screenLeft);
     if (float(t) < in.screenTop)
-        t = Twips::roundHalfEven(in.screenTop);
+        t = roundHalfEven(in.screenTop);
     // Compared in float, as the window's own values are; touching the edge is allowed.
     const float right = in.screenLeft + in.screenWidth;
     const float bottom = in.screenTop + in.screenHeight;
     if (float(l) + in.frameWidth > right)
-        l = Twips::roundHalfEven(right - in.frameWidth);
+        l = roundHalfEven(right - in.frameWidth);
     if (float(t) + in.frameHeight > bottom)
-        t = Twips::roundHalfEven(bottom - in.frameHeight);
+        t = roundHalfEven(bottom - in.frameHeight);
     left = l;
     top = t;
 }

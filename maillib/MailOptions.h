@@ -32,6 +32,10 @@ enum MailOption : qint32 {
 inline constexpr qint32 kMailReceiveBufferBytes = 8192;
 inline constexpr qsizetype kMailMaxTextChars = kMailReceiveBufferBytes - 1;
 
+// The longest unique id a UIDL line may give (1 to 70 printable characters without blanks); the
+// program keeps the ids it saw, and drops longer ones.
+inline constexpr qsizetype kMailMaxUidBytes = 70;
+
 // The body a fetch hands back is cut to this many bytes of the message body (decoded
 // as UTF-8); the rest is read and dropped, so memory does not grow with a message's size. A server
 // may claim any size, so a caller sizing its buffer from a message's size should cap it here.

@@ -41,7 +41,7 @@ std::optional<Pop3Address> Pop3Address::parse(const QString& setting) {
             (!url.path().isEmpty() && url.path() != u"/"))
             return std::nullopt;
         address.host = url.host();
-        address.port = address.implicitTls ? kPop3sPort : 110;
+        address.port = address.implicitTls ? kPop3sPort : kPop3Port;
         if (url.port() != -1) {
             if (url.port() == 0)
                 return std::nullopt;

@@ -12,10 +12,11 @@
 // the name sent in the TLS handshake and the texts; the lookup finds the same server either way
 // (and a name from the hosts file only without it).
 struct Pop3Address {
+    static constexpr quint16 kPop3Port = 110;
     static constexpr quint16 kPop3sPort = 995;
 
     QString host;
-    quint16 port = 110;
+    quint16 port = kPop3Port;
     bool implicitTls = false;
 
     static std::optional<Pop3Address> parse(const QString& setting);

@@ -4,6 +4,8 @@
 // for the next status line or the next line of a multi-line reply. Its buffer never holds more
 // than what was fed and not yet taken, and a line without end is handed out in pieces.
 
+#include "MailOptions.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <optional>
@@ -64,7 +66,7 @@ class Pop3ReplyParser {
     static std::optional<ListEntry> parseStat(QByteArrayView text) { return parseListLine(text); }
 
     // One line of a UIDL reply: "number uid", the id 1 to 70 printable characters without blanks.
-    static constexpr qsizetype kMaxUidBytes = 70;
+    static constexpr qsizetype kMaxUidBytes = kMailMaxUidBytes;
     struct UidEntry {
         qint64 number = 0;
         QByteArrayView uid; // a part of the line given

@@ -2,11 +2,9 @@
 
 #include "ChildProcess.h"
 #include "MailFrames.h"
+#include "ProgramFolders.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
 #include <algorithm>
@@ -53,21 +51,6 @@ void forget(qint64 pid) {
     Processes& p = processes();
     QMutexLocker lock(&p.mutex);
     p.pids.remove(pid);
-}
-
-// mokopon-mail beside the executable (the build folder, an unpacked copy), or in the installed
-// module folder, as the sound output module is found.
-QString processPath() {
-    const QString bin = QCoreApplication::applicationDirPath();
-    for (const QString& folder :
-         {bin, QDir(bin).filePath(QStringLiteral(MOKOPON_MODULES_FROM_BIN))}) {
-        const QString path = QDir(folder).filePath(QStringLiteral(MOKOPON_MAIL_PROCESS));
-        if (QFileInfo(path).isExecutable())
-            return QDir::cleanPath(path);
-    }
-    // Missing, the start fails and says so; a bare name would run whatever PATH finds under it,
-    // and hand it the password.
-    return QDir(bin).filePath(QStringLiteral(MOKOPON_MAIL_PROCESS));
 }
 
 // Reads the result and the failure text every reply begins with; the text is the user's.
@@ -204,7 +187,9 @@ MailResult<> MailClient::open(const QString& server) {
     connection.checkEnd.setRemainingTime(option(MailOptionCheckDeadline, kMailCheckDeadlineMs));
     connection.process = std::make_unique<QProcess>();
     QProcess& process = *connection.process;
-    const QString program = m_setup.program.isEmpty() ? processPath() : m_setup.program;
+    const QString program = m_setup.program.isEmpty()
+                                ? ProgramFolders::module(QStringLiteral(MOKOPON_MAIL_PROCESS))
+                                : m_setup.program;
     process.setProgram(program);
     process.setArguments(m_setup.arguments);
     // Its warnings go where the program's go.

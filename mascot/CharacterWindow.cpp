@@ -259,8 +259,8 @@ QRect CharacterWindow::monitorGeometry() const {
     return m < 0 ? QRect() : all[m].toRect();
 }
 
-void CharacterWindow::onMouseDown(int button) {
-    if (button & 1) {
+void CharacterWindow::onMouseDown(Qt::MouseButton button) {
+    if (button == Qt::LeftButton) {
         // Dragged like a caption bar, once the pointer has gone past the drag distance.
         // The grabbed point from the press itself: by the time the press is handled (on a busy
         // machine), the pointer can be a step further and the window's reported place older,
@@ -271,7 +271,7 @@ void CharacterWindow::onMouseDown(int button) {
         m_pressed.reset();
         return;
     }
-    if (button == 2)
+    if (button == Qt::RightButton)
         endProgram();
 }
 
@@ -339,22 +339,8 @@ void CharacterWindow::paintEvent(QPaintEvent*) {
 }
 
 void CharacterWindow::mousePressEvent(QMouseEvent* event) {
-    int button = 0;
-    switch (event->button()) {
-    case Qt::LeftButton:
-        button = 1;
-        break;
-    case Qt::RightButton:
-        button = 2;
-        break;
-    case Qt::MiddleButton:
-        button = 4;
-        break;
-    default:
-        return;
-    }
     m_pressed = {event->globalPosition().toPoint(), event->position().toPoint()};
-    onMouseDown(button);
+    onMouseDown(event->button());
     m_pressed.reset();
 }
 

@@ -50,8 +50,8 @@ class CharacterWindow : public ProgramWindow {
     void buildOutlines();
     void showFrame(int f);
 
-    // Button: 1 left, 2 right, 4 middle.
-    void onMouseDown(int button);
+    // The left button drags the character, the right one ends the program.
+    void onMouseDown(Qt::MouseButton button);
     virtual void onDoubleClick() {}
     void playSound();
     virtual void tick() = 0;

@@ -14,10 +14,10 @@
 namespace {
 
 QPushButton* makeButton(QWidget* parent, const QString& caption, float l, float t, float w, float h,
-                        quint32 backColour) {
+                        const QColor& backColour = QColor()) {
     auto* b = new QPushButton(caption, parent);
     DialogLook::place(b, l, t, w, h);
-    if (backColour)
+    if (backColour.isValid())
         DialogLook::setBackColour(b, backColour);
     b->setMouseTracking(true);
     return b;
@@ -29,11 +29,13 @@ ControlPanel::ControlPanel(Characters characters, Reach reach, QWidget* parent)
     : ProgramWindow(parent), m_characters(std::move(characters)), m_reach(std::move(reach)) {
     DialogLook::setUpDialog(this, QStringLiteral("モコポン"), 2370, 225);
 
-    barkButton = makeButton(this, QStringLiteral("吠える"), 0, 0, 720, 255, 0x00FFC0C0);
-    checkButton = makeButton(this, QStringLiteral("受信"), 720, 0, 495, 255, 0x00FFC0C0);
-    settingsButton = makeButton(this, QStringLiteral("設定"), 1200, 0, 615, 255, 0x00FF8080);
-    homePageButton = makeButton(this, QStringLiteral("HP"), 1800, 0, 600, 255, 0x0080FF80);
-    hangUpButton = makeButton(this, QStringLiteral("切断"), 120, 480, 1095, 375, 0);
+    barkButton = makeButton(this, QStringLiteral("吠える"), 0, 0, 720, 255, QColor(192, 192, 255));
+    checkButton = makeButton(this, QStringLiteral("受信"), 720, 0, 495, 255, QColor(192, 192, 255));
+    settingsButton =
+        makeButton(this, QStringLiteral("設定"), 1200, 0, 615, 255, QColor(128, 128, 255));
+    homePageButton =
+        makeButton(this, QStringLiteral("HP"), 1800, 0, 600, 255, QColor(128, 255, 128));
+    hangUpButton = makeButton(this, QStringLiteral("切断"), 120, 480, 1095, 375);
     // 受信 is drawn over 設定's first pixel, as on the Windows version's bar.
     checkButton->raise();
     for (QPushButton* b : {checkButton, settingsButton, homePageButton})

@@ -3,7 +3,6 @@
 #include "DialogLook.h"
 #include "EffectSound.h"
 #include "ProgramState.h"
-#include "Twips.h"
 
 #include <QLineEdit>
 #include <QPalette>
@@ -21,7 +20,7 @@ NewMailNotice::NewMailNotice(BarkMode& barkMode, std::function<QRect()> centredM
     messageText->setFrame(false);
     messageText->setAlignment(Qt::AlignCenter);
     QPalette blue = messageText->palette();
-    blue.setColor(QPalette::Base, Twips::oleColor(0x00FF0000));
+    blue.setColor(QPalette::Base, QColor(Qt::blue));
     messageText->setPalette(blue);
 
     countText = new QLineEdit(this);

@@ -3,8 +3,6 @@
 #include "ProgramFolders.h"
 #include "SafeFile.h"
 
-#include <QCheckBox>
-
 namespace {
 const QString kSection = QStringLiteral("EXEINI");
 }
@@ -47,12 +45,9 @@ qint32 readHangUpFlag() {
     return ProfileFile::getInt(kSection, QStringLiteral("NUMBER"), 0, hangUpFilePath());
 }
 
-void applyHangUpFlagTo(QCheckBox* box) {
+bool hangUpTickedAfterRead(bool ticked) {
     const qint32 n = readHangUpFlag();
-    if (n == 1)
-        box->setCheckState(Qt::Checked);
-    else if (n == 0)
-        box->setCheckState(Qt::Unchecked);
+    return n == 1 || (n != 0 && ticked);
 }
 
 ProfileFile::WriteStatus writeHangUpFlag(bool ticked) {

@@ -10,8 +10,6 @@
 
 #include <QString>
 
-class QCheckBox;
-
 QString dataFolderPath();
 QString accountFilePath();
 QString hangUpFilePath();
@@ -31,8 +29,9 @@ ProfileFile::WriteStatus writeAccount(bool save, const QString& id, const QStrin
 // NUMBER of the hang-up setting file; 0 when the file, section or key is missing.
 qint32 readHangUpFlag();
 
-// 1 ticks the box, 0 clears it, any other value leaves it as it is.
-void applyHangUpFlagTo(QCheckBox* box);
+// Whether the hang-up box is ticked once the stored value is read into it: 1 ticks it, 0 clears
+// it, any other value leaves it as it was.
+bool hangUpTickedAfterRead(bool ticked);
 
 // NUMBER = "1" for a ticked box, "0" for a clear one.
 ProfileFile::WriteStatus writeHangUpFlag(bool ticked);

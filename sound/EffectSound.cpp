@@ -1,9 +1,9 @@
 #include "EffectSound.h"
 
 #include "EffectSoundPlayer.h"
+#include "ProgramFolders.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 #include <memory>
@@ -23,26 +23,19 @@ class NoOutput final : public SoundOutput {
     void shutdown() override {}
 };
 
-// The sound output module: beside the executable (the build folder, an unpacked copy), or in the
-// installed module folder. It brings the sound server's client and the decoders, which a
-// character that only dozes never needs.
+// The sound output module (ProgramFolders::module). It brings the sound server's client and the
+// decoders, which a character that only dozes never needs.
 std::unique_ptr<SoundOutput> loadOutput() {
-    const QString bin = QCoreApplication::applicationDirPath();
-    const QStringList folders{bin, QDir(bin).filePath(QStringLiteral(MOKOPON_MODULES_FROM_BIN))};
-    for (const QString& folder : folders) {
-        const QString path = QDir(folder).filePath(QStringLiteral(MOKOPON_SOUND_MODULE));
-        if (!QFileInfo::exists(path))
-            continue;
-        QLibrary module(path);
-        using Create = SoundOutput* (*)();
-        if (const auto create = reinterpret_cast<Create>(module.resolve("mokoponSoundOutput")))
-            return std::unique_ptr<SoundOutput>(create());
-        qWarning("mokopon: the sound output cannot be loaded: %s",
-                 qPrintable(module.errorString()));
+    const QString path = ProgramFolders::module(QStringLiteral(MOKOPON_SOUND_MODULE));
+    if (!QFileInfo::exists(path)) {
+        qWarning("mokopon: no sound output module %s", qPrintable(path));
         return std::make_unique<NoOutput>();
     }
-    qWarning("mokopon: no sound output module %s in %s", MOKOPON_SOUND_MODULE,
-             qPrintable(folders.join(QLatin1String(", "))));
+    QLibrary module(path);
+    using Create = SoundOutput* (*)();
+    if (const auto create = reinterpret_cast<Create>(module.resolve("mokoponSoundOutput")))
+        return std::unique_ptr<SoundOutput>(create());
+    qWarning("mokopon: the sound output cannot be loaded: %s", qPrintable(module.errorString()));
     return std::make_unique<NoOutput>();
 }
 

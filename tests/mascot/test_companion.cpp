@@ -6,6 +6,7 @@
 #include "EffectSound.h"
 #include "EffectSoundPlayer.h"
 #include "Program.h"
+#include "Rounding.h"
 #include "Twips.h"
 
 #include <QApplication>
@@ -127,8 +128,11 @@ class TestCompanion : public QObject {
         SKIP_WHERE_BARKS_ARE_NOT_COUNTED();
         const float w = float(character->framePictures[0].width()) * Twips::perPixelX();
         const float h = float(character->framePictures[0].height()) * Twips::perPixelY();
-        const float cornerLeft = float(Twips::roundHalfEven(Twips::screenWidth() - w));
-        const float cornerTop = float(Twips::roundHalfEven(Twips::screenHeight() - h));
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const float cornerLeft =
+            float(roundHalfEven(float(screen.width()) * Twips::perPixelX() - w));
+        const float cornerTop =
+            float(roundHalfEven(float(screen.height()) * Twips::perPixelY() - h));
         character->setLeftTwips(cornerLeft);
         character->setTopTwips(cornerTop);
         companion->setLeftTwips(cornerLeft + 1);

@@ -553,10 +553,7 @@ void TestSettingsDialogs::hangUpFlagAtStartUp() {
     QFETCH(bool, after);
     if (!file.isEmpty())
         TestFolders::write(m_folders->dataFile("ini.ini"), file);
-    QCheckBox box;
-    box.setChecked(before);
-    applyHangUpFlagTo(&box);
-    QCOMPARE(box.isChecked(), after);
+    QCOMPARE(hangUpTickedAfterRead(before), after);
 }
 
 void TestSettingsDialogs::settingsUnloadStores_data() {

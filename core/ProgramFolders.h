@@ -29,6 +29,12 @@ QString resources();
 // The data folder ★MailData: the account, the hang-up setting and the program's own files.
 QString mailData();
 
+// The path of one of the program's own executables or modules (the mail process, the sound
+// output): beside the executable (the build folder, an unpacked copy) or else in the installed
+// module folder; beside the executable when it is in neither, where loading it fails and says so.
+// Never a bare name, which would run whatever PATH finds under it and hand it the password.
+QString module(const QString& fileName);
+
 // The folder of vbmail.ini.
 QString serverSettings();
 

@@ -7,18 +7,12 @@
 //
 // Pure arithmetic over a clock that the caller gives; AutoCheck drives it with a timer.
 
+#include "Clock.h"
+
 #include <QtGlobal>
 
 class CheckScheduler {
   public:
-    class Clock {
-      public:
-        virtual ~Clock() = default;
-        // Milliseconds on a clock that only goes forward.
-        virtual qint64 nowMs() = 0;
-    };
-    static Clock& steadyClock();
-
     // The length of a minute in ms: 60000. For tests only, MOKOPON_TEST_MINUTE_MS (100 to 60000)
     // shortens it, so that a suite can watch checks at a one-minute interval without waiting
     // minutes; nothing else reads that variable.

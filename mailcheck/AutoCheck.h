@@ -13,7 +13,6 @@
 // the check by hand tells the user, but still remembers what it saw.
 
 #include "CheckScheduler.h"
-#include "MessageBoxes.h"
 #include "NetworkState.h"
 #include "SeenMail.h"
 
@@ -44,8 +43,7 @@ class AutoCheck : public QObject {
     // mail: the session the checks' calls go to, on the background thread, as a check by hand's
     // do.
     AutoCheck(RequestSource source, const QString& seenFile, MailSession& mail,
-              QObject* parent = nullptr,
-              CheckScheduler::Clock& clock = CheckScheduler::steadyClock(),
+              QObject* parent = nullptr, Clock& clock = steadyClock(),
               NetworkDown networkDown = networkKnownDown);
 
     // Minutes between checks, 0 = off.
@@ -59,9 +57,9 @@ class AutoCheck : public QObject {
   signals:
     // New mail: count is the number of messages on the server.
     void newMail(qint32 count);
-    // The first failure after a success (or a check by hand): text and the message box icon
-    // that a check by hand shows for it.
-    void failed(const QString& text, MessageBoxes::Icon icon);
+    // The first failure after a success (or a check by hand): its text, and whether the server
+    // could not be reached at all (the login or the listing failed otherwise).
+    void failed(const QString& text, bool couldNotConnect);
 
   private:
     struct Result {

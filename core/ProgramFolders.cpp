@@ -3,6 +3,7 @@
 #include "PlatformFolders.h"
 #include "Program.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -45,6 +46,17 @@ QString resources() {
 
 QString mailData() {
     return (installed() ? PlatformFolders::dataHome() : Program::folder()) + u'/' + kMailData;
+}
+
+QString module(const QString& fileName) {
+    // The executable's real folder, also where tests put the program's files elsewhere.
+    const QDir bin(QCoreApplication::applicationDirPath());
+    const QString beside = QDir::cleanPath(bin.filePath(fileName));
+    if (QFileInfo::exists(beside))
+        return beside;
+    const QString installed =
+        QDir::cleanPath(bin.filePath(QStringLiteral(MOKOPON_MODULES_FROM_BIN "/") + fileName));
+    return QFileInfo::exists(installed) ? installed : beside;
 }
 
 QString serverSettings() {

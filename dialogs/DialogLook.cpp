@@ -65,18 +65,16 @@ void fitText(QWidget* control) {
     control->installEventFilter(new FitOnShow(control));
 }
 
-void setTextColour(QWidget* control, quint32 oleColour) {
+void setTextColour(QWidget* control, const QColor& colour) {
     QPalette p = control->palette();
-    const QColor c = Twips::oleColor(oleColour);
-    p.setColor(QPalette::WindowText, c);
+    p.setColor(QPalette::WindowText, colour);
     control->setPalette(p);
 }
 
-void setBackColour(QWidget* control, quint32 oleColour) {
+void setBackColour(QWidget* control, const QColor& colour) {
     QPalette p = control->palette();
-    const QColor c = Twips::oleColor(oleColour);
-    p.setColor(QPalette::Button, c);
-    p.setColor(QPalette::Window, c);
+    p.setColor(QPalette::Button, colour);
+    p.setColor(QPalette::Window, colour);
     control->setPalette(p);
     control->setAutoFillBackground(true);
     if (auto* button = qobject_cast<QPushButton*>(control))

@@ -15,7 +15,7 @@ using DialogLook::place;
 
 namespace {
 
-constexpr quint32 kBlue = 0x00FF0000;
+const QColor kBlue(Qt::blue);
 
 } // namespace
 

@@ -2,27 +2,11 @@
 
 #include "DataFiles.h"
 
-#include <QElapsedTimer>
-
 namespace {
-
-class SteadyClock final : public CheckScheduler::Clock {
-  public:
-    SteadyClock() { m_timer.start(); }
-    qint64 nowMs() override { return m_timer.elapsed(); }
-
-  private:
-    QElapsedTimer m_timer;
-};
 
 constexpr qint64 kMinuteMs = 60000;
 
 } // namespace
-
-CheckScheduler::Clock& CheckScheduler::steadyClock() {
-    static SteadyClock clock;
-    return clock;
-}
 
 qint64 CheckScheduler::minuteMs() {
     bool ok = false;

@@ -2,6 +2,7 @@
 // What the three settings dialogs share: a fixed single border (title bar with close box, not
 // resizable), the program icon, controls placed by their twips rectangles, coloured text.
 
+#include <QColor>
 #include <QString>
 #include <QtGlobal>
 
@@ -22,11 +23,11 @@ void place(QWidget* control, float left, float top, float width, float height);
 // client area, so that no caption is cut off.
 void fitText(QWidget* control);
 
-// Text colour &H00BBGGRR&.
-void setTextColour(QWidget* control, quint32 oleColour);
+// Text colour.
+void setTextColour(QWidget* control, const QColor& colour);
 
-// Background colour &H00BBGGRR& of a button or a check box; a button shows it flat on its whole
+// Background colour of a button or a check box; a button shows it flat on its whole
 // face.
-void setBackColour(QWidget* control, quint32 oleColour);
+void setBackColour(QWidget* control, const QColor& colour);
 
 } // namespace DialogLook

@@ -1,15 +1,14 @@
 #include "AutoCheck.h"
 
-#include "BackgroundWork.h"
+#include "BackgroundThread.h"
 #include "MailSession.h"
-#include "MessageBoxes.h"
 #include "Pop3Address.h"
 
 #include <limits>
 #include <memory>
 
 AutoCheck::AutoCheck(RequestSource source, const QString& seenFile, MailSession& mail,
-                     QObject* parent, CheckScheduler::Clock& clock, NetworkDown networkDown)
+                     QObject* parent, Clock& clock, NetworkDown networkDown)
     : QObject(parent), m_scheduler(clock), m_source(std::move(source)), m_seen(seenFile),
       m_mail(mail), m_networkDown(std::move(networkDown)) {
     m_timer.setSingleShot(true);
@@ -114,7 +113,5 @@ void AutoCheck::take(const Result& result, const QString& account, quint64 gener
     if (m_quiet || superseded)
         return;
     m_quiet = true;
-    emit failed(result.error, result.outcome == Result::Outcome::ConnectFailed
-                                  ? MessageBoxes::Icon::Critical
-                                  : MessageBoxes::Icon::NoIcon);
+    emit failed(result.error, result.outcome == Result::Outcome::ConnectFailed);
 }

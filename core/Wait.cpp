@@ -4,17 +4,8 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 
 namespace {
-
-class SteadyClock final : public MsClock {
-  public:
-    quint32 now() override {
-        using namespace std::chrono;
-        return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-    }
-};
 
 class QtPump final : public EventPump {
   public:
@@ -32,21 +23,16 @@ class QtPump final : public EventPump {
 
 } // namespace
 
-MsClock& systemClock() {
-    static SteadyClock clock;
-    return clock;
-}
-
 EventPump& qtEventPump() {
     static QtPump pump;
     return pump;
 }
 
-void waitMs(const qint32& waitTime, MsClock& clock, EventPump& pump) {
-    const quint32 start = clock.now();
+void waitMs(const qint32& waitTime, Clock& clock, EventPump& pump) {
+    const qint64 start = clock.nowMs();
     pump.processPending();
     for (;;) {
-        const qint64 elapsed = qint64(quint32(clock.now() - start));
+        const qint64 elapsed = clock.nowMs() - start;
         if (elapsed > qint64(waitTime))
             return;
         pump.idleFor(qint64(waitTime) - elapsed + 1);
@@ -54,5 +40,5 @@ void waitMs(const qint32& waitTime, MsClock& clock, EventPump& pump) {
 }
 
 void waitProcessingEvents(const qint32& waitTime) {
-    waitMs(waitTime, systemClock(), qtEventPump());
+    waitMs(waitTime, steadyClock(), qtEventPump());
 }

@@ -1,6 +1,6 @@
 #include "SeenMail.h"
 
-#include "Pop3ReplyParser.h"
+#include "MailOptions.h"
 #include "SafeFile.h"
 
 #include <QDir>
@@ -11,7 +11,7 @@
 namespace {
 
 bool validId(QByteArrayView id) {
-    if (id.isEmpty() || id.size() > Pop3ReplyParser::kMaxUidBytes)
+    if (id.isEmpty() || id.size() > kMailMaxUidBytes)
         return false;
     for (const char c : id) {
         if (c <= 0x20 || c >= 0x7f)

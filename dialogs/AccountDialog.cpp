@@ -27,7 +27,7 @@ AccountDialog::AccountDialog(MessageBoxes& boxes, QWidget* parent)
     saveLabel = new QLabel(QStringLiteral("IDパスワードを保存する"), this);
     saveLabel->setObjectName(QStringLiteral("saveLabel"));
     place(saveLabel, 780, 1020, 1875, 255);
-    DialogLook::setTextColour(saveLabel, 0x00FF0000);
+    DialogLook::setTextColour(saveLabel, QColor(Qt::blue));
     for (QLabel* l : {idLabel, passwordLabel, saveLabel}) {
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         DialogLook::fitText(l);

@@ -25,30 +25,30 @@ SettingsDialog::SettingsDialog(Reach reach, QWidget* parent)
     accountButton = new QPushButton(QStringLiteral("ID/PASS"), this);
     accountButton->setObjectName(QStringLiteral("accountButton"));
     place(accountButton, 120, 120, 1455, 375);
-    DialogLook::setBackColour(accountButton, 0x000080FF);
+    DialogLook::setBackColour(accountButton, QColor(255, 128, 0));
     serverButton = new QPushButton(QStringLiteral("POPサーバー"), this);
     serverButton->setObjectName(QStringLiteral("serverButton"));
     place(serverButton, 1560, 120, 1455, 375);
-    DialogLook::setBackColour(serverButton, 0x00FF8080);
+    DialogLook::setBackColour(serverButton, QColor(128, 128, 255));
     for (QPushButton* b : {accountButton, serverButton})
         b->setAutoDefault(true);
 
     hangUpBox = new QCheckBox(QStringLiteral("Check1"), this);
     hangUpBox->setObjectName(QStringLiteral("hangUpBox"));
     place(hangUpBox, 120, 600, 255, 255);
-    DialogLook::setBackColour(hangUpBox, 0x00C0C0C0);
+    DialogLook::setBackColour(hangUpBox, QColor(192, 192, 192));
 
     hangUpLabel = new QLabel(QStringLiteral("新着がなければ接続を切断する。"), this);
     hangUpLabel->setObjectName(QStringLiteral("hangUpLabel"));
     place(hangUpLabel, 480, 645, 2535, 255);
     hangUpLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    DialogLook::setTextColour(hangUpLabel, 0x00FF0000);
+    DialogLook::setTextColour(hangUpLabel, QColor(Qt::blue));
     DialogLook::fitText(hangUpLabel);
 
     intervalLabel = new QLabel(QStringLiteral("自動チェック"), this);
     place(intervalLabel, 120, 1140, 1335, 255);
     intervalLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    DialogLook::setTextColour(intervalLabel, 0x00FF0000);
+    DialogLook::setTextColour(intervalLabel, QColor(Qt::blue));
     DialogLook::fitText(intervalLabel);
     intervalBox = new QSpinBox(this);
     place(intervalBox, 1560, 1080, 1455, 345);
@@ -59,7 +59,7 @@ SettingsDialog::SettingsDialog(Reach reach, QWidget* parent)
     intervalLabel->setBuddy(intervalBox);
     startAtLoginBox = new QCheckBox(QStringLiteral("ログイン時に起動"), this);
     place(startAtLoginBox, 120, 1500, 2895, 255);
-    DialogLook::setTextColour(startAtLoginBox, 0x00FF0000);
+    DialogLook::setTextColour(startAtLoginBox, QColor(Qt::blue));
     DialogLook::fitText(startAtLoginBox);
 
     connect(accountButton, &QPushButton::clicked, this, &SettingsDialog::editAccount);
@@ -84,7 +84,7 @@ bool SettingsDialog::hangsUpAfterCheck(const SettingsDialog* loaded) {
 }
 
 void SettingsDialog::onLoad() {
-    applyHangUpFlagTo(hangUpBox);
+    hangUpBox->setChecked(hangUpTickedAfterRead(hangUpBox->isChecked()));
     intervalBox->setValue(readCheckInterval());
     startAtLoginBox->setChecked(StartAtLogin::isOn());
 }
@@ -128,7 +128,7 @@ void SettingsDialog::paintEvent(QPaintEvent* event) {
     ProgramWindow::paintEvent(event);
     // Line1: a blue rule across the whole dialog.
     QPainter p(this);
-    p.setPen(QPen(Twips::oleColor(0x00FF0000), 1));
+    p.setPen(QPen(QColor(Qt::blue), 1));
     const int y = Twips::toPixelsY(960);
     p.drawLine(0, y, width(), y);
 }
