@@ -49,7 +49,7 @@ QString mailData() {
 }
 
 QString module(const QString& fileName) {
-    // The executable's real folder, also where tests put the program's files elsewhere.
+    // The executable's own folder, also where tests have moved the program's folder elsewhere.
     const QDir bin(QCoreApplication::applicationDirPath());
     const QString beside = QDir::cleanPath(bin.filePath(fileName));
     if (QFileInfo::exists(beside))
